@@ -1,0 +1,64 @@
+// The circuit: its file format, the loaded TrackGrid, its outline and its record lap.
+//
+// File layout, little-endian, no padding:
+//   0  width, height            (u16 each)
+//   4  startPoint, finishLineA, finishLineB, aheadPoint   (x, y as s16 each)
+//  20  width*height pixels      (u16, rows from the top)
+//      width*height cells       (u8: 1 blocked, 0 free)
+//      recordCount              (u16, optional)
+//      recordCount points       (x, y as s16)
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "game/grid_point.h"
+#include "gfx/picture.h"
+
+constexpr int kRecordCapacity = 5000;
+constexpr long long kCircuitHeaderBytes = 20;
+
+struct TrackGrid {
+  uint16_t width = 0;
+  uint16_t height = 0;
+  GridPoint startPoint;
+  GridPoint finishLineA;
+  GridPoint finishLineB;
+  GridPoint aheadPoint;  // on the side of the line that a car reaches racing the right way
+  Picture picture;
+  uint8_t* collisionGrid = nullptr;  // width*height cells, 1 = blocked
+  uint8_t* outlineGrid = nullptr;    // width*height cells, 1 = blocked cell against free track
+  std::u16string path;               // where the circuit came from, for SaveRecord
+  GridPoint recordTrail[kRecordCapacity];
+  uint16_t recordCount = 0;   // 0 = no record
+  uint16_t recordRounds = 0;  // recordCount - 2, in 16 bits
+
+  TrackGrid() = default;
+  ~TrackGrid();
+  TrackGrid(const TrackGrid&) = delete;
+  TrackGrid& operator=(const TrackGrid&) = delete;
+};
+
+// Byte offset of the record section in a circuit file of the given size.
+inline long long RecordOffset(uint16_t width, uint16_t height) {
+  return kCircuitHeaderBytes + 3LL * width * height;
+}
+
+// Loads a circuit file into the grid. 0 when loaded; 1, with the grid unchanged, when the file
+// can't be opened or can't be trusted: width or height 0, or shorter than its picture and grid.
+// A record section that can't be trusted (count above 5000, or fewer point bytes than the count
+// says) loads as no record; the circuit stays playable.
+int16_t LoadCircuit(TrackGrid& track, const std::u16string& path);
+
+// Marks every blocked cell that touches a free cell left, right, above or below. The outermost
+// rows and columns never do. 1 when the outline can't be allocated (the grid then has none).
+int BuildOutline(TrackGrid& track);
+
+// Stores count points as the circuit's record, in the file and in memory. The file is rewritten
+// whole, so that a crash leaves the old record or the new one and never a half-written one. When
+// the file can't be opened for update, no longer matches the loaded circuit, or can't be
+// replaced, neither the file nor the grid changes.
+void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count);
+
+// Releases the grids, the path and the picture's pixels.
+void ReleaseCircuit(TrackGrid& track);

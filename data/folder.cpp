@@ -1,0 +1,49 @@
+// Program folder and UTF-16 text files.
+#include "data/folder.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/files.h"
+
+std::u16string GetModulePath() { return ModuleFileName(); }
+
+std::u16string ProgramFolderOf(const std::u16string& modulePath) {
+  const size_t slash = modulePath.rfind(u'\\');
+  if (slash == std::u16string::npos) return u"\\";
+  return modulePath.substr(0, slash);
+}
+
+std::u16string GetProgramFolder() { return ProgramFolderOf(GetModulePath()); }
+
+std::u16string ReadTextFile(const std::u16string& path) {
+  std::u16string text;
+  std::FILE* file = OpenDeviceFile(path, "rb");
+  if (file == nullptr) return text;
+  unsigned char buffer[4096];
+  size_t carried = 0;  // an odd byte left from the previous chunk
+  size_t got;
+  while ((got = std::fread(buffer + carried, 1, sizeof buffer - carried, file)) > 0) {
+    const size_t have = carried + got;
+    size_t i = 0;
+    for (; i + 1 < have; i += 2) {
+      text += static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8));
+    }
+    carried = have - i;
+    if (carried) buffer[0] = buffer[i];
+  }
+  std::fclose(file);
+  return text;
+}
+
+void WriteTextFile(const std::u16string& path, const std::u16string& text) {
+  std::FILE* file = OpenDeviceFile(path, "wb");
+  if (file == nullptr) return;
+  std::vector<unsigned char> bytes(text.size() * 2);
+  for (size_t i = 0; i < text.size(); ++i) {
+    bytes[2 * i] = static_cast<unsigned char>(text[i]);
+    bytes[2 * i + 1] = static_cast<unsigned char>(text[i] >> 8);
+  }
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}

@@ -1,0 +1,15 @@
+// The program-wide objects of the game: its pictures and its state.
+#pragma once
+
+#include "game/state.h"
+#include "gfx/picture.h"
+
+extern Picture framePicture;     // every screen is composed and presented from here
+extern Picture boardPicture;     // the last composed race board, for overlays
+extern Picture menuBarPicture;   // the bar under the board, buttons up and switched on
+extern Picture goButtonPicture;  // the Go button, normal and pressed
+extern Picture menuPicture;      // the menu panel, normal and highlighted
+extern Picture subMenuPicture;   // the player-count panel, normal and highlighted
+extern Picture titlePicture;     // the full-screen title
+extern Picture digitsPicture;    // the digits 0 to 9 side by side
+extern GameState gameState;

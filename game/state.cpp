@@ -1,0 +1,42 @@
+// Start values of the game state.
+#include "game/state.h"
+
+#include "gfx/colour.h"
+
+void SetPlayerColours(GameState& state) {
+  for (int p = 0; p < kMaxPlayers; ++p) {
+    const ColourComponents& c = kPlayerColours[p];
+    state.players[p].colour = MakeColour(c.red, c.green, c.blue);
+  }
+}
+
+void PlaceCarsOnStart(GameState& state) {
+  for (PlayerRecord& player : state.players) {
+    // Three equal points: the car stands on the start with a zero move vector, so its first
+    // predicted point is the start itself.
+    player.trail[0] = player.trail[1] = player.trail[2] = state.track.startPoint;
+    player.lastIndex = 2;
+    player.waitTurns = 0;
+    player.reverseCrossings = 0;
+    player.laps = 0;
+    player.inputMode = kInputAim;
+  }
+}
+
+void SetStartValues(GameState& state) {
+  state.viewX = state.viewY = 0;
+  state.scrollX = state.scrollY = 0;
+  state.playerCount = 2;
+  PlaceCarsOnStart(state);
+  SetPlayerColours(state);
+  state.screenMode = kScreenTitle;
+  state.subMenuOpen = 0;
+  state.goButtonX = kGoButtonStartX;
+  state.goButtonY = kGoButtonStartY;
+  state.currentPlayer = 0;
+  state.moveRadius = kMoveRadius;
+  state.round = 0;
+  state.penLock = 1;
+  state.showOutline = 0;
+  state.showRecord = 0;
+}

@@ -1,0 +1,51 @@
+// MakeColour and SplitColour over a once-read copy of the display's format.
+#include "gfx/colour.h"
+
+#include "platform/gx.h"
+
+namespace {
+
+// Asking the display library for its format on every pixel would cost more than the packing,
+// so both operations read it once. The format is fixed for a run.
+struct FormatCache {
+  bool filled = false;
+  bool is565 = true;
+};
+
+FormatCache makeCache;
+FormatCache splitCache;
+
+bool Is565(FormatCache& cache) {
+  if (!cache.filled) {
+    cache.is565 = (GXGetDisplayProperties().ffFormat & kfDirect565) != 0;
+    cache.filled = true;
+  }
+  return cache.is565;
+}
+
+}  // namespace
+
+uint16_t MakeColour(uint16_t red, uint16_t green, uint16_t blue) {
+  if (Is565(makeCache)) {
+    return static_cast<uint16_t>((red << 11) | (green << 5) | blue);
+  }
+  return static_cast<uint16_t>((red << 10) | ((green & 0x1FE) << 4) | blue);
+}
+
+int SplitColour(uint16_t pixel, uint16_t* red, uint16_t* green, uint16_t* blue) {
+  if (Is565(splitCache)) {
+    *red = pixel >> 11;
+    *green = (pixel >> 5) & 63;
+    *blue = pixel & 31;
+  } else {
+    *red = (pixel >> 10) & 31;
+    *green = (pixel >> 5) & 31;
+    *blue = pixel & 31;
+  }
+  return 0;
+}
+
+void ForgetColourFormat() {
+  makeCache.filled = false;
+  splitCache.filled = false;
+}

@@ -1,0 +1,15 @@
+// Colours: the only code that knows how a pixel's bits are laid out.
+#pragma once
+
+#include <cstdint>
+
+// Packs red 0-31, green 0-63, blue 0-31 into the screen's 16-bit format (5-6-5, or 5-5-5 with
+// the green's top five bits). Components are not masked; callers keep them in range.
+uint16_t MakeColour(uint16_t red, uint16_t green, uint16_t blue);
+
+// Unpacks a pixel. On a 5-5-5 screen green comes back in five bits.
+int SplitColour(uint16_t pixel, uint16_t* red, uint16_t* green, uint16_t* blue);
+
+// The colours take the display's format once, on first use, and keep it for the run. Tests that
+// switch formats call this after changing the display.
+void ForgetColourFormat();

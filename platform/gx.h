@@ -1,0 +1,85 @@
+// The display and key library the game draws and reads keys through (the device's GX calls).
+//
+// The frame buffer is plain memory laid out by the display properties; a backend shows it when a
+// drawing bracket closes. The headless backend lets tests give the display other properties.
+#pragma once
+
+#include <cstdint>
+
+struct PlatformWindow;
+using WindowHandle = PlatformWindow*;
+
+struct GXDisplayProperties {
+  uint32_t cxWidth;   // screen width in pixels
+  uint32_t cyHeight;  // screen height in pixels
+  int32_t cbxPitch;   // bytes from a pixel to its right-hand neighbour (may be negative)
+  int32_t cbyPitch;   // bytes from a pixel to the one below it (may be negative)
+  int32_t cBPP;       // bits per pixel
+  uint32_t ffFormat;  // format flags
+};
+
+constexpr uint32_t kfDirect555 = 0x40;
+constexpr uint32_t kfDirect565 = 0x80;
+constexpr uint32_t GX_FULLSCREEN = 0x01;
+constexpr int GX_NORMALKEYS = 0x02;
+
+struct GXScreenPoint {
+  int32_t x;
+  int32_t y;
+};
+
+// The default key assignment: a key code and the key's place on the device, for eight keys.
+struct GXKeyList {
+  int16_t vkUp;
+  GXScreenPoint ptUp;
+  int16_t vkDown;
+  GXScreenPoint ptDown;
+  int16_t vkLeft;
+  GXScreenPoint ptLeft;
+  int16_t vkRight;
+  GXScreenPoint ptRight;
+  int16_t vkA;
+  GXScreenPoint ptA;
+  int16_t vkB;
+  GXScreenPoint ptB;
+  int16_t vkC;
+  GXScreenPoint ptC;
+  int16_t vkStart;
+  GXScreenPoint ptStart;
+};
+
+// Key codes of the portrait assignment; the backends deliver key messages with these.
+constexpr int16_t kKeyUp = 0x26;
+constexpr int16_t kKeyDown = 0x28;
+constexpr int16_t kKeyLeft = 0x25;
+constexpr int16_t kKeyRight = 0x27;
+constexpr int16_t kKeyA = 0xC1;
+constexpr int16_t kKeyB = 0xC2;
+constexpr int16_t kKeyC = 0xC3;
+constexpr int16_t kKeyStart = 0x0D;
+
+// 0 when the display can't be opened, anything else when it is the program's.
+int GXOpenDisplay(WindowHandle window, uint32_t flags);
+int GXCloseDisplay();
+GXDisplayProperties GXGetDisplayProperties();
+// Pointer to pixel (0, 0) of the frame buffer, valid until GXEndDraw; null when the display is
+// not open or is suspended.
+void* GXBeginDraw();
+int GXEndDraw();
+int GXSuspend();
+int GXResume();
+int GXOpenInput();
+int GXCloseInput();
+GXKeyList GXGetDefaultKeys(int options);
+
+// ---- Host side, for the backends --------------------------------------------------------------
+
+// The screen as last presented, as a plain 16-bit picture of cxWidth x cyHeight in the display's
+// own pixel format, rows top to bottom. Null before the first presented frame and while the
+// display is closed. Valid until the next drawing bracket opens.
+const uint16_t* GXPresentedScreen();
+
+// Called at every GXEndDraw with the presented screen (as GXPresentedScreen gives it); a backend
+// sets it to upload the frame to its window. Null: nothing more is done.
+using GXPresentHook = void (*)(const uint16_t* screen, const GXDisplayProperties& properties);
+void GXSetPresentHook(GXPresentHook hook);

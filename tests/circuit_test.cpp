@@ -1,0 +1,281 @@
+// Circuit files: loading, the outline, and the record section.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "data/circuit.h"
+#include "tests/support.h"
+
+namespace {
+
+std::vector<GridPoint> Points(int count, int16_t base) {
+  std::vector<GridPoint> points;
+  for (int i = 0; i < count; ++i) {
+    points.push_back(GridPoint{static_cast<int16_t>(base + i), static_cast<int16_t>(-i)});
+  }
+  return points;
+}
+
+std::vector<std::pair<int, int>> OutlineCells(const TrackGrid& track) {
+  std::vector<std::pair<int, int>> cells;
+  for (int y = 0; y < track.height; ++y) {
+    for (int x = 0; x < track.width; ++x) {
+      if (track.outlineGrid[y * track.width + x]) cells.emplace_back(x, y);
+    }
+  }
+  return cells;
+}
+
+class Circuits : public ::testing::Test {
+ protected:
+  TempFolder folder;
+  std::unique_ptr<TrackGrid> track = std::make_unique<TrackGrid>();
+
+  std::u16string Write(const std::string& name, const Bytes& bytes) {
+    WriteBytes(folder.HostFile(name), bytes);
+    return folder.File(name);
+  }
+};
+
+}  // namespace
+
+TEST_F(Circuits, LoadsEveryFieldOfASmallCircuit) {
+  CircuitSpec spec(4, 3);
+  spec.start = {1, 2};
+  spec.lineA = {-1, 0};
+  spec.lineB = {3, -7};
+  spec.ahead = {2, 1};
+  spec.Block(3, 1);
+  const Bytes bytes = spec.Encode();
+  ASSERT_EQ(bytes.size(), 56u);
+  const std::u16string path = Write("small.cct", bytes);
+
+  ASSERT_EQ(LoadCircuit(*track, path), 0);
+  EXPECT_EQ(track->width, 4);
+  EXPECT_EQ(track->height, 3);
+  EXPECT_EQ(track->startPoint, (GridPoint{1, 2}));
+  EXPECT_EQ(track->finishLineA, (GridPoint{-1, 0}));
+  EXPECT_EQ(track->finishLineB, (GridPoint{3, -7}));
+  EXPECT_EQ(track->aheadPoint, (GridPoint{2, 1}));
+  EXPECT_EQ(track->picture.width, 4u);
+  EXPECT_EQ(track->picture.height, 3u);
+  EXPECT_EQ(track->picture.pixels[2 * 4 + 3], spec.pixels[11]);
+  EXPECT_EQ(track->collisionGrid[1 * 4 + 3], 1);
+  EXPECT_EQ(track->collisionGrid[0], 0);
+  EXPECT_EQ(track->recordCount, 0);
+  EXPECT_EQ(track->recordRounds, 0);
+  EXPECT_EQ(track->path, path);
+}
+
+TEST_F(Circuits, RecordIsWrittenBehindTheGridAndReadBack) {
+  const std::u16string path = Write("small.cct", CircuitSpec(4, 3).Encode());
+  ASSERT_EQ(LoadCircuit(*track, path), 0);
+  const auto record = Points(40, 100);
+  SaveRecord(*track, record.data(), 40);
+  EXPECT_EQ(track->recordCount, 40);
+  EXPECT_EQ(track->recordRounds, 38);
+
+  const Bytes file = ReadBytes(folder.HostFile("small.cct"));
+  ASSERT_EQ(file.size(), 218u);
+  EXPECT_EQ(GetU16(file, 56), 40);
+  EXPECT_EQ(static_cast<int16_t>(GetU16(file, 58 + 4 * 39 + 2)), -39);
+
+  auto fresh = std::make_unique<TrackGrid>();
+  ASSERT_EQ(LoadCircuit(*fresh, path), 0);
+  EXPECT_EQ(fresh->recordCount, 40);
+  EXPECT_EQ(fresh->recordRounds, 38);
+  EXPECT_EQ(fresh->recordTrail[39], (GridPoint{139, -39}));
+}
+
+TEST_F(Circuits, AShorterRecordLeavesTheOldTailUnread) {
+  const std::u16string path = Write("small.cct", CircuitSpec(4, 3).Encode());
+  ASSERT_EQ(LoadCircuit(*track, path), 0);
+  const auto longRecord = Points(40, 100);
+  const auto shortRecord = Points(5, 500);
+  SaveRecord(*track, longRecord.data(), 40);
+  SaveRecord(*track, shortRecord.data(), 5);
+  EXPECT_EQ(ReadBytes(folder.HostFile("small.cct")).size(), 218u);  // never shortened
+
+  auto fresh = std::make_unique<TrackGrid>();
+  ASSERT_EQ(LoadCircuit(*fresh, path), 0);
+  EXPECT_EQ(fresh->recordCount, 5);
+  EXPECT_EQ(fresh->recordRounds, 3);
+  EXPECT_EQ(fresh->recordTrail[4], (GridPoint{504, -4}));
+}
+
+TEST_F(Circuits, SavingARecordKeepsPictureAndGridByteForByte) {
+  CircuitSpec spec(30, 20);
+  spec.BlockRect(0, 0, 30, 2);
+  spec.withRecord = true;
+  spec.record = Points(12, 7);
+  const std::u16string path = Write("c.cct", spec.Encode());
+  const Bytes before = ReadBytes(folder.HostFile("c.cct"));
+  ASSERT_EQ(LoadCircuit(*track, path), 0);
+  const auto record = Points(3000, -50);
+  SaveRecord(*track, record.data(), 3000);
+  const Bytes after = ReadBytes(folder.HostFile("c.cct"));
+  const size_t recordOffset = RecordOffset(30, 20);
+  ASSERT_EQ(after.size(), recordOffset + 2 + 4 * 3000);
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + recordOffset, after.begin()));
+  // Nothing is left beside the circuit: the new content took the old file's place.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST_F(Circuits, RecordCountZeroLoadsAsNoneAndKeepsTheOldTrail) {
+  CircuitSpec spec(4, 3);
+  spec.withRecord = true;
+  spec.record = Points(6, 10);
+  ASSERT_EQ(LoadCircuit(*track, Write("with.cct", spec.Encode())), 0);
+  spec.record.clear();
+  ASSERT_EQ(LoadCircuit(*track, Write("zero.cct", spec.Encode())), 0);
+  EXPECT_EQ(track->recordCount, 0);
+  EXPECT_EQ(track->recordRounds, 65534);
+  EXPECT_EQ(track->recordTrail[5], (GridPoint{15, -5}));
+}
+
+// A file that can't be trusted is refused whole, and the circuit loaded before stays as it was.
+TEST_F(Circuits, UntrustworthyFilesAreRefusedAndChangeNothing) {
+  CircuitSpec good(6, 5);
+  good.start = {2, 2};
+  good.BlockRect(0, 0, 6, 1);
+  good.withRecord = true;
+  good.record = Points(4, 1);
+  const std::u16string goodPath = Write("good.cct", good.Encode());
+  ASSERT_EQ(LoadCircuit(*track, goodPath), 0);
+  const uint16_t* pixelsBefore = track->picture.pixels;
+
+  const Bytes full = CircuitSpec(6, 5).Encode();
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  };
+  Bytes widthZero = full;
+  widthZero[0] = widthZero[1] = 0;
+  Bytes heightZero = full;
+  heightZero[2] = heightZero[3] = 0;
+  Bytes huge = full;
+  huge[0] = huge[1] = huge[2] = huge[3] = 0xFF;
+  const Case cases[] = {
+      {"empty", {}},
+      {"header cut short", Bytes(full.begin(), full.begin() + 19)},
+      {"header only", Bytes(full.begin(), full.begin() + 20)},
+      {"grid one byte short", Bytes(full.begin(), full.end() - 1)},
+      {"width 0", widthZero},
+      {"height 0", heightZero},
+      {"65535 x 65535 in a small file", huge},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LoadCircuit(*track, Write("bad.cct", c.bytes)), 1) << c.name;
+    EXPECT_EQ(track->width, 6) << c.name;
+    EXPECT_EQ(track->path, goodPath) << c.name;
+    EXPECT_EQ(track->picture.pixels, pixelsBefore) << c.name;
+    EXPECT_EQ(track->recordCount, 4) << c.name;
+    EXPECT_EQ(track->startPoint, (GridPoint{2, 2})) << c.name;
+  }
+  EXPECT_EQ(LoadCircuit(*track, folder.File("missing.cct")), 1);
+  EXPECT_EQ(LoadCircuit(*track, folder.File("")), 1);  // a folder
+  EXPECT_EQ(track->path, goodPath);
+}
+
+// A record section that can't be trusted costs the record, not the circuit.
+TEST_F(Circuits, UntrustworthyRecordsLoadAsNoRecord) {
+  CircuitSpec spec(4, 3);
+  spec.withRecord = true;
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  };
+  spec.record = Points(10, 0);
+  Bytes missingPoint = spec.Encode();
+  missingPoint.resize(missingPoint.size() - 1);
+  Bytes tooMany = CircuitSpec(4, 3).Encode();
+  PutU16(tooMany, 5001);
+  for (int i = 0; i < 5001; ++i) PutU32(tooMany, 0x00010001);
+  Bytes lonelyByte = CircuitSpec(4, 3).Encode();
+  lonelyByte.push_back(7);
+  const Case cases[] = {
+      {"fewer point bytes than the count says", missingPoint},
+      {"count above 5000", tooMany},
+      {"one byte where the count would be", lonelyByte},
+  };
+  for (const Case& c : cases) {
+    auto fresh = std::make_unique<TrackGrid>();
+    ASSERT_EQ(LoadCircuit(*fresh, Write("r.cct", c.bytes)), 0) << c.name;
+    EXPECT_EQ(fresh->recordCount, 0) << c.name;
+    EXPECT_EQ(fresh->recordRounds, 0) << c.name;
+    EXPECT_EQ(fresh->collisionGrid[0], 0) << c.name;
+  }
+}
+
+TEST_F(Circuits, RecordIsDroppedWhenTheFileCantTakeIt) {
+  CircuitSpec spec(4, 3);
+  const std::u16string path = Write("small.cct", spec.Encode());
+  ASSERT_EQ(LoadCircuit(*track, path), 0);
+  const auto record = Points(8, 0);
+
+  // Deleted since it was loaded: not created again.
+  std::filesystem::remove(folder.HostFile("small.cct"));
+  SaveRecord(*track, record.data(), 8);
+  EXPECT_FALSE(FileExists(folder.HostFile("small.cct")));
+  EXPECT_EQ(track->recordCount, 0);
+
+  // Cut short since it was loaded: a record at the old offset would land in the grid's place.
+  Bytes cut = spec.Encode();
+  cut.resize(30);
+  WriteBytes(folder.HostFile("small.cct"), cut);
+  SaveRecord(*track, record.data(), 8);
+  EXPECT_EQ(ReadBytes(folder.HostFile("small.cct")), cut);
+  EXPECT_EQ(track->recordCount, 0);
+
+  // Replaced by a circuit of another size.
+  const Bytes other = CircuitSpec(5, 3).Encode();
+  WriteBytes(folder.HostFile("small.cct"), other);
+  SaveRecord(*track, record.data(), 8);
+  EXPECT_EQ(ReadBytes(folder.HostFile("small.cct")), other);
+  EXPECT_EQ(track->recordCount, 0);
+}
+
+TEST_F(Circuits, RecordIsDroppedForAReadOnlyFile) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
+  const Bytes bytes = CircuitSpec(4, 3).Encode();
+  const std::u16string path = Write("small.cct", bytes);
+  ASSERT_EQ(LoadCircuit(*track, path), 0);
+  std::filesystem::permissions(folder.HostFile("small.cct"), std::filesystem::perms::owner_read);
+  const auto record = Points(8, 0);
+  SaveRecord(*track, record.data(), 8);
+  EXPECT_EQ(ReadBytes(folder.HostFile("small.cct")), bytes);
+  EXPECT_EQ(track->recordCount, 0);
+}
+
+TEST_F(Circuits, OutlineMarksBlockedCellsBesideFreeOnes) {
+  // All blocked but the centre of a 5 x 5 grid: its four direct neighbours are outline, its
+  // diagonal ones are not.
+  CircuitSpec spec(5, 5);
+  spec.BlockRect(0, 0, 5, 5);
+  spec.cells[2 * 5 + 2] = 0;
+  ASSERT_EQ(LoadCircuit(*track, Write("a.cct", spec.Encode())), 0);
+  using Cells = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(OutlineCells(*track), (Cells{{2, 1}, {1, 2}, {3, 2}, {2, 3}}));
+
+  // The outermost rows and columns never are, even beside free cells; cell values other than 0
+  // and 1 are neither free nor blocked for the outline.
+  CircuitSpec edge(5, 4);
+  edge.BlockRect(0, 0, 5, 4);
+  edge.cells[1 * 5 + 1] = 0;  // free cell beside the left and top edges
+  edge.cells[2 * 5 + 3] = 2;  // beside blocked (3, 1) and (2, 2), and makes neither outline
+  ASSERT_EQ(LoadCircuit(*track, Write("b.cct", edge.Encode())), 0);
+  EXPECT_EQ(OutlineCells(*track), (Cells{{2, 1}, {1, 2}}));
+
+  for (auto [w, h] : {std::pair{2, 9}, std::pair{9, 2}, std::pair{1, 1}}) {
+    CircuitSpec thin(static_cast<uint16_t>(w), static_cast<uint16_t>(h));
+    thin.BlockRect(0, 0, w, h);
+    thin.cells[0] = 0;
+    ASSERT_EQ(LoadCircuit(*track, Write("t.cct", thin.Encode())), 0);
+    EXPECT_TRUE(OutlineCells(*track).empty()) << w << "x" << h;
+  }
+}

@@ -1,0 +1,71 @@
+// The program folder and UTF-16 text files such as the last-circuit file.
+#include <gtest/gtest.h>
+
+#include "data/folder.h"
+#include "tests/support.h"
+
+TEST(ProgramFolder, IsTheModulePathCutBeforeItsLastBackslash) {
+  struct Case {
+    std::u16string module;
+    std::u16string folder;
+  };
+  const Case cases[] = {
+      {u"\\Program Files\\Game\\Apexgrid.exe", u"\\Program Files\\Game"},
+      {u"\\home\\ana\\Apexgrid\\Apexgrid", u"\\home\\ana\\Apexgrid"},
+      {u"\\Apexgrid.exe", u""},  // in the root: each data path is then the literal alone
+      {u"Apexgrid", u"\\"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ProgramFolderOf(c.module), c.folder);
+}
+
+TEST(ProgramFolder, OfThisProgramHoldsIt) {
+  const std::u16string module = GetModulePath();
+  ASSERT_FALSE(module.empty());
+  EXPECT_EQ(module.substr(module.rfind(u'\\') + 1), u"apexgrid_tests");
+  EXPECT_EQ(GetProgramFolder() + u"\\apexgrid_tests", module);
+}
+
+TEST(TextFile, HoldsTheCodeUnitsLittleEndianAndNothingElse) {
+  TempFolder folder;
+  const std::u16string path = u"\\home\\ana\\Okruh \u010c\\Ring.cct";
+  WriteTextFile(folder.File("lastmap.dat"), path);
+  const Bytes bytes = ReadBytes(folder.HostFile("lastmap.dat"));
+  ASSERT_EQ(bytes.size(), path.size() * 2);
+  EXPECT_EQ(bytes[0], '\\');
+  EXPECT_EQ(bytes[1], 0);
+  EXPECT_EQ(GetU16(bytes, 2 * path.find(u'\u010c')), 0x010C);
+  EXPECT_EQ(ReadTextFile(folder.File("lastmap.dat")), path);
+
+  // Writing replaces the whole file.
+  WriteTextFile(folder.File("lastmap.dat"), u"x");
+  EXPECT_EQ(ReadTextFile(folder.File("lastmap.dat")), u"x");
+}
+
+TEST(TextFile, ReadingTakesWholeUnitsOnly) {
+  TempFolder folder;
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    std::u16string text;
+  };
+  Bytes longOdd;
+  for (int i = 0; i < 5001; ++i) longOdd.push_back(i % 2 ? 0 : 'a');  // spans read chunks
+  const Case cases[] = {
+      {"empty", {}, u""},
+      {"odd byte dropped", {'a', 0, 'b', 0, 'c'}, u"ab"},
+      {"one byte", {'a'}, u""},
+      {"odd length across chunks", longOdd, std::u16string(2500, u'a')},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(folder.HostFile("t.dat"), c.bytes);
+    EXPECT_EQ(ReadTextFile(folder.File("t.dat")), c.text) << c.name;
+  }
+  EXPECT_EQ(ReadTextFile(folder.File("missing.dat")), u"");
+  EXPECT_EQ(ReadTextFile(folder.File("")), u"");  // a folder is not a file
+}
+
+TEST(TextFile, AFileThatCantBeCreatedIsSilentlyNotWritten) {
+  TempFolder folder;
+  WriteTextFile(folder.File("no such folder/lastmap.dat"), u"x");
+  EXPECT_FALSE(FileExists(folder.HostFile("no such folder/lastmap.dat")));
+}
