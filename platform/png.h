@@ -1,0 +1,28 @@
+// PNG files on the host, for screen shots, previews and the picture converters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// An 8-bit RGB image, rows top to bottom, three bytes a pixel.
+struct RgbImage {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+// Expands a 16-bit pixel of the given format (5-6-5 when is565, else 5-5-5) to 8-bit channels,
+// with the top bits repeated into the low ones so that full intensity stays full.
+void ExpandPixel(uint16_t pixel, bool is565, uint8_t* red, uint8_t* green, uint8_t* blue);
+
+// An RGB image of width x height 16-bit pixels, rows top to bottom.
+RgbImage ImageFromPixels(const uint16_t* pixels, uint32_t width, uint32_t height, bool is565);
+
+// 0 on success, 1 when the file can't be written.
+int WritePng(const std::string& hostPath, const RgbImage& image);
+
+// Reads any PNG (palette, grey, 16-bit and alpha included) as 8-bit RGB; alpha goes to *alpha
+// when it is given (255 where the file has none). 0 on success, 1 with a reason in *error.
+int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* alpha,
+            std::string* error);
