@@ -1,0 +1,105 @@
+// File helpers of the tools.
+#include "tools/tool_files.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "platform/files.h"
+#include "tools/tool_error.h"
+
+namespace fs = std::filesystem;
+
+ByteVector ReadWholeFile(const std::string& hostPath) {
+  std::error_code error;
+  if (fs::is_directory(hostPath, error)) throw ToolError(hostPath + " is a folder, not a file");
+  std::ifstream in(hostPath, std::ios::binary);
+  if (!in) throw ToolError("can't open " + hostPath);
+  ByteVector bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw ToolError("can't read " + hostPath);
+  return bytes;
+}
+
+void WriteFileSafely(const std::string& hostPath, const ByteVector& bytes) {
+  std::error_code error;
+  if (fs::is_directory(hostPath, error)) throw ToolError(hostPath + " is a folder, not a file");
+  if (fs::exists(hostPath, error)) {
+    if (ReplaceFileContent(DevicePath(hostPath), bytes.data(), bytes.size()) != 0) {
+      throw ToolError("can't write " + hostPath);
+    }
+    return;
+  }
+  // A new file: written whole under a temporary name beside it, then renamed into place, so a
+  // reader never finds it half-written and a failure leaves nothing behind.
+  std::random_device random;
+  const std::string temp = hostPath + ".tmp" + std::to_string(random() % 1000000);
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      fs::remove(temp, error);
+      throw ToolError("can't write " + hostPath);
+    }
+  }
+  fs::rename(temp, hostPath, error);
+  if (error) {
+    fs::remove(temp, error);
+    throw ToolError("can't write " + hostPath);
+  }
+}
+
+void AppendU16(ByteVector& bytes, uint16_t value) {
+  bytes.push_back(static_cast<unsigned char>(value));
+  bytes.push_back(static_cast<unsigned char>(value >> 8));
+}
+
+void AppendU32(ByteVector& bytes, uint32_t value) {
+  AppendU16(bytes, static_cast<uint16_t>(value));
+  AppendU16(bytes, static_cast<uint16_t>(value >> 16));
+}
+
+uint16_t U16At(const ByteVector& bytes, size_t offset) {
+  return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
+}
+
+uint32_t U32At(const ByteVector& bytes, size_t offset) {
+  return U16At(bytes, offset) | (static_cast<uint32_t>(U16At(bytes, offset + 2)) << 16);
+}
+
+ByteVector EncodePicture(uint32_t width, uint32_t height, const std::vector<uint16_t>& pixels) {
+  ByteVector bytes;
+  bytes.reserve(4 + 2 * pixels.size());
+  AppendU16(bytes, static_cast<uint16_t>(width));
+  AppendU16(bytes, static_cast<uint16_t>(height));
+  for (uint16_t p : pixels) AppendU16(bytes, p);
+  return bytes;
+}
+
+ByteVector EncodeScreenshot(uint32_t width, uint32_t height, const std::vector<uint16_t>& pixels) {
+  ByteVector bytes;
+  bytes.reserve(8 + 2 * pixels.size());
+  AppendU32(bytes, width);
+  AppendU32(bytes, height);
+  for (uint16_t p : pixels) AppendU16(bytes, p);
+  return bytes;
+}
+
+RgbImage ReadPngFile(const std::string& hostPath, std::vector<uint8_t>* alpha) {
+  std::error_code error;
+  if (!fs::exists(hostPath, error)) throw ToolError("can't open " + hostPath + ": no such file");
+  RgbImage image;
+  std::string reason;
+  if (ReadPng(hostPath, &image, alpha, &reason) != 0) {
+    throw ToolError(hostPath + " is not a readable PNG: " + reason);
+  }
+  return image;
+}
+
+void WritePngFile(const std::string& hostPath, const std::vector<uint16_t>& pixels, uint32_t width,
+                  uint32_t height) {
+  if (WritePng(hostPath, ImageFromPixels(pixels.data(), width, height, true)) != 0) {
+    throw ToolError("can't write " + hostPath);
+  }
+}
