@@ -411,7 +411,7 @@ int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
 std::string DataPictureMisfit(const std::string& name, uint32_t width, uint32_t height) {
   static const std::map<std::string, std::pair<uint32_t, uint32_t>> sizes = {
       {"MenuBar.pic", {240, 40}}, {"GoButton.pic", {20, 40}},          {"Menu.pic", {140, 600}},
-      {"SubMenu_NPlayer.pic", {70, 400}}, {"GameData.dat", {240, 320}}, {"ScrSave.pic", {240, 320}}};
+      {"SubMenu_NPlayer.pic", {70, 400}}, {"GameData.dat", {240, 320}}};
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   if (name == "Numbers-CourierNew14.pic") {
     if (width % 10 != 0 || height > 11) {

@@ -44,6 +44,8 @@ constexpr Rgb kWhite = Rgb8(255, 255, 255);
 constexpr Rgb kBlack = Rgb8(0, 0, 0);
 constexpr Rgb kDigitInk = Rgb8(16, 18, 26);
 constexpr Rgb kDigitEdge = Rgb8(250, 250, 240);
+constexpr float kDarkInk = 0.45f;  // ink from which a digit's pixel counts as dark
+constexpr float kFaintInk = 0.12f;  // ink below which a pixel shows no trace of the digit
 constexpr Rgb kNightTop = Rgb8(12, 20, 36);
 constexpr Rgb kNightBottom = Rgb8(34, 50, 74);
 constexpr Rgb kGrassLight = Rgb8(84, 160, 70);
@@ -431,18 +433,23 @@ void DrawDigits(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
     const int inkHeight = eight.baseline - eight.inkTop;
     const int x0 = i * cell + (cell - (t.inkRight - t.inkLeft)) / 2 - t.inkLeft;
     const int y0 = glyphs->first + 1 + inkHeight - t.baseline;
-    const Mask edge = Dilate(t.mask, 1.0f);
-    // Hard decisions at the rim: a pixel is either transparent or fully painted, because the
-    // key colour must never be mixed into a visible one.
-    for (int y = 0; y < edge.height; ++y) {
-      for (int x = 0; x < edge.width; ++x) {
-        const int px = x0 - 1 + x;
-        const int py = y0 - 1 + y;
-        if (px < i * cell || px >= (i + 1) * cell || py < glyphs->first || py > glyphs->last) continue;
-        const float rim = edge.At(x, y);
-        const float ink = t.mask.At(x - 1, y - 1);
-        if (rim < 0.3f && ink < 0.3f) continue;
-        c.Set(px, py, Mix(kDigitEdge, kDigitInk, std::min(1.0f, ink * 1.25f)));
+    // Hard decisions at the rim, because the key colour must never be mixed into a visible
+    // pixel: a pixel with ink is the ink laid over the light edge colour; a pixel without ink
+    // but beside a dark one is the light edge; anything else is transparent. So every dark
+    // pixel has light all round it, whatever lies under the strip.
+    auto ink = [&](int x, int y) { return t.mask.At(x - x0, y - y0); };
+    for (int py = glyphs->first; py <= glyphs->last; ++py) {
+      for (int px = i * cell; px < (i + 1) * cell; ++px) {
+        const float a = ink(px, py);
+        bool besideDark = false;
+        for (int dy = -1; dy <= 1; ++dy) {
+          for (int dx = -1; dx <= 1; ++dx) besideDark = besideDark || ink(px + dx, py + dy) >= kDarkInk;
+        }
+        if (a > kFaintInk) {
+          c.Set(px, py, Mix(kDigitEdge, kDigitInk, std::min(1.0f, a * 1.1f)));
+        } else if (besideDark) {
+          c.Set(px, py, kDigitEdge);
+        }
       }
     }
   }

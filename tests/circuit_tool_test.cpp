@@ -1,0 +1,315 @@
+// apexcircuit's subcommands on real files in a temporary folder: a circuit made from PNGs,
+// previewed, inspected, checked and cleared; picture files converted both ways; and every kind
+// of bad input refused with one line and no file touched.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/circuit.h"
+#include "game/state.h"
+#include "gfx/colour.h"
+#include "platform/files.h"
+#include "platform/png.h"
+#include "tests/support.h"
+#include "tools/canvas.h"
+#include "tools/circuit_data.h"
+#include "tools/circuit_tool.h"
+
+namespace {
+
+constexpr Rgb kGreen = Rgb8(60, 140, 60);
+constexpr Rgb kGrey = Rgb8(100, 100, 104);
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+ToolRun Tool(const std::vector<std::string>& args, bool progress = false) {
+  std::ostringstream out, err;
+  const int status = RunCircuitTool(args, out, err, progress);
+  return ToolRun{status, out.str(), err.str()};
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// An 80 x 60 ring: grass around the border and on a central island, asphalt between. Cars race
+// clockwise; the start/finish line crosses the top straight at x = 40 from border to island.
+struct Ring {
+  static constexpr int kWidth = 80;
+  static constexpr int kHeight = 60;
+  static bool Track(int x, int y) {
+    const bool outer = x >= 4 && x < 76 && y >= 4 && y < 56;
+    const bool island = x >= 20 && x < 60 && y >= 20 && y < 40;
+    return outer && !island;
+  }
+};
+
+void WriteImage(const std::string& path, int width, int height, const std::function<Rgb(int, int)>& colour) {
+  RgbImage image;
+  image.width = width;
+  image.height = height;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const Rgb c = colour(x, y);
+      image.rgb.push_back(static_cast<uint8_t>(c.r * 255 + 0.5f));
+      image.rgb.push_back(static_cast<uint8_t>(c.g * 255 + 0.5f));
+      image.rgb.push_back(static_cast<uint8_t>(c.b * 255 + 0.5f));
+    }
+  }
+  ASSERT_EQ(WritePng(path, image), 0);
+}
+
+class CircuitTool : public ::testing::Test {
+ protected:
+  TempFolder folder;
+  std::string picture, mask, circuit;
+
+  void SetUp() override {
+    picture = folder.HostFile("ring.png");
+    mask = folder.HostFile("ring-mask.png");
+    circuit = folder.HostFile("Ring.cct");
+    WriteImage(picture, Ring::kWidth, Ring::kHeight, [](int x, int y) { return Ring::Track(x, y) ? kGrey : kGreen; });
+    WriteImage(mask, Ring::kWidth, Ring::kHeight,
+               [](int x, int y) { return Ring::Track(x, y) ? Rgb{1, 1, 1} : Rgb{0, 0, 0}; });
+  }
+
+  std::vector<std::string> MakeArgs(const std::string& out, const std::string& start = "44,12") {
+    return {"make", picture, out, "--mask", mask, "--start", start, "--line", "40,2,40,21", "--ahead", "50,12"};
+  }
+  void MakeRing() {
+    const ToolRun made = Tool(MakeArgs(circuit));
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  // Writes a variant of the ring circuit directly.
+  std::string WriteVariant(const std::string& name, const std::function<void(CircuitData&)>& change) {
+    CircuitData c = ReadCircuitFile(circuit);
+    change(c);
+    const std::string path = folder.HostFile(name);
+    const ByteVector bytes = EncodeCircuit(c);
+    WriteBytes(path, Bytes(bytes.begin(), bytes.end()));
+    return path;
+  }
+};
+
+}  // namespace
+
+TEST_F(CircuitTool, MakeWritesTheCircuitOfThePictureAndItsMask) {
+  MakeRing();
+  const Bytes bytes = ReadBytes(circuit);
+  ASSERT_EQ(bytes.size(), static_cast<size_t>(RecordOffset(Ring::kWidth, Ring::kHeight)));
+  EXPECT_EQ(GetU16(bytes, 0), Ring::kWidth);
+  EXPECT_EQ(GetU16(bytes, 2), Ring::kHeight);
+  const CircuitData c = ReadCircuitFile(circuit);
+  EXPECT_EQ(c.start, (GridPoint{44, 12}));
+  EXPECT_EQ(c.lineA, (GridPoint{40, 2}));
+  EXPECT_EQ(c.lineB, (GridPoint{40, 21}));
+  EXPECT_EQ(c.ahead, (GridPoint{50, 12}));
+  for (int y = 0; y < Ring::kHeight; ++y) {
+    for (int x = 0; x < Ring::kWidth; ++x) {
+      ASSERT_EQ(c.Blocked(x, y), !Ring::Track(x, y)) << x << "," << y;
+      ASSERT_EQ(c.pixels[y * Ring::kWidth + x], PixelOf(Ring::Track(x, y) ? kGrey : kGreen));
+    }
+  }
+  // The same grid from a colour rule instead of a mask.
+  const std::string byColour = folder.HostFile("ByColour.cct");
+  const ToolRun made = Tool({"make", picture, byColour, "--track-colour", "100,100,104,4", "--start", "44,12",
+                         "--line", "40,2,40,21", "--ahead", "50,12"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(ReadCircuitFile(byColour).cells, c.cells);
+}
+
+TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
+  MakeRing();
+  ToolRun info = Tool({"info", circuit});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, "size:              80x60")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "start/finish line: 40,2 to 40,21")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "record:            none")) << info.out;
+
+  const ToolRun check = Tool({"check", circuit, "--moves", "--lap", folder.HostFile("lap.png"), "--scale", "2"});
+  ASSERT_EQ(check.status, 0) << check.err;
+  EXPECT_TRUE(Contains(check.out, "Ring.cct: a lap takes ")) << check.out;
+  const int rounds = std::stoi(check.out.substr(check.out.find("takes ") + 6));
+  EXPECT_EQ(std::count(check.out.begin(), check.out.end(), '\n'), rounds + 1) << "one line per move";
+  EXPECT_EQ(check.err, "");
+  EXPECT_TRUE(FileExists(folder.HostFile("lap.png")));
+  EXPECT_EQ(ReadCircuitFile(circuit).record.size(), 0u) << "check must not store its lap as the record";
+
+  const ToolRun render = Tool({"render", circuit, folder.HostFile("preview.png"), "--outline", "--line", "--scale", "3"});
+  ASSERT_EQ(render.status, 0) << render.err;
+  RgbImage preview;
+  std::string error;
+  ASSERT_EQ(ReadPng(folder.HostFile("preview.png"), &preview, nullptr, &error), 0) << error;
+  EXPECT_EQ(preview.width, 240u);
+  EXPECT_EQ(preview.height, 180u);
+
+  // A record of 12 points, as a race would leave it.
+  auto state = std::make_unique<GameState>();
+  ASSERT_EQ(LoadCircuit(state->track, DevicePath(circuit)), 0);
+  std::vector<GridPoint> points(12, GridPoint{44, 12});
+  SaveRecord(state->track, points.data(), 12);
+  info = Tool({"info", circuit});
+  EXPECT_TRUE(Contains(info.out, "record:            12 points, 10 rounds")) << info.out;
+  EXPECT_EQ(Tool({"render", circuit, folder.HostFile("record.png"), "--record"}).status, 0);
+
+  const ToolRun cleared = Tool({"clear-record", circuit});
+  ASSERT_EQ(cleared.status, 0) << cleared.err;
+  EXPECT_TRUE(Contains(cleared.out, "10 rounds")) << cleared.out;
+  EXPECT_EQ(ReadBytes(circuit).size(), static_cast<size_t>(RecordOffset(Ring::kWidth, Ring::kHeight)));
+  const ToolRun again = Tool({"clear-record", circuit});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_TRUE(Contains(again.out, "has no record")) << again.out;
+}
+
+TEST_F(CircuitTool, CheckShowsItsProgressOnATerminal) {
+  MakeRing();
+  const ToolRun check = Tool({"check", circuit}, true);
+  ASSERT_EQ(check.status, 0) << check.err;
+  EXPECT_TRUE(Contains(check.err, "\rchecking Ring.cct: round 1, ")) << check.err;
+  EXPECT_EQ(check.err.back(), '\r') << "the progress line is wiped at the end";
+}
+
+TEST_F(CircuitTool, PicturesAndScreenshotsSurviveTheTripToPngAndBack) {
+  // Every 5-6-5 channel value, at both ends of the other channels.
+  std::vector<uint16_t> pixels;
+  for (int v = 0; v < 64; ++v) {
+    pixels.push_back(MakeColour(v % 32, v, 31 - v % 32));
+    pixels.push_back(MakeColour(31 - v % 32, 63 - v, v % 32));
+  }
+  Bytes file;
+  PutU16(file, 16);
+  PutU16(file, 8);
+  for (uint16_t p : pixels) PutU16(file, p);
+  WriteBytes(folder.HostFile("a.pic"), file);
+  ASSERT_EQ(Tool({"topng", folder.HostFile("a.pic"), folder.HostFile("a.png")}).status, 0);
+  ToolRun back = Tool({"frompng", folder.HostFile("a.png"), folder.HostFile("b.pic")});
+  ASSERT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(ReadBytes(folder.HostFile("b.pic")), file);
+
+  Bytes shot;
+  PutU32(shot, 16);
+  PutU32(shot, 8);
+  for (uint16_t p : pixels) PutU16(shot, p);
+  WriteBytes(folder.HostFile("shot.pic"), shot);
+  const ToolRun toPng = Tool({"topng", folder.HostFile("shot.pic"), folder.HostFile("shot.png"), "--scale", "2"});
+  ASSERT_EQ(toPng.status, 0) << toPng.err;
+  EXPECT_TRUE(Contains(toPng.out, "16x8 screenshot")) << toPng.out;
+  back = Tool({"frompng", folder.HostFile("shot.png"), folder.HostFile("ScrSave.pic")});
+  ASSERT_EQ(back.status, 0) << back.err;
+  const Bytes again = ReadBytes(folder.HostFile("ScrSave.pic"));
+  ASSERT_EQ(again.size(), 8 + 32 * 16 * 2u);
+  EXPECT_EQ(GetU32(again, 0), 32u);
+
+  // The digit strip's key colour comes through exactly, or the digits would lose their
+  // transparency.
+  WriteImage(folder.HostFile("key.png"), 10, 1, [](int, int) { return Rgb{1, 0, 1}; });
+  back = Tool({"frompng", folder.HostFile("key.png"), folder.HostFile("Numbers-CourierNew14.pic")});
+  ASSERT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(GetU16(ReadBytes(folder.HostFile("Numbers-CourierNew14.pic")), 4), 0xF81F);
+}
+
+TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
+  MakeRing();
+  const Bytes ring = ReadBytes(circuit);
+  Bytes truncated(ring.begin(), ring.begin() + 1000);
+  WriteBytes(folder.HostFile("Short.cct"), truncated);
+  WriteBytes(folder.HostFile("junk.png"), Bytes{1, 2, 3, 4, 5});
+  WriteBytes(folder.HostFile("three.pic"), Bytes{1, 2, 3});
+  WriteImage(folder.HostFile("small.png"), 40, 30, [](int, int) { return Rgb{1, 1, 1}; });
+  const std::string behind = WriteVariant("Behind.cct", [](CircuitData& c) { c.start = GridPoint{36, 12}; });
+  const std::string walled = WriteVariant("Walled.cct", [](CircuitData& c) {
+    for (int y = 40; y < 56; ++y) c.cells[y * c.width + 30] = 1;  // the bottom straight is closed
+  });
+  const std::string beside = WriteVariant("Beside.cct", [](CircuitData& c) { c.lineA = GridPoint{40, 6}; });
+  const std::string out = folder.HostFile("Out.cct");
+  auto make = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = MakeArgs(out);
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+
+  const struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"info", folder.HostFile("missing.cct")}, "can't open " + folder.HostFile("missing.cct")},
+      {{"check", folder.HostFile("missing.cct")}, "can't open"},
+      {{"render", folder.HostFile("Short.cct"), folder.HostFile("x.png")}, "is truncated: 1000 bytes, a 80x60 circuit needs 14420"},
+      {{"clear-record", folder.HostFile("Short.cct")}, "is truncated"},
+      {{"check", folder.HostFile("Short.cct")}, "is truncated"},
+      {{"make", folder.HostFile("missing.png"), out, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"},
+       "can't open " + folder.HostFile("missing.png")},
+      {{"make", folder.HostFile("junk.png"), out, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"},
+       "is not a readable PNG"},
+      {{"make", picture, out, "--mask", folder.HostFile("small.png"), "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"},
+       "is 40x30, the picture is 80x60"},
+      {MakeArgs(out, "90,12"), "the start point 90,12 lies outside the 80x60 picture"},
+      {MakeArgs(out, "30,30"), "the start point 30,30 is on a blocked cell"},
+      {{"make", picture, out, "--mask", mask, "--start", "44,12", "--line", "40,6,40,21", "--ahead", "50,12"},
+       "cars can pass beside the line"},
+      {{"make", picture, out, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21", "--ahead", "40,9"},
+       "names no racing side"},
+      {make({"--track-colour", "300,0,0"}), ""},  // usage: mask and colour together
+      {{"check", behind}, "behind the start/finish line"},
+      {{"check", walled}, "no way along the track leads from the start point"},
+      {{"check", beside}, "cars can pass beside the line"},
+      {{"topng", folder.HostFile("three.pic"), folder.HostFile("x.png")}, "neither a picture file nor a screenshot"},
+      {{"frompng", picture, folder.HostFile("Menu.pic")}, "Menu.pic must be 140x600; the PNG is 80x60"},
+      {{"frompng", picture, folder.HostFile("Numbers-CourierNew14.pic")}, "at most 11 high"},
+      {{"frompng", folder.HostFile("junk.png"), folder.HostFile("x.pic")}, "is not a readable PNG"},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = Tool(c.args);
+    const std::string what = c.args[0] + " " + c.args[1];
+    EXPECT_NE(run.status, 0) << what;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << what << ": " << run.err;
+    EXPECT_TRUE(Contains(run.err, c.says)) << what << ": " << run.err;
+    EXPECT_EQ(run.out, "") << what;
+  }
+  EXPECT_FALSE(FileExists(out));
+  EXPECT_FALSE(FileExists(folder.HostFile("x.png")));
+  EXPECT_FALSE(FileExists(folder.HostFile("x.pic")));
+  EXPECT_FALSE(FileExists(folder.HostFile("Menu.pic")));
+  EXPECT_EQ(ReadBytes(folder.HostFile("Short.cct")), truncated);
+}
+
+TEST_F(CircuitTool, ARefusedCircuitLeavesTheOldFileWholeAndNoTemporaryBehind) {
+  MakeRing();
+  const Bytes before = ReadBytes(circuit);
+  EXPECT_EQ(Tool(MakeArgs(circuit, "30,30")).status, 1);
+  EXPECT_EQ(ReadBytes(circuit), before);
+  // A successful make over an existing file replaces it whole.
+  WriteImage(picture, Ring::kWidth, Ring::kHeight, [](int x, int y) { return Ring::Track(x, y) ? kGrey : Rgb{0, 0, 1}; });
+  EXPECT_EQ(Tool(MakeArgs(circuit)).status, 0);
+  EXPECT_EQ(ReadBytes(circuit).size(), before.size());
+  EXPECT_NE(ReadBytes(circuit), before);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.host())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Ring.cct", "ring-mask.png", "ring.png"}));
+}
+
+TEST_F(CircuitTool, WrongUsageSaysSoInOneLine) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"fly"}, {"info"}, {"make", "a.png", "b.cct"}, {"render", "a.cct", "b.png", "--sideways"}, {"topng", "a", "b", "--scale"},
+  };
+  for (const auto& args : cases) {
+    const ToolRun run = Tool(args);
+    EXPECT_EQ(run.status, 2) << args[0];
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+  EXPECT_EQ(Tool({}).status, 2);
+  const ToolRun help = Tool({"help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(Contains(help.out, "clear-record CIRCUIT.cct"));
+}
