@@ -119,6 +119,39 @@ int SpeedBand(int vx, int vy) {
   return std::min(band, kSpeedBands - 1);
 }
 
+// The few moves of one car that come furthest in each speed band. Of a car's thousand or so
+// moves only these can be kept, so the rest never reach the sort and the path test.
+class BestPerBand {
+ public:
+  void Offer(const Candidate& c) {
+    const int band = SpeedBand(c.vx, c.vy);
+    int& n = count_[band];
+    if (n == 0) touched_.push_back(band);
+    Candidate* list = best_[band];
+    if (n == kKeep && c.progress <= list[kKeep - 1].progress) return;
+    int i = n < kKeep ? n++ : kKeep - 1;
+    while (i > 0 && list[i - 1].progress < c.progress) {
+      list[i] = list[i - 1];
+      --i;
+    }
+    list[i] = c;
+  }
+  // Hands the kept moves over and starts again for the next car.
+  void MoveTo(std::vector<Candidate>* out) {
+    for (int band : touched_) {
+      out->insert(out->end(), best_[band], best_[band] + count_[band]);
+      count_[band] = 0;
+    }
+    touched_.clear();
+  }
+
+ private:
+  static constexpr int kKeep = 2 * kPerParent + 2;  // spares for moves the path test refuses
+  Candidate best_[kSpeedBands][kKeep];
+  int count_[kSpeedBands] = {};
+  std::vector<int> touched_;
+};
+
 std::vector<GridPoint> Reach() {
   std::vector<GridPoint> offsets;
   for (int oy = -kMoveRadius; oy <= kMoveRadius; ++oy) {
@@ -149,6 +182,7 @@ bool Search(const TrackGrid& track, const DistanceToGo& field, const LapSearchOp
   for (int round = 1; round <= options.maxRounds; ++round) {
     const std::vector<Car>& cars = rounds.back();
     candidates.clear();
+    BestPerBand bestOfCar;
     for (size_t c = 0; c < cars.size(); ++c) {
       const Car& car = cars[c];
       const GridPoint from{car.x, car.y};
@@ -177,10 +211,10 @@ bool Search(const TrackGrid& track, const DistanceToGo& field, const LapSearchOp
         }
         const float distance = field.At(x, y);
         if (distance == DistanceToGo::kUnreachable) continue;
-        candidates.push_back(Candidate{lapLength - distance, to.x, to.y,
-                                       static_cast<int16_t>(x - car.x), static_cast<int16_t>(y - car.y),
-                                       static_cast<int>(c)});
+        bestOfCar.Offer(Candidate{lapLength - distance, to.x, to.y, static_cast<int16_t>(x - car.x),
+                             static_cast<int16_t>(y - car.y), static_cast<int>(c)});
       }
+      bestOfCar.MoveTo(&candidates);
     }
 
     // Keep the cars that have come furthest, a few in each speed band; the path test, the costly
