@@ -16,7 +16,6 @@
 #include "game/turn.h"
 #include "platform/files.h"
 #include "rules/commit.h"
-#include "rules/line_walk.h"
 #include "rules/move.h"
 #include "tools/canvas.h"
 #include "tools/circuit_data.h"
@@ -30,6 +29,9 @@ namespace {
 struct UsageError : ToolError {
   explicit UsageError(const std::string& message) : ToolError(message) {}
 };
+
+// Largest preview, in pixels: about 480 MB of painting surface.
+constexpr unsigned long long kMaxPreviewPixels = 40000000;
 
 // ---- Arguments -------------------------------------------------------------------------------
 
@@ -113,10 +115,17 @@ GridPoint PointOption(const Arguments& a, const std::string& option) {
   return ToPoint(option, n[0], n[1]);
 }
 
-int ScaleOption(const Arguments& a) {
+// The enlargement asked for, for a picture of the given size. Previews are limited to what a
+// viewer can sensibly open.
+int ScaleOption(const Arguments& a, uint32_t width, uint32_t height) {
   if (!a.Has("scale")) return 1;
   const int scale = Numbers("scale", a.Value("scale"), 1, 1)[0];
   if (scale < 1 || scale > 16) throw ToolError("--scale " + a.Value("scale") + ": use 1 to 16");
+  const unsigned long long pixels = 1ULL * width * height * scale * scale;
+  if (pixels > kMaxPreviewPixels) {
+    throw ToolError("--scale " + a.Value("scale") + ": the picture would be " + std::to_string(width * scale) +
+                    "x" + std::to_string(height * scale) + "; use a smaller scale");
+  }
   return scale;
 }
 
@@ -297,7 +306,7 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
 int Render(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a = Parse("render", args, 2, {"scale"}, {"outline", "line", "record"});
   const CircuitData c = ReadCircuitFile(a.files[0]);
-  Preview preview(c, ScaleOption(a));
+  Preview preview(c, ScaleOption(a, c.width, c.height));
   if (a.Has("outline")) preview.Outline(LoadForRace(a.files[0])->track);
   if (a.Has("record")) preview.Trail(c.record, kPreviewRecord, 0.85f);
   if (a.Has("line")) preview.Line();
@@ -322,6 +331,8 @@ int Info(const std::vector<std::string>& args, std::ostream& out) {
     out << "unusable, " << c.recordProblem << "\n";
   } else if (!c.hasRecordSection || c.record.empty()) {
     out << "none\n";
+  } else if (c.record.size() < 2) {
+    out << c.record.size() << " point, too few for a lap\n";
   } else {
     out << c.record.size() << " points, " << static_cast<uint16_t>(c.record.size() - 2) << " rounds\n";
   }
@@ -371,7 +382,7 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     for (GridPoint p : lap.moves) out << PointText(p) << "\n";
   }
   if (a.Has("lap")) {
-    Preview preview(c, ScaleOption(a));
+    Preview preview(c, ScaleOption(a, c.width, c.height));
     std::vector<GridPoint> trail{c.start};
     trail.insert(trail.end(), lap.moves.begin(), lap.moves.end());
     preview.Trail(trail, kPreviewLap, 0.9f);
@@ -456,7 +467,7 @@ int ToPng(const std::vector<std::string>& args, std::ostream& out) {
   const uint32_t height = asShot ? U32At(bytes, 4) : U16At(bytes, 2);
   if (width == 0 || height == 0) throw ToolError(path + " holds an empty picture");
   const size_t offset = asShot ? 8 : 4;
-  const int scale = ScaleOption(a);
+  const int scale = ScaleOption(a, width, height);
   std::vector<uint16_t> pixels(static_cast<size_t>(width) * height * scale * scale);
   for (size_t y = 0; y < static_cast<size_t>(height) * scale; ++y) {
     for (size_t x = 0; x < static_cast<size_t>(width) * scale; ++x) {

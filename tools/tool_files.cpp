@@ -33,7 +33,10 @@ void WriteFileSafely(const std::string& hostPath, const ByteVector& bytes) {
   // A new file: written whole under a temporary name beside it, then renamed into place, so a
   // reader never finds it half-written and a failure leaves nothing behind.
   std::random_device random;
-  const std::string temp = hostPath + ".tmp" + std::to_string(random() % 1000000);
+  std::string temp;
+  do {
+    temp = hostPath + ".tmp" + std::to_string(random() % 1000000);
+  } while (fs::exists(temp, error));
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
