@@ -240,8 +240,32 @@ int Start(std::string* error) {
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-    *error = std::string("can't open a display (") + SDL_GetError() +
+  // Left to itself SDL falls back to drawing into memory when there is no desktop, and its
+  // Wayland probe writes to standard error on the way: a window nobody can see is no window.
+  // A driver named in SDL_VIDEODRIVER is taken as asked for.
+  const char* driver = std::getenv("SDL_VIDEODRIVER");
+  const bool chosen = driver != nullptr && driver[0] != 0;
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const bool hasX = display != nullptr && display[0] != 0;
+  const bool hasWayland = wayland != nullptr && wayland[0] != 0;
+  if (!chosen) {
+    // Only the desktops that the environment names, so that nothing else is probed.
+    std::string drivers = hasX ? "x11" : "";
+    if (hasWayland) drivers += drivers.empty() ? "wayland" : ",wayland";
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+  }
+  const char* why = nullptr;
+  if (!chosen && !hasX && !hasWayland) {
+    why = "neither DISPLAY nor WAYLAND_DISPLAY is set";
+  } else if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    why = SDL_GetError();
+  } else if (!chosen && (std::string(SDL_GetCurrentVideoDriver()) == "offscreen" ||
+                         std::string(SDL_GetCurrentVideoDriver()) == "dummy")) {
+    why = "no desktop answered";
+  }
+  if (why != nullptr) {
+    *error = std::string("can't open a display (") + why +
              "); set APEXGRID_VIDEO=headless to run without one";
     SDL_Quit();
     return 1;
