@@ -15,6 +15,17 @@ namespace {
 
 const std::string kFake = APEXGRID_FAKE_PROGRAM;
 
+// Leak reports of the desktop's libraries are left out by a suppression file. Mesa's driver can't
+// be named there: it is unloaded before the report, which then shows its blocks with no module.
+// So under the sanitizers the window draws through SDL's own software renderer, without Mesa.
+#ifdef APEXGRID_SANITIZED
+const std::string kDesktopLibraries =
+    "SDL_RENDER_DRIVER=software SDL_FRAMEBUFFER_ACCELERATION=0 LSAN_OPTIONS=suppressions=" +
+    std::string(APEXGRID_LSAN_SUPPRESSIONS) + " ";
+#else
+const std::string kDesktopLibraries;
+#endif
+
 std::string Quote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -136,8 +147,7 @@ class SdlWindow : public ::testing::Test {
 TEST_F(SdlWindow, PenKeysFocusAndTheScreenGoThroughARealWindow) {
   const std::string err = folder_.HostFile("err");
   std::system(("(env -u APEXGRID_VIDEO -u APEXGRID_SCALE -u SDL_VIDEODRIVER " + display_ +
-               "APEXGRID_INSTANCE=" + Quote(folder_.host()) + " FAKE_COLOUR=F800 LSAN_OPTIONS=suppressions=" +
-               Quote(APEXGRID_LSAN_SUPPRESSIONS) + " " + Quote(kFake) + " 2>" + Quote(err) +
+               "APEXGRID_INSTANCE=" + Quote(folder_.host()) + " FAKE_COLOUR=F800 " + kDesktopLibraries + Quote(kFake) + " 2>" + Quote(err) +
                "; echo $? >" + Quote(folder_.HostFile("status")) + ") &")
                   .c_str());
   ASSERT_TRUE(WaitFor(err, "STARTED UP")) << ReadText(err);
@@ -201,8 +211,7 @@ TEST_F(SdlWindow, PenKeysFocusAndTheScreenGoThroughARealWindow) {
 
   // A second copy doesn't open a window of its own.
   const int second = std::system(("env -u APEXGRID_VIDEO " + display_ + "APEXGRID_INSTANCE=" +
-                                  Quote(folder_.host()) + " FAKE_SECOND=1 LSAN_OPTIONS=suppressions=" +
-                                  Quote(APEXGRID_LSAN_SUPPRESSIONS) + " " + Quote(kFake) + " 2>" +
+                                  Quote(folder_.host()) + " FAKE_SECOND=1 " + kDesktopLibraries + Quote(kFake) + " 2>" +
                                   Quote(folder_.HostFile("second")))
                                      .c_str());
   EXPECT_EQ(second, 0);

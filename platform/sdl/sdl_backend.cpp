@@ -18,6 +18,8 @@ constexpr int kLargestScale = 16;
 constexpr int kDecorationAllowance = 32;
 // Longest wait for host events, so that other copies' requests are answered promptly.
 constexpr uint64_t kLongestWait = 50;
+// Longest nap while waiting: pen and keys reach the program within this many milliseconds.
+constexpr uint64_t kNap = 5;
 
 struct HostWindow {
   SDL_Window* window = nullptr;
@@ -369,13 +371,23 @@ void Poll() {
   while (SDL_PollEvent(&e)) Translate(e);
 }
 
+// Waits in short naps rather than in SDL_WaitEventTimeout: SDL wakes that wait by sending an
+// event to the window over a second X connection, and when the window is destroyed right after
+// (the close key), the X server may take the two connections' requests in the other order and
+// end the program with a BadWindow error as it exits.
 int Wait(uint64_t timerDue) {
-  const uint64_t now = Now();
-  uint64_t timeout = timerDue > now ? timerDue - now : 0;
-  if (timeout > kLongestWait) timeout = kLongestWait;
+  const uint64_t start = Now();
+  const uint64_t end = std::min(timerDue, start + kLongestWait);
   SDL_Event e;
-  if (SDL_WaitEventTimeout(&e, static_cast<int>(timeout))) Translate(e);
-  return 0;
+  for (;;) {
+    if (SDL_PollEvent(&e)) {
+      Translate(e);
+      return 0;
+    }
+    const uint64_t now = Now();
+    if (now >= end) return 0;
+    SDL_Delay(static_cast<uint32_t>(std::min<uint64_t>(end - now, kNap)));
+  }
 }
 
 void ShowMessageBox(PlatformWindow* owner, const std::string& text, const std::string& caption) {
