@@ -1,0 +1,88 @@
+// The headless backend's script: the events a test or a driving program plays into a program.
+//
+// One event a line; `#` at the start of a word starts a comment; blank lines are skipped.
+//
+//   tap X Y            pen down at (X, Y), then pen up there
+//   down X Y           pen down           move X Y   pen move        up X Y   pen up
+//   key NAME           key down; NAME is up down left right a b c start
+//   wait MS            the virtual clock advances by MS milliseconds; every timer tick that falls
+//                      due on the way is delivered, each at its own time
+//   sleep MS           the program waits MS real milliseconds, still answering other copies that
+//                      look for it (FindWindow); the virtual clock stands still
+//   blur / focus       focus lost / gained (delivered even when nothing changes; focus also
+//                      restores a minimised window)
+//   shot FILE          the screen as last presented, written to FILE (rest of the line) as PNG
+//   close              the close message, as when the user closes the window
+//   select N / start / storno / ok
+//                      selector only: select list line N (from 0), press Start, press Storno,
+//                      press the caption OK. A program with a window loop passes over them.
+//
+// Lines are played when the program's queue is empty, one at a time, after start-up: the first
+// time the loop waits. Written on standard error, one line each:
+//   MESSAGE <caption> | <text>             a message box (answered OK)
+//   START <program path> | <command line>  a process start
+//   ERROR line N: <what>                   a line that can't be read; the run then ends: every
+//                                          window gets WM_CLOSE and the exit status is 2.
+// Coordinates are signed 16-bit numbers, so scripts may also tap off the screen.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class ScriptAction : uint8_t {
+  kTap,
+  kDown,
+  kMove,
+  kUp,
+  kKey,
+  kWait,
+  kSleep,
+  kBlur,
+  kFocus,
+  kShot,
+  kClose,
+  kSelect,
+  kStart,
+  kStorno,
+  kOk,
+};
+
+struct ScriptEvent {
+  ScriptAction action = ScriptAction::kClose;
+  int line = 0;               // line number in the script, from 1
+  int x = 0;                  // tap, down, move, up
+  int y = 0;
+  int16_t key = 0;            // key: a key code of platform/gx.h
+  uint32_t milliseconds = 0;  // wait, sleep
+  int index = 0;              // select
+  std::string file;           // shot: a host path
+};
+
+// Reads one line of a script (without its line end; a trailing carriage return is allowed).
+// Returns 1 with *event filled, 0 for a blank or comment line, -1 with what is wrong in *error.
+int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
+                    std::string* error);
+
+// ---- For programs that run their own loop (the selector's dialog) -------------------------------
+
+// The next event of the running headless script: 1 with *event filled; 0 when the script is over
+// or the headless backend isn't running. An unreadable line is written as its ERROR line, ends
+// the script and makes StopPlatform return 2. Window loops (GetMessage) take their events from the
+// same script, so a program uses one or the other.
+int NextScriptEvent(ScriptEvent* event);
+
+// What a `wait` line means for a program without a window loop: the virtual clock moves on by
+// the milliseconds (timer ticks that fall due are delivered to window loops only).
+void AdvanceVirtualClock(uint32_t milliseconds);
+
+// What a `sleep` line means: real milliseconds pass while requests from other copies are answered.
+void SleepAnswering(uint32_t milliseconds);
+
+// What a `shot` line means: the screen as last presented (GXPresentedScreen) written to a host
+// path as PNG. 0 on success; 1 with the reason in *error when nothing has been presented or the
+// file can't be written.
+int WriteScreenShot(const std::string& hostPath, std::string* error);
+
+// Writes `ERROR line N: <what>` and ends the script as for an unreadable line: for a line a
+// program's own loop can't carry out.
+void ReportScriptError(int lineNumber, const std::string& what);
