@@ -45,6 +45,10 @@ int SplitColour(uint16_t pixel, uint16_t* red, uint16_t* green, uint16_t* blue) 
   return 0;
 }
 
+uint16_t WidenGreen(uint16_t green) {
+  return Is565(splitCache) ? green : static_cast<uint16_t>(green << 1);
+}
+
 void ForgetColourFormat() {
   makeCache.filled = false;
   splitCache.filled = false;

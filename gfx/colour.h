@@ -10,6 +10,17 @@ uint16_t MakeColour(uint16_t red, uint16_t green, uint16_t blue);
 // Unpacks a pixel. On a 5-5-5 screen green comes back in five bits.
 int SplitColour(uint16_t pixel, uint16_t* red, uint16_t* green, uint16_t* blue);
 
+// Green as SplitColour gives it, widened to the 0-63 range MakeColour takes: unchanged on a 5-6-5
+// screen, doubled on a 5-5-5 one, so that a split pixel packs back to itself.
+uint16_t WidenGreen(uint16_t green);
+
+// The named colours of the drawing code.
+inline uint16_t WhiteColour() { return MakeColour(31, 63, 31); }
+inline uint16_t BlackColour() { return MakeColour(0, 0, 0); }
+inline uint16_t RedColour() { return MakeColour(31, 0, 0); }
+// Pixels of this colour in the digit strip are not copied.
+inline uint16_t DigitKeyColour() { return MakeColour(31, 0, 31); }
+
 // The colours take the display's format once, on first use, and keep it for the run. Tests that
 // switch formats call this after changing the display.
 void ForgetColourFormat();
