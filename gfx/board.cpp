@@ -1,6 +1,11 @@
 // The board renderer: every layer of the race screen, bottom to top.
 #include "gfx/board.h"
 
+#include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "game/globals.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
@@ -18,14 +23,33 @@ int16_t BoardY(int trackY) { return static_cast<int16_t>(trackY - gameState.view
 
 // A segment is drawn only when one of its ends lies on the board. Long segments that merely pass
 // through the board are skipped: testing two points is what keeps a board of long trails cheap.
-void DrawSegment(GridPoint from, GridPoint to, uint16_t colour, int16_t alpha) {
-  const int16_t x0 = BoardX(from.x);
-  const int16_t y0 = BoardY(from.y);
-  const int16_t x1 = BoardX(to.x);
-  const int16_t y1 = BoardY(to.y);
-  if (!OnBoard(x0, y0) && !OnBoard(x1, y1)) return;
-  BlendLine(framePicture, x0, y0, x1, y1, colour, alpha);
+// Walks the points once, each tested once, changing pens only when the opacity changes.
+void DrawPolyline(const GridPoint* points, int segments, uint16_t colour, int16_t (*alphaOf)(int age)) {
+  if (segments <= 0) return;
+  BlendPen pen{};
+  int16_t penAlpha = -1;
+  int16_t x0 = BoardX(points[0].x);
+  int16_t y0 = BoardY(points[0].y);
+  bool in0 = OnBoard(x0, y0);
+  for (int j = 0; j < segments; ++j) {
+    const int16_t x1 = BoardX(points[j + 1].x);
+    const int16_t y1 = BoardY(points[j + 1].y);
+    const bool in1 = OnBoard(x1, y1);
+    if (in0 || in1) {
+      const int16_t alpha = alphaOf(segments - 1 - j);
+      if (alpha != penAlpha) {
+        pen = MakeBlendPen(colour, alpha);
+        penAlpha = alpha;
+      }
+      BlendLineWithPen(framePicture, x0, y0, x1, y1, pen);
+    }
+    x0 = x1;
+    y0 = y1;
+    in0 = in1;
+  }
 }
+
+int16_t RecordAlpha(int) { return kRecordAlpha; }
 
 // The view may not start left of or above the circuit, nor show past its right or bottom edge
 // unless the circuit is smaller than the board.
@@ -53,21 +77,17 @@ void ClampView() {
 void DrawTrails() {
   for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
     const PlayerRecord& player = gameState.players[p];
-    // trail[0] → trail[1] is never drawn: at the start both are the start point.
+    // trail[0] → trail[1] is never drawn: at the start both are the start point. The newest
+    // segment, trail[n − 1] → trail[n], has age 0.
     const int newest = player.lastIndex < kTrailCapacity ? player.lastIndex : kTrailCapacity - 1;
-    for (int j = 1; j < newest; ++j) {
-      DrawSegment(player.trail[j], player.trail[j + 1], player.colour, TrailAlpha(newest - 1 - j));
-    }
+    DrawPolyline(player.trail + 1, newest - 1, player.colour, TrailAlpha);
   }
 }
 
 void DrawRecordLap() {
   const TrackGrid& track = gameState.track;
   const int count = track.recordCount < kRecordCapacity ? track.recordCount : kRecordCapacity;
-  const uint16_t white = WhiteColour();
-  for (int j = 0; j + 1 < count; ++j) {
-    DrawSegment(track.recordTrail[j], track.recordTrail[j + 1], white, kRecordAlpha);
-  }
+  DrawPolyline(track.recordTrail, count - 1, WhiteColour(), RecordAlpha);
 }
 
 void DrawCars() {
@@ -175,6 +195,93 @@ int DrawBoard() {
   return 0;
 }
 
+// ---- The outline layer ----------------------------------------------------------------------------
+
+namespace {
+
+// The hits of a stretch of outline rows, as words of 64 cells: bit i of word k of a row is cell
+// left + 64k + i, set when the cell holds exactly 1. The last word of a row is read ending at the
+// row's end and shifted so that it starts where the previous word stopped. Needs end − left of at
+// least 64. One version for each instruction set the machine may have; they give the same words.
+struct OutlineRows {
+  const uint8_t* first;  // cell (left, top)
+  size_t stride;         // the grid's width
+  int rows;
+  int cells;             // end − left
+  int words;             // words per row: cells / 64 rounded up, at most kMaxOutlineWords
+};
+constexpr int kMaxOutlineWords = (kBoardWidth + 63) / 64;
+
+template <typename Hits64>
+inline void FillOutlineWords(const OutlineRows& r, uint64_t* words, Hits64 hits64) {
+  for (int y = 0; y < r.rows; ++y) {
+    const uint8_t* row = r.first + y * r.stride;
+    uint64_t* out = words + y * r.words;
+    int k = 0;
+    for (; 64 * (k + 1) <= r.cells; ++k) out[k] = hits64(row + 64 * k);
+    if (k < r.words) out[k] = hits64(row + r.cells - 64) >> (64 - (r.cells - 64 * k));
+  }
+}
+
+#if !defined(__x86_64__)
+void OutlineWordsPlain(const OutlineRows& r, uint64_t* words) {
+  FillOutlineWords(r, words, [](const uint8_t* p) {
+    uint64_t hits = 0;
+    for (int i = 0; i < 64; ++i) hits |= static_cast<uint64_t>(p[i] == 1) << i;
+    return hits;
+  });
+}
+#else
+__attribute__((target("sse2"))) uint64_t Hits64Sse2(const uint8_t* p) {
+  const __m128i ones = _mm_set1_epi8(1);
+  uint64_t hits = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i cells = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    hits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(cells, ones)))) << (16 * k);
+  }
+  return hits;
+}
+
+__attribute__((target("sse2"))) void OutlineWordsSse2(const OutlineRows& r, uint64_t* words) {
+  FillOutlineWords(r, words, Hits64Sse2);
+}
+
+__attribute__((target("avx2"))) uint64_t Hits64Avx2(const uint8_t* p) {
+  const __m256i ones = _mm256_set1_epi8(1);
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+  return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, ones)))) |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, ones)))) << 32;
+}
+
+__attribute__((target("avx2"))) void OutlineWordsAvx2(const OutlineRows& r, uint64_t* words) {
+  FillOutlineWords(r, words, Hits64Avx2);
+}
+
+__attribute__((target("avx512bw"))) uint64_t Hits64Avx512(const uint8_t* p) {
+  return _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), _mm512_set1_epi8(1));
+}
+
+__attribute__((target("avx512bw"))) void OutlineWordsAvx512(const OutlineRows& r, uint64_t* words) {
+  FillOutlineWords(r, words, Hits64Avx512);
+}
+#endif
+
+using OutlineWordsFunction = void (*)(const OutlineRows&, uint64_t*);
+
+OutlineWordsFunction ChooseOutlineWords() {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512bw")) return OutlineWordsAvx512;
+  if (__builtin_cpu_supports("avx2")) return OutlineWordsAvx2;
+  return OutlineWordsSse2;
+#else
+  return OutlineWordsPlain;
+#endif
+}
+
+}  // namespace
+
 void DrawOutline() {
   const TrackGrid& track = gameState.track;
   const ViewRect& view = gameState.viewRect;
@@ -185,14 +292,56 @@ void DrawOutline() {
   const int32_t top = view.top < 0 ? 0 : view.top;
   const int32_t right = view.right > track.width ? track.width : view.right;
   const int32_t bottom = view.bottom > track.height ? track.height : view.bottom;
-  // The last column and row of the view are not examined. Row by row, which puts the same pixels
-  // as column by column and reads the grid in its own order.
-  for (int32_t y = top; y < bottom - 1; ++y) {
-    const uint8_t* row = track.outlineGrid + static_cast<size_t>(y) * track.width;
-    for (int32_t x = left; x < right - 1; ++x) {
-      if (row[x] == 1) {
-        PutPixel(framePicture, static_cast<uint16_t>(x - gameState.viewX), static_cast<uint16_t>(y - gameState.viewY),
-                 black);
+  // The last column and row of the view are not examined.
+  const int32_t end = right - 1;
+  const int32_t last = bottom - 1;
+  const int16_t viewX = gameState.viewX;
+  const int16_t viewY = gameState.viewY;
+  // Every pixel put lies on the board. When the frame holds the whole board and the view is wide
+  // enough for whole words, the scan finds the outline cells 64 at a time and writes straight
+  // into the frame's rows; otherwise each cell is looked at and put through PutPixel.
+  const bool words = framePicture.pixels != nullptr && framePicture.xStep == 1 &&
+                     framePicture.width >= kBoardWidth && framePicture.height >= kBoardHeight &&
+                     left - viewX >= 0 && top - viewY >= 0 && end - viewX <= kBoardWidth &&
+                     last - viewY <= kBoardHeight && end - left >= 64 && end - left <= 64 * kMaxOutlineWords;
+  if (!words) {
+    for (int32_t y = top; y < last; ++y) {
+      const uint8_t* row = track.outlineGrid + static_cast<size_t>(y) * track.width;
+      for (int32_t x = left; x < end; ++x) {
+        if (row[x] == 1) PutPixel(framePicture, static_cast<uint16_t>(x - viewX), static_cast<uint16_t>(y - viewY), black);
+      }
+    }
+    return;
+  }
+  if (last <= top) return;
+  static const OutlineWordsFunction outlineWords = ChooseOutlineWords();
+  OutlineRows rows;
+  rows.first = track.outlineGrid + static_cast<size_t>(top) * track.width + left;
+  rows.stride = track.width;
+  rows.rows = last - top;
+  rows.cells = end - left;
+  rows.words = (rows.cells + 63) / 64;
+  uint64_t hits[kBoardHeight * kMaxOutlineWords];
+  outlineWords(rows, hits);
+  // Row by row, which puts the same pixels as column by column. Outline cells are few and
+  // scattered, so a branch on each would be mispredicted about as often as taken: the first two
+  // hits of a word are put without a branch (a missing hit writes to a spare pixel), and only a
+  // third one loops.
+  uint16_t spare = 0;
+  for (int y = 0; y < rows.rows; ++y) {
+    uint16_t* out = framePicture.pixels + static_cast<size_t>(top + y - viewY) * framePicture.yStep + (left - viewX);
+    for (int k = 0; k < rows.words; ++k) {
+      uint64_t word = hits[y * rows.words + k];
+      uint16_t* at = out + 64 * k;
+      uint16_t* first = word != 0 ? at + __builtin_ctzll(word) : &spare;
+      *first = black;
+      word &= word - 1;
+      uint16_t* second = word != 0 ? at + __builtin_ctzll(word) : &spare;
+      *second = black;
+      word &= word - 1;
+      while (word != 0) {
+        at[__builtin_ctzll(word)] = black;
+        word &= word - 1;
       }
     }
   }

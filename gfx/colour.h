@@ -14,6 +14,19 @@ int SplitColour(uint16_t pixel, uint16_t* red, uint16_t* green, uint16_t* blue);
 // screen, doubled on a 5-5-5 one, so that a split pixel packs back to itself.
 uint16_t WidenGreen(uint16_t green);
 
+// Where the channels sit in a pixel of the screen's format, for code that converts many pixels at
+// once. Split: red = (p >> redShift) & redMask, green = (p >> greenShift) & greenMask,
+// blue = p & blueMask, as SplitColour gives them. Pack: (red << redShift) | (green << greenShift)
+// | blue, for channels in those ranges, as MakeColour(red, WidenGreen(green), blue) gives it.
+struct ChannelLayout {
+  uint16_t redShift;
+  uint16_t greenShift;
+  uint16_t redMask;
+  uint16_t greenMask;
+  uint16_t blueMask;
+};
+ChannelLayout SplitLayout();
+
 // The named colours of the drawing code.
 inline uint16_t WhiteColour() { return MakeColour(31, 63, 31); }
 inline uint16_t BlackColour() { return MakeColour(0, 0, 0); }

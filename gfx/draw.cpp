@@ -2,7 +2,10 @@
 #include "gfx/draw.h"
 
 #include <cmath>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "gfx/colour.h"
 #include "rules/line_walk.h"
@@ -44,6 +47,50 @@ CopyArea CutCopy(const Picture& target, int dx, int dy, const Picture& source, i
   if (a.x1 - a.x0 > roomX) a.x1 = a.x0 + static_cast<int>(roomX);
   if (a.y1 - a.y0 > roomY) a.y1 = a.y0 + static_cast<int>(roomY);
   return a;
+}
+
+// The cells of WalkLine, addressed by stepping a pointer. Only for a segment whose cells all lie on
+// the picture, which those between two endpoints on it do.
+template <typename Visit>
+inline void WalkPixels(Picture& picture, int x0, int y0, int x1, int y1, Visit&& visit) {
+  const int dx = std::abs(x1 - x0);
+  const int dy = std::abs(y1 - y0);
+  const ptrdiff_t xStep = static_cast<ptrdiff_t>(picture.xStep);
+  const ptrdiff_t yStep = static_cast<ptrdiff_t>(picture.yStep);
+  if (dx >= dy) {
+    if (x0 > x1) {
+      std::swap(x0, x1);
+      std::swap(y0, y1);
+    }
+    const ptrdiff_t minor = y1 > y0 ? yStep : -yStep;
+    uint16_t* at = &PixelAt(picture, x0, y0);
+    int e = -(dx / 2);
+    for (int i = 0; i <= dx; ++i) {
+      // The minor step, without a branch: its pattern along a line defeats branch prediction.
+      const int move = e > 0 ? -1 : 0;
+      at += minor & move;
+      e -= dx & move;
+      visit(*at);
+      at += xStep;
+      e += dy;
+    }
+  } else {
+    if (y0 > y1) {
+      std::swap(x0, x1);
+      std::swap(y0, y1);
+    }
+    const ptrdiff_t minor = x1 > x0 ? xStep : -xStep;
+    uint16_t* at = &PixelAt(picture, x0, y0);
+    int e = -(dy / 2);
+    for (int i = 0; i <= dy; ++i) {
+      const int move = e > 0 ? -1 : 0;
+      at += minor & move;
+      e -= dy & move;
+      visit(*at);
+      at += yStep;
+      e += dx;
+    }
+  }
 }
 
 }  // namespace
@@ -92,25 +139,80 @@ int PutPixelClipped(Picture& picture, int16_t x, int16_t y, uint16_t colour) {
 }
 
 int DrawLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour) {
-  return plain::DrawLine(picture, x0, y0, x1, y1, colour);
+  if (picture.pixels == nullptr) return 0;
+  if (OnPicture(picture, x0, y0) && OnPicture(picture, x1, y1)) {
+    WalkPixels(picture, x0, y0, x1, y1, [colour](uint16_t& pixel) { pixel = colour; });
+    return 0;
+  }
+  WalkLine(x0, y0, x1, y1, [&](int x, int y) {
+    if (OnPicture(picture, x, y)) PixelAt(picture, x, y) = colour;
+    return false;
+  });
+  return 0;
 }
+
+namespace {
+
+// The points of a circle depend on its radius alone: the offsets r·sin θ and r·cos θ are kept
+// for the last radius drawn (the board draws one radius all the time), and each frame only adds
+// the centre, which is the same sum in the same order as computing them afresh.
+struct CircleOffsets {
+  int16_t radius = -1;
+  int count = 0;
+  static constexpr int kCapacity = 4096;  // radius 570 and less
+  double x[kCapacity];
+  double y[kCapacity];
+};
+CircleOffsets circleOffsets;
+
+// Degrees to radians with 3.1415/180 rounded to single precision (bits 0x3C8EF921): the circle's
+// points depend on exactly this factor.
+constexpr float kRadiansPerDegree = 0.017452778f;
+
+// Calls plot(r·sin θ, r·cos θ) for every angle 0, step, 2·step, ... below 360, the angle and the
+// step in single precision, with step = 50/r degrees so that points lie about 0.87 pixels apart.
+template <typename Plot>
+void CircleWalk(int16_t radius, Plot&& plot) {
+  const float step = static_cast<float>(50.0 / radius);
+  float angle = 0.0f;
+  do {
+    const double theta = static_cast<double>(angle * kRadiansPerDegree);
+    plot(radius * std::sin(theta), radius * std::cos(theta));
+    angle = angle + step;
+  } while (angle < 360.0f);
+}
+
+}  // namespace
 
 int DrawCircle(Picture& picture, int16_t cx, int16_t cy, int16_t radius, uint16_t colour) {
   if (radius < 0) return 0;  // the angle would run backwards and never reach a full turn
   if (radius == 0) return PutPixelClipped(picture, cx, cy, colour);
-  // The step is 50/r degrees, so that neighbouring points lie about 0.87 pixels apart.
-  const float step = static_cast<float>(50.0 / radius);
-  // Degrees to radians with 3.1415/180 rounded to single precision (bits 0x3C8EF921): the
-  // circle's points depend on exactly this factor.
-  const float kRadiansPerDegree = 0.017452778f;
-  float angle = 0.0f;
-  do {
-    const double theta = static_cast<double>(angle * kRadiansPerDegree);
-    const int x = static_cast<int>(cx + radius * std::sin(theta));
-    const int y = static_cast<int>(cy + radius * std::cos(theta));
+  auto put = [&](double dx, double dy) {
+    const int x = static_cast<int>(cx + dx);
+    const int y = static_cast<int>(cy + dy);
     PutPixelClipped(picture, static_cast<int16_t>(x), static_cast<int16_t>(y), colour);
-    angle = angle + step;
-  } while (angle < 360.0f);
+  };
+  CircleOffsets& c = circleOffsets;
+  if (c.radius != radius) {
+    c.radius = -1;
+    c.count = 0;
+    bool fits = true;
+    CircleWalk(radius, [&](double dx, double dy) {
+      if (c.count == CircleOffsets::kCapacity) {
+        fits = false;
+        return;
+      }
+      c.x[c.count] = dx;
+      c.y[c.count] = dy;
+      ++c.count;
+    });
+    if (!fits) {
+      CircleWalk(radius, put);
+      return 0;
+    }
+    c.radius = radius;
+  }
+  for (int i = 0; i < c.count; ++i) put(c.x[i], c.y[i]);
   return 0;
 }
 
@@ -127,26 +229,115 @@ int FillRect(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, u
   return 0;
 }
 
+// ---- Blending through tables ---------------------------------------------------------------------
+
+namespace {
+
+// A blended channel depends only on the alpha and the two channel values, so every result for an
+// alpha is worked out once, by the plain arithmetic, the first time that alpha is used. Red and
+// blue take 32 values, green up to 64. The results for one colour value lie side by side, so that
+// a pen reads three short runs of the tables. The tables hold for either pixel format.
+struct AlphaTables {
+  bool filled[256];
+  uint8_t narrow[256][32 * 32];  // [alpha][colour * 32 + present]
+  uint8_t wide[256][64 * 64];    // [alpha][colour * 64 + present]
+};
+AlphaTables alphaTables;
+
+void FillAlphaTables(int alpha) {
+  AlphaTables& t = alphaTables;
+  for (uint16_t present = 0; present < 64; ++present) {
+    for (uint16_t colour = 0; colour < 64; ++colour) {
+      const uint16_t mixed = plain::BlendChannel(present, colour, static_cast<int16_t>(alpha));
+      t.wide[alpha][colour * 64 + present] = static_cast<uint8_t>(mixed);
+      if (present < 32 && colour < 32) t.narrow[alpha][colour * 32 + present] = static_cast<uint8_t>(mixed);
+    }
+  }
+  t.filled[alpha] = true;
+}
+
+inline void BlendWithPen(uint16_t& pixel, const BlendPen& pen) {
+  const unsigned v = pixel;
+  const unsigned r = (v >> pen.redShift) & pen.redMask;
+  const unsigned g = (v >> pen.greenShift) & pen.greenMask;
+  const unsigned b = v & pen.blueMask;
+  pixel = static_cast<uint16_t>((pen.red[r] << pen.redShift) | (pen.green[g] << pen.greenShift) | pen.blue[b]);
+}
+
+// The same on a 5-6-5 screen, where the shifts are known.
+inline void BlendWithPen565(uint16_t& pixel, const BlendPen& pen) {
+  const unsigned v = pixel;
+  pixel = static_cast<uint16_t>((pen.red[v >> 11] << 11) | (pen.green[(v >> 5) & 63] << 5) | pen.blue[v & 31]);
+}
+
+bool Is565(const BlendPen& pen) {
+  return pen.redShift == 11 && pen.greenShift == 5 && pen.redMask == 31 && pen.greenMask == 63 && pen.blueMask == 31;
+}
+
+}  // namespace
+
+BlendPen MakeBlendPen(uint16_t colour, int16_t alpha) {
+  BlendPen pen{};
+  if (alpha < 0 || alpha > 255) return pen;
+  if (!alphaTables.filled[alpha]) FillAlphaTables(alpha);
+  const ChannelLayout layout = SplitLayout();
+  const unsigned r = (colour >> layout.redShift) & layout.redMask;
+  const unsigned g = (colour >> layout.greenShift) & layout.greenMask;
+  const unsigned b = colour & layout.blueMask;
+  pen.red = alphaTables.narrow[alpha] + r * 32;
+  pen.green = alphaTables.wide[alpha] + g * 64;
+  pen.blue = alphaTables.narrow[alpha] + b * 32;
+  pen.redShift = layout.redShift;
+  pen.greenShift = layout.greenShift;
+  pen.redMask = layout.redMask;
+  pen.greenMask = layout.greenMask;
+  pen.blueMask = layout.blueMask;
+  pen.draws = true;
+  return pen;
+}
+
 int BlendPixel(Picture& picture, int16_t x, int16_t y, uint16_t colour, int16_t alpha) {
-  return plain::BlendPixel(picture, x, y, colour, alpha);
+  if (picture.pixels == nullptr || !OnPicture(picture, x, y)) return 0;
+  const BlendPen pen = MakeBlendPen(colour, alpha);
+  if (pen.draws) BlendWithPen(PixelAt(picture, x, y), pen);
+  return 0;
+}
+
+int BlendLineWithPen(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, const BlendPen& pen) {
+  if (picture.pixels == nullptr || !pen.draws) return 0;
+  // A copy the pixel writes can't alias, so that it stays in registers.
+  const BlendPen p = pen;
+  if (OnPicture(picture, x0, y0) && OnPicture(picture, x1, y1)) {
+    if (Is565(p)) {
+      WalkPixels(picture, x0, y0, x1, y1, [&p](uint16_t& pixel) { BlendWithPen565(pixel, p); });
+    } else {
+      WalkPixels(picture, x0, y0, x1, y1, [&p](uint16_t& pixel) { BlendWithPen(pixel, p); });
+    }
+    return 0;
+  }
+  WalkLine(x0, y0, x1, y1, [&](int x, int y) {
+    if (OnPicture(picture, x, y)) BlendWithPen(PixelAt(picture, x, y), p);
+    return false;
+  });
+  return 0;
 }
 
 int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour,
               int16_t alpha) {
-  return plain::BlendLine(picture, x0, y0, x1, y1, colour, alpha);
+  return BlendLineWithPen(picture, x0, y0, x1, y1, MakeBlendPen(colour, alpha));
 }
 
 int BlendFillRect(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1,
                   uint16_t colour, int16_t alpha) {
-  if (picture.pixels == nullptr || alpha < 0 || alpha > 255) return 0;
+  if (picture.pixels == nullptr) return 0;
+  const BlendPen pen = MakeBlendPen(colour, alpha);
+  if (!pen.draws) return 0;
   const int left = x0 < 0 ? 0 : x0;
   const int top = y0 < 0 ? 0 : y0;
   const int right = x1 > static_cast<int>(picture.width) ? static_cast<int>(picture.width) : x1;
   const int bottom = y1 > static_cast<int>(picture.height) ? static_cast<int>(picture.height) : y1;
-  for (int x = left; x < right; ++x) {
-    for (int y = top; y < bottom; ++y) {
-      plain::BlendPixel(picture, static_cast<int16_t>(x), static_cast<int16_t>(y), colour, alpha);
-    }
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x) BlendWithPen(PixelAt(picture, x, y), pen);
   }
   return 0;
 }

@@ -48,6 +48,18 @@ int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, 
 int BlendFillRect(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1,
                   uint16_t colour, int16_t alpha);
 
+// A colour and an opacity made ready for blending many pixels: the work BlendLine does once per
+// call rather than once per pixel. Holds pointers into the blend tables, which live for the run.
+struct BlendPen {
+  const uint8_t* red;    // the blended red over a present red c is red[c]
+  const uint8_t* green;  // likewise green[c] and blue[c]
+  const uint8_t* blue;
+  uint16_t redShift, greenShift, redMask, greenMask, blueMask;
+  bool draws;  // false for an alpha outside 0-255, which draws nothing
+};
+BlendPen MakeBlendPen(uint16_t colour, int16_t alpha);
+int BlendLineWithPen(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, const BlendPen& pen);
+
 // ---- Plain paths ---------------------------------------------------------------------------------
 // The arithmetic exactly as it is defined, one pixel at a time; the faster operations above must
 // give the same pixels. Kept for the tests that hold them to it.
