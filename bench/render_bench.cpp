@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -91,21 +92,22 @@ void TypicalScene() {
   s.viewY = static_cast<int16_t>(centre.y - 150);
 }
 
-// Eight cars with full trails of 5000 moves and a 5000-point record, all circling through the
-// view again and again; outline and record shown.
+// Eight cars that have each made 5000 moves round the 1024 x 1024 loop, and a record of 5000
+// points, all crossing the view once a lap; outline and record shown. Most segments lie off the
+// board and are skipped; those in view overlap lap after lap.
 void WorstScene() {
   NewScene();
   GameState& s = gameState;
   s.playerCount = 8;
-  const GridPoint centre = LoopPoint(s.track, 0.25, 0);
   for (int p = 0; p < 8; ++p) {
-    SetTrail(s.players[p], CircleTrail(centre.x, centre.y, 90 + 10 * p, 9 + 0.5 * p, kTrailCapacity, 0.4 * p));
-    s.players[p].laps = 40;
+    SetTrail(s.players[p], LoopTrail(s.track, kTrailCapacity - 3, 8.0 + 0.5 * p, 12.0 * (p - 3.5), 0.002 + 0.01 * p));
+    s.players[p].laps = 15;
     s.players[p].waitTurns = static_cast<int16_t>(p % 3);
   }
-  SetRecord(s.track, CircleTrail(centre.x, centre.y, 130, 10, kRecordCapacity, 0.1));
+  SetRecord(s.track, LoopTrail(s.track, kRecordCapacity - 3, 7.5, 0, 0.002));
   s.showOutline = s.showRecord = 1;
   s.round = 4990;
+  const GridPoint centre = LoopPoint(s.track, 0.25, 0);  // the right-hand straight
   s.viewX = static_cast<int16_t>(centre.x - 120);
   s.viewY = static_cast<int16_t>(centre.y - 150);
 }
@@ -215,6 +217,15 @@ int main(int argc, char** argv) {
   CreatePicture(framePicture, 0, 0, kPictureScreenSize);
   CreatePicture(boardPicture, 0, 0, kPictureScreenSize);
   MakeStandInPictures(menuBarPicture, goButtonPicture, digitsPicture);
+  // APEXGRID_BENCH_SHOTS=DIR: the boards being timed, as PNGs, for looking at them.
+  if (const char* shots = std::getenv("APEXGRID_BENCH_SHOTS")) {
+    TypicalScene();
+    DrawBoard();
+    WritePicturePng(framePicture, std::string(shots) + "/typical.png", 2);
+    WorstScene();
+    DrawBoard();
+    WritePicturePng(framePicture, std::string(shots) + "/worst.png", 2);
+  }
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -21,9 +21,26 @@ bool OnBoard(int x, int y) { return x >= 0 && x < kBoardWidth && y >= 0 && y < k
 int16_t BoardX(int trackX) { return static_cast<int16_t>(trackX - gameState.viewX); }
 int16_t BoardY(int trackY) { return static_cast<int16_t>(trackY - gameState.viewY); }
 
+#if defined(__SSE2__)
+// True when none of the four points from p lies on the board.
+inline bool NoneOnBoard(const GridPoint* p, __m128i view) {
+  static_assert(sizeof(GridPoint) == 4, "points are two 16-bit values side by side");
+  const __m128i limits = _mm_set_epi16(kBoardHeight, kBoardWidth, kBoardHeight, kBoardWidth, kBoardHeight,
+                                       kBoardWidth, kBoardHeight, kBoardWidth);
+  // Board coordinates in 16 bits, as BoardX and BoardY give them; then 0 <= v < limit per lane.
+  const __m128i v = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), view);
+  const __m128i in = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(-1)), _mm_cmpgt_epi16(limits, v));
+  // A point is on the board when both its lanes are: x's lane and y's lane, ANDed into x's.
+  const __m128i both = _mm_and_si128(in, _mm_srli_epi32(in, 16));
+  return (_mm_movemask_epi8(both) & 0x3333) == 0;
+}
+#endif
+
 // A segment is drawn only when one of its ends lies on the board. Long segments that merely pass
 // through the board are skipped: testing two points is what keeps a board of long trails cheap.
-// Walks the points once, each tested once, changing pens only when the opacity changes.
+// Walks the points once, each tested once, changing pens only when the opacity changes; stretches
+// of four points off the board are passed over together, since most of a long race lies outside
+// the view.
 void DrawPolyline(const GridPoint* points, int segments, uint16_t colour, int16_t (*alphaOf)(int age)) {
   if (segments <= 0) return;
   BlendPen pen{};
@@ -31,7 +48,20 @@ void DrawPolyline(const GridPoint* points, int segments, uint16_t colour, int16_
   int16_t x0 = BoardX(points[0].x);
   int16_t y0 = BoardY(points[0].y);
   bool in0 = OnBoard(x0, y0);
+#if defined(__SSE2__)
+  const __m128i view = _mm_set_epi16(gameState.viewY, gameState.viewX, gameState.viewY, gameState.viewX,
+                                     gameState.viewY, gameState.viewX, gameState.viewY, gameState.viewX);
+#endif
   for (int j = 0; j < segments; ++j) {
+#if defined(__SSE2__)
+    // Segments j to j + 3 join points j to j + 4: none is drawn when no such point is on the board.
+    if (!in0 && j + 4 <= segments && NoneOnBoard(points + j + 1, view)) {
+      j += 3;
+      x0 = BoardX(points[j + 1].x);
+      y0 = BoardY(points[j + 1].y);
+      continue;
+    }
+#endif
     const int16_t x1 = BoardX(points[j + 1].x);
     const int16_t y1 = BoardY(points[j + 1].y);
     const bool in1 = OnBoard(x1, y1);

@@ -49,47 +49,60 @@ CopyArea CutCopy(const Picture& target, int dx, int dy, const Picture& source, i
   return a;
 }
 
-// The cells of WalkLine, addressed by stepping a pointer. Only for a segment whose cells all lie on
-// the picture, which those between two endpoints on it do.
-template <typename Visit>
-inline void WalkPixels(Picture& picture, int x0, int y0, int x1, int y1, Visit&& visit) {
+// The cells of WalkLine as a run along the major axis: `count` pixels from `first`, each a major
+// step from the one before, with a minor step taken first whenever the error term is above 0.
+struct PixelRun {
+  uint16_t* first;
+  ptrdiff_t majorStep;
+  ptrdiff_t minorStep;
+  ptrdiff_t count;
+  ptrdiff_t error;       // the error term before the first cell: −(major distance div 2)
+  ptrdiff_t majorDelta;  // taken off the error at a minor step
+  ptrdiff_t minorDelta;  // added to the error at every major step
+};
+
+// The run of a segment whose cells all lie on the picture, which those between two endpoints on
+// it do. Starts at the endpoint with the smaller major coordinate, as WalkLine does. Chosen with
+// selects rather than branches: a trail's segments turn every way, and a mispredicted branch per
+// segment costs more than the short segments themselves.
+PixelRun RunOf(Picture& picture, int x0, int y0, int x1, int y1) {
   const int dx = std::abs(x1 - x0);
   const int dy = std::abs(y1 - y0);
   const ptrdiff_t xStep = static_cast<ptrdiff_t>(picture.xStep);
   const ptrdiff_t yStep = static_cast<ptrdiff_t>(picture.yStep);
-  if (dx >= dy) {
-    if (x0 > x1) {
-      std::swap(x0, x1);
-      std::swap(y0, y1);
-    }
-    const ptrdiff_t minor = y1 > y0 ? yStep : -yStep;
-    uint16_t* at = &PixelAt(picture, x0, y0);
-    int e = -(dx / 2);
-    for (int i = 0; i <= dx; ++i) {
-      // The minor step, without a branch: its pattern along a line defeats branch prediction.
-      const int move = e > 0 ? -1 : 0;
-      at += minor & move;
-      e -= dx & move;
-      visit(*at);
-      at += xStep;
-      e += dy;
-    }
-  } else {
-    if (y0 > y1) {
-      std::swap(x0, x1);
-      std::swap(y0, y1);
-    }
-    const ptrdiff_t minor = x1 > x0 ? xStep : -xStep;
-    uint16_t* at = &PixelAt(picture, x0, y0);
-    int e = -(dy / 2);
-    for (int i = 0; i <= dy; ++i) {
-      const int move = e > 0 ? -1 : 0;
-      at += minor & move;
-      e -= dy & move;
-      visit(*at);
-      at += yStep;
-      e += dx;
-    }
+  const bool xMajor = dx >= dy;
+  const bool swap = xMajor ? x0 > x1 : y0 > y1;
+  const int sx = swap ? x1 : x0;
+  const int sy = swap ? y1 : y0;
+  const int ex = swap ? x0 : x1;
+  const int ey = swap ? y0 : y1;
+  const ptrdiff_t ySign = ey > sy ? yStep : -yStep;
+  const ptrdiff_t xSign = ex > sx ? xStep : -xStep;
+  const int major = xMajor ? dx : dy;
+  const int minor = xMajor ? dy : dx;
+  PixelRun run;
+  run.first = &PixelAt(picture, sx, sy);
+  run.majorStep = xMajor ? xStep : yStep;
+  run.minorStep = xMajor ? ySign : xSign;
+  run.count = major + 1;
+  run.error = -(major / 2);
+  run.majorDelta = major;
+  run.minorDelta = minor;
+  return run;
+}
+
+template <typename Visit>
+inline void WalkRun(const PixelRun& run, Visit&& visit) {
+  uint16_t* at = run.first;
+  ptrdiff_t e = run.error;
+  for (ptrdiff_t i = 0; i < run.count; ++i) {
+    // The minor step without a branch, whose pattern along a line defeats prediction; both
+    // outcomes are worked out beside the test, so that each step waits only for one select.
+    const bool minorStep = e > 0;
+    uint16_t* const here = minorStep ? at + run.minorStep : at;
+    e = minorStep ? e - run.majorDelta + run.minorDelta : e + run.minorDelta;
+    visit(*here);
+    at = here + run.majorStep;
   }
 }
 
@@ -141,7 +154,7 @@ int PutPixelClipped(Picture& picture, int16_t x, int16_t y, uint16_t colour) {
 int DrawLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour) {
   if (picture.pixels == nullptr) return 0;
   if (OnPicture(picture, x0, y0) && OnPicture(picture, x1, y1)) {
-    WalkPixels(picture, x0, y0, x1, y1, [colour](uint16_t& pixel) { pixel = colour; });
+    WalkRun(RunOf(picture, x0, y0, x1, y1), [colour](uint16_t& pixel) { pixel = colour; });
     return 0;
   }
   WalkLine(x0, y0, x1, y1, [&](int x, int y) {
@@ -264,12 +277,6 @@ inline void BlendWithPen(uint16_t& pixel, const BlendPen& pen) {
   pixel = static_cast<uint16_t>((pen.red[r] << pen.redShift) | (pen.green[g] << pen.greenShift) | pen.blue[b]);
 }
 
-// The same on a 5-6-5 screen, where the shifts are known.
-inline void BlendWithPen565(uint16_t& pixel, const BlendPen& pen) {
-  const unsigned v = pixel;
-  pixel = static_cast<uint16_t>((pen.red[v >> 11] << 11) | (pen.green[(v >> 5) & 63] << 5) | pen.blue[v & 31]);
-}
-
 bool Is565(const BlendPen& pen) {
   return pen.redShift == 11 && pen.greenShift == 5 && pen.redMask == 31 && pen.greenMask == 63 && pen.blueMask == 31;
 }
@@ -303,15 +310,26 @@ int BlendPixel(Picture& picture, int16_t x, int16_t y, uint16_t colour, int16_t 
   return 0;
 }
 
+// The blend of a whole run on a 5-6-5 screen, kept apart so that its few values stay in
+// registers.
+__attribute__((noinline)) void BlendRun565(const PixelRun& run, const uint8_t* red, const uint8_t* green,
+                                           const uint8_t* blue) {
+  WalkRun(run, [red, green, blue](uint16_t& pixel) {
+    const unsigned v = pixel;
+    pixel = static_cast<uint16_t>((red[v >> 11] << 11) | (green[(v >> 5) & 63] << 5) | blue[v & 31]);
+  });
+}
+
 int BlendLineWithPen(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, const BlendPen& pen) {
   if (picture.pixels == nullptr || !pen.draws) return 0;
   // A copy the pixel writes can't alias, so that it stays in registers.
   const BlendPen p = pen;
   if (OnPicture(picture, x0, y0) && OnPicture(picture, x1, y1)) {
+    const PixelRun run = RunOf(picture, x0, y0, x1, y1);
     if (Is565(p)) {
-      WalkPixels(picture, x0, y0, x1, y1, [&p](uint16_t& pixel) { BlendWithPen565(pixel, p); });
+      BlendRun565(run, p.red, p.green, p.blue);
     } else {
-      WalkPixels(picture, x0, y0, x1, y1, [&p](uint16_t& pixel) { BlendWithPen(pixel, p); });
+      WalkRun(run, [&p](uint16_t& pixel) { BlendWithPen(pixel, p); });
     }
     return 0;
   }
