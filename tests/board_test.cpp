@@ -3,6 +3,7 @@
 // happens without a record or without data pictures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -180,6 +181,70 @@ TEST_F(Board, TrailsFadeWithAgeAndSegmentsNeedAnEndOnTheBoard) {
   EXPECT_EQ(Frame(200, 170), 0) << "both ends off the board: not drawn";
   EXPECT_EQ(Frame(200, 200), OverBlack(blue, 240)) << "one end on the board";
   EXPECT_EQ(Frame(239, 200), OverBlack(blue, 240)) << "drawn up to the board's edge";
+}
+
+// Long wandering trails that leave the board and come back, drawn by the board against a plain
+// drawing of every segment with an end on the board, in order, on the circuit in view. Cars,
+// reach circle and marker are off the board; only the counters are left out of the comparison.
+TEST_F(Board, LongTrailsMatchAPlainDrawingOfTheirVisibleSegments) {
+  CircuitSpec spec(700, 700);
+  spec.start = Pt(-300, -300);
+  Race(spec);
+  gameState.playerCount = 3;
+  gameState.showRecord = 1;
+  gameState.viewX = 230;
+  gameState.viewY = 200;
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> step(-14, 14);
+  auto wander = [&](int count) {
+    std::vector<GridPoint> points{Pt(350, 350)};
+    while (static_cast<int>(points.size()) < count - 2) {
+      const GridPoint last = points.back();
+      points.push_back(Pt(std::clamp(last.x + step(random), 0, 699), std::clamp(last.y + step(random), 0, 699)));
+    }
+    points.push_back(Pt(-300, -300));  // ends standing far off the board
+    points.push_back(Pt(-300, -300));
+    return points;
+  };
+  for (int p = 0; p < 3; ++p) {
+    SetTrail(p, wander(p == 0 ? 5001 : 1500 + 700 * p));
+    gameState.players[p].inputMode = kInputDirect;
+  }
+  std::vector<GridPoint> record = wander(3000);
+  record[1] = Pt(-300, -300);  // where the marker of round 0 would be
+  for (size_t j = 0; j < record.size(); ++j) gameState.track.recordTrail[j] = record[j];
+  gameState.track.recordCount = static_cast<uint16_t>(record.size());
+  gameState.track.recordRounds = static_cast<uint16_t>(record.size() - 2);
+  DrawBoard();
+
+  Picture expected;
+  ASSERT_EQ(CreatePicture(expected, 240, 300, kPictureGivenSize), 0);
+  for (int y = 0; y < 300; ++y) {
+    for (int x = 0; x < 240; ++x) expected.pixels[y * 240 + x] = spec.pixels[(y + 200) * 700 + x + 230];
+  }
+  auto draw = [&](const GridPoint& a, const GridPoint& b, uint16_t colour, int16_t alpha) {
+    const int16_t x0 = static_cast<int16_t>(a.x - 230), y0 = static_cast<int16_t>(a.y - 200);
+    const int16_t x1 = static_cast<int16_t>(b.x - 230), y1 = static_cast<int16_t>(b.y - 200);
+    const bool in0 = x0 >= 0 && x0 < 240 && y0 >= 0 && y0 < 300;
+    const bool in1 = x1 >= 0 && x1 < 240 && y1 >= 0 && y1 < 300;
+    if (in0 || in1) plain::BlendLine(expected, x0, y0, x1, y1, colour, alpha);
+  };
+  int drawn = 0;
+  for (int p = 0; p < 3; ++p) {
+    const PlayerRecord& player = gameState.players[p];
+    for (int j = 1; j < player.lastIndex; ++j) {
+      draw(player.trail[j], player.trail[j + 1], player.colour, TrailAlpha(player.lastIndex - 1 - j));
+      ++drawn;
+    }
+  }
+  for (size_t j = 0; j + 1 < record.size(); ++j) draw(record[j], record[j + 1], WhiteColour(), 100);
+  ASSERT_GT(drawn, 5000);
+  for (int y = 0; y < 300; ++y) {
+    for (int x = 0; x < 240; ++x) {
+      if (x >= 190 && y < 28) continue;  // the counters
+      ASSERT_EQ(Frame(x, y), expected.pixels[y * 240 + x]) << x << "," << y;
+    }
+  }
 }
 
 // A car at a new race: three equal points give one segment of no length, a single blended pixel
