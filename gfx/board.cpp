@@ -2,7 +2,7 @@
 #include "gfx/board.h"
 
 #include <cstring>
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__SSE2__)
 #include <immintrin.h>
 #endif
 

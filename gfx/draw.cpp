@@ -281,6 +281,16 @@ bool Is565(const BlendPen& pen) {
   return pen.redShift == 11 && pen.greenShift == 5 && pen.redMask == 31 && pen.greenMask == 63 && pen.blueMask == 31;
 }
 
+// The blend of a whole run on a 5-6-5 screen, where the shifts are known; kept apart so that its
+// few values stay in registers.
+__attribute__((noinline)) void BlendRun565(const PixelRun& run, const uint8_t* red, const uint8_t* green,
+                                           const uint8_t* blue) {
+  WalkRun(run, [red, green, blue](uint16_t& pixel) {
+    const unsigned v = pixel;
+    pixel = static_cast<uint16_t>((red[v >> 11] << 11) | (green[(v >> 5) & 63] << 5) | blue[v & 31]);
+  });
+}
+
 }  // namespace
 
 BlendPen MakeBlendPen(uint16_t colour, int16_t alpha) {
@@ -308,16 +318,6 @@ int BlendPixel(Picture& picture, int16_t x, int16_t y, uint16_t colour, int16_t 
   const BlendPen pen = MakeBlendPen(colour, alpha);
   if (pen.draws) BlendWithPen(PixelAt(picture, x, y), pen);
   return 0;
-}
-
-// The blend of a whole run on a 5-6-5 screen, kept apart so that its few values stay in
-// registers.
-__attribute__((noinline)) void BlendRun565(const PixelRun& run, const uint8_t* red, const uint8_t* green,
-                                           const uint8_t* blue) {
-  WalkRun(run, [red, green, blue](uint16_t& pixel) {
-    const unsigned v = pixel;
-    pixel = static_cast<uint16_t>((red[v >> 11] << 11) | (green[(v >> 5) & 63] << 5) | blue[v & 31]);
-  });
 }
 
 int BlendLineWithPen(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, const BlendPen& pen) {
