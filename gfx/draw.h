@@ -2,7 +2,7 @@
 //
 // Every operation keeps inside its pictures: a rectangle or shape that reaches past an edge is cut
 // there, and a picture without pixels (a data picture that failed to load) is neither read nor
-// written. The shapes are specified pixel by pixel through PutPixelClipped or BlendPixel; the
+// written. The shapes are defined pixel by pixel through PutPixelClipped or BlendPixel; the
 // copies through rows of pixels. Every operation returns 0.
 #pragma once
 
