@@ -424,7 +424,7 @@ void DrawDigits(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
     }
     if (fits) break;
   }
-  const Rgb key = DigitKeyColour();
+  const Rgb key = DigitKeyRgb();
   c.Fill(key);
   for (int i = 0; i < 10; ++i) {
     const TextMask t = fonts.monoBold.Render(std::string(1, glyphs->text[i]), size);
@@ -556,7 +556,7 @@ void DrawTitle(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
 
 }  // namespace
 
-Rgb DigitKeyColour() { return Rgb{1, 0, 1}; }
+Rgb DigitKeyRgb() { return Rgb{1, 0, 1}; }
 
 void DrawCar(Canvas& c, Point centre, float angle, float length, Rgb body) {
   const float s = length / 20;  // the car is drawn on a 20-unit grid, nose towards +x

@@ -8,7 +8,7 @@
 #include "tools/picture_layout.h"
 
 // The transparent key of the digit strip: pixels of this colour are not copied.
-Rgb DigitKeyColour();
+Rgb DigitKeyRgb();
 
 // Draws one picture of the layout. fontFolder holds the Liberation TrueType files. Throws
 // ToolError for a picture or an icon it doesn't know.

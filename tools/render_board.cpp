@@ -1,0 +1,195 @@
+// apexgrid-render: composes the race board on a circuit and writes the screen as a PNG.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "game/globals.h"
+#include "gfx/board.h"
+#include "gfx/display.h"
+#include "platform/png.h"
+#include "platform/text.h"
+#include "tools/board_scene.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: apexgrid-render [options] OUT.png\n"
+    "  Composes the race board and writes the screen, as the display shows it, to OUT.png.\n"
+    "  --circuit FILE    a circuit file; default: a loop circuit drawn in memory\n"
+    "  --size W H        size of that loop circuit (default 600 480)\n"
+    "  --data DIR        read MenuBar.pic, GoButton.pic and Numbers-CourierNew14.pic from DIR;\n"
+    "                    default: stand-in pictures drawn here\n"
+    "  --players N       cars in the race, 1 to 8 (default 4)\n"
+    "  --moves N         moves each car has made round the loop (default 40; loop circuit only)\n"
+    "  --current P       whose turn it is (default 0)\n"
+    "  --laps L          completed laps shown for every car (default 0)\n"
+    "  --wait P T        player P sits out T more turns\n"
+    "  --round R         the round counter (default: the moves made)\n"
+    "  --record          show the record lap (the loop circuit gets one lap as its record)\n"
+    "  --outline         show the circuit outline\n"
+    "  --direct          the current player taps directly: no Go button\n"
+    "  --view X Y        the view's top-left corner (default: centred on the current car)\n"
+    "  --scale N         enlarge every pixel N times in the PNG (default 1)\n"
+    "  --pictures        write the three stand-in pictures next to OUT.png instead\n";
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "apexgrid-render: %s\n%s", what, kUsage);
+  return 2;
+}
+
+bool ToInt(const char* text, int* value) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || v < -32768 || v > 65535) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+
+std::string Sibling(const std::string& path, const std::string& suffix) {
+  const std::string stem = path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0
+                               ? path.substr(0, path.size() - 4)
+                               : path;
+  return stem + "-" + suffix + ".png";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string out, circuit, data;
+  int width = 600, height = 480, players = 4, moves = 40, current = 0, laps = 0, round = -1;
+  int viewX = 0, viewY = 0, scale = 1;
+  bool record = false, outline = false, direct = false, view = false, pictures = false;
+  std::vector<std::pair<int, int>> waits;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto need = [&](int n) { return i + n < argc; };
+    if (a == "--circuit" && need(1)) {
+      circuit = argv[++i];
+    } else if (a == "--data" && need(1)) {
+      data = argv[++i];
+    } else if (a == "--size" && need(2)) {
+      if (!ToInt(argv[i + 1], &width) || !ToInt(argv[i + 2], &height)) return Fail("bad --size");
+      i += 2;
+    } else if (a == "--players" && need(1)) {
+      if (!ToInt(argv[++i], &players) || players < 1 || players > kMaxPlayers) return Fail("bad --players");
+    } else if (a == "--moves" && need(1)) {
+      if (!ToInt(argv[++i], &moves) || moves < 0 || moves > kTrailCapacity - 3) return Fail("bad --moves");
+    } else if (a == "--current" && need(1)) {
+      if (!ToInt(argv[++i], &current) || current < 0 || current >= kMaxPlayers) return Fail("bad --current");
+    } else if (a == "--laps" && need(1)) {
+      if (!ToInt(argv[++i], &laps)) return Fail("bad --laps");
+    } else if (a == "--wait" && need(2)) {
+      int p = 0, t = 0;
+      if (!ToInt(argv[i + 1], &p) || !ToInt(argv[i + 2], &t) || p < 0 || p >= kMaxPlayers) {
+        return Fail("bad --wait");
+      }
+      waits.emplace_back(p, t);
+      i += 2;
+    } else if (a == "--round" && need(1)) {
+      if (!ToInt(argv[++i], &round) || round < 0) return Fail("bad --round");
+    } else if (a == "--view" && need(2)) {
+      if (!ToInt(argv[i + 1], &viewX) || !ToInt(argv[i + 2], &viewY)) return Fail("bad --view");
+      view = true;
+      i += 2;
+    } else if (a == "--scale" && need(1)) {
+      if (!ToInt(argv[++i], &scale) || scale < 1 || scale > 8) return Fail("bad --scale");
+    } else if (a == "--record") {
+      record = true;
+    } else if (a == "--outline") {
+      outline = true;
+    } else if (a == "--direct") {
+      direct = true;
+    } else if (a == "--pictures") {
+      pictures = true;
+    } else if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (!a.empty() && a[0] != '-' && out.empty()) {
+      out = a;
+    } else {
+      return Fail(("unknown or incomplete option " + a).c_str());
+    }
+  }
+  if (out.empty()) return Fail("no output file");
+
+  if (OpenDisplay(display, nullptr, 1) != 0) {
+    std::fprintf(stderr, "apexgrid-render: the display can't be opened\n");
+    return 1;
+  }
+  CreatePicture(framePicture, 0, 0, kPictureScreenSize);
+  CreatePicture(boardPicture, 0, 0, kPictureScreenSize);
+  MakeStandInPictures(menuBarPicture, goButtonPicture, digitsPicture);
+  if (!data.empty()) {
+    const std::u16string folder = FromUtf8(data);
+    LoadPicture(menuBarPicture, folder + u"/MenuBar.pic");
+    LoadPicture(goButtonPicture, folder + u"/GoButton.pic");
+    LoadPicture(digitsPicture, folder + u"/Numbers-CourierNew14.pic");
+  }
+  if (pictures) {
+    int failed = WritePicturePng(menuBarPicture, Sibling(out, "menubar"), scale);
+    failed |= WritePicturePng(goButtonPicture, Sibling(out, "gobutton"), scale);
+    failed |= WritePicturePng(digitsPicture, Sibling(out, "digits"), scale);
+    CloseDisplay(display);
+    return failed;
+  }
+
+  GameState& s = gameState;
+  const bool loop = circuit.empty();
+  if (loop) {
+    if (MakeLoopCircuit(s.track, static_cast<uint16_t>(width), static_cast<uint16_t>(height)) != 0) {
+      std::fprintf(stderr, "apexgrid-render: no room for a %d x %d circuit\n", width, height);
+      return 1;
+    }
+  } else if (LoadCircuit(s.track, FromUtf8(circuit)) != 0) {
+    std::fprintf(stderr, "apexgrid-render: can't load circuit %s\n", circuit.c_str());
+    return 1;
+  }
+  SetStartValues(s);
+  s.screenMode = kScreenRace;
+  s.playerCount = static_cast<uint16_t>(players);
+  s.currentPlayer = static_cast<uint16_t>(current);
+  s.showRecord = record ? 1 : 0;
+  s.showOutline = outline ? 1 : 0;
+  if (loop) {
+    // The cars line up one behind the other in two lanes, each a little further round the loop.
+    for (int p = 0; p < players; ++p) {
+      const double lane = (p % 2 == 0 ? -1 : 1) * 0.35 * (width < height ? width : height) / 12.0;
+      SetTrail(s.players[p], LoopTrail(s.track, moves, 9.0 - 0.4 * p, lane, 0.002 + 0.004 * (players - p)));
+    }
+    if (record && s.track.recordCount == 0) SetRecord(s.track, LoopTrail(s.track, 80, 11.0, 0, 0.002));
+  }
+  for (int p = 0; p < kMaxPlayers; ++p) s.players[p].laps = static_cast<int16_t>(laps);
+  for (const auto& w : waits) s.players[w.first].waitTurns = static_cast<int16_t>(w.second);
+  if (direct) s.players[current].inputMode = kInputDirect;
+  s.round = static_cast<uint16_t>(round >= 0 ? round : moves);
+  if (view) {
+    s.viewX = static_cast<int16_t>(viewX);
+    s.viewY = static_cast<int16_t>(viewY);
+  } else {
+    const GridPoint car = s.players[current].trail[s.players[current].lastIndex];
+    s.viewX = static_cast<int16_t>(car.x - 120);
+    s.viewY = static_cast<int16_t>(car.y - 150);
+  }
+
+  DrawBoard();
+  // What the display shows, which is also what a screenshot of the real screen would hold.
+  Picture screen;
+  CreatePicture(screen, 0, 0, kPictureScreenSize);
+  const uint16_t* shown = GXPresentedScreen();
+  if (shown == nullptr || screen.pixels == nullptr) {
+    std::fprintf(stderr, "apexgrid-render: nothing was presented\n");
+    return 1;
+  }
+  std::memcpy(screen.pixels, shown, static_cast<size_t>(screen.width) * screen.height * 2);
+  const int status = WritePicturePng(screen, out, scale);
+  CloseDisplay(display);
+  if (status != 0) {
+    std::fprintf(stderr, "apexgrid-render: can't write %s\n", out.c_str());
+    return 1;
+  }
+  std::printf("view %d %d, Go button %d %d\n", s.viewX, s.viewY, s.goButtonX, s.goButtonY);
+  return 0;
+}
