@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
-#include "platform/script.h"
 #include "selector/dialog_layout.h"
 #include "selector/selector.h"
 #include "tests/program_run.h"
@@ -27,25 +25,6 @@ std::vector<std::string> Listed(const ProgramFolder& folder, const std::vector<s
   }
   return order;
 }
-
-// Starts the headless platform in this test's process, so that process starts are written as
-// START lines instead of being carried out.
-class HeadlessPlatform {
- public:
-  HeadlessPlatform() {
-    setenv("APEXGRID_VIDEO", "headless", 1);
-    unsetenv("APEXGRID_START");
-    char name[] = "selector_test";
-    char* argv[] = {name, nullptr};
-    std::string error;
-    started_ = StartPlatform(1, argv, "selector_test", &error) == 0;
-  }
-  ~HeadlessPlatform() { StopPlatform(0); }
-  bool started() const { return started_; }
-
- private:
-  bool started_ = false;
-};
 
 }  // namespace
 
@@ -194,66 +173,6 @@ TEST(GameStart, IsTheGameBesideTheSelectorWithTheCircuitPathAsItsWholeCommandLin
     ASSERT_TRUE(ChooseGameStart(dialog, &start));
     EXPECT_EQ(start.program, c.program);
     EXPECT_EQ(start.commandLine, c.folder + u"\\Circuits\\oval.CCT") << "unquoted, spaces and all";
-  }
-}
-
-TEST(Handlers, StartRunsTheGameOnlyWithASelectionAndEndsTheDialog) {
-  HeadlessPlatform platform;
-  ASSERT_TRUE(platform.started());
-  ProgramFolder folder("My Games");
-  folder.AddCircuit("Ring.cct");
-  folder.AddCircuit("oval.CCT");
-  SelectorDialog dialog;
-  InitSelectorDialog(&dialog, Wide(folder.Device()));
-
-  testing::internal::CaptureStderr();
-  OnStart(&dialog);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_FALSE(dialog.ended) << "Start without a selection leaves the dialog open";
-
-  SelectLine(&dialog, 1);
-  testing::internal::CaptureStderr();
-  OnStart(&dialog);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "START " + folder.Device() + "\\Apexgrid.exe | " + ToUtf8(dialog.table.entries[1]) + "\n");
-  EXPECT_TRUE(dialog.ended);
-}
-
-TEST(Handlers, StornoAndTheCaptionOkEndTheDialogWithoutStartingAnything) {
-  HeadlessPlatform platform;
-  ASSERT_TRUE(platform.started());
-  ProgramFolder folder;
-  folder.AddCircuit("Ring.cct");
-  void (*const handlers[])(SelectorDialog*) = {OnStorno, OnCaptionOk};
-  for (auto handler : handlers) {
-    SelectorDialog dialog;
-    InitSelectorDialog(&dialog, Wide(folder.Device()));
-    SelectLine(&dialog, 0);
-    testing::internal::CaptureStderr();
-    handler(&dialog);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_TRUE(dialog.ended);
-  }
-}
-
-TEST(Handlers, ScriptLinesActAsThePenWouldAndRefuseLinesThatDontExist) {
-  SelectorDialog dialog;
-  dialog.listLines = {u"a", u"b"};
-  dialog.table.circuitCount = 2;
-  ScriptEvent event;
-  std::string error;
-  ASSERT_EQ(ParseScriptLine("select 1", 1, &event, &error), 1);
-  EXPECT_EQ(PlaySelectorLine(&dialog, event, &error), 0);
-  EXPECT_EQ(dialog.selected, 1);
-  ASSERT_EQ(ParseScriptLine("select 2", 2, &event, &error), 1);
-  EXPECT_EQ(PlaySelectorLine(&dialog, event, &error), 1);
-  EXPECT_EQ(error, "`select 2`: the list has 2 lines");
-  EXPECT_EQ(dialog.selected, 1);
-  for (const char* line : {"storno", "ok"}) {
-    SelectorDialog other;
-    ASSERT_EQ(ParseScriptLine(line, 3, &event, &error), 1);
-    EXPECT_EQ(PlaySelectorLine(&other, event, &error), 0);
-    EXPECT_TRUE(other.ended) << line;
   }
 }
 
