@@ -87,6 +87,10 @@ void CloseAllConnections();
 // An unreadable script line was met: the run ends with status 2.
 void MarkScriptFailed();
 
+// The SDL backend's whole scale for a screen of width x height device pixels: APEXGRID_SCALE,
+// else the largest that fits the desktop. Only while the SDL backend runs.
+int SdlScreenScale(int width, int height);
+
 // ---- The headless backend's script (headless/headless.cpp) -------------------------------------
 
 // Reads the script for the program (APEXGRID_SCRIPT_<Program>, else APEXGRID_SCRIPT). 0 on

@@ -400,6 +400,8 @@ void ShowMessageBox(PlatformWindow* owner, const std::string& text, const std::s
 
 }  // namespace
 
+int SdlScreenScale(int width, int height) { return ChooseScale(width, height); }
+
 const Backend kSdlBackend = {
     Start, Stop, Now, CreateHostWindow, DestroyHost, ShowHostWindow, SetMinimised,
     Raise, Poll, Wait, ShowMessageBox,
