@@ -35,6 +35,10 @@ void ReleaseCircuit(TrackGrid& track) {
   track.collisionGrid = nullptr;
   std::free(track.outlineGrid);
   track.outlineGrid = nullptr;
+  std::free(track.outlineRows);
+  track.outlineRows = nullptr;
+  std::free(track.outlineCells);
+  track.outlineCells = nullptr;
   track.path.clear();
   track.path.shrink_to_fit();
   ReleasePixels(track.picture);
@@ -125,21 +129,48 @@ int16_t LoadCircuit(TrackGrid& track, const std::u16string& path) {
 
 int BuildOutline(TrackGrid& track) {
   std::free(track.outlineGrid);
+  std::free(track.outlineRows);
+  std::free(track.outlineCells);
+  track.outlineRows = nullptr;
+  track.outlineCells = nullptr;
   const size_t cells = static_cast<size_t>(track.width) * track.height;
   track.outlineGrid = static_cast<uint8_t*>(std::calloc(cells ? cells : 1, 1));
   if (track.outlineGrid == nullptr) return 1;
   const uint8_t* grid = track.collisionGrid;
   if (grid == nullptr) return 0;
   const size_t w = track.width;
+  size_t marked = 0;
   for (size_t y = 1; y + 1 < track.height; ++y) {
     for (size_t x = 1; x + 1 < w; ++x) {
       const size_t i = y * w + x;
       if (grid[i] != 1) continue;
       if (grid[i - 1] == 0 || grid[i + 1] == 0 || grid[i - w] == 0 || grid[i + w] == 0) {
         track.outlineGrid[i] = 1;
+        ++marked;
       }
     }
   }
+
+  // The outline is a thin line through a large grid; listing its cells once here lets every frame
+  // draw them without looking at the cells in between.
+  auto* rows = static_cast<uint32_t*>(std::malloc((track.height + 1) * sizeof(uint32_t)));
+  auto* xs = static_cast<uint16_t*>(std::malloc((marked ? marked : 1) * sizeof(uint16_t)));
+  if (rows == nullptr || xs == nullptr) {
+    std::free(rows);
+    std::free(xs);
+    return 1;
+  }
+  uint32_t next = 0;
+  for (size_t y = 0; y < track.height; ++y) {
+    rows[y] = next;
+    const uint8_t* row = track.outlineGrid + y * w;
+    for (size_t x = 0; x < w; ++x) {
+      if (row[x] == 1) xs[next++] = static_cast<uint16_t>(x);
+    }
+  }
+  rows[track.height] = next;
+  track.outlineRows = rows;
+  track.outlineCells = xs;
   return 0;
 }
 

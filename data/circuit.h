@@ -32,6 +32,11 @@ struct TrackGrid {
   GridPoint recordTrail[kRecordCapacity];
   uint16_t recordCount = 0;   // 0 = no record
   uint16_t recordRounds = 0;  // recordCount - 2, in 16 bits
+  // The outline cells row by row, built with outlineGrid, so that drawing the outline visits only
+  // them: row y's cells lie at x = outlineCells[outlineRows[y]] up to (not including)
+  // outlineCells[outlineRows[y + 1]], in ascending order. Both null when there is no outline.
+  uint32_t* outlineRows = nullptr;  // height + 1 entries
+  uint16_t* outlineCells = nullptr;
 
   TrackGrid() = default;
   ~TrackGrid();
@@ -51,7 +56,8 @@ inline long long RecordOffset(uint16_t width, uint16_t height) {
 int16_t LoadCircuit(TrackGrid& track, const std::u16string& path);
 
 // Marks every blocked cell that touches a free cell left, right, above or below. The outermost
-// rows and columns never do. 1 when the outline can't be allocated (the grid then has none).
+// rows and columns never do. Also lists the marked cells row by row. 1 when the outline can't be
+// allocated (the grid then has none).
 int BuildOutline(TrackGrid& track);
 
 // Stores count points as the circuit's record, in the file and in memory. The file is rewritten

@@ -1,6 +1,7 @@
 // The board renderer: every layer of the race screen, bottom to top.
 #include "gfx/board.h"
 
+#include <algorithm>
 #include <cstring>
 #if defined(__x86_64__) || defined(__SSE2__)
 #include <immintrin.h>
@@ -227,97 +228,12 @@ int DrawBoard() {
 
 // ---- The outline layer ----------------------------------------------------------------------------
 
-namespace {
-
-// The hits of a stretch of outline rows, as words of 64 cells: bit i of word k of a row is cell
-// left + 64k + i, set when the cell holds exactly 1. The last word of a row is read ending at the
-// row's end and shifted so that it starts where the previous word stopped. Needs end − left of at
-// least 64. One version for each instruction set the machine may have; they give the same words.
-struct OutlineRows {
-  const uint8_t* first;  // cell (left, top)
-  size_t stride;         // the grid's width
-  int rows;
-  int cells;             // end − left
-  int words;             // words per row: cells / 64 rounded up, at most kMaxOutlineWords
-};
-constexpr int kMaxOutlineWords = (kBoardWidth + 63) / 64;
-
-template <typename Hits64>
-inline void FillOutlineWords(const OutlineRows& r, uint64_t* words, Hits64 hits64) {
-  for (int y = 0; y < r.rows; ++y) {
-    const uint8_t* row = r.first + y * r.stride;
-    uint64_t* out = words + y * r.words;
-    int k = 0;
-    for (; 64 * (k + 1) <= r.cells; ++k) out[k] = hits64(row + 64 * k);
-    if (k < r.words) out[k] = hits64(row + r.cells - 64) >> (64 - (r.cells - 64 * k));
-  }
-}
-
-#if !defined(__x86_64__)
-void OutlineWordsPlain(const OutlineRows& r, uint64_t* words) {
-  FillOutlineWords(r, words, [](const uint8_t* p) {
-    uint64_t hits = 0;
-    for (int i = 0; i < 64; ++i) hits |= static_cast<uint64_t>(p[i] == 1) << i;
-    return hits;
-  });
-}
-#else
-__attribute__((target("sse2"))) uint64_t Hits64Sse2(const uint8_t* p) {
-  const __m128i ones = _mm_set1_epi8(1);
-  uint64_t hits = 0;
-  for (int k = 0; k < 4; ++k) {
-    const __m128i cells = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    hits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(cells, ones)))) << (16 * k);
-  }
-  return hits;
-}
-
-__attribute__((target("sse2"))) void OutlineWordsSse2(const OutlineRows& r, uint64_t* words) {
-  FillOutlineWords(r, words, Hits64Sse2);
-}
-
-__attribute__((target("avx2"))) uint64_t Hits64Avx2(const uint8_t* p) {
-  const __m256i ones = _mm256_set1_epi8(1);
-  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-  return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, ones)))) |
-         static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, ones)))) << 32;
-}
-
-__attribute__((target("avx2"))) void OutlineWordsAvx2(const OutlineRows& r, uint64_t* words) {
-  FillOutlineWords(r, words, Hits64Avx2);
-}
-
-__attribute__((target("avx512bw"))) uint64_t Hits64Avx512(const uint8_t* p) {
-  return _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), _mm512_set1_epi8(1));
-}
-
-__attribute__((target("avx512bw"))) void OutlineWordsAvx512(const OutlineRows& r, uint64_t* words) {
-  FillOutlineWords(r, words, Hits64Avx512);
-}
-#endif
-
-using OutlineWordsFunction = void (*)(const OutlineRows&, uint64_t*);
-
-OutlineWordsFunction ChooseOutlineWords() {
-#if defined(__x86_64__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512bw")) return OutlineWordsAvx512;
-  if (__builtin_cpu_supports("avx2")) return OutlineWordsAvx2;
-  return OutlineWordsSse2;
-#else
-  return OutlineWordsPlain;
-#endif
-}
-
-}  // namespace
-
 void DrawOutline() {
   const TrackGrid& track = gameState.track;
+  if (track.outlineGrid == nullptr || track.outlineRows == nullptr || track.outlineCells == nullptr) return;
   const ViewRect& view = gameState.viewRect;
-  if (track.outlineGrid == nullptr) return;
   const uint16_t black = BlackColour();
-  // A view rectangle left from another circuit must not lead the scan off this one's grid.
+  // A view rectangle left from another circuit must not lead the walk off this one's grid.
   const int32_t left = view.left < 0 ? 0 : view.left;
   const int32_t top = view.top < 0 ? 0 : view.top;
   const int32_t right = view.right > track.width ? track.width : view.right;
@@ -327,51 +243,21 @@ void DrawOutline() {
   const int32_t last = bottom - 1;
   const int16_t viewX = gameState.viewX;
   const int16_t viewY = gameState.viewY;
-  // Every pixel put lies on the board. When the frame holds the whole board and the view is wide
-  // enough for whole words, the scan finds the outline cells 64 at a time and writes straight
-  // into the frame's rows; otherwise each cell is looked at and put through PutPixel.
-  const bool words = framePicture.pixels != nullptr && framePicture.xStep == 1 &&
-                     framePicture.width >= kBoardWidth && framePicture.height >= kBoardHeight &&
-                     left - viewX >= 0 && top - viewY >= 0 && end - viewX <= kBoardWidth &&
-                     last - viewY <= kBoardHeight && end - left >= 64 && end - left <= 64 * kMaxOutlineWords;
-  if (!words) {
-    for (int32_t y = top; y < last; ++y) {
-      const uint8_t* row = track.outlineGrid + static_cast<size_t>(y) * track.width;
-      for (int32_t x = left; x < end; ++x) {
-        if (row[x] == 1) PutPixel(framePicture, static_cast<uint16_t>(x - viewX), static_cast<uint16_t>(y - viewY), black);
-      }
-    }
-    return;
-  }
-  if (last <= top) return;
-  static const OutlineWordsFunction outlineWords = ChooseOutlineWords();
-  OutlineRows rows;
-  rows.first = track.outlineGrid + static_cast<size_t>(top) * track.width + left;
-  rows.stride = track.width;
-  rows.rows = last - top;
-  rows.cells = end - left;
-  rows.words = (rows.cells + 63) / 64;
-  uint64_t hits[kBoardHeight * kMaxOutlineWords];
-  outlineWords(rows, hits);
-  // Row by row, which puts the same pixels as column by column. Outline cells are few and
-  // scattered, so a branch on each would be mispredicted about as often as taken: the first two
-  // hits of a word are put without a branch (a missing hit writes to a spare pixel), and only a
-  // third one loops.
-  uint16_t spare = 0;
-  for (int y = 0; y < rows.rows; ++y) {
-    uint16_t* out = framePicture.pixels + static_cast<size_t>(top + y - viewY) * framePicture.yStep + (left - viewX);
-    for (int k = 0; k < rows.words; ++k) {
-      uint64_t word = hits[y * rows.words + k];
-      uint16_t* at = out + 64 * k;
-      uint16_t* first = word != 0 ? at + __builtin_ctzll(word) : &spare;
-      *first = black;
-      word &= word - 1;
-      uint16_t* second = word != 0 ? at + __builtin_ctzll(word) : &spare;
-      *second = black;
-      word &= word - 1;
-      while (word != 0) {
-        at[__builtin_ctzll(word)] = black;
-        word &= word - 1;
+  // Every cell in view lands on the board, so once the frame is known to hold the whole view the
+  // pixels are written straight into its rows.
+  const bool inFrame = framePicture.pixels != nullptr && framePicture.xStep == 1 && left >= viewX &&
+                       top >= viewY && end - viewX <= static_cast<int32_t>(framePicture.width) &&
+                       last - viewY <= static_cast<int32_t>(framePicture.height);
+  for (int32_t y = top; y < last; ++y) {
+    const uint16_t* cell = track.outlineCells + track.outlineRows[y];
+    const uint16_t* stop = track.outlineCells + track.outlineRows[y + 1];
+    cell = std::lower_bound(cell, stop, static_cast<uint16_t>(left));
+    if (inFrame) {
+      uint16_t* row = framePicture.pixels + static_cast<size_t>(y - viewY) * framePicture.yStep - viewX;
+      for (; cell != stop && *cell < end; ++cell) row[*cell] = black;
+    } else {
+      for (; cell != stop && *cell < end; ++cell) {
+        PutPixel(framePicture, static_cast<uint16_t>(*cell - viewX), static_cast<uint16_t>(y - viewY), black);
       }
     }
   }

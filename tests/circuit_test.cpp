@@ -19,6 +19,7 @@ std::vector<GridPoint> Points(int count, int16_t base) {
   return points;
 }
 
+// The outline cells, read from the grid; the row-by-row list built beside it must name the same.
 std::vector<std::pair<int, int>> OutlineCells(const TrackGrid& track) {
   std::vector<std::pair<int, int>> cells;
   for (int y = 0; y < track.height; ++y) {
@@ -26,6 +27,13 @@ std::vector<std::pair<int, int>> OutlineCells(const TrackGrid& track) {
       if (track.outlineGrid[y * track.width + x]) cells.emplace_back(x, y);
     }
   }
+  std::vector<std::pair<int, int>> listed;
+  for (int y = 0; y < track.height; ++y) {
+    for (uint32_t i = track.outlineRows[y]; i < track.outlineRows[y + 1]; ++i) {
+      listed.emplace_back(track.outlineCells[i], y);
+    }
+  }
+  EXPECT_EQ(listed, cells);
   return cells;
 }
 
