@@ -24,7 +24,6 @@ inline constexpr char16_t kScreenFailed[] = u"Apexgrid can't open the screen, so
 struct Run {
   bool startedUp = false;
   bool shutDown = false;
-  bool displayOpen = false;
   bool inputOpen = false;
   bool screenFailed = false;
 };
@@ -71,7 +70,6 @@ void StartUp(WindowHandle window) {
     SendMessage(window, WM_CLOSE, 0, 0);
     return;
   }
-  run.displayOpen = true;
   SHFullScreen(window, SHFS_HIDETASKBAR | SHFS_HIDESIPBUTTON | SHFS_HIDESTARTICON);
   MoveWindow(window, 0, 0, ScreenWidth(display), ScreenHeight(display), 0);
 
@@ -114,8 +112,7 @@ void ShutDown() {
   if (run.shutDown) return;
   run.shutDown = true;
   run.startedUp = false;
-  if (run.displayOpen) CloseDisplay(display);
-  run.displayOpen = false;
+  if (display.stagingBuffer != nullptr) CloseDisplay(display);  // open
   ReleasePixels(framePicture);
   if (run.inputOpen) GXCloseInput();
   run.inputOpen = false;
