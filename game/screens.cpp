@@ -1,8 +1,6 @@
 // The screens and their taps.
 #include "game/screens.h"
 
-#include <cmath>
-
 #include "game/globals.h"
 #include "game/turn.h"
 #include "game/view.h"

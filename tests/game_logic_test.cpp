@@ -465,9 +465,10 @@ TEST(ScreenFailure, TheGameSaysItCantOpenTheScreenAndCloses) {
     GXDisplayProperties properties;
     bool failOpen;
   };
+  TempFolder key;  // a single-instance key of this test's own
   for (const Case& c : {Case{DefaultDisplayProperties(), true}, Case{eightBits, false}}) {
     setenv("APEXGRID_VIDEO", "headless", 1);
-    setenv("APEXGRID_INSTANCE", ("screen-failure-" + std::to_string(getpid())).c_str(), 1);
+    setenv("APEXGRID_INSTANCE", key.host().c_str(), 1);
     unsetenv("APEXGRID_SCRIPT");
     unsetenv("APEXGRID_SCRIPT_Apexgrid");
     SetDisplayProperties(c.properties, c.failOpen);

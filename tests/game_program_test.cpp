@@ -556,3 +556,20 @@ TEST_F(Game, WithoutItsDataPicturesTheGamePlaysOnAndSaysWhichAreMissing) {
   EXPECT_TRUE(title.Is(0, 0, Black()) && title.Is(239, 319, Black())) << "a black screen rather than stale memory";
   EXPECT_TRUE(FileExists(bare.Host("ScrSave.pic")));
 }
+
+// ---- No desktop ----------------------------------------------------------------------------------
+
+TEST_F(Game, WithoutADesktopTheGameSaysSoInOneLineAndEnds) {
+  game.AddCircuit("Ring.cct", Ring());
+  const std::string err = game.Host("err");
+  const std::string status = game.Host("status");
+  std::system(("(" + game.Isolation() + "env -u DISPLAY -u WAYLAND_DISPLAY -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " +
+               Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) + " 2>" + Quote(err) +
+               "); echo $? >" + Quote(status))
+                  .c_str());
+  EXPECT_EQ(ReadText(status), "1\n");
+  const std::vector<std::string> lines = LinesOf(ReadText(err));
+  ASSERT_EQ(lines.size(), 1u) << ReadText(err);
+  EXPECT_EQ(lines[0].rfind("Apexgrid: can't open a display (", 0), 0u) << lines[0];
+  EXPECT_FALSE(FileExists(game.Host("Data/lastmap.dat"))) << "nothing was started";
+}
