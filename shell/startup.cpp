@@ -112,7 +112,7 @@ void ShutDown() {
   if (run.shutDown) return;
   run.shutDown = true;
   run.startedUp = false;
-  if (display.stagingBuffer != nullptr) CloseDisplay(display);  // open
+  if (display.stagingBuffer != nullptr) CloseDisplay(display);  // only a screen that was opened
   ReleasePixels(framePicture);
   if (run.inputOpen) GXCloseInput();
   run.inputOpen = false;
