@@ -11,3 +11,6 @@ Picture subMenuPicture;
 Picture titlePicture;
 Picture digitsPicture;
 GameState gameState;
+
+// Plain data with no construction step, so its place in the order doesn't matter.
+GXKeyList keyList;

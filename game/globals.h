@@ -3,6 +3,7 @@
 
 #include "game/state.h"
 #include "gfx/picture.h"
+#include "platform/gx.h"
 
 extern Picture framePicture;     // every screen is composed and presented from here
 extern Picture boardPicture;     // the last composed race board, for overlays
@@ -13,3 +14,7 @@ extern Picture subMenuPicture;   // the player-count panel, normal and highlight
 extern Picture titlePicture;     // the full-screen title
 extern Picture digitsPicture;    // the digits 0 to 9 side by side
 extern GameState gameState;
+
+// The display library's default keys, portrait assignment: filled at start-up, read by the key
+// handler.
+extern GXKeyList keyList;

@@ -64,6 +64,12 @@ struct GameState {
   int16_t subMenuOpen = 0;
 };
 
+// The record of the player whose turn it is. currentPlayer always lies below eight, since the
+// player count never exceeds it; the guard only keeps a damaged state inside the array.
+inline PlayerRecord& CurrentRecord(GameState& state) {
+  return state.players[state.currentPlayer < kMaxPlayers ? state.currentPlayer : 0];
+}
+
 // Player colours as (red 0-31, green 0-63, blue 0-31).
 struct ColourComponents {
   uint16_t red;

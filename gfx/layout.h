@@ -17,6 +17,8 @@ constexpr int kMenuBarHeight = 20;
 // Rows 0-19 of the picture hold every button up, rows 20-39 the same buttons switched on.
 constexpr int kMenuBarUpRow = 0;
 constexpr int kMenuBarOnRow = 20;
+// The menu button's look, columns [0, 65): shown pressed while the menu is open.
+constexpr int kMenuButtonRight = 65;
 // Columns [left, right) of the switchable buttons, as their switched-on looks are copied.
 constexpr int kRecordButtonLeft = 126;  // the record lap is shown
 constexpr int kRecordButtonRight = 150;
@@ -68,3 +70,71 @@ constexpr int16_t TrailAlpha(int age) {
   return age < kTrailFadingSegments ? static_cast<int16_t>(kTrailNewestAlpha - kTrailAlphaStep * age)
                                     : kTrailOldAlpha;
 }
+
+// ---- The view ------------------------------------------------------------------------------------
+// With no scroll shift the current car's predicted point is shown at the centre of the board.
+constexpr int kCarScreenColumn = 120;
+constexpr int kCarScreenRow = 150;
+constexpr int kScrollStep = 20;  // board pixels per press of a scroll key
+
+// ---- The aim cursor ------------------------------------------------------------------------------
+constexpr int kCursorArm = 3;  // a plus sign 7 x 7: the target and three pixels each way
+
+// ---- Taps ----------------------------------------------------------------------------------------
+// Where the pen is read, in screen pixels with both ends included. Each region covers the look
+// drawn for it (the data pictures are drawn inside these regions), sometimes a little more.
+struct TapSpan {
+  int first;
+  int last;
+  constexpr bool Holds(int v) const { return v >= first && v <= last; }
+};
+
+// Menu bar buttons, by column, on rows 300 and below.
+constexpr TapSpan kMenuButtonTap{0, 60};
+constexpr TapSpan kRecordButtonTap{127, 149};
+constexpr TapSpan kInputButtonTap{153, 177};
+constexpr TapSpan kOutlineButtonTap{181, 201};
+constexpr TapSpan kShellButtonTap{211, 239};
+
+// The Go button answers to 21 x 21 pixels from its top-left corner: one more than its picture
+// each way.
+constexpr int kGoButtonTapReach = kGoButtonSize;
+
+// The menu screen. Entries answer in columns 0 to 140, by row; where two rows meet (249, 275)
+// the entry listed first in the tap code wins.
+constexpr int kMenuEntryTapRight = 140;
+constexpr TapSpan kQuitEntryTap{275, 299};
+constexpr TapSpan kNewRaceEntryTap{249, 275};
+constexpr TapSpan kCircuitEntryTap{204, 226};
+constexpr TapSpan kTitleEntryTap{180, 202};
+constexpr TapSpan kPlayersEntryTap{228, 249};
+// The menu button on the bar closes the menu.
+constexpr TapSpan kMenuCloseColumns{0, 60};
+constexpr TapSpan kMenuCloseRows{300, 320};
+// The board beside the menu closes it too, while the player-count submenu is shut.
+constexpr TapSpan kBesideMenuColumns{141, 239};
+constexpr TapSpan kBesideMenuRows{1, 299};
+// Player count i + 1 (i from 0 to 7) answers in these columns, rows 76 + 19i to 93 + 19i.
+constexpr TapSpan kCountBandColumns{141, 209};
+constexpr int kCountBandTop = 76;
+constexpr int kCountBandBottom = 93;
+constexpr int kCountBandPitch = 19;
+
+// ---- The menu screen's pictures ------------------------------------------------------------------
+// The menu panel covers the board's left 140 columns; its picture holds the panel, then the same
+// panel with every entry highlighted 300 rows further down.
+constexpr int kMenuPanelWidth = 140;
+constexpr int kMenuPanelHeight = 300;
+constexpr int kMenuHighlightRow = 300;
+constexpr int kPlayersEntryTop = 227;  // the players entry, highlighted while the submenu is open
+constexpr int kPlayersEntryBottom = 253;
+// The player-count submenu beside the panel; its picture holds the panel, then the entries
+// highlighted 200 rows further down. Count n is drawn at rows 56 + 19n to 74 + 19n.
+constexpr int kSubMenuLeft = 140;
+constexpr int kSubMenuTop = 50;
+constexpr int kSubMenuWidth = 70;
+constexpr int kSubMenuHeight = 200;
+constexpr int kSubMenuHighlightRow = 200;
+constexpr int kCountEntryTop = 6;  // panel row of count 0's entry; count n is 19n below
+constexpr int kCountEntryHeight = 19;
+constexpr int kCountEntryPitch = 19;

@@ -1,0 +1,34 @@
+// The game's frame: its one window, the message loop, and the window procedure that hands every
+// message to the game's handlers. Only one copy of the game runs at a time.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/window.h"
+
+// The window's class name and title; together they are what a second copy looks for.
+inline constexpr char16_t kWindowClassName[] = u"APEXGRID";
+inline constexpr char16_t kWindowTitle[] = u"Apexgrid";
+
+// The title's timer: started with the window, its first tick leaves the title screen.
+constexpr uintptr_t kTitleTimer = 100;
+constexpr uint32_t kTitlePeriod = 400;
+
+// The game's one window; null until it has been created.
+extern WindowHandle mainWindow;
+
+// The game's entry point: creates the window (or brings a running copy to the front), runs the
+// message loop, shuts down, and returns the exit code: 0, or 1 when the screen couldn't be
+// opened.
+int GameMain(int showCommand);
+
+// Creates and starts the game window: false when another copy runs (it is brought to the front
+// instead) or no window can be made. True otherwise, also when start-up has closed the window
+// again (no circuit): the loop then ends at once.
+bool CreateMainWindow(int showCommand);
+
+// Registers the window class of the game window. The class atom, 0 when it can't be registered.
+uint16_t RegisterMainWindowClass(const char16_t* className);
+
+// The window procedure of the game window.
+intptr_t MainWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);

@@ -1,0 +1,489 @@
+// The game's handlers in-process, on small circuits, for what the scripted runs can't reach
+// exactly: the aim arithmetic, every boundary of the tap regions, the view clamp, a new race, a
+// full trail, messages before start-up, running out of memory and a screen that won't open.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "game/globals.h"
+#include "game/screens.h"
+#include "game/view.h"
+#include "gfx/colour.h"
+#include "gfx/display.h"
+#include "platform/gx.h"
+#include "platform/headless/headless_display.h"
+#include "platform/platform.h"
+#include "rules/cursor.h"
+#include "rules/move.h"
+#include "shell/out_of_memory.h"
+#include "shell/startup.h"
+#include "shell/window.h"
+#include "tests/support.h"
+
+namespace {
+
+GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}; }
+
+class Play : public ::testing::Test {
+ protected:
+  TempFolder folder;
+
+  void SetUp() override {
+    ASSERT_EQ(OpenDisplay(display, nullptr, 1), 0);
+    ASSERT_EQ(CreatePicture(framePicture, 0, 0, kPictureScreenSize), 0);
+    ASSERT_EQ(CreatePicture(boardPicture, 0, 0, kPictureScreenSize), 0);
+    keyList = GXGetDefaultKeys(GX_NORMALKEYS);
+  }
+
+  void TearDown() override {
+    CloseDisplay(display);
+    display = Display{};
+    ResetDisplay();
+  }
+
+  // An open circuit of the size with the cars on the start, the race shown.
+  void Race(uint16_t width, uint16_t height, GridPoint start, const std::vector<GridPoint>& walls = {}) {
+    CircuitSpec spec(width, height);
+    spec.start = start;
+    spec.lineA = Pt(0, 0);
+    spec.lineB = Pt(0, 1);
+    spec.ahead = Pt(1, 0);
+    for (GridPoint w : walls) spec.Block(w.x, w.y);
+    WriteBytes(folder.HostFile("c.cct"), spec.Encode());
+    ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
+    SetStartValues(gameState);
+    gameState.screenMode = kScreenRace;
+    gameState.penLock = 0;
+    CentreView();
+    ResetTarget();
+  }
+
+  static uint16_t Frame(int x, int y) { return framePicture.pixels[y * framePicture.width + x]; }
+  static GridPoint Target() { return Pt(gameState.targetX, gameState.targetY); }
+  static GridPoint CarOf(int player) {
+    const PlayerRecord& p = gameState.players[player];
+    return p.trail[p.lastIndex];
+  }
+};
+
+}  // namespace
+
+// ---- The aim cursor ------------------------------------------------------------------------------
+
+TEST_F(Play, AimingPullsTheTargetBackOntoRadiusNineteenAsTheGameRoundsIt) {
+  struct Case {
+    int viewX, viewY, penX, penY;
+    GridPoint target;
+  };
+  // The predicted point is (100, 100) in every case.
+  const Case cases[] = {
+      {0, 0, 110, 105, Pt(110, 105)},   // inside the disc: the pen point itself
+      {0, 0, 116, 111, Pt(116, 111)},   // 19.4 away: still inside
+      {0, 0, 112, 116, Pt(111, 115)},   // exactly 20: pulled back
+      {0, 0, 150, 100, Pt(119, 100)},
+      {0, 0, 130, 140, Pt(111, 115)},
+      {0, 0, 100, 50, Pt(100, 81)},
+      {0, 0, 70, 60, Pt(88, 84)},       // truncation toward zero: 20 away, further than 19
+      {40, 20, 90, 110, Pt(113, 113)},  // a scrolled view
+      {40, 20, 60, 80, Pt(100, 100)},   // the predicted point itself
+  };
+  Race(400, 400, Pt(100, 100));
+  for (const Case& c : cases) {
+    gameState.viewX = static_cast<int16_t>(c.viewX);
+    gameState.viewY = static_cast<int16_t>(c.viewY);
+    AimAt(static_cast<int16_t>(c.penX), static_cast<int16_t>(c.penY));
+    EXPECT_EQ(Target(), c.target) << "pen " << c.penX << "," << c.penY << " view " << c.viewX << "," << c.viewY;
+  }
+}
+
+TEST_F(Play, TheCursorIsRedExactlyWhenTheMoveWouldCrash) {
+  Race(240, 300, Pt(100, 100), {Pt(110, 99), Pt(110, 100), Pt(110, 101)});
+  const uint16_t red = MakeColour(31, 0, 0), black = MakeColour(0, 0, 0);
+
+  AimAt(115, 100);  // through the wall
+  for (int d = -3; d <= 3; ++d) {
+    EXPECT_EQ(Frame(115 + d, 100), red);
+    EXPECT_EQ(Frame(115, 100 + d), red);
+  }
+  EXPECT_NE(Frame(111, 100), red) << "7 pixels wide";
+  EXPECT_NE(Frame(115, 96), red) << "and 7 high";
+  const uint16_t* screen = GXPresentedScreen();
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(screen[100 * 240 + 115], red) << "put on the screen at once";
+
+  AimAt(100, 112);  // clear
+  EXPECT_EQ(Frame(100, 112), black);
+  EXPECT_EQ(Frame(100, 109), black);
+  EXPECT_EQ(Frame(115, 100), boardPicture.pixels[100 * 240 + 115]) << "the old cursor is gone";
+}
+
+TEST_F(Play, PenMovesSteerOnlyARaceWhileThePenIsFreeAndThePlayerAims) {
+  struct Case {
+    int16_t screenMode;
+    int sy;
+    uint8_t penLock;
+    int16_t inputMode;
+    bool steers;
+  };
+  const Case cases[] = {
+      {kScreenRace, 110, 0, kInputAim, true},    {kScreenRace, 299, 0, kInputAim, true},
+      {kScreenRace, 300, 0, kInputAim, false},   {kScreenRace, -1, 0, kInputAim, false},
+      {kScreenRace, 110, 1, kInputAim, false},   {kScreenRace, 110, 0, kInputDirect, false},
+      {kScreenMenu, 110, 0, kInputAim, false},   {kScreenTitle, 110, 0, kInputAim, false},
+  };
+  Race(240, 300, Pt(100, 100));
+  for (const Case& c : cases) {
+    ResetTarget();
+    gameState.screenMode = c.screenMode;
+    gameState.penLock = c.penLock;
+    gameState.players[0].inputMode = c.inputMode;
+    HandlePenMove(105, static_cast<int16_t>(c.sy));
+    EXPECT_EQ(Target() != Pt(100, 100), c.steers) << "mode " << c.screenMode << " y " << c.sy << " lock "
+                                                    << int{c.penLock} << " input " << c.inputMode;
+  }
+}
+
+// ---- Taps ----------------------------------------------------------------------------------------
+
+TEST_F(Play, EveryMenuRegionAndItsEdges) {
+  struct Case {
+    int x, y;
+    int16_t subMenu;
+    int16_t screenMode;  // what follows
+    int16_t subMenuAfter;
+    uint16_t players;
+    bool newRace;
+  };
+  const Case cases[] = {
+      {100, 249, 0, kScreenRace, 0, 2, true},      // new race wins the row it shares with players
+      {140, 275 - 1, 1, kScreenRace, 0, 2, true},
+      {100, 248, 0, kScreenMenu, 1, 2, false},     // players
+      {100, 228, 1, kScreenMenu, 0, 2, false},
+      {100, 227, 0, kScreenMenu, 0, 2, false},     // between circuit and players
+      {100, 203, 0, kScreenMenu, 0, 2, false},     // between title and circuit
+      {100, 202, 0, kScreenTitle, 0, 2, false},    // title
+      {0, 180, 1, kScreenTitle, 1, 2, false},
+      {100, 179, 0, kScreenMenu, 0, 2, false},
+      {141, 249, 0, kScreenRace, 0, 2, false},     // the board beside the menu
+      {239, 299, 0, kScreenRace, 0, 2, false},
+      {141, 0, 0, kScreenMenu, 0, 2, false},
+      {240, 100, 0, kScreenMenu, 0, 2, false},
+      {60, 300, 0, kScreenRace, 0, 2, false},      // the menu button
+      {60, 320, 1, kScreenRace, 1, 2, false},
+      {61, 310, 0, kScreenMenu, 0, 2, false},
+      {150, 76, 1, kScreenRace, 1, 1, false},      // player counts: the submenu stays marked open
+      {209, 93, 1, kScreenRace, 1, 1, false},
+      {150, 93 + 19 * 7, 1, kScreenRace, 1, 8, false},
+      {150, 94, 1, kScreenMenu, 1, 2, false},
+      {141, 75, 1, kScreenMenu, 1, 2, false},
+      {210, 80, 1, kScreenMenu, 1, 2, false},
+      {220, 150, 1, kScreenMenu, 1, 2, false},
+      {150, 151, 1, kScreenMenu, 1, 2, false},     // between counts 4 and 5
+  };
+  Race(240, 300, Pt(100, 100));
+  for (const Case& c : cases) {
+    gameState.screenMode = kScreenMenu;
+    gameState.subMenuOpen = c.subMenu;
+    gameState.playerCount = 2;
+    gameState.round = 5;
+    HandleTap(static_cast<uint16_t>(c.x), static_cast<uint16_t>(c.y));
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y) + " submenu " + std::to_string(c.subMenu));
+    EXPECT_EQ(gameState.screenMode, c.screenMode);
+    EXPECT_EQ(gameState.subMenuOpen, c.subMenuAfter);
+    EXPECT_EQ(gameState.playerCount, c.players);
+    EXPECT_EQ(gameState.round == 0, c.newRace);
+  }
+}
+
+TEST_F(Play, QuitOnlyQuitsAndGivesTheScreenBackOnce) {
+  Race(240, 300, Pt(100, 100));
+  gameState.screenMode = kScreenMenu;
+  gameState.round = 5;
+  HandleTap(100, 275);
+  EXPECT_EQ(gameState.round, 5) << "not a new race";
+  EXPECT_EQ(display.stagingBuffer, nullptr);
+  EXPECT_EQ(framePicture.pixels, nullptr);
+  EXPECT_FALSE(IsStartedUp());
+  ShutDown();  // as the end of the message loop does: nothing more
+  EXPECT_EQ(framePicture.pixels, nullptr);
+}
+
+TEST_F(Play, EveryMenuBarButtonAndItsEdges) {
+  enum Effect { kNone, kMenu, kRecord, kInput, kOutline };
+  struct Case {
+    int x, y;
+    Effect effect;
+  };
+  const Case cases[] = {
+      {0, 300, kMenu},      {60, 319, kMenu},     {61, 310, kNone},     {126, 310, kNone},
+      {127, 310, kRecord},  {149, 310, kRecord},  {150, 310, kNone},    {152, 310, kNone},
+      {153, 310, kInput},   {177, 310, kInput},   {178, 310, kNone},    {180, 310, kNone},
+      {181, 310, kOutline}, {201, 310, kOutline}, {202, 310, kNone},    {210, 310, kNone},
+      {211, 310, kNone},    {239, 310, kNone},    {240, 310, kNone},  // the shell button changes no state
+  };
+  Race(240, 300, Pt(100, 100));
+  for (const Case& c : cases) {
+    gameState.screenMode = kScreenRace;
+    gameState.showRecord = gameState.showOutline = 0;
+    gameState.players[0].inputMode = kInputAim;
+    ResetTarget();
+    HandleTap(static_cast<uint16_t>(c.x), static_cast<uint16_t>(c.y));
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    EXPECT_EQ(gameState.screenMode == kScreenMenu, c.effect == kMenu);
+    EXPECT_EQ(gameState.showRecord == 1, c.effect == kRecord);
+    EXPECT_EQ(gameState.players[0].inputMode == kInputDirect, c.effect == kInput);
+    EXPECT_EQ(gameState.showOutline == 1, c.effect == kOutline);
+    EXPECT_EQ(Target(), Pt(100, 100)) << "no aiming from the bar";
+    EXPECT_EQ(gameState.currentPlayer, 0);
+  }
+}
+
+TEST_F(Play, ADirectTapMovesOnlyFromStrictlyInsideTheReach) {
+  struct Case {
+    int x, y;
+    bool moves;
+  };
+  const Case cases[] = {{119, 100, true}, {112, 116, false}, {100, 80, false}, {100, 81, true},
+                        {86, 86, true},   {85, 85, false},   {100, 100, true}};
+  for (const Case& c : cases) {
+    Race(240, 300, Pt(100, 100));
+    gameState.players[0].inputMode = kInputDirect;
+    HandleTap(static_cast<uint16_t>(c.x), static_cast<uint16_t>(c.y));
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    EXPECT_EQ(gameState.currentPlayer, c.moves ? 1 : 0);
+    EXPECT_EQ(CarOf(0), c.moves ? Pt(c.x, c.y) : Pt(100, 100)) << "the tapped pixel itself";
+  }
+}
+
+TEST_F(Play, TheGoButtonAnswersOnePixelBeyondItsPictureEachWay) {
+  struct Case {
+    int x, y;
+    bool commits;
+  };
+  const Case cases[] = {{150, 60, true},  {170, 80, true},  {160, 70, true}, {171, 80, false},
+                        {170, 81, false}, {149, 60, false}, {150, 59, false}};
+  for (const Case& c : cases) {
+    Race(240, 300, Pt(115, 95));
+    ASSERT_EQ(gameState.goButtonX, 150);
+    ASSERT_EQ(gameState.goButtonY, 60);
+    gameState.targetX = 120;  // aimed 5 to the right
+    HandleTap(static_cast<uint16_t>(c.x), static_cast<uint16_t>(c.y));
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    EXPECT_EQ(CarOf(0), c.commits ? Pt(120, 95) : Pt(115, 95));
+    EXPECT_EQ(gameState.currentPlayer, c.commits ? 1 : 0);
+    if (!c.commits) {
+      EXPECT_NE(Target(), Pt(120, 95)) << "the tap aimed instead";
+    }
+  }
+}
+
+TEST_F(Play, AfterAMoveTheNextPlayerStartsCentredWithTheTargetOnItsPredictedPoint) {
+  Race(1000, 1000, Pt(500, 500));
+  gameState.players[1].trail[1] = Pt(600, 600);
+  gameState.players[1].trail[2] = Pt(610, 605);  // moving (10, 5): predicted (620, 610)
+  gameState.scrollX = 40;
+  gameState.scrollY = -20;
+  gameState.targetX = 510;
+  HandleTap(static_cast<uint16_t>(gameState.goButtonX), static_cast<uint16_t>(gameState.goButtonY));
+  EXPECT_EQ(CarOf(0), Pt(510, 500));
+  EXPECT_EQ(gameState.currentPlayer, 1);
+  EXPECT_EQ(gameState.scrollX, 0);
+  EXPECT_EQ(gameState.scrollY, 0);
+  EXPECT_EQ(gameState.viewX, 620 - 120);
+  EXPECT_EQ(gameState.viewY, 610 - 150);
+  EXPECT_EQ(Target(), Pt(620, 610));
+  EXPECT_EQ(gameState.penLock, 1);
+}
+
+TEST_F(Play, ACarWithAFullTrailCantMoveAndItsTurnPasses) {
+  struct Case {
+    uint16_t lastIndex;
+    int targetX;  // (109, 100) is clear; (111, 100) is behind a wall and needs room for a crash
+  };
+  for (const Case& c : {Case{5000, 109}, Case{4999, 111}, Case{4998, 111}}) {
+    Race(240, 300, Pt(100, 100), {Pt(110, 100)});
+    PlayerRecord& car = gameState.players[0];
+    for (int i = 0; i <= c.lastIndex; ++i) car.trail[i] = Pt(100, 100);
+    car.lastIndex = c.lastIndex;
+    gameState.targetX = static_cast<int16_t>(c.targetX);
+    HandleTap(static_cast<uint16_t>(gameState.goButtonX), static_cast<uint16_t>(gameState.goButtonY));
+    SCOPED_TRACE(c.lastIndex);
+    EXPECT_EQ(car.lastIndex, c.lastIndex);
+    EXPECT_EQ(car.waitTurns, 0);
+    EXPECT_EQ(gameState.currentPlayer, 1);
+  }
+  // One point of room is enough for a clean move.
+  Race(240, 300, Pt(100, 100));
+  gameState.players[0].lastIndex = 4999;
+  gameState.players[0].trail[4998] = gameState.players[0].trail[4999] = Pt(100, 100);
+  ResetTarget();
+  HandleTap(static_cast<uint16_t>(gameState.goButtonX), static_cast<uint16_t>(gameState.goButtonY));
+  EXPECT_EQ(gameState.players[0].lastIndex, 5000);
+}
+
+// ---- The view ------------------------------------------------------------------------------------
+
+TEST_F(Play, TheViewFollowsThePredictedPointAndStaysOnTheCircuit) {
+  struct Case {
+    uint16_t width, height;
+    GridPoint predicted;
+    int scrollX, scrollY;
+    int viewX, viewY;
+    int scrollXAfter, scrollYAfter;
+  };
+  const Case cases[] = {
+      {400, 500, Pt(200, 250), 0, 0, 80, 100, 0, 0},
+      {400, 500, Pt(200, 250), -40, 60, 40, 160, -40, 60},
+      {400, 500, Pt(30, 40), 0, 0, 0, 0, 90, 110},         // the refused shift goes into the scroll
+      {400, 500, Pt(30, 40), -20, -20, 0, 0, 90, 110},     // presses towards the edge don't pile up
+      {400, 500, Pt(370, 470), 0, 0, 160, 200, -90, -120},
+      {400, 500, Pt(200, 250), 300, 300, 160, 200, 80, 100},
+      {200, 250, Pt(100, 100), 40, -20, 0, 0, 20, 50},     // smaller than the board: never moves
+  };
+  for (const Case& c : cases) {
+    Race(c.width, c.height, c.predicted);
+    gameState.scrollX = static_cast<int16_t>(c.scrollX);
+    gameState.scrollY = static_cast<int16_t>(c.scrollY);
+    CentreView();
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " scroll " + std::to_string(c.scrollX) +
+                 "," + std::to_string(c.scrollY));
+    EXPECT_EQ(gameState.viewX, c.viewX);
+    EXPECT_EQ(gameState.viewY, c.viewY);
+    EXPECT_EQ(gameState.scrollX, c.scrollXAfter);
+    EXPECT_EQ(gameState.scrollY, c.scrollYAfter);
+  }
+}
+
+TEST_F(Play, ScrollKeysWorkOnlyDuringARace) {
+  Race(1000, 1000, Pt(500, 500));
+  for (int16_t mode : {kScreenMenu, kScreenTitle}) {
+    gameState.screenMode = mode;
+    for (int16_t key : {kKeyUp, kKeyDown, kKeyLeft, kKeyRight, kKeyB, kKeyStart}) HandleKey(key);
+    EXPECT_EQ(gameState.scrollX, 0);
+    EXPECT_EQ(gameState.scrollY, 0);
+  }
+  gameState.screenMode = kScreenRace;
+  gameState.targetX = 505;
+  HandleKey(kKeyUp);
+  HandleKey(kKeyRight);
+  HandleKey(kKeyRight);
+  EXPECT_EQ(gameState.scrollX, 40);
+  EXPECT_EQ(gameState.scrollY, -20);
+  EXPECT_EQ(gameState.viewX, 500 - 120 + 40);
+  EXPECT_EQ(gameState.viewY, 500 - 150 - 20);
+  EXPECT_EQ(Target(), Pt(505, 500)) << "scrolling keeps the aim";
+}
+
+TEST_F(Play, ANewRaceResetsTheRaceAndKeepsTheSettings) {
+  Race(400, 400, Pt(100, 100));
+  const uint16_t colour = gameState.players[3].colour;
+  gameState.playerCount = 3;
+  gameState.showOutline = gameState.showRecord = 1;
+  for (PlayerRecord& p : gameState.players) {
+    p.trail[3] = Pt(120, 100);
+    p.lastIndex = 3;
+    p.waitTurns = 2;
+    p.reverseCrossings = 1;
+    p.laps = 4;
+    p.inputMode = kInputDirect;
+  }
+  gameState.round = 9;
+  gameState.currentPlayer = 2;
+  gameState.scrollX = gameState.scrollY = 60;
+  gameState.screenMode = kScreenMenu;
+  gameState.subMenuOpen = 1;
+  gameState.penLock = 0;
+  NewRace();
+  for (const PlayerRecord& p : gameState.players) {
+    EXPECT_EQ(p.lastIndex, 2);
+    EXPECT_EQ(p.trail[2], Pt(100, 100));
+    EXPECT_EQ(p.trail[1], Pt(100, 100));
+    EXPECT_EQ(p.waitTurns + p.reverseCrossings + p.laps, 0);
+    EXPECT_EQ(p.inputMode, kInputAim);
+  }
+  EXPECT_EQ(gameState.players[3].colour, colour);
+  EXPECT_EQ(gameState.playerCount, 3);
+  EXPECT_EQ(gameState.showOutline + gameState.showRecord, 2);
+  EXPECT_EQ(gameState.round, 0);
+  EXPECT_EQ(gameState.currentPlayer, 0);
+  EXPECT_EQ(gameState.screenMode, kScreenRace);
+  EXPECT_EQ(gameState.subMenuOpen, 0);
+  EXPECT_EQ(gameState.penLock, 1);
+  EXPECT_EQ(Target(), Pt(100, 100));
+  EXPECT_EQ(gameState.scrollX, 120 - 100) << "only the clamp's share of the view";
+}
+
+// ---- The window procedure before start-up ---------------------------------------------------------
+
+TEST_F(Play, BeforeStartUpHasFinishedMessagesChangeNothing) {
+  // The state as constructed: no circuit, screen mode 0.
+  gameState.screenMode = kScreenNone;
+  gameState.playerCount = 0;
+  gameState.penLock = 1;
+  struct Sent {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+  };
+  for (const Sent& m : {Sent{WM_SETFOCUS, 0, 0}, Sent{WM_TIMER, kTitleTimer, 0}, Sent{WM_KEYDOWN, 0xC1, 1},
+                        Sent{WM_KEYDOWN, 0x26, 1}, Sent{WM_LBUTTONDOWN, MK_LBUTTON, MakePenPosition(5, 5)},
+                        Sent{WM_MOUSEMOVE, MK_LBUTTON, MakePenPosition(9, 9)}, Sent{WM_KILLFOCUS, 0, 0},
+                        Sent{WM_PAINT, 0, 0}}) {
+    EXPECT_EQ(MainWindowProc(nullptr, m.message, m.wParam, m.lParam), 0) << m.message;
+  }
+  EXPECT_EQ(GXPresentedScreen(), nullptr) << "nothing was drawn";
+  EXPECT_EQ(gameState.screenMode, kScreenNone);
+  MainWindowProc(nullptr, WM_LBUTTONUP, 0, MakePenPosition(5, 5));
+  EXPECT_EQ(gameState.penLock, 0);
+}
+
+// ---- Fatal failures ------------------------------------------------------------------------------
+
+TEST(OutOfMemory, TheUserIsToldAndTheProgramEndsWithCodeOne) {
+  EXPECT_EXIT(OutOfMemory(), ::testing::ExitedWithCode(1), "MESSAGE Error \\| out of memory");
+  InstallOutOfMemoryHandler();
+  EXPECT_EQ(std::get_new_handler(), &OutOfMemory);
+#ifndef APEXGRID_SANITIZED  // the sanitizers' allocator reports and aborts on its own
+  EXPECT_EXIT(
+      {
+        volatile size_t huge = SIZE_MAX / 2;
+        void* p = ::operator new(huge);
+        std::printf("%p\n", p);
+      },
+      ::testing::ExitedWithCode(1), "MESSAGE Error \\| out of memory");
+#endif
+}
+
+TEST(ScreenFailure, TheGameSaysItCantOpenTheScreenAndCloses) {
+  GXDisplayProperties eightBits = DefaultDisplayProperties();
+  eightBits.cBPP = 8;
+  struct Case {
+    GXDisplayProperties properties;
+    bool failOpen;
+  };
+  TempFolder key;  // a single-instance key of this test's own
+  for (const Case& c : {Case{DefaultDisplayProperties(), true}, Case{eightBits, false}}) {
+    setenv("APEXGRID_VIDEO", "headless", 1);
+    setenv("APEXGRID_INSTANCE", key.host().c_str(), 1);
+    unsetenv("APEXGRID_SCRIPT");
+    unsetenv("APEXGRID_SCRIPT_Apexgrid");
+    SetDisplayProperties(c.properties, c.failOpen);
+    char name[] = "Apexgrid";
+    char* argv[] = {name, nullptr};
+    std::string error;
+    ASSERT_EQ(StartPlatform(1, argv, "Apexgrid", &error), 0) << error;
+    ::testing::internal::CaptureStderr();
+    const int code = GameMain(SW_SHOWNORMAL);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(said, "MESSAGE Error | Apexgrid can't open the screen, so it will close.\n");
+    EXPECT_EQ(IsWindow(mainWindow), 0) << "no empty window left behind";
+    EXPECT_FALSE(IsStartedUp());
+    StopPlatform(code);
+    ResetDisplay();
+  }
+}

@@ -1,0 +1,575 @@
+// The game program itself, run headless with scripts in program folders of its own: the title,
+// moves in both input modes, crashes, laps and records, the menu, the menu bar, scrolling, the
+// screenshot key, the last-circuit file, the hand-over to the selector and a second copy. The
+// screen is checked by its pixels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "data/circuit.h"
+#include "gfx/colour.h"
+#include "gfx/layout.h"
+#include "platform/text.h"
+#include "tests/game_folder.h"
+
+namespace {
+
+uint16_t Track() { return MakeColour(12, 24, 12); }
+uint16_t Wall() { return MakeColour(0, 20, 4); }
+uint16_t Red() { return MakeColour(31, 0, 0); }
+uint16_t Blue() { return MakeColour(0, 0, 31); }
+uint16_t Green() { return MakeColour(0, 31, 0); }
+uint16_t Black() { return MakeColour(0, 0, 0); }
+
+GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}; }
+
+// A circuit exactly the board's size, so that the view never moves and a screen point is the
+// track point under it. Walls everywhere but a ring at the top-left: outer edge [2, 58) x [2, 38),
+// island [14, 46) x [14, 26). The start/finish line crosses the top straight at x = 30; cars race
+// clockwise from just past it.
+CircuitSpec Ring() {
+  CircuitSpec ring(240, 300);
+  ring.BlockRect(0, 0, 240, 300);
+  for (int y = 2; y < 38; ++y) {
+    for (int x = 2; x < 58; ++x) ring.cells[static_cast<size_t>(y) * 240 + x] = 0;
+  }
+  ring.BlockRect(14, 14, 46, 26);
+  for (size_t i = 0; i < ring.cells.size(); ++i) ring.pixels[i] = ring.cells[i] == 1 ? Wall() : Track();
+  ring.start = Pt(31, 8);
+  ring.lineA = Pt(30, 1);
+  ring.lineB = Pt(30, 14);
+  ring.ahead = Pt(35, 8);
+  return ring;
+}
+
+// The ring's centre line, clockwise from the start in moves of at most 6 cells each way, ending
+// just past the line again: a lap.
+std::vector<GridPoint> LapMoves() {
+  const GridPoint corners[] = {Pt(52, 8), Pt(52, 32), Pt(8, 32), Pt(8, 8), Pt(32, 8)};
+  std::vector<GridPoint> moves;
+  GridPoint at = Pt(31, 8);
+  for (GridPoint corner : corners) {
+    while (at != corner) {
+      at = Pt(at.x + std::clamp(corner.x - at.x, -6, 6), at.y + std::clamp(corner.y - at.y, -6, 6));
+      moves.push_back(at);
+    }
+  }
+  return moves;
+}
+
+// An open field larger than the board, every pixel its own colour, for the view.
+CircuitSpec Field(GridPoint start) {
+  CircuitSpec field(400, 500);
+  field.start = start;
+  field.lineA = Pt(0, 0);
+  field.lineB = Pt(0, 1);
+  field.ahead = Pt(1, 0);
+  return field;
+}
+
+std::string Tap(int x, int y) { return "tap " + std::to_string(x) + " " + std::to_string(y) + "\n"; }
+std::string Tap(GridPoint p) { return Tap(p.x, p.y); }
+
+// Screen places of the ring's race board.
+constexpr int kGoX = 70, kGoY = 10;   // inside the Go button, which sits at (66, 0) for a car at the start
+const GridPoint kReachCircleBottom = Pt(31, 28);  // the reach circle's first point for a car on the start
+const GridPoint kCarCorner = Pt(34, 11);  // in the square of a car on the start, clear of the cursor
+
+class Game : public ::testing::Test {
+ protected:
+  GameFolder game;
+
+  std::string ShotLine(const std::string& name) const { return "shot " + game.Host(name) + "\n"; }
+
+  Shot ShotOf(const std::string& name) const {
+    Shot shot;
+    EXPECT_TRUE(shot.Load(game.Host(name))) << name << " was not written";
+    return shot;
+  }
+};
+
+}  // namespace
+
+// ---- The title -----------------------------------------------------------------------------------
+
+TEST_F(Game, TheTitleGivesWayToTheRaceOnATapOrTheFirstTick) {
+  game.AddCircuit("Ring.cct", Ring());
+  Picture title;
+  LoadDataPicture(title, "GameData.dat");
+
+  // The timer: still the title at 399 ms, the race at 400.
+  GameRun run = game.PlayCircuit("wait 399\n" + ShotLine("before.png") + "wait 1\n" + ShotLine("after.png"), "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(ShotOf("before.png").Shows(title, 0, 0, 240, 320));
+  Shot raced = ShotOf("after.png");
+  EXPECT_TRUE(raced.Is(kCarCorner.x, kCarCorner.y, Blue())) << "the cars stand on the start, player 1's over player 0's";
+  EXPECT_TRUE(raced.Is(31, 8, Black())) << "the aim cursor on the predicted point";
+  EXPECT_TRUE(raced.Is(kReachCircleBottom.x, kReachCircleBottom.y, Red())) << "player 0 has the turn";
+
+  // A tap, wherever it lands, and no tick follows it: the cursor stays where the player aims.
+  run = game.PlayCircuit(Tap(225, 310) + ShotLine("tapped.png") + "down 41 8\n" + ShotLine("aimed.png") +
+                             "wait 2000\n" + ShotLine("later.png"),
+                         "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  Shot tapped = ShotOf("tapped.png");
+  EXPECT_TRUE(tapped.SameAs(raced)) << "a tap on the menu bar's shell button only left the title";
+  Shot aimed = ShotOf("aimed.png");
+  EXPECT_TRUE(aimed.Is(41, 8, Black()) && aimed.Is(38, 8, Black()) && aimed.Is(41, 11, Black()))
+      << "the cursor is a black plus on the aimed point";
+  EXPECT_TRUE(ShotOf("later.png").SameAs(aimed)) << "a late tick would have reset the target";
+}
+
+// ---- Moves ---------------------------------------------------------------------------------------
+
+TEST_F(Game, ADirectTapAndAnAimedGoEachMoveTheCarAndPassTheTurn) {
+  game.AddCircuit("Ring.cct", Ring());
+  const std::string script = Tap(0, 0) +
+                             // Player 0 switches to direct taps and taps (40, 8).
+                             Tap(165, 310) + ShotLine("direct.png") + Tap(40, 8) + ShotLine("moved.png") +
+                             // Player 1 aims at (33, 16) with the pen, then taps Go.
+                             "down 20 20\nmove 33 16\nup 33 16\n" + ShotLine("aiming.png") + Tap(kGoX, kGoY) +
+                             ShotLine("gone.png");
+  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+
+  Picture bar;
+  LoadDataPicture(bar, "MenuBar.pic");
+  Shot direct = ShotOf("direct.png");
+  EXPECT_TRUE(direct.Shows(bar, 0, 300, 240, 320, 0, -300)) << "in direct mode no bar button is on";
+  EXPECT_TRUE(direct.Is(kGoX, kGoY, Wall())) << "and there is no Go button";
+
+  Shot moved = ShotOf("moved.png");
+  EXPECT_TRUE(moved.Is(40, 8, Red())) << "player 0's car stands on the tapped pixel";
+  EXPECT_TRUE(moved.Is(44, 12, Red()) && moved.Is(45, 8, Track()));
+  EXPECT_TRUE(moved.Is(kReachCircleBottom.x, kReachCircleBottom.y, Blue())) << "player 1 has the turn";
+  EXPECT_TRUE(moved.Shows(bar, 152, 300, 178, 320, 0, -280)) << "player 1 aims";
+
+  Shot aiming = ShotOf("aiming.png");
+  EXPECT_TRUE(aiming.Is(33, 16, Red())) << "the island is in the way: the cursor is red";
+  EXPECT_TRUE(aiming.Is(30, 16, Red()) && aiming.Is(33, 19, Red()));
+
+  // Go commits the target even though it crashes: player 1 is back on the start with two turns
+  // to sit out, and player 0 moves again.
+  Shot gone = ShotOf("gone.png");
+  EXPECT_TRUE(gone.Is(kCarCorner.x, kCarCorner.y, Blue()));
+  EXPECT_TRUE(gone.Is(101, 11, Blue()) && gone.Is(107, 11, Blue())) << "two penalty marks in row 1";
+  EXPECT_TRUE(gone.Is(49, 28, Red())) << "player 0's reach circle, around (49, 8)";
+}
+
+TEST_F(Game, ADirectTapAtDistanceTwentyIsIgnored) {
+  game.AddCircuit("Ring.cct", Ring());
+  // From the start (31, 8): (43, 24) is 12 across and 16 down, exactly 20 away; (45, 22) is 14
+  // and 14, 19.8 away, and lies on the island.
+  const std::string script =
+      Tap(0, 0) + Tap(165, 310) + ShotLine("before.png") + Tap(31 + 12, 8 + 16) + ShotLine("after.png") +
+      Tap(31 + 14, 8 + 14) + ShotLine("near.png");
+  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(ShotOf("after.png").SameAs(ShotOf("before.png")));
+  Shot near = ShotOf("near.png");
+  EXPECT_TRUE(near.Is(101, 4, Red())) << "19.8 away is in reach: the move to (45, 22) crashed into the island";
+}
+
+// ---- Crashes and sat-out turns ------------------------------------------------------------------
+
+TEST_F(Game, ACrashShowsItsPenaltyMarksAndSitsOutTwoTurns) {
+  game.AddCircuit("Ring.cct", Ring());
+  // Player 0 taps straight into the wall above the start; player 1 then stays put three times.
+  const std::string script = Tap(0, 0) + Tap(165, 310) + Tap(31, 1) + ShotLine("crashed.png") +
+                             Tap(kGoX, kGoY) + ShotLine("sat1.png") + Tap(kGoX, kGoY) + ShotLine("sat2.png") +
+                             Tap(kGoX, kGoY) + ShotLine("back.png");
+  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+
+  struct Expect {
+    const char* shot;
+    int marks;
+    uint16_t turn;
+  };
+  for (const Expect& e : {Expect{"crashed.png", 2, Blue()}, Expect{"sat1.png", 1, Blue()},
+                          Expect{"sat2.png", 0, Blue()}, Expect{"back.png", 0, Red()}}) {
+    SCOPED_TRACE(e.shot);
+    Shot shot = ShotOf(e.shot);
+    for (int i = 0; i < 3; ++i) {
+      // Player 0's status row, rows 2-6: a 5 x 5 square per turn still to sit out.
+      EXPECT_EQ(shot.Is(102 + 6 * i, 4, Red()), i < e.marks) << "mark " << i;
+      EXPECT_EQ(shot.Is(100 + 6 * i, 2, Red()) && shot.Is(104 + 6 * i, 6, Red()), i < e.marks) << "mark " << i;
+    }
+    EXPECT_TRUE(shot.Is(kReachCircleBottom.x, kReachCircleBottom.y, e.turn));
+    EXPECT_TRUE(shot.Is(kCarCorner.x, kCarCorner.y, Blue())) << "both cars on the start";
+  }
+}
+
+// ---- Laps and the record -------------------------------------------------------------------------
+
+TEST_F(Game, ALapWritesTheRecordIntoTheCircuitFile) {
+  game.AddCircuit("Ring.cct", Ring());
+  const Bytes before = ReadBytes(game.Host("Circuits/Ring.cct"));
+  ASSERT_EQ(static_cast<long long>(before.size()), RecordOffset(240, 300)) << "no record yet";
+
+  // One player, tapping directly along the centre line.
+  std::string script = Tap(0, 0) + Tap(30, 310) + Tap(70, 238) + Tap(150, 80) + Tap(165, 310);
+  const std::vector<GridPoint> lap = LapMoves();
+  for (size_t i = 0; i + 1 < lap.size(); ++i) script += Tap(lap[i]);
+  script += ShotLine("before-line.png") + Tap(lap.back()) + ShotLine("lap.png");
+  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+
+  EXPECT_TRUE(ShotOf("before-line.png").Is(4, 4, Track()));
+  Shot lapped = ShotOf("lap.png");
+  EXPECT_TRUE(lapped.Is(2, 2, Red()) && lapped.Is(6, 6, Red()) && !lapped.Is(7, 4, Red()))
+      << "one lap: a bar of 5 pixels";
+
+  // The record is the trail from its second point: the start twice, then every move.
+  const Bytes after = ReadBytes(game.Host("Circuits/Ring.cct"));
+  const size_t offset = static_cast<size_t>(RecordOffset(240, 300));
+  ASSERT_EQ(after.size(), offset + 2 + 4 * (lap.size() + 2));
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "the circuit itself is unchanged";
+  EXPECT_EQ(GetU16(after, offset), lap.size() + 2);
+  std::vector<GridPoint> record;
+  for (size_t i = 0; i < lap.size() + 2; ++i) {
+    record.push_back(Pt(static_cast<int16_t>(GetU16(after, offset + 2 + 4 * i)),
+                        static_cast<int16_t>(GetU16(after, offset + 4 + 4 * i))));
+  }
+  std::vector<GridPoint> expected{Pt(31, 8), Pt(31, 8)};
+  expected.insert(expected.end(), lap.begin(), lap.end());
+  EXPECT_EQ(record, expected);
+}
+
+// ---- The menu ------------------------------------------------------------------------------------
+
+TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
+  game.AddCircuit("Ring.cct", Ring());
+  Picture menu, sub, bar, title;
+  LoadDataPicture(menu, "Menu.pic");
+  LoadDataPicture(sub, "SubMenu_NPlayer.pic");
+  LoadDataPicture(bar, "MenuBar.pic");
+  LoadDataPicture(title, "GameData.dat");
+  const std::string script = Tap(0, 0) + ShotLine("board.png") +
+                             Tap(30, 310) + ShotLine("menu.png") +
+                             Tap(70, 238) + ShotLine("submenu.png") +
+                             Tap(220, 150) + ShotLine("beside.png") +   // beside the submenu: nothing
+                             Tap(150, 76 + 19 * 2) + ShotLine("three.png") +  // three players
+                             Tap(30, 310) + Tap(70, 238) + Tap(70, 238) + ShotLine("closed.png") +
+                             Tap(200, 150) + ShotLine("race.png") +      // the board beside the menu
+                             Tap(30, 310) + Tap(30, 310) + ShotLine("button.png") +  // the menu button
+                             Tap(30, 310) + Tap(70, 190) + ShotLine("title.png") +
+                             Tap(5, 5) + ShotLine("again.png");
+  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+
+  Shot board = ShotOf("board.png");
+  Shot open = ShotOf("menu.png");
+  EXPECT_TRUE(open.Shows(menu, 0, 0, 140, 300)) << "the panel over the board's left";
+  EXPECT_TRUE(open.Shows(bar, 0, 300, 65, 320, 0, -280)) << "the menu button pressed";
+  EXPECT_TRUE(open.Is(200, 150, Wall()));
+
+  Shot withSub = ShotOf("submenu.png");
+  EXPECT_TRUE(withSub.Shows(menu, 0, 227, 140, 253, 0, 300)) << "the players entry highlighted";
+  EXPECT_TRUE(withSub.Shows(sub, 140, 50, 210, 94, -140, -50)) << "the submenu panel above count 2";
+  EXPECT_TRUE(withSub.Shows(sub, 140, 94, 210, 113, -140, 150)) << "two players highlighted";
+  EXPECT_TRUE(withSub.Shows(sub, 140, 113, 210, 250, -140, -50));
+  EXPECT_TRUE(ShotOf("beside.png").SameAs(withSub));
+
+  Shot three = ShotOf("three.png");
+  EXPECT_TRUE(three.Is(kCarCorner.x, kCarCorner.y, Green())) << "player 2 joins on the start";
+  EXPECT_TRUE(three.Is(kReachCircleBottom.x, kReachCircleBottom.y, Red()));
+
+  Shot closed = ShotOf("closed.png");
+  EXPECT_TRUE(closed.Shows(menu, 0, 0, 140, 300)) << "tapping players again closed the submenu";
+  EXPECT_TRUE(closed.Is(180, 150, Wall()));
+
+  EXPECT_TRUE(ShotOf("race.png").SameAs(three));
+  EXPECT_TRUE(ShotOf("button.png").SameAs(three));
+  EXPECT_TRUE(ShotOf("title.png").Shows(title, 0, 0, 240, 320));
+  EXPECT_TRUE(ShotOf("again.png").SameAs(three)) << "a tap on the title returns to the race";
+}
+
+TEST_F(Game, NewRaceFromTheMenuPutsEveryCarBackOnTheStart) {
+  game.AddCircuit("Ring.cct", Ring());
+  const std::string script = Tap(0, 0) + ShotLine("start.png") + Tap(165, 310) + Tap(40, 8) +
+                             Tap(30, 310) + Tap(70, 262) + ShotLine("new.png");
+  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  Shot fresh = ShotOf("new.png");
+  EXPECT_TRUE(fresh.Is(40, 8, Track()));
+  EXPECT_TRUE(fresh.SameAs(ShotOf("start.png"))) << "player 0 aims again and moves first";
+}
+
+TEST_F(Game, QuitEndsTheGameAndCircuitHandsOverToTheSelector) {
+  game.AddCircuit("Ring.cct", Ring());
+  GameRun run = game.PlayCircuit(Tap(0, 0) + Tap(30, 310) + Tap(70, 287) + ShotLine("after.png"), "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.lines.empty()) << run.lines.front();
+  EXPECT_FALSE(FileExists(game.Host("after.png"))) << "nothing runs after quitting";
+
+  run = game.PlayCircuit(Tap(0, 0) + Tap(30, 310) + Tap(70, 215) + ShotLine("after.png"), "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "});
+  EXPECT_FALSE(FileExists(game.Host("after.png")));
+}
+
+// ---- The menu bar --------------------------------------------------------------------------------
+
+TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
+  CircuitSpec ring = Ring();
+  ring.withRecord = true;
+  ring.record = {Pt(31, 8), Pt(31, 8), Pt(51, 30), Pt(20, 30)};
+  game.AddCircuit("Ring.cct", ring);
+  Picture bar;
+  LoadDataPicture(bar, "MenuBar.pic");
+  const std::string script = Tap(0, 0) + ShotLine("plain.png") + Tap(140, 310) + ShotLine("record.png") +
+                             Tap(190, 310) + ShotLine("outline.png") + Tap(165, 310) + ShotLine("direct.png") +
+                             Tap(165, 310) + Tap(140, 310) + Tap(190, 310) + ShotLine("off.png");
+  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+
+  Shot plain = ShotOf("plain.png");
+  EXPECT_TRUE(plain.Shows(bar, 0, 300, 152, 320, 0, -300));
+  EXPECT_TRUE(plain.Shows(bar, 152, 300, 178, 320, 0, -280)) << "aiming is on";
+  EXPECT_TRUE(plain.Shows(bar, 178, 300, 240, 320, 0, -300));
+  EXPECT_TRUE(plain.Is(40, 30, Track()));
+  EXPECT_TRUE(plain.Is(31, 1, Wall()));
+
+  Shot record = ShotOf("record.png");
+  EXPECT_TRUE(record.Shows(bar, 126, 300, 150, 320, 0, -280));
+  EXPECT_FALSE(record.Is(40, 30, Track())) << "the record lap is drawn";
+  EXPECT_TRUE(plain.Is(kCarCorner.x, kCarCorner.y, Blue()));
+  EXPECT_FALSE(record.Is(kCarCorner.x, kCarCorner.y, Blue())) << "its marker, on its second point in round 0";
+
+  Shot outline = ShotOf("outline.png");
+  EXPECT_TRUE(outline.Shows(bar, 180, 300, 204, 320, 0, -280));
+  EXPECT_TRUE(outline.Is(31, 1, Black())) << "a wall cell against the track";
+  EXPECT_TRUE(outline.Is(31, 0, Wall())) << "a wall cell away from it";
+
+  Shot direct = ShotOf("direct.png");
+  EXPECT_TRUE(direct.Shows(bar, 152, 300, 178, 320, 0, -300)) << "aiming is off";
+  EXPECT_TRUE(direct.Is(kGoX, kGoY, Wall())) << "no Go button";
+
+  EXPECT_TRUE(ShotOf("off.png").SameAs(plain));
+}
+
+// ---- Scrolling -----------------------------------------------------------------------------------
+
+TEST_F(Game, ScrollKeysMoveTheViewButNotPastTheCircuitsEdges) {
+  const CircuitSpec nearTopLeft = Field(Pt(30, 40));
+  const CircuitSpec nearBottomRight = Field(Pt(370, 470));
+  game.AddCircuit("TopLeft.cct", nearTopLeft);
+  game.AddCircuit("BottomRight.cct", nearBottomRight);
+  Picture field;
+  ASSERT_EQ(CreatePicture(field, 400, 500, kPictureGivenSize), 0);
+  std::copy(nearTopLeft.pixels.begin(), nearTopLeft.pixels.end(), field.pixels);
+
+  struct Step {
+    const char* key;
+    int viewX, viewY;
+  };
+  struct Case {
+    const char* circuit;
+    int x0, y0, x1, y1;  // a part of the board that nothing is drawn over
+    std::vector<Step> steps;
+  };
+  const Case cases[] = {
+      {"TopLeft.cct", 0, 150, 240, 300,
+       {{"", 0, 0}, {"left", 0, 0}, {"up", 0, 0}, {"right", 20, 0}, {"down", 20, 20}, {"left", 0, 20}, {"left", 0, 20}}},
+      {"BottomRight.cct", 0, 20, 150, 200,
+       {{"", 160, 200}, {"right", 160, 200}, {"down", 160, 200}, {"left", 140, 200}, {"up", 140, 180}, {"right", 160, 180}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.circuit);
+    std::string script = Tap(0, 0);
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      if (c.steps[i].key[0] != 0) script += std::string("key ") + c.steps[i].key + "\n";
+      script += ShotLine("step" + std::to_string(i) + ".png");
+    }
+    const GameRun run = game.PlayCircuit(script, c.circuit);
+    EXPECT_EQ(run.status, 0);
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      const Step& s = c.steps[i];
+      EXPECT_TRUE(ShotOf("step" + std::to_string(i) + ".png").Shows(field, c.x0, c.y0, c.x1, c.y1, s.viewX, s.viewY))
+          << "after " << i << " keys the view stands at " << s.viewX << "," << s.viewY;
+    }
+  }
+}
+
+// ---- The screenshot key --------------------------------------------------------------------------
+
+TEST_F(Game, KeyASavesTheScreenBesideTheProgram) {
+  game.AddCircuit("Ring.cct", Ring());
+  Picture title;
+  LoadDataPicture(title, "GameData.dat");
+  const std::string shot = game.Host("ScrSave.pic");
+
+  auto pixelsOf = [](const Bytes& file) {
+    std::vector<uint16_t> pixels;
+    for (size_t at = 8; at + 1 < file.size(); at += 2) pixels.push_back(GetU16(file, at));
+    return pixels;
+  };
+
+  // On the title screen.
+  GameRun run = game.PlayCircuit("key a\n", "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  Bytes saved = ReadBytes(shot);
+  ASSERT_EQ(saved.size(), 153608u);
+  EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 8), (Bytes{0xF0, 0, 0, 0, 0x40, 0x01, 0, 0}));
+  EXPECT_EQ(pixelsOf(saved), std::vector<uint16_t>(title.pixels, title.pixels + 240 * 320));
+
+  // On the race board, while aiming: the screen as shown, cursor and all; the old file replaced.
+  run = game.PlayCircuit(Tap(0, 0) + "down 40 12\n" + ShotLine("race.png") + "key a\n", "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  saved = ReadBytes(shot);
+  ASSERT_EQ(saved.size(), 153608u);
+  const std::vector<uint16_t> pixels = pixelsOf(saved);
+  const Shot race = ShotOf("race.png");
+  int differing = 0;
+  for (int i = 0; i < 240 * 320; ++i) differing += race.Is(i % 240, i / 240, pixels[static_cast<size_t>(i)]) ? 0 : 1;
+  EXPECT_EQ(differing, 0);
+  EXPECT_EQ(pixels[12 * 240 + 40], Black()) << "the cursor is in it";
+}
+
+// ---- Start-up: the circuit, the last-circuit file and the selector --------------------------------
+
+TEST_F(Game, TheLastCircuitIsRememberedAndPlayedWithoutACommandLine) {
+  // A path with spaces and letters beyond ASCII comes back exactly.
+  game.AddCircuit("Ring \xC3\x89t\xC3\xA9 2.cct", Ring());
+  const std::string path = game.Device("Circuits/Ring \xC3\x89t\xC3\xA9 2.cct");
+  const std::string lastmap = game.Host("Data/lastmap.dat");
+  Picture title;
+  LoadDataPicture(title, "GameData.dat");
+
+  GameRun run = game.Play(ShotLine("first.png"), path);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.lines.empty());
+  const std::u16string wide = FromUtf8(path);
+  Bytes expected;
+  for (char16_t c : wide) PutU16(expected, c);
+  EXPECT_EQ(ReadBytes(lastmap), expected) << "UTF-16 little-endian, nothing else";
+
+  run = game.Play(ShotLine("second.png") + Tap(0, 0) + ShotLine("race.png"), "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.lines.empty()) << "no message and no selector";
+  EXPECT_TRUE(ShotOf("second.png").Shows(title, 0, 0, 240, 320));
+  EXPECT_TRUE(ShotOf("race.png").Is(kCarCorner.x, kCarCorner.y, Blue()));
+  EXPECT_EQ(ReadBytes(lastmap), expected) << "written again, the same";
+}
+
+TEST_F(Game, WithoutACircuitTheSelectorStartsAndTheGameEnds) {
+  GameRun run = game.Play(ShotLine("shown.png"), "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "});
+  EXPECT_FALSE(FileExists(game.Host("shown.png"))) << "the game never showed anything";
+  EXPECT_FALSE(FileExists(game.Host("Data/lastmap.dat")));
+
+  WriteBytes(game.Host("Data/lastmap.dat"), Bytes{});
+  run = game.Play("", "");
+  EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "}) << "an empty file is no circuit";
+}
+
+TEST_F(Game, ACircuitThatCantBeLoadedIsReportedAndTheSelectorStarts) {
+  game.AddCircuit("Ring.cct", Ring());
+  const std::string lastmap = game.Host("Data/lastmap.dat");
+  ASSERT_EQ(game.PlayCircuit("", "Ring.cct").status, 0);
+  const Bytes remembered = ReadBytes(lastmap);
+  WriteBytes(game.Host("Circuits/Short.cct"), Bytes{4, 0, 3, 0, 1, 0});
+
+  struct Case {
+    std::string commandLine;
+    std::string shown;
+  };
+  const std::string quoted = "\"" + game.Device("Circuits/Ring.cct") + "\"";
+  for (const Case& c : {Case{game.Device("Circuits/Missing.cct"), game.Device("Circuits/Missing.cct")},
+                        Case{game.Device("Circuits/Short.cct"), game.Device("Circuits/Short.cct")},
+                        Case{quoted, quoted}}) {
+    SCOPED_TRACE(c.commandLine);
+    const GameRun run = game.Play(ShotLine("shown.png"), c.commandLine);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + c.shown,
+                                                   "START " + game.SelectorPath() + " | "}));
+    EXPECT_EQ(ReadBytes(lastmap), remembered) << "only a circuit that loaded is remembered";
+  }
+
+  // A remembered circuit that has gone is reported the same way, and stays remembered.
+  std::filesystem::remove(game.Host("Circuits/Ring.cct"));
+  const GameRun run = game.Play("", "");
+  EXPECT_EQ(run.lines, (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + game.Device("Circuits/Ring.cct"),
+                                                 "START " + game.SelectorPath() + " | "}));
+  EXPECT_EQ(ReadBytes(lastmap), remembered);
+}
+
+// ---- A second copy -------------------------------------------------------------------------------
+
+TEST_F(Game, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
+  game.AddCircuit("Ring.cct", Ring());
+  game.AddCircuit("Other.cct", Ring());
+  Picture title;
+  LoadDataPicture(title, "GameData.dat");
+  // The first copy shows its title, loses the focus, and waits (in real time) to be found.
+  const std::string first = ShotLine("up.png") + "blur\nsleep 5000\n" + ShotLine("front.png");
+  WriteBytes(game.Host("first script"), Bytes(first.begin(), first.end()));
+  std::system(("(" + game.Isolation() + "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(game.Host("first script")) +
+               " " + Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) + " 2>" +
+               Quote(game.Host("first err")) + "; echo $? >" + Quote(game.Host("first status")) + ") &")
+                  .c_str());
+  ASSERT_TRUE(WaitForFile(game.Host("up.png")));
+
+  const GameRun second = game.Play(ShotLine("second.png"), game.Device("Circuits/Other.cct"));
+  EXPECT_EQ(second.status, 0);
+  EXPECT_TRUE(second.lines.empty());
+  EXPECT_FALSE(FileExists(game.Host("second.png"))) << "the second copy showed nothing";
+
+  ASSERT_TRUE(WaitForFile(game.Host("front.png")));
+  Shot front;
+  for (int tries = 0; tries < 100 && !front.Load(game.Host("front.png")); ++tries) Pause(50);
+  // Coming to the front gave the first copy the focus back, which shows the race board.
+  EXPECT_FALSE(front.Shows(title, 0, 0, 240, 320));
+  EXPECT_TRUE(front.Is(kCarCorner.x, kCarCorner.y, Blue()));
+  const std::u16string remembered = FromUtf8(game.Device("Circuits/Ring.cct"));
+  Bytes expected;
+  for (char16_t c : remembered) PutU16(expected, c);
+  EXPECT_EQ(ReadBytes(game.Host("Data/lastmap.dat")), expected) << "the second copy didn't start up";
+  ASSERT_TRUE(WaitForFile(game.Host("first status")));
+  Pause(50);
+  EXPECT_EQ(ReadText(game.Host("first status")), "0\n") << ReadText(game.Host("first err"));
+}
+
+// ---- Missing data pictures -----------------------------------------------------------------------
+
+TEST_F(Game, WithoutItsDataPicturesTheGamePlaysOnAndSaysWhichAreMissing) {
+  GameFolder bare(false);
+  bare.AddCircuit("Ring.cct", Ring());
+  const std::string script = "shot " + bare.Host("title.png") + "\n" + Tap(0, 0) + "down 40 8\nup 40 8\n" +
+                             Tap(75, 5) + Tap(30, 310) + Tap(70, 238) + Tap(150, 80) + Tap(190, 310) + "key a\n";
+  const GameRun run = bare.PlayCircuit(script, "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.lines.size(), 6u);
+  for (const char* name : {"MenuBar.pic", "GoButton.pic", "Menu.pic", "SubMenu_NPlayer.pic", "GameData.dat",
+                           "Numbers-CourierNew14.pic"}) {
+    EXPECT_TRUE(run.Said("Apexgrid: can't read the picture " + bare.Device("Data/") + name + "; playing on without it"))
+        << name;
+  }
+  Shot title;
+  ASSERT_TRUE(title.Load(bare.Host("title.png")));
+  EXPECT_TRUE(title.Is(0, 0, Black()) && title.Is(239, 319, Black())) << "a black screen rather than stale memory";
+  EXPECT_TRUE(FileExists(bare.Host("ScrSave.pic")));
+}
+
+// ---- No desktop ----------------------------------------------------------------------------------
+
+TEST_F(Game, WithoutADesktopTheGameSaysSoInOneLineAndEnds) {
+  game.AddCircuit("Ring.cct", Ring());
+  const std::string err = game.Host("err");
+  const std::string status = game.Host("status");
+  std::system(("(" + game.Isolation() + "env -u DISPLAY -u WAYLAND_DISPLAY -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " +
+               Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) + " 2>" + Quote(err) +
+               "); echo $? >" + Quote(status))
+                  .c_str());
+  EXPECT_EQ(ReadText(status), "1\n");
+  const std::vector<std::string> lines = LinesOf(ReadText(err));
+  ASSERT_EQ(lines.size(), 1u) << ReadText(err);
+  EXPECT_EQ(lines[0].rfind("Apexgrid: can't open a display (", 0), 0u) << lines[0];
+  EXPECT_FALSE(FileExists(game.Host("Data/lastmap.dat"))) << "nothing was started";
+}
