@@ -70,9 +70,17 @@ intptr_t MainWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam,
       GXResume();
       SHFullScreen(window, SHFS_HIDETASKBAR | SHFS_HIDESIPBUTTON | SHFS_HIDESTARTICON);
       MoveWindow(window, 0, 0, ScreenWidth(display), ScreenHeight(display), 0);
-      // The race board is shown whatever the screen mode; the mode itself stays. Before start-up
-      // has finished there is no circuit and no picture to show.
-      if (IsStartedUp()) ShowBoard();
+      // The screen comes back as taps will be read. The race board is redrawn on the race and on
+      // the title (where any tap starts the race anyway); the menu goes back over the kept board,
+      // since a menu read from taps on what looks like the board would quit or restart the race
+      // at a touch. Before start-up has finished there is no circuit and no picture to show.
+      if (IsStartedUp()) {
+        if (gameState.screenMode == kScreenMenu) {
+          DrawMenu();
+        } else {
+          ShowBoard();
+        }
+      }
       return 0;
     case WM_KILLFOCUS:
       GXSuspend();

@@ -252,6 +252,7 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
   const std::string script = Tap(0, 0) + ShotLine("board.png") +
                              Tap(30, 310) + ShotLine("menu.png") +
                              Tap(70, 238) + ShotLine("submenu.png") +
+                             "blur\nfocus\n" + ShotLine("refocused.png") +
                              Tap(220, 150) + ShotLine("beside.png") +   // beside the submenu: nothing
                              Tap(150, 76 + 19 * 2) + ShotLine("three.png") +  // three players
                              Tap(30, 310) + Tap(70, 238) + Tap(70, 238) + ShotLine("closed.png") +
@@ -274,6 +275,8 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
   EXPECT_TRUE(withSub.Shows(sub, 140, 94, 210, 113, -140, 150)) << "two players highlighted";
   EXPECT_TRUE(withSub.Shows(sub, 140, 113, 210, 250, -140, -50));
   EXPECT_TRUE(ShotOf("beside.png").SameAs(withSub));
+  // Taps are still read as the menu's, so the menu is what comes back with the focus.
+  EXPECT_TRUE(ShotOf("refocused.png").SameAs(withSub));
 
   Shot three = ShotOf("three.png");
   EXPECT_TRUE(three.Is(kCarCorner.x, kCarCorner.y, Green())) << "player 2 joins on the start";
