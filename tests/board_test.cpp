@@ -67,19 +67,19 @@ class Board : public ::testing::Test {
   }
 
   // Loads the circuit and gives the state its start values for a race: two players, both aiming.
-  void Race(const CircuitSpec& spec) {
-    WriteBytes(folder.HostFile("c.cct"), spec.Encode());
+  void Race(const TestCircuit& circuit) {
+    WriteBytes(folder.HostFile("c.cct"), circuit.Encode());
     ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
     SetStartValues(gameState);
     gameState.screenMode = kScreenRace;
   }
 
   // A black circuit; the cars start at the given point.
-  CircuitSpec Black(uint16_t width, uint16_t height, GridPoint start) {
-    CircuitSpec spec(width, height);
-    spec.pixels.assign(spec.pixels.size(), 0);
-    spec.start = start;
-    return spec;
+  TestCircuit Black(uint16_t width, uint16_t height, GridPoint start) {
+    TestCircuit circuit(width, height);
+    circuit.pixels.assign(circuit.pixels.size(), 0);
+    circuit.start = start;
+    return circuit;
   }
 
   static void SetTrail(int player, const std::vector<GridPoint>& points) {
@@ -115,9 +115,9 @@ TEST_F(Board, TheViewIsClampedToTheCircuitAndStoredBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " view " << c.viewX << "," << c.viewY);
-    CircuitSpec spec(c.width, c.height);
-    spec.start = Pt(c.width - 1, c.height - 1);
-    Race(spec);
+    TestCircuit circuit(c.width, c.height);
+    circuit.start = Pt(c.width - 1, c.height - 1);
+    Race(circuit);
     gameState.viewX = c.viewX;
     gameState.viewY = c.viewY;
     FillFrame(kSentinel);
@@ -130,7 +130,7 @@ TEST_F(Board, TheViewIsClampedToTheCircuitAndStoredBack) {
     EXPECT_EQ(gameState.viewRect.bottom, c.rect.bottom);
     // The circuit in view, clear of the other layers.
     for (GridPoint at : {Pt(60, 150), Pt(150, 40), Pt(30, 200)}) {
-      EXPECT_EQ(Frame(at.x, at.y), spec.pixels[(at.y + c.y) * c.width + at.x + c.x]) << at.x << "," << at.y;
+      EXPECT_EQ(Frame(at.x, at.y), circuit.pixels[(at.y + c.y) * c.width + at.x + c.x]) << at.x << "," << at.y;
     }
     // A circuit smaller than the board leaves the rest as the frame held it.
     if (c.width < 240) {
@@ -187,9 +187,9 @@ TEST_F(Board, TrailsFadeWithAgeAndSegmentsNeedAnEndOnTheBoard) {
 // drawing of every segment with an end on the board, in order, on the circuit in view. Cars,
 // reach circle and marker are off the board; only the counters are left out of the comparison.
 TEST_F(Board, LongTrailsMatchAPlainDrawingOfTheirVisibleSegments) {
-  CircuitSpec spec(700, 700);
-  spec.start = Pt(-300, -300);
-  Race(spec);
+  TestCircuit circuit(700, 700);
+  circuit.start = Pt(-300, -300);
+  Race(circuit);
   gameState.playerCount = 3;
   gameState.showRecord = 1;
   gameState.viewX = 230;
@@ -220,7 +220,7 @@ TEST_F(Board, LongTrailsMatchAPlainDrawingOfTheirVisibleSegments) {
   Picture expected;
   ASSERT_EQ(CreatePicture(expected, 240, 300, kPictureGivenSize), 0);
   for (int y = 0; y < 300; ++y) {
-    for (int x = 0; x < 240; ++x) expected.pixels[y * 240 + x] = spec.pixels[(y + 200) * 700 + x + 230];
+    for (int x = 0; x < 240; ++x) expected.pixels[y * 240 + x] = circuit.pixels[(y + 200) * 700 + x + 230];
   }
   auto draw = [&](const GridPoint& a, const GridPoint& b, uint16_t colour, int16_t alpha) {
     const int16_t x0 = static_cast<int16_t>(a.x - 230), y0 = static_cast<int16_t>(a.y - 200);
@@ -271,10 +271,10 @@ TEST_F(Board, CarsAreSolidSquaresOverTheirTrails) {
 namespace {
 
 // 32 record points along row 250, 5 apart from x = 20: a record of 30 rounds.
-CircuitSpec WithRecord(CircuitSpec spec, int count) {
-  spec.withRecord = true;
-  for (int j = 0; j < count; ++j) spec.record.push_back(Pt(20 + 5 * j, 250));
-  return spec;
+TestCircuit WithRecord(TestCircuit circuit, int count) {
+  circuit.withRecord = true;
+  for (int j = 0; j < count; ++j) circuit.record.push_back(Pt(20 + 5 * j, 250));
+  return circuit;
 }
 
 }  // namespace
@@ -306,9 +306,9 @@ TEST_F(Board, TheRecordMarkerAdvancesOnePointARoundAndRestsOnTheLast) {
 // rounds; the marker must not go looking for a point among the stale ones.
 TEST_F(Board, NoRecordDrawsNoMarker) {
   for (int kind = 0; kind < 2; ++kind) {
-    CircuitSpec spec = Black(240, 300, Pt(200, 60));
-    if (kind == 1) spec.withRecord = true;  // a section with a count of 0
-    Race(spec);
+    TestCircuit circuit = Black(240, 300, Pt(200, 60));
+    if (kind == 1) circuit.withRecord = true;  // a section with a count of 0
+    Race(circuit);
     ASSERT_EQ(gameState.track.recordCount, 0);
     for (int j = 0; j < 40; ++j) gameState.track.recordTrail[j] = Pt(20 + 5 * j, 250);
     gameState.showRecord = 1;
@@ -453,10 +453,10 @@ TEST_F(Board, TheOutlineMarksExactlyTheOutlineCellsInView) {
   std::mt19937 random(3);
   for (uint16_t width : {30, 64, 65, 66, 100, 128, 129, 200, 240, 241, 300}) {
     SCOPED_TRACE(::testing::Message() << "width " << width);
-    CircuitSpec spec(width, 330);
-    spec.pixels.assign(spec.pixels.size(), 0xFFFF);
-    for (auto& cell : spec.cells) cell = random() % 3 == 0 ? 1 : 0;
-    Race(spec);
+    TestCircuit circuit(width, 330);
+    circuit.pixels.assign(circuit.pixels.size(), 0xFFFF);
+    for (auto& cell : circuit.cells) cell = random() % 3 == 0 ? 1 : 0;
+    Race(circuit);
     SetTrail(0, {Pt(-500, -500), Pt(-500, -500), Pt(-500, -500)});  // car and reach circle out of sight
     gameState.playerCount = 1;
     gameState.players[0].inputMode = kInputDirect;
@@ -478,11 +478,11 @@ TEST_F(Board, TheOutlineMarksExactlyTheOutlineCellsInView) {
 }
 
 TEST_F(Board, ACircuitWithoutAnOutlineDrawsNone) {
-  CircuitSpec spec(240, 300);
-  spec.pixels.assign(spec.pixels.size(), 0xFFFF);
-  spec.BlockRect(0, 0, 240, 20);
-  spec.start = Pt(120, 150);
-  Race(spec);
+  TestCircuit circuit(240, 300);
+  circuit.pixels.assign(circuit.pixels.size(), 0xFFFF);
+  circuit.BlockRect(0, 0, 240, 20);
+  circuit.start = Pt(120, 150);
+  Race(circuit);
   std::free(gameState.track.outlineGrid);
   gameState.track.outlineGrid = nullptr;
   gameState.showOutline = 1;
@@ -495,16 +495,16 @@ TEST_F(Board, ACircuitWithoutAnOutlineDrawsNone) {
 // A 240 x 300 circuit with a wall round it: two cars that have moved, the record shown, the
 // outline shown. Pixels of every layer, the copy kept for the overlays, and the screen.
 TEST_F(Board, AComposedBoardShowsEveryLayerAndIsKeptAndPresented) {
-  CircuitSpec spec(240, 300);
-  spec.pixels.assign(spec.pixels.size(), MakeColour(12, 24, 12));
-  spec.BlockRect(0, 0, 240, 4);
-  spec.BlockRect(0, 296, 240, 300);
-  spec.BlockRect(0, 0, 4, 300);
-  spec.BlockRect(236, 0, 240, 300);
-  spec.start = Pt(60, 200);
-  spec.withRecord = true;
-  for (int j = 0; j < 10; ++j) spec.record.push_back(Pt(40 + 15 * j, 260));
-  Race(spec);
+  TestCircuit circuit(240, 300);
+  circuit.pixels.assign(circuit.pixels.size(), MakeColour(12, 24, 12));
+  circuit.BlockRect(0, 0, 240, 4);
+  circuit.BlockRect(0, 296, 240, 300);
+  circuit.BlockRect(0, 0, 4, 300);
+  circuit.BlockRect(236, 0, 240, 300);
+  circuit.start = Pt(60, 200);
+  circuit.withRecord = true;
+  for (int j = 0; j < 10; ++j) circuit.record.push_back(Pt(40 + 15 * j, 260));
+  Race(circuit);
   SetTrail(0, {Pt(60, 200), Pt(60, 200), Pt(60, 200), Pt(66, 190), Pt(76, 176)});
   SetTrail(1, {Pt(60, 200), Pt(60, 200), Pt(60, 200), Pt(62, 192)});
   gameState.round = 2;

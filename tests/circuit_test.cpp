@@ -51,13 +51,13 @@ class Circuits : public ::testing::Test {
 }  // namespace
 
 TEST_F(Circuits, LoadsEveryFieldOfASmallCircuit) {
-  CircuitSpec spec(4, 3);
-  spec.start = {1, 2};
-  spec.lineA = {-1, 0};
-  spec.lineB = {3, -7};
-  spec.ahead = {2, 1};
-  spec.Block(3, 1);
-  const Bytes bytes = spec.Encode();
+  TestCircuit circuit(4, 3);
+  circuit.start = {1, 2};
+  circuit.lineA = {-1, 0};
+  circuit.lineB = {3, -7};
+  circuit.ahead = {2, 1};
+  circuit.Block(3, 1);
+  const Bytes bytes = circuit.Encode();
   ASSERT_EQ(bytes.size(), 56u);
   const std::u16string path = Write("small.cct", bytes);
 
@@ -70,7 +70,7 @@ TEST_F(Circuits, LoadsEveryFieldOfASmallCircuit) {
   EXPECT_EQ(track->aheadPoint, (GridPoint{2, 1}));
   EXPECT_EQ(track->picture.width, 4u);
   EXPECT_EQ(track->picture.height, 3u);
-  EXPECT_EQ(track->picture.pixels[2 * 4 + 3], spec.pixels[11]);
+  EXPECT_EQ(track->picture.pixels[2 * 4 + 3], circuit.pixels[11]);
   EXPECT_EQ(track->collisionGrid[1 * 4 + 3], 1);
   EXPECT_EQ(track->collisionGrid[0], 0);
   EXPECT_EQ(track->recordCount, 0);
@@ -79,7 +79,7 @@ TEST_F(Circuits, LoadsEveryFieldOfASmallCircuit) {
 }
 
 TEST_F(Circuits, RecordIsWrittenBehindTheGridAndReadBack) {
-  const std::u16string path = Write("small.cct", CircuitSpec(4, 3).Encode());
+  const std::u16string path = Write("small.cct", TestCircuit(4, 3).Encode());
   ASSERT_EQ(LoadCircuit(*track, path), 0);
   const auto record = Points(40, 100);
   SaveRecord(*track, record.data(), 40);
@@ -99,7 +99,7 @@ TEST_F(Circuits, RecordIsWrittenBehindTheGridAndReadBack) {
 }
 
 TEST_F(Circuits, AShorterRecordLeavesTheOldTailUnread) {
-  const std::u16string path = Write("small.cct", CircuitSpec(4, 3).Encode());
+  const std::u16string path = Write("small.cct", TestCircuit(4, 3).Encode());
   ASSERT_EQ(LoadCircuit(*track, path), 0);
   const auto longRecord = Points(40, 100);
   const auto shortRecord = Points(5, 500);
@@ -115,11 +115,11 @@ TEST_F(Circuits, AShorterRecordLeavesTheOldTailUnread) {
 }
 
 TEST_F(Circuits, SavingARecordKeepsPictureAndGridByteForByte) {
-  CircuitSpec spec(30, 20);
-  spec.BlockRect(0, 0, 30, 2);
-  spec.withRecord = true;
-  spec.record = Points(12, 7);
-  const std::u16string path = Write("c.cct", spec.Encode());
+  TestCircuit circuit(30, 20);
+  circuit.BlockRect(0, 0, 30, 2);
+  circuit.withRecord = true;
+  circuit.record = Points(12, 7);
+  const std::u16string path = Write("c.cct", circuit.Encode());
   const Bytes before = ReadBytes(folder.HostFile("c.cct"));
   ASSERT_EQ(LoadCircuit(*track, path), 0);
   const auto record = Points(3000, -50);
@@ -135,12 +135,12 @@ TEST_F(Circuits, SavingARecordKeepsPictureAndGridByteForByte) {
 }
 
 TEST_F(Circuits, RecordCountZeroLoadsAsNoneAndKeepsTheOldTrail) {
-  CircuitSpec spec(4, 3);
-  spec.withRecord = true;
-  spec.record = Points(6, 10);
-  ASSERT_EQ(LoadCircuit(*track, Write("with.cct", spec.Encode())), 0);
-  spec.record.clear();
-  ASSERT_EQ(LoadCircuit(*track, Write("zero.cct", spec.Encode())), 0);
+  TestCircuit circuit(4, 3);
+  circuit.withRecord = true;
+  circuit.record = Points(6, 10);
+  ASSERT_EQ(LoadCircuit(*track, Write("with.cct", circuit.Encode())), 0);
+  circuit.record.clear();
+  ASSERT_EQ(LoadCircuit(*track, Write("zero.cct", circuit.Encode())), 0);
   EXPECT_EQ(track->recordCount, 0);
   EXPECT_EQ(track->recordRounds, 65534);
   EXPECT_EQ(track->recordTrail[5], (GridPoint{15, -5}));
@@ -148,7 +148,7 @@ TEST_F(Circuits, RecordCountZeroLoadsAsNoneAndKeepsTheOldTrail) {
 
 // A file that can't be trusted is refused whole, and the circuit loaded before stays as it was.
 TEST_F(Circuits, UntrustworthyFilesAreRefusedAndChangeNothing) {
-  CircuitSpec good(6, 5);
+  TestCircuit good(6, 5);
   good.start = {2, 2};
   good.BlockRect(0, 0, 6, 1);
   good.withRecord = true;
@@ -157,7 +157,7 @@ TEST_F(Circuits, UntrustworthyFilesAreRefusedAndChangeNothing) {
   ASSERT_EQ(LoadCircuit(*track, goodPath), 0);
   const uint16_t* pixelsBefore = track->picture.pixels;
 
-  const Bytes full = CircuitSpec(6, 5).Encode();
+  const Bytes full = TestCircuit(6, 5).Encode();
   struct Case {
     const char* name;
     Bytes bytes;
@@ -192,19 +192,19 @@ TEST_F(Circuits, UntrustworthyFilesAreRefusedAndChangeNothing) {
 
 // A record section that can't be trusted costs the record, not the circuit.
 TEST_F(Circuits, UntrustworthyRecordsLoadAsNoRecord) {
-  CircuitSpec spec(4, 3);
-  spec.withRecord = true;
+  TestCircuit circuit(4, 3);
+  circuit.withRecord = true;
   struct Case {
     const char* name;
     Bytes bytes;
   };
-  spec.record = Points(10, 0);
-  Bytes missingPoint = spec.Encode();
+  circuit.record = Points(10, 0);
+  Bytes missingPoint = circuit.Encode();
   missingPoint.resize(missingPoint.size() - 1);
-  Bytes tooMany = CircuitSpec(4, 3).Encode();
+  Bytes tooMany = TestCircuit(4, 3).Encode();
   PutU16(tooMany, 5001);
   for (int i = 0; i < 5001; ++i) PutU32(tooMany, 0x00010001);
-  Bytes lonelyByte = CircuitSpec(4, 3).Encode();
+  Bytes lonelyByte = TestCircuit(4, 3).Encode();
   lonelyByte.push_back(7);
   const Case cases[] = {
       {"fewer point bytes than the count says", missingPoint},
@@ -221,8 +221,8 @@ TEST_F(Circuits, UntrustworthyRecordsLoadAsNoRecord) {
 }
 
 TEST_F(Circuits, RecordIsDroppedWhenTheFileCantTakeIt) {
-  CircuitSpec spec(4, 3);
-  const std::u16string path = Write("small.cct", spec.Encode());
+  TestCircuit circuit(4, 3);
+  const std::u16string path = Write("small.cct", circuit.Encode());
   ASSERT_EQ(LoadCircuit(*track, path), 0);
   const auto record = Points(8, 0);
 
@@ -233,7 +233,7 @@ TEST_F(Circuits, RecordIsDroppedWhenTheFileCantTakeIt) {
   EXPECT_EQ(track->recordCount, 0);
 
   // Cut short since it was loaded: a record at the old offset would land in the grid's place.
-  Bytes cut = spec.Encode();
+  Bytes cut = circuit.Encode();
   cut.resize(30);
   WriteBytes(folder.HostFile("small.cct"), cut);
   SaveRecord(*track, record.data(), 8);
@@ -241,7 +241,7 @@ TEST_F(Circuits, RecordIsDroppedWhenTheFileCantTakeIt) {
   EXPECT_EQ(track->recordCount, 0);
 
   // Replaced by a circuit of another size.
-  const Bytes other = CircuitSpec(5, 3).Encode();
+  const Bytes other = TestCircuit(5, 3).Encode();
   WriteBytes(folder.HostFile("small.cct"), other);
   SaveRecord(*track, record.data(), 8);
   EXPECT_EQ(ReadBytes(folder.HostFile("small.cct")), other);
@@ -250,7 +250,7 @@ TEST_F(Circuits, RecordIsDroppedWhenTheFileCantTakeIt) {
 
 TEST_F(Circuits, RecordIsDroppedForAReadOnlyFile) {
   if (geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
-  const Bytes bytes = CircuitSpec(4, 3).Encode();
+  const Bytes bytes = TestCircuit(4, 3).Encode();
   const std::u16string path = Write("small.cct", bytes);
   ASSERT_EQ(LoadCircuit(*track, path), 0);
   std::filesystem::permissions(folder.HostFile("small.cct"), std::filesystem::perms::owner_read);
@@ -263,16 +263,16 @@ TEST_F(Circuits, RecordIsDroppedForAReadOnlyFile) {
 TEST_F(Circuits, OutlineMarksBlockedCellsBesideFreeOnes) {
   // All blocked but the centre of a 5 x 5 grid: its four direct neighbours are outline, its
   // diagonal ones are not.
-  CircuitSpec spec(5, 5);
-  spec.BlockRect(0, 0, 5, 5);
-  spec.cells[2 * 5 + 2] = 0;
-  ASSERT_EQ(LoadCircuit(*track, Write("a.cct", spec.Encode())), 0);
+  TestCircuit circuit(5, 5);
+  circuit.BlockRect(0, 0, 5, 5);
+  circuit.cells[2 * 5 + 2] = 0;
+  ASSERT_EQ(LoadCircuit(*track, Write("a.cct", circuit.Encode())), 0);
   using Cells = std::vector<std::pair<int, int>>;
   EXPECT_EQ(OutlineCells(*track), (Cells{{2, 1}, {1, 2}, {3, 2}, {2, 3}}));
 
   // The outermost rows and columns never are, even beside free cells; cell values other than 0
   // and 1 are neither free nor blocked for the outline.
-  CircuitSpec edge(5, 4);
+  TestCircuit edge(5, 4);
   edge.BlockRect(0, 0, 5, 4);
   edge.cells[1 * 5 + 1] = 0;  // free cell beside the left and top edges
   edge.cells[2 * 5 + 3] = 2;  // beside blocked (3, 1) and (2, 2), and makes neither outline
@@ -280,7 +280,7 @@ TEST_F(Circuits, OutlineMarksBlockedCellsBesideFreeOnes) {
   EXPECT_EQ(OutlineCells(*track), (Cells{{2, 1}, {1, 2}}));
 
   for (auto [w, h] : {std::pair{2, 9}, std::pair{9, 2}, std::pair{1, 1}}) {
-    CircuitSpec thin(static_cast<uint16_t>(w), static_cast<uint16_t>(h));
+    TestCircuit thin(static_cast<uint16_t>(w), static_cast<uint16_t>(h));
     thin.BlockRect(0, 0, w, h);
     thin.cells[0] = 0;
     ASSERT_EQ(LoadCircuit(*track, Write("t.cct", thin.Encode())), 0);

@@ -75,8 +75,8 @@ std::string GameFolder::DeviceFolder() const { return ToUtf8(DevicePath(canonica
 
 std::string GameFolder::SelectorPath() const { return DeviceFolder() + "\\Apexpick.exe"; }
 
-void GameFolder::AddCircuit(const std::string& name, const CircuitSpec& spec) const {
-  WriteBytes(Host("Circuits/" + name), spec.Encode());
+void GameFolder::AddCircuit(const std::string& name, const TestCircuit& circuit) const {
+  WriteBytes(Host("Circuits/" + name), circuit.Encode());
 }
 
 std::string GameFolder::Isolation() const {

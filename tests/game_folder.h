@@ -42,7 +42,7 @@ class GameFolder {
   std::string DeviceFolder() const;
   std::string SelectorPath() const;
 
-  void AddCircuit(const std::string& name, const CircuitSpec& spec) const;
+  void AddCircuit(const std::string& name, const TestCircuit& circuit) const;
 
   // Runs the game headless with the script, the command line as its one argument (none when
   // empty), and extra environment assignments; waits for it to end.

@@ -47,13 +47,13 @@ class Play : public ::testing::Test {
 
   // An open circuit of the size with the cars on the start, the race shown.
   void Race(uint16_t width, uint16_t height, GridPoint start, const std::vector<GridPoint>& walls = {}) {
-    CircuitSpec spec(width, height);
-    spec.start = start;
-    spec.lineA = Pt(0, 0);
-    spec.lineB = Pt(0, 1);
-    spec.ahead = Pt(1, 0);
-    for (GridPoint w : walls) spec.Block(w.x, w.y);
-    WriteBytes(folder.HostFile("c.cct"), spec.Encode());
+    TestCircuit circuit(width, height);
+    circuit.start = start;
+    circuit.lineA = Pt(0, 0);
+    circuit.lineB = Pt(0, 1);
+    circuit.ahead = Pt(1, 0);
+    for (GridPoint w : walls) circuit.Block(w.x, w.y);
+    WriteBytes(folder.HostFile("c.cct"), circuit.Encode());
     ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
     SetStartValues(gameState);
     gameState.screenMode = kScreenRace;

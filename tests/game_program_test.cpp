@@ -31,8 +31,8 @@ GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_ca
 // track point under it. Walls everywhere but a ring at the top-left: outer edge [2, 58) x [2, 38),
 // island [14, 46) x [14, 26). The start/finish line crosses the top straight at x = 30; cars race
 // clockwise from just past it.
-CircuitSpec Ring() {
-  CircuitSpec ring(240, 300);
+TestCircuit Ring() {
+  TestCircuit ring(240, 300);
   ring.BlockRect(0, 0, 240, 300);
   for (int y = 2; y < 38; ++y) {
     for (int x = 2; x < 58; ++x) ring.cells[static_cast<size_t>(y) * 240 + x] = 0;
@@ -62,8 +62,8 @@ std::vector<GridPoint> LapMoves() {
 }
 
 // An open field larger than the board, every pixel its own colour, for the view.
-CircuitSpec Field(GridPoint start) {
-  CircuitSpec field(400, 500);
+TestCircuit Field(GridPoint start) {
+  TestCircuit field(400, 500);
   field.start = start;
   field.lineA = Pt(0, 0);
   field.lineB = Pt(0, 1);
@@ -319,7 +319,7 @@ TEST_F(Game, QuitEndsTheGameAndCircuitHandsOverToTheSelector) {
 // ---- The menu bar --------------------------------------------------------------------------------
 
 TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
-  CircuitSpec ring = Ring();
+  TestCircuit ring = Ring();
   ring.withRecord = true;
   ring.record = {Pt(31, 8), Pt(31, 8), Pt(51, 30), Pt(20, 30)};
   game.AddCircuit("Ring.cct", ring);
@@ -359,8 +359,8 @@ TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
 // ---- Scrolling -----------------------------------------------------------------------------------
 
 TEST_F(Game, ScrollKeysMoveTheViewButNotPastTheCircuitsEdges) {
-  const CircuitSpec nearTopLeft = Field(Pt(30, 40));
-  const CircuitSpec nearBottomRight = Field(Pt(370, 470));
+  const TestCircuit nearTopLeft = Field(Pt(30, 40));
+  const TestCircuit nearBottomRight = Field(Pt(370, 470));
   game.AddCircuit("TopLeft.cct", nearTopLeft);
   game.AddCircuit("BottomRight.cct", nearBottomRight);
   Picture field;

@@ -112,7 +112,7 @@ class GameWindow : public ::testing::Test {
 
 TEST_F(GameWindow, TheMouseClicksThroughTheTitleAndMakesAMove) {
   // Two cars on an open field; the view stands still at (0, 0) near its top-left corner.
-  CircuitSpec field(240, 300);
+  TestCircuit field(240, 300);
   for (uint16_t& p : field.pixels) p = MakeColour(12, 24, 12);
   field.start = GridPoint{60, 60};
   field.lineA = GridPoint{0, 0};

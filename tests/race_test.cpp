@@ -16,8 +16,8 @@ namespace {
 // A 60 x 40 ring: walls two cells thick outside, an island at [14, 46) x [14, 26). The
 // start/finish line crosses the top straight at x = 30 from wall to wall; cars race clockwise
 // (left to right along the top) and start just past the line.
-CircuitSpec Ring() {
-  CircuitSpec ring(60, 40);
+TestCircuit Ring() {
+  TestCircuit ring(60, 40);
   ring.BlockRect(0, 0, 60, 2);
   ring.BlockRect(0, 38, 60, 40);
   ring.BlockRect(0, 0, 2, 40);

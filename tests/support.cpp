@@ -53,19 +53,19 @@ uint32_t GetU32(const Bytes& bytes, size_t offset) {
   return GetU16(bytes, offset) | (static_cast<uint32_t>(GetU16(bytes, offset + 2)) << 16);
 }
 
-CircuitSpec::CircuitSpec(uint16_t w, uint16_t h)
+TestCircuit::TestCircuit(uint16_t w, uint16_t h)
     : width(w), height(h), cells(static_cast<size_t>(w) * h, 0) {
   pixels.resize(cells.size());
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint16_t>(i * 2654435761u >> 7);
 }
 
-void CircuitSpec::BlockRect(int x0, int y0, int x1, int y1) {
+void TestCircuit::BlockRect(int x0, int y0, int x1, int y1) {
   for (int y = y0; y < y1; ++y) {
     for (int x = x0; x < x1; ++x) Block(x, y);
   }
 }
 
-Bytes CircuitSpec::Encode() const {
+Bytes TestCircuit::Encode() const {
   Bytes b;
   PutU16(b, width);
   PutU16(b, height);

@@ -36,7 +36,7 @@ uint16_t GetU16(const Bytes& bytes, size_t offset);
 uint32_t GetU32(const Bytes& bytes, size_t offset);
 
 // A circuit in memory, written out in the circuit file format. The grid starts all free.
-struct CircuitSpec {
+struct TestCircuit {
   uint16_t width = 0;
   uint16_t height = 0;
   GridPoint start;
@@ -48,7 +48,7 @@ struct CircuitSpec {
   bool withRecord = false;
   std::vector<GridPoint> record;
 
-  CircuitSpec(uint16_t w, uint16_t h);
+  TestCircuit(uint16_t w, uint16_t h);
   void Block(int x, int y) { cells[static_cast<size_t>(y) * width + x] = 1; }
   // Blocks every cell of the rectangle [x0, x1) x [y0, y1).
   void BlockRect(int x0, int y0, int x1, int y1);

@@ -134,7 +134,7 @@ TEST(TrackBuilder, RefusesTracksThatLeaveThePictureTouchThemselvesOrFoldInCorner
 TEST(DistanceToGo, LeadsTheLongWayRoundAndNeverThroughTheLine) {
   // A 60 x 40 ring, two cells of wall outside, an island in the middle; the line crosses the top
   // straight at x = 30 and cars race clockwise.
-  CircuitSpec ring(60, 40);
+  TestCircuit ring(60, 40);
   ring.BlockRect(0, 0, 60, 2);
   ring.BlockRect(0, 38, 60, 40);
   ring.BlockRect(0, 0, 2, 40);
