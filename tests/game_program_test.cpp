@@ -4,7 +4,6 @@
 // screen is checked by its pixels.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -27,38 +26,12 @@ uint16_t Black() { return MakeColour(0, 0, 0); }
 
 GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}; }
 
-// A circuit exactly the board's size, so that the view never moves and a screen point is the
-// track point under it. Walls everywhere but a ring at the top-left: outer edge [2, 58) x [2, 38),
-// island [14, 46) x [14, 26). The start/finish line crosses the top straight at x = 30; cars race
-// clockwise from just past it.
+// The small ring on a circuit exactly the board's size, so that the view never moves and a screen
+// point is the track point under it.
 TestCircuit Ring() {
-  TestCircuit ring(240, 300);
-  ring.BlockRect(0, 0, 240, 300);
-  for (int y = 2; y < 38; ++y) {
-    for (int x = 2; x < 58; ++x) ring.cells[static_cast<size_t>(y) * 240 + x] = 0;
-  }
-  ring.BlockRect(14, 14, 46, 26);
+  TestCircuit ring = SmallRing(240, 300);
   for (size_t i = 0; i < ring.cells.size(); ++i) ring.pixels[i] = ring.cells[i] == 1 ? Wall() : Track();
-  ring.start = Pt(31, 8);
-  ring.lineA = Pt(30, 1);
-  ring.lineB = Pt(30, 14);
-  ring.ahead = Pt(35, 8);
   return ring;
-}
-
-// The ring's centre line, clockwise from the start in moves of at most 6 cells each way, ending
-// just past the line again: a lap.
-std::vector<GridPoint> LapMoves() {
-  const GridPoint corners[] = {Pt(52, 8), Pt(52, 32), Pt(8, 32), Pt(8, 8), Pt(32, 8)};
-  std::vector<GridPoint> moves;
-  GridPoint at = Pt(31, 8);
-  for (GridPoint corner : corners) {
-    while (at != corner) {
-      at = Pt(at.x + std::clamp(corner.x - at.x, -6, 6), at.y + std::clamp(corner.y - at.y, -6, 6));
-      moves.push_back(at);
-    }
-  }
-  return moves;
 }
 
 // An open field larger than the board, every pixel its own colour, for the view.
@@ -213,7 +186,7 @@ TEST_F(Game, ALapWritesTheRecordIntoTheCircuitFile) {
 
   // One player, tapping directly along the centre line.
   std::string script = Tap(0, 0) + Tap(30, 310) + Tap(70, 238) + Tap(150, 80) + Tap(165, 310);
-  const std::vector<GridPoint> lap = LapMoves();
+  const std::vector<GridPoint> lap = SmallRingLap();
   for (size_t i = 0; i + 1 < lap.size(); ++i) script += Tap(lap[i]);
   script += ShotLine("before-line.png") + Tap(lap.back()) + ShotLine("lap.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");

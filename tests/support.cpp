@@ -117,6 +117,35 @@ Bytes TestCircuit::Encode() const {
 }
 
 
+TestCircuit SmallRing(uint16_t width, uint16_t height) {
+  TestCircuit ring(width, height);
+  ring.BlockRect(0, 0, width, height);
+  for (int y = 2; y < 38; ++y) {
+    for (int x = 2; x < 58; ++x) ring.cells[static_cast<size_t>(y) * width + x] = 0;
+  }
+  ring.BlockRect(14, 14, 46, 26);
+  ring.start = {31, 8};
+  ring.lineA = {30, 1};
+  ring.lineB = {30, 14};
+  ring.ahead = {35, 8};
+  return ring;
+}
+
+std::vector<GridPoint> SmallRingLap() {
+  const GridPoint corners[] = {{52, 8}, {52, 32}, {8, 32}, {8, 8}, {32, 8}};
+  std::vector<GridPoint> moves;
+  GridPoint at{31, 8};
+  for (GridPoint corner : corners) {
+    while (at != corner) {
+      const int dx = std::clamp(corner.x - at.x, -6, 6);
+      const int dy = std::clamp(corner.y - at.y, -6, 6);
+      at = GridPoint{static_cast<int16_t>(at.x + dx), static_cast<int16_t>(at.y + dy)};
+      moves.push_back(at);
+    }
+  }
+  return moves;
+}
+
 // ---- Running the built programs ---------------------------------------------------------------------
 
 std::string Quote(const std::string& text) {

@@ -71,6 +71,15 @@ struct TestCircuit {
   Bytes Encode() const;
 };
 
+// A 60 x 40 ring in the top-left corner of a circuit of the size, walls everywhere else: the track
+// is [2, 58) x [2, 38) around an island at [14, 46) x [14, 26). The start/finish line crosses the
+// top straight at x = 30 from wall to wall; cars race clockwise (left to right along the top) and
+// start just past the line, at (31, 8).
+TestCircuit SmallRing(uint16_t width = 60, uint16_t height = 40);
+// The small ring's centre line, clockwise from its start in moves of at most 6 cells each way,
+// ending just past the line again: a lap.
+std::vector<GridPoint> SmallRingLap();
+
 // ---- Running the built programs ---------------------------------------------------------------------
 
 // Shell quoting for one word.
