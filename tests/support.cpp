@@ -1,4 +1,4 @@
-// Test helpers: files in temporary folders, circuits, and programs run for real.
+// Test helpers: files in temporary folders, circuits, the screen format, programs run for real.
 #include "tests/support.h"
 
 #include <algorithm>
@@ -9,7 +9,9 @@
 #include <iterator>
 #include <sstream>
 
+#include "gfx/colour.h"
 #include "platform/files.h"
+#include "platform/headless/headless_display.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -144,6 +146,20 @@ std::vector<GridPoint> SmallRingLap() {
     }
   }
   return moves;
+}
+
+// ---- The emulated screen's pixel format -------------------------------------------------------------
+
+void ScreenFormatTest::TearDown() {
+  ResetDisplay();
+  ForgetColourFormat();
+}
+
+void ScreenFormatTest::UseFormat(uint32_t format) {
+  GXDisplayProperties p = DefaultDisplayProperties();
+  p.ffFormat = format;
+  SetDisplayProperties(p);
+  ForgetColourFormat();
 }
 
 // ---- Running the built programs ---------------------------------------------------------------------

@@ -1,5 +1,5 @@
-// Test helpers: temporary folders and their files, circuits built in memory, and the built programs
-// run as real processes, in windows on a virtual X server too.
+// Test helpers: temporary folders and their files, circuits built in memory, the emulated screen's
+// pixel format, and the built programs run as real processes, in windows on a virtual X server too.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -79,6 +79,17 @@ TestCircuit SmallRing(uint16_t width = 60, uint16_t height = 40);
 // The small ring's centre line, clockwise from its start in moves of at most 6 cells each way,
 // ending just past the line again: a lap.
 std::vector<GridPoint> SmallRingLap();
+
+// ---- The emulated screen's pixel format -------------------------------------------------------------
+
+// A test that may change the emulated screen's pixel format: the screen and the colour format the
+// colours follow go back to their defaults after it.
+class ScreenFormatTest : public ::testing::Test {
+ protected:
+  void TearDown() override;
+  // Gives the emulated screen the pixel format and makes colours follow it.
+  void UseFormat(uint32_t format);
+};
 
 // ---- Running the built programs ---------------------------------------------------------------------
 
