@@ -29,7 +29,7 @@ const char kSquare[] =
     "right 90 30\nstraight 100\nright 90 30\nstraight 100\nright 90 30\nstraight 100\nright 90 30\n";
 
 TrackPlan PlanOf(const TempFolder& folder, const std::string& text) {
-  WriteBytes(folder.HostFile("plan.txt"), Bytes(text.begin(), text.end()));
+  WriteText(folder.HostFile("plan.txt"), text);
   return ReadTrackPlan(folder.HostFile("plan.txt"));
 }
 
