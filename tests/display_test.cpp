@@ -9,22 +9,11 @@
 #include "gfx/colour.h"
 #include "gfx/display.h"
 #include "platform/headless/headless_display.h"
+#include "tests/support.h"
 
 namespace {
 
-class Colours : public ::testing::Test {
- protected:
-  void TearDown() override {
-    ResetDisplay();
-    ForgetColourFormat();
-  }
-  void UseFormat(uint32_t format) {
-    GXDisplayProperties p = DefaultDisplayProperties();
-    p.ffFormat = format;
-    SetDisplayProperties(p);
-    ForgetColourFormat();
-  }
-};
+class Colours : public ScreenFormatTest {};
 
 using Rgb = std::array<uint16_t, 3>;
 

@@ -13,24 +13,13 @@
 #include "gfx/draw.h"
 #include "gfx/layout.h"
 #include "platform/headless/headless_display.h"
+#include "tests/support.h"
 
 namespace {
 
 using Cells = std::set<std::pair<int, int>>;
 
-class Drawing : public ::testing::Test {
- protected:
-  void TearDown() override {
-    ResetDisplay();
-    ForgetColourFormat();
-  }
-  void UseFormat(uint32_t format) {
-    GXDisplayProperties p = DefaultDisplayProperties();
-    p.ffFormat = format;
-    SetDisplayProperties(p);
-    ForgetColourFormat();
-  }
-};
+class Drawing : public ScreenFormatTest {};
 
 // A picture of the given size filled with one colour.
 void Blank(Picture& p, uint16_t width, uint16_t height, uint16_t colour = 0) {

@@ -4,52 +4,33 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "gfx/picture.h"
 #include "platform/png.h"
 #include "tests/support.h"
 
-// Shell quoting for one word.
-std::string Quote(const std::string& text);
-std::string ReadText(const std::string& hostPath);
-std::vector<std::string> LinesOf(const std::string& text);
-void Pause(int milliseconds);
-// Waits until the file exists; false after the timeout.
-bool WaitForFile(const std::string& hostPath, int milliseconds = 20000);
-
-// What a headless run of the game said and how it ended.
-struct GameRun {
-  int status = -1;
-  std::vector<std::string> lines;  // standard error, line by line
-
-  bool Said(const std::string& line) const;
-  // The lines that begin with the prefix.
-  std::vector<std::string> LinesStarting(const std::string& prefix) const;
-};
-
-// A program folder: a copy of the game program and its Data folder (the module path resolves
-// links, so the program is copied rather than linked), and an empty Circuits folder.
+// The game's program folder: a copy of the game program, its Data folder and an empty Circuits
+// folder, with scripts and reports beside it.
 class GameFolder {
  public:
   // withData false leaves the Data folder empty.
   explicit GameFolder(bool withData = true);
 
   // Host path of a file in the program folder ("Circuits/Ring.cct"), and its device path.
-  std::string Host(const std::string& name) const;
+  std::string Host(const std::string& name) const { return folder_.HostFile(name); }
   std::string Device(const std::string& name) const;
   // The program folder itself as the game names it, and the selector's path as it starts it.
-  std::string DeviceFolder() const;
-  std::string SelectorPath() const;
+  std::string DeviceFolder() const { return folder_.Device(); }
+  std::string SelectorPath() const { return DeviceFolder() + "\\Apexpick.exe"; }
 
   void AddCircuit(const std::string& name, const TestCircuit& circuit) const;
 
   // Runs the game headless with the script, the command line as its one argument (none when
   // empty), and extra environment assignments; waits for it to end.
-  GameRun Play(const std::string& script, const std::string& commandLine,
-               const std::string& environment = "") const;
+  ProgramRun Play(const std::string& script, const std::string& commandLine,
+                  const std::string& environment = "") const;
   // The same, with the circuit's device path as the command line.
-  GameRun PlayCircuit(const std::string& script, const std::string& circuit) const {
+  ProgramRun PlayCircuit(const std::string& script, const std::string& circuit) const {
     return Play(script, Device("Circuits/" + circuit));
   }
 
@@ -58,8 +39,7 @@ class GameFolder {
   std::string Isolation() const;
 
  private:
-  TempFolder folder_;
-  std::string canonical_;
+  ProgramFolder folder_;
 };
 
 // The screen as a shot wrote it.

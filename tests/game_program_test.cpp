@@ -4,7 +4,6 @@
 // screen is checked by its pixels.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -27,38 +26,12 @@ uint16_t Black() { return MakeColour(0, 0, 0); }
 
 GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}; }
 
-// A circuit exactly the board's size, so that the view never moves and a screen point is the
-// track point under it. Walls everywhere but a ring at the top-left: outer edge [2, 58) x [2, 38),
-// island [14, 46) x [14, 26). The start/finish line crosses the top straight at x = 30; cars race
-// clockwise from just past it.
+// The small ring on a circuit exactly the board's size, so that the view never moves and a screen
+// point is the track point under it.
 TestCircuit Ring() {
-  TestCircuit ring(240, 300);
-  ring.BlockRect(0, 0, 240, 300);
-  for (int y = 2; y < 38; ++y) {
-    for (int x = 2; x < 58; ++x) ring.cells[static_cast<size_t>(y) * 240 + x] = 0;
-  }
-  ring.BlockRect(14, 14, 46, 26);
+  TestCircuit ring = SmallRing(240, 300);
   for (size_t i = 0; i < ring.cells.size(); ++i) ring.pixels[i] = ring.cells[i] == 1 ? Wall() : Track();
-  ring.start = Pt(31, 8);
-  ring.lineA = Pt(30, 1);
-  ring.lineB = Pt(30, 14);
-  ring.ahead = Pt(35, 8);
   return ring;
-}
-
-// The ring's centre line, clockwise from the start in moves of at most 6 cells each way, ending
-// just past the line again: a lap.
-std::vector<GridPoint> LapMoves() {
-  const GridPoint corners[] = {Pt(52, 8), Pt(52, 32), Pt(8, 32), Pt(8, 8), Pt(32, 8)};
-  std::vector<GridPoint> moves;
-  GridPoint at = Pt(31, 8);
-  for (GridPoint corner : corners) {
-    while (at != corner) {
-      at = Pt(at.x + std::clamp(corner.x - at.x, -6, 6), at.y + std::clamp(corner.y - at.y, -6, 6));
-      moves.push_back(at);
-    }
-  }
-  return moves;
 }
 
 // An open field larger than the board, every pixel its own colour, for the view.
@@ -102,7 +75,7 @@ TEST_F(Game, TheTitleGivesWayToTheRaceOnATapOrTheFirstTick) {
   LoadDataPicture(title, "GameData.dat");
 
   // The timer: still the title at 399 ms, the race at 400.
-  GameRun run = game.PlayCircuit("wait 399\n" + ShotLine("before.png") + "wait 1\n" + ShotLine("after.png"), "Ring.cct");
+  ProgramRun run = game.PlayCircuit("wait 399\n" + ShotLine("before.png") + "wait 1\n" + ShotLine("after.png"), "Ring.cct");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(ShotOf("before.png").Shows(title, 0, 0, 240, 320));
   Shot raced = ShotOf("after.png");
@@ -133,7 +106,7 @@ TEST_F(Game, ADirectTapAndAnAimedGoEachMoveTheCarAndPassTheTurn) {
                              // Player 1 aims at (33, 16) with the pen, then taps Go.
                              "down 20 20\nmove 33 16\nup 33 16\n" + ShotLine("aiming.png") + Tap(kGoX, kGoY) +
                              ShotLine("gone.png");
-  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
 
   Picture bar;
@@ -167,7 +140,7 @@ TEST_F(Game, ADirectTapAtDistanceTwentyIsIgnored) {
   const std::string script =
       Tap(0, 0) + Tap(165, 310) + ShotLine("before.png") + Tap(31 + 12, 8 + 16) + ShotLine("after.png") +
       Tap(31 + 14, 8 + 14) + ShotLine("near.png");
-  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(ShotOf("after.png").SameAs(ShotOf("before.png")));
   Shot near = ShotOf("near.png");
@@ -182,7 +155,7 @@ TEST_F(Game, ACrashShowsItsPenaltyMarksAndSitsOutTwoTurns) {
   const std::string script = Tap(0, 0) + Tap(165, 310) + Tap(31, 1) + ShotLine("crashed.png") +
                              Tap(kGoX, kGoY) + ShotLine("sat1.png") + Tap(kGoX, kGoY) + ShotLine("sat2.png") +
                              Tap(kGoX, kGoY) + ShotLine("back.png");
-  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
 
   struct Expect {
@@ -213,10 +186,10 @@ TEST_F(Game, ALapWritesTheRecordIntoTheCircuitFile) {
 
   // One player, tapping directly along the centre line.
   std::string script = Tap(0, 0) + Tap(30, 310) + Tap(70, 238) + Tap(150, 80) + Tap(165, 310);
-  const std::vector<GridPoint> lap = LapMoves();
+  const std::vector<GridPoint> lap = SmallRingLap();
   for (size_t i = 0; i + 1 < lap.size(); ++i) script += Tap(lap[i]);
   script += ShotLine("before-line.png") + Tap(lap.back()) + ShotLine("lap.png");
-  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
 
   EXPECT_TRUE(ShotOf("before-line.png").Is(4, 4, Track()));
@@ -260,7 +233,7 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
                              Tap(30, 310) + Tap(30, 310) + ShotLine("button.png") +  // the menu button
                              Tap(30, 310) + Tap(70, 190) + ShotLine("title.png") +
                              Tap(5, 5) + ShotLine("again.png");
-  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
 
   Shot board = ShotOf("board.png");
@@ -296,7 +269,7 @@ TEST_F(Game, NewRaceFromTheMenuPutsEveryCarBackOnTheStart) {
   game.AddCircuit("Ring.cct", Ring());
   const std::string script = Tap(0, 0) + ShotLine("start.png") + Tap(165, 310) + Tap(40, 8) +
                              Tap(30, 310) + Tap(70, 262) + ShotLine("new.png");
-  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
   Shot fresh = ShotOf("new.png");
   EXPECT_TRUE(fresh.Is(40, 8, Track()));
@@ -305,7 +278,7 @@ TEST_F(Game, NewRaceFromTheMenuPutsEveryCarBackOnTheStart) {
 
 TEST_F(Game, QuitEndsTheGameAndCircuitHandsOverToTheSelector) {
   game.AddCircuit("Ring.cct", Ring());
-  GameRun run = game.PlayCircuit(Tap(0, 0) + Tap(30, 310) + Tap(70, 287) + ShotLine("after.png"), "Ring.cct");
+  ProgramRun run = game.PlayCircuit(Tap(0, 0) + Tap(30, 310) + Tap(70, 287) + ShotLine("after.png"), "Ring.cct");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(run.lines.empty()) << run.lines.front();
   EXPECT_FALSE(FileExists(game.Host("after.png"))) << "nothing runs after quitting";
@@ -328,7 +301,7 @@ TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
   const std::string script = Tap(0, 0) + ShotLine("plain.png") + Tap(140, 310) + ShotLine("record.png") +
                              Tap(190, 310) + ShotLine("outline.png") + Tap(165, 310) + ShotLine("direct.png") +
                              Tap(165, 310) + Tap(140, 310) + Tap(190, 310) + ShotLine("off.png");
-  const GameRun run = game.PlayCircuit(script, "Ring.cct");
+  const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
 
   Shot plain = ShotOf("plain.png");
@@ -389,7 +362,7 @@ TEST_F(Game, ScrollKeysMoveTheViewButNotPastTheCircuitsEdges) {
       if (c.steps[i].key[0] != 0) script += std::string("key ") + c.steps[i].key + "\n";
       script += ShotLine("step" + std::to_string(i) + ".png");
     }
-    const GameRun run = game.PlayCircuit(script, c.circuit);
+    const ProgramRun run = game.PlayCircuit(script, c.circuit);
     EXPECT_EQ(run.status, 0);
     for (size_t i = 0; i < c.steps.size(); ++i) {
       const Step& s = c.steps[i];
@@ -414,7 +387,7 @@ TEST_F(Game, KeyASavesTheScreenBesideTheProgram) {
   };
 
   // On the title screen.
-  GameRun run = game.PlayCircuit("key a\n", "Ring.cct");
+  ProgramRun run = game.PlayCircuit("key a\n", "Ring.cct");
   EXPECT_EQ(run.status, 0);
   Bytes saved = ReadBytes(shot);
   ASSERT_EQ(saved.size(), 153608u);
@@ -444,7 +417,7 @@ TEST_F(Game, TheLastCircuitIsRememberedAndPlayedWithoutACommandLine) {
   Picture title;
   LoadDataPicture(title, "GameData.dat");
 
-  GameRun run = game.Play(ShotLine("first.png"), path);
+  ProgramRun run = game.Play(ShotLine("first.png"), path);
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(run.lines.empty());
   const std::u16string wide = FromUtf8(path);
@@ -461,7 +434,7 @@ TEST_F(Game, TheLastCircuitIsRememberedAndPlayedWithoutACommandLine) {
 }
 
 TEST_F(Game, WithoutACircuitTheSelectorStartsAndTheGameEnds) {
-  GameRun run = game.Play(ShotLine("shown.png"), "");
+  ProgramRun run = game.Play(ShotLine("shown.png"), "");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "});
   EXPECT_FALSE(FileExists(game.Host("shown.png"))) << "the game never showed anything";
@@ -488,7 +461,7 @@ TEST_F(Game, ACircuitThatCantBeLoadedIsReportedAndTheSelectorStarts) {
                         Case{game.Device("Circuits/Short.cct"), game.Device("Circuits/Short.cct")},
                         Case{quoted, quoted}}) {
     SCOPED_TRACE(c.commandLine);
-    const GameRun run = game.Play(ShotLine("shown.png"), c.commandLine);
+    const ProgramRun run = game.Play(ShotLine("shown.png"), c.commandLine);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.lines, (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + c.shown,
                                                    "START " + game.SelectorPath() + " | "}));
@@ -497,7 +470,7 @@ TEST_F(Game, ACircuitThatCantBeLoadedIsReportedAndTheSelectorStarts) {
 
   // A remembered circuit that has gone is reported the same way, and stays remembered.
   std::filesystem::remove(game.Host("Circuits/Ring.cct"));
-  const GameRun run = game.Play("", "");
+  const ProgramRun run = game.Play("", "");
   EXPECT_EQ(run.lines, (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + game.Device("Circuits/Ring.cct"),
                                                  "START " + game.SelectorPath() + " | "}));
   EXPECT_EQ(ReadBytes(lastmap), remembered);
@@ -512,14 +485,14 @@ TEST_F(Game, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   LoadDataPicture(title, "GameData.dat");
   // The first copy shows its title, loses the focus, and waits (in real time) to be found.
   const std::string first = ShotLine("up.png") + "blur\nsleep 5000\n" + ShotLine("front.png");
-  WriteBytes(game.Host("first script"), Bytes(first.begin(), first.end()));
-  std::system(("(" + game.Isolation() + "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(game.Host("first script")) +
-               " " + Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) + " 2>" +
-               Quote(game.Host("first err")) + "; echo $? >" + Quote(game.Host("first status")) + ") &")
-                  .c_str());
+  WriteText(game.Host("first script"), first);
+  StartShell(game.Isolation() + "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(game.Host("first script")) + " " +
+                 Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) + " 2>" +
+                 Quote(game.Host("first err")),
+             game.Host("first status"));
   ASSERT_TRUE(WaitForFile(game.Host("up.png")));
 
-  const GameRun second = game.Play(ShotLine("second.png"), game.Device("Circuits/Other.cct"));
+  const ProgramRun second = game.Play(ShotLine("second.png"), game.Device("Circuits/Other.cct"));
   EXPECT_EQ(second.status, 0);
   EXPECT_TRUE(second.lines.empty());
   EXPECT_FALSE(FileExists(game.Host("second.png"))) << "the second copy showed nothing";
@@ -546,7 +519,7 @@ TEST_F(Game, WithoutItsDataPicturesTheGamePlaysOnAndSaysWhichAreMissing) {
   bare.AddCircuit("Ring.cct", Ring());
   const std::string script = "shot " + bare.Host("title.png") + "\n" + Tap(0, 0) + "down 40 8\nup 40 8\n" +
                              Tap(75, 5) + Tap(30, 310) + Tap(70, 238) + Tap(150, 80) + Tap(190, 310) + "key a\n";
-  const GameRun run = bare.PlayCircuit(script, "Ring.cct");
+  const ProgramRun run = bare.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
   ASSERT_EQ(run.lines.size(), 6u);
   for (const char* name : {"MenuBar.pic", "GoButton.pic", "Menu.pic", "SubMenu_NPlayer.pic", "GameData.dat",

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,87 +16,19 @@ namespace {
 
 const std::string kFake = APEXGRID_FAKE_PROGRAM;
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-std::string ReadText(const std::string& path) {
-  const Bytes bytes = ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-std::vector<std::string> LinesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
-// Leak reports of the desktop's own libraries would fail a sanitizer build of the program.
-std::string SanitizerEnvironment() {
-  return "LSAN_OPTIONS=suppressions=" + Quote(APEXGRID_LSAN_SUPPRESSIONS) + " ";
-}
-
-// Runs a shell command line to its end; returns its exit status.
-int RunShell(const std::string& command, const TempFolder& folder) {
-  const std::string status = folder.HostFile("status");
-  std::filesystem::remove(status);
-  std::system(("(" + command + "); echo $? > " + Quote(status)).c_str());
-  return std::atoi(ReadText(status).c_str());
-}
-
-void Pause(int milliseconds) {
-  std::system(("sleep " + std::to_string(milliseconds / 1000.0)).c_str());
-}
-
-// Waits until a file holds the text; false after the timeout.
-bool WaitFor(const std::string& path, const std::string& text, int milliseconds = 20000,
-             int times = 1) {
-  for (int waited = 0; waited < milliseconds; waited += 20) {
-    const std::string content = ReadText(path);
-    int found = 0;
-    for (size_t at = content.find(text); at != std::string::npos; at = content.find(text, at + 1)) {
-      ++found;
-    }
-    if (found >= times) return true;
-    Pause(20);
-  }
-  return false;
-}
-
-// The fake program run headless with a script; its standard error lines are returned.
-struct HeadlessRun {
-  int status = -1;
-  std::vector<std::string> lines;
-};
-
-HeadlessRun RunHeadless(const TempFolder& folder, const std::string& script,
-                        const std::string& environment = "") {
-  WriteBytes(folder.HostFile("script"), Bytes(script.begin(), script.end()));
-  HeadlessRun run;
-  run.status = RunShell("APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder.host()) +
-                       " APEXGRID_SCRIPT=" + Quote(folder.HostFile("script")) + " " +
-                       SanitizerEnvironment() + environment + " " + Quote(kFake) + " 2>" +
-                       Quote(folder.HostFile("err")),
-                   folder);
-  run.lines = LinesOf(ReadText(folder.HostFile("err")));
-  return run;
+// The fake program run headless with a script.
+ProgramRun RunHeadless(const TempFolder& folder, const std::string& script, const std::string& environment = "") {
+  WriteText(folder.HostFile("script"), script);
+  return RunProgram("APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder.host()) + " APEXGRID_SCRIPT=" +
+                        Quote(folder.HostFile("script")) + " " + LeakSuppressions() + environment + " " + Quote(kFake),
+                    folder);
 }
 
 }  // namespace
 
 TEST(Processes, AHeadlessProgramPlaysItsScriptAndWritesItsReports) {
   TempFolder folder;
-  const HeadlessRun run = RunHeadless(folder, "tap 5 6\nwait 400\nkey a\nwait 1000\n", "FAKE_ONE_TICK=1");
+  const ProgramRun run = RunHeadless(folder, "tap 5 6\nwait 400\nkey a\nwait 1000\n", "FAKE_ONE_TICK=1");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.lines, (std::vector<std::string>{
                            "COMMAND [] 0",
@@ -118,7 +48,7 @@ TEST(Processes, AHeadlessProgramPlaysItsScriptAndWritesItsReports) {
 
 TEST(Processes, AnUnreadableScriptLineEndsTheProgramWithStatusTwo) {
   TempFolder folder;
-  const HeadlessRun run = RunHeadless(folder, "key up\nkey enter\nkey down\n");
+  const ProgramRun run = RunHeadless(folder, "key up\nkey enter\nkey down\n");
   EXPECT_EQ(run.status, 2);
   const std::vector<std::string> tail(run.lines.end() - 5, run.lines.end());
   EXPECT_EQ(tail, (std::vector<std::string>{
@@ -146,14 +76,14 @@ TEST(Processes, AChainOfProgramsRunsWithAScriptForEach) {
   std::filesystem::copy_file(kFake, child);
   WriteBytes(folder.HostFile("child script"), Bytes{'k', 'e', 'y', ' ', 'u', 'p', '\n'});
   const std::string line = "\\x\\Circuits\\My 'Ring'.cct";
-  const HeadlessRun run = RunHeadless(
+  const ProgramRun run = RunHeadless(
       folder, "key b\n",
       "APEXGRID_START=run APEXGRID_SCRIPT_Child=" + Quote(folder.HostFile("child script")) +
           " FAKE_CHILD=" + Quote(ToUtf8(DevicePath(child)) + ".exe") +
           " FAKE_CHILD_LINE=" + Quote(line));
   EXPECT_EQ(run.status, 0);
   // The started copy writes to the same standard error; wait for it to finish too.
-  ASSERT_TRUE(WaitFor(folder.HostFile("err"), "LOOP ENDED", 20000, 2));
+  ASSERT_TRUE(WaitForText(folder.HostFile("err"), "LOOP ENDED", 20000, 2));
   const std::vector<std::string> lines = LinesOf(ReadText(folder.HostFile("err")));
   auto has = [&](const std::string& text) {
     return std::find(lines.begin(), lines.end(), text) != lines.end();
@@ -171,21 +101,21 @@ TEST(Processes, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   const std::string key = "APEXGRID_INSTANCE=" + Quote(folder.host()) + " ";
   WriteBytes(folder.HostFile("first"), Bytes{});
   const std::string first = "blur\nsleep 4000\n";
-  WriteBytes(folder.HostFile("first script"), Bytes(first.begin(), first.end()));
-  std::system(("APEXGRID_VIDEO=headless " + key + SanitizerEnvironment() +
+  WriteText(folder.HostFile("first script"), first);
+  std::system(("APEXGRID_VIDEO=headless " + key + LeakSuppressions() +
                "APEXGRID_SCRIPT=" + Quote(folder.HostFile("first script")) + " " + Quote(kFake) +
                " 2>" + Quote(folder.HostFile("first")) + " &")
                   .c_str());
-  ASSERT_TRUE(WaitFor(folder.HostFile("first"), "GOT WM_KILLFOCUS"));
+  ASSERT_TRUE(WaitForText(folder.HostFile("first"), "GOT WM_KILLFOCUS"));
 
   // A copy with another key doesn't see it and runs on its own.
-  const int other = RunShell("APEXGRID_VIDEO=headless APEXGRID_INSTANCE=other " + SanitizerEnvironment() +
+  const int other = RunShell("APEXGRID_VIDEO=headless APEXGRID_INSTANCE=other " + LeakSuppressions() +
                             "FAKE_SECOND=1 " + Quote(kFake) + " 2>" + Quote(folder.HostFile("other")),
                         folder);
   EXPECT_EQ(other, 0);
   EXPECT_NE(ReadText(folder.HostFile("other")).find("STARTED UP"), std::string::npos);
 
-  const int second = RunShell("APEXGRID_VIDEO=headless " + key + SanitizerEnvironment() +
+  const int second = RunShell("APEXGRID_VIDEO=headless " + key + LeakSuppressions() +
                              "FAKE_SECOND=1 " + Quote(kFake) + " 2>" + Quote(folder.HostFile("second")),
                          folder);
   EXPECT_EQ(second, 0);
@@ -193,7 +123,7 @@ TEST(Processes, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   EXPECT_NE(secondSaid.find("SECOND COPY"), std::string::npos);
   EXPECT_EQ(secondSaid.find("GOT"), std::string::npos) << "the second copy made no window";
 
-  ASSERT_TRUE(WaitFor(folder.HostFile("first"), "LOOP ENDED"));
+  ASSERT_TRUE(WaitForText(folder.HostFile("first"), "LOOP ENDED"));
   const std::vector<std::string> lines = LinesOf(ReadText(folder.HostFile("first")));
   const auto blurred = std::find(lines.begin(), lines.end(), "GOT WM_KILLFOCUS 0 0");
   ASSERT_NE(blurred, lines.end());
@@ -204,7 +134,7 @@ TEST(Processes, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
 TEST(Processes, WithoutADisplayTheProgramSaysSoInOneLine) {
   TempFolder folder;
   const int status = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " +
-                             SanitizerEnvironment() + Quote(kFake) + " 2>" + Quote(folder.HostFile("err")),
+                             LeakSuppressions() + Quote(kFake) + " 2>" + Quote(folder.HostFile("err")),
                          folder);
   EXPECT_EQ(status, 1);
   const std::vector<std::string> lines = LinesOf(ReadText(folder.HostFile("err")));

@@ -96,7 +96,7 @@ class Headless : public ::testing::Test {
 
   // Starts the platform with the script and makes the window (visible, as the game makes it).
   WindowHandle Start(const std::string& script) {
-    WriteBytes(folder_.HostFile("script"), Bytes(script.begin(), script.end()));
+    WriteText(folder_.HostFile("script"), script);
     setenv("APEXGRID_SCRIPT", folder_.HostFile("script").c_str(), 1);
     char name[] = "Test";
     char* argv[] = {name};
@@ -479,17 +479,9 @@ namespace {
 std::string WriteEchoProgram(const TempFolder& folder) {
   const std::string path = folder.HostFile("Echo");
   const std::string body = "#!/bin/sh\nprintf '%s\\n%s' \"$#\" \"$1\" > \"$0.out.tmp\"\nmv \"$0.out.tmp\" \"$0.out\"\n";
-  WriteBytes(path, Bytes(body.begin(), body.end()));
+  WriteText(path, body);
   std::filesystem::permissions(path, std::filesystem::perms::owner_all);
   return path;
-}
-
-std::string WaitForFile(const std::string& path) {
-  for (int i = 0; i < 500 && !FileExists(path); ++i) {
-    std::system("sleep 0.01");
-  }
-  const Bytes bytes = ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace
@@ -512,7 +504,8 @@ TEST_F(Headless, StartedProgramsSeeExactlyTheCommandLineWhenStartsAreCarriedOut)
     testing::internal::CaptureStderr();
     EXPECT_EQ(CreateProcess(DevicePath(echo) + u".EXE", c.commandLine), 1);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(WaitForFile(echo + ".out"), c.seen);
+    WaitForFile(echo + ".out", 5000);
+    EXPECT_EQ(ReadText(echo + ".out"), c.seen);
   }
   testing::internal::CaptureStderr();
   EXPECT_EQ(CreateProcess(DevicePath(folder_.HostFile("Missing.exe")), u"x"), 0);
@@ -526,7 +519,7 @@ TEST_F(Headless, StartsAreOnlyWrittenDownUnlessAskedToRun) {
   EXPECT_EQ(CreateProcess(DevicePath(echo) + u".exe", u"x"), 1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "START " + ToUtf8(DevicePath(echo)) + ".exe | x\n");
-  std::system("sleep 0.2");
+  Pause(200);
   EXPECT_FALSE(FileExists(echo + ".out"));
 }
 

@@ -2,7 +2,6 @@
 // crossing and its undoing, laps, and the record lap in the circuit file.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -13,40 +12,6 @@
 
 namespace {
 
-// A 60 x 40 ring: walls two cells thick outside, an island at [14, 46) x [14, 26). The
-// start/finish line crosses the top straight at x = 30 from wall to wall; cars race clockwise
-// (left to right along the top) and start just past the line.
-TestCircuit Ring() {
-  TestCircuit ring(60, 40);
-  ring.BlockRect(0, 0, 60, 2);
-  ring.BlockRect(0, 38, 60, 40);
-  ring.BlockRect(0, 0, 2, 40);
-  ring.BlockRect(58, 0, 60, 40);
-  ring.BlockRect(14, 14, 46, 26);
-  ring.start = {31, 8};
-  ring.lineA = {30, 1};
-  ring.lineB = {30, 14};
-  ring.ahead = {35, 8};
-  return ring;
-}
-
-// The ring's centre line, clockwise from the start, in moves of at most 6 cells, ending just
-// past the line again.
-std::vector<GridPoint> LapMoves() {
-  const GridPoint corners[] = {{52, 8}, {52, 32}, {8, 32}, {8, 8}, {32, 8}};
-  std::vector<GridPoint> moves;
-  GridPoint at{31, 8};
-  for (GridPoint corner : corners) {
-    while (at != corner) {
-      const int dx = std::clamp(corner.x - at.x, -6, 6);
-      const int dy = std::clamp(corner.y - at.y, -6, 6);
-      at = GridPoint{static_cast<int16_t>(at.x + dx), static_cast<int16_t>(at.y + dy)};
-      moves.push_back(at);
-    }
-  }
-  return moves;
-}
-
 class RingRace : public ::testing::Test {
  protected:
   TempFolder folder;
@@ -54,7 +19,7 @@ class RingRace : public ::testing::Test {
   GameState& s = *state;
 
   void SetUp() override {
-    WriteBytes(folder.HostFile("Ring.cct"), Ring().Encode());
+    WriteBytes(folder.HostFile("Ring.cct"), SmallRing().Encode());
     ASSERT_EQ(LoadCircuit(s.track, folder.File("Ring.cct")), 0);
     SetStartValues(s);
   }
@@ -74,7 +39,7 @@ class RingRace : public ::testing::Test {
 }  // namespace
 
 TEST_F(RingRace, TwoCarsRaceALapAndTheRecordLastsInTheFile) {
-  const std::vector<GridPoint> lap = LapMoves();
+  const std::vector<GridPoint> lap = SmallRingLap();
   PlayerRecord& racer = s.players[0];
   PlayerRecord& crasher = s.players[1];
   size_t next = 0;
@@ -140,7 +105,7 @@ TEST_F(RingRace, TwoCarsRaceALapAndTheRecordLastsInTheFile) {
 }
 
 TEST_F(RingRace, AFasterLapInALaterRaceReplacesTheRecord) {
-  const std::vector<GridPoint> lap = LapMoves();
+  const std::vector<GridPoint> lap = SmallRingLap();
   s.playerCount = 1;
   // A slow lap first: the car waits three rounds at the start.
   Stay();

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "data/folder.h"
-#include "tests/program_run.h"
+#include "platform/text.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -50,9 +52,8 @@ TEST(TheLoop, TheGameWithoutACircuitHandsOverToTheSelectorAndBackOnTheChosenOne)
   WriteText(script, "select 0\nstart\n");
   const std::string err = folder.scratch().HostFile("err");
   RunShell("{ env -u APEXGRID_SCRIPT -u APEXGRID_SCRIPT_Apexgrid APEXGRID_VIDEO=headless "
-           "APEXGRID_START=run APEXGRID_INSTANCE=" + Quote(folder.host()) +
-               " LSAN_OPTIONS=suppressions=" + Quote(APEXGRID_LSAN_SUPPRESSIONS) +
-               " APEXGRID_SCRIPT_Apexpick=" + Quote(script) + " " + Quote(folder.HostFile("Apexgrid")) +
+           "APEXGRID_START=run APEXGRID_INSTANCE=" + Quote(folder.host()) + " " +
+               LeakSuppressions() + "APEXGRID_SCRIPT_Apexpick=" + Quote(script) + " " + Quote(folder.HostFile("Apexgrid")) +
                " 2>&1 >/dev/null; echo EXIT $?; } | cat >" + Quote(err),
            folder.scratch());
 

@@ -3,27 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/png.h"
 #include "selector/dialog_layout.h"
-#include "tests/program_run.h"
+#include "tests/support.h"
 
 namespace {
 
 const std::string kSelector = APEXGRID_SELECTOR_PROGRAM;
 const std::string kFake = APEXGRID_FAKE_PROGRAM;
-
-// Leak reports of the desktop's own libraries would fail a sanitizer build of the program.
-std::string SanitizerEnvironment() {
-  return "LSAN_OPTIONS=suppressions=" + Quote(APEXGRID_LSAN_SUPPRESSIONS) + " ";
-}
-
-struct ScriptRun {
-  int status = -1;
-  std::vector<std::string> lines;  // standard error
-};
 
 // A program folder with Apexpick and the given circuit files.
 struct SelectorFolder : ProgramFolder {
@@ -33,16 +24,12 @@ struct SelectorFolder : ProgramFolder {
     for (const std::string& c : circuits) AddCircuit(c);
   }
 
-  ScriptRun RunScript(const std::string& script, const std::string& environment = "") const {
+  ProgramRun RunScript(const std::string& script, const std::string& environment = "") const {
     WriteText(scratch().HostFile("script"), script);
-    ScriptRun run;
-    run.status = RunShell("env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " +
-                              SanitizerEnvironment() + "APEXGRID_SCRIPT_Apexpick=" +
-                              Quote(scratch().HostFile("script")) + " " + environment + " " +
-                              Quote(HostFile("Apexpick")) + " 2>" + Quote(scratch().HostFile("err")),
-                          scratch());
-    run.lines = LinesOf(ReadText(scratch().HostFile("err")));
-    return run;
+    return RunProgram("env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " + LeakSuppressions() +
+                          "APEXGRID_SCRIPT_Apexpick=" + Quote(scratch().HostFile("script")) + " " + environment +
+                          " " + Quote(HostFile("Apexpick")),
+                      scratch());
   }
 
   // The START line for the circuit file the file system lists in place `line` of Circuits.
@@ -69,7 +56,7 @@ TEST(Apexpick, StartsTheGameOnTheSelectedLinesFullPath) {
   for (const std::string folderName : {"Game", "My Games"}) {
     SelectorFolder folder({"Ring.cct", "oval.CCT"}, folderName);
     std::filesystem::create_directory(folder.HostFile("Circuits/x.cct"));
-    const ScriptRun run = folder.RunScript("select 1\nstart\n");
+    const ProgramRun run = folder.RunScript("select 1\nstart\n");
     EXPECT_EQ(run.status, 0);
     std::vector<std::string> files = folder.CircuitFiles();
     ASSERT_EQ(files.size(), 2u) << "the folder x.cct is no circuit";
@@ -88,7 +75,7 @@ TEST(Apexpick, LeavesWithoutStartingTheGame) {
       "wait 500\nkey a\nblur\nfocus\nsleep 10\n",  // lines the dialog has no use for
   };
   for (const char* script : scripts) {
-    const ScriptRun run = folder.RunScript(script);
+    const ProgramRun run = folder.RunScript(script);
     EXPECT_EQ(run.status, 0) << script;
     EXPECT_TRUE(run.lines.empty()) << script << ": " << ::testing::PrintToString(run.lines);
   }
@@ -111,7 +98,7 @@ TEST(Apexpick, RefusesToSelectALineThatIsNotListed) {
     SelectorFolder folder({});
     for (int i = 0; i < c.circuits; ++i) folder.AddCircuit("c" + std::to_string(i) + ".cct");
     if (c.circuits < 0) std::filesystem::remove(folder.HostFile("Circuits"));
-    const ScriptRun run = folder.RunScript(c.script);
+    const ProgramRun run = folder.RunScript(c.script);
     EXPECT_EQ(run.status, 2) << c.what;
     EXPECT_EQ(run.lines, std::vector<std::string>{c.error}) << c.what;
   }
@@ -139,7 +126,7 @@ TEST(Apexpick, ThePenWorksTheDialogWhereItIsDrawn) {
   };
   SelectorFolder folder({"a.cct", "b.cct", "c.cct", "d.cct"});
   for (const Case& c : cases) {
-    const ScriptRun run = folder.RunScript(c.script);
+    const ProgramRun run = folder.RunScript(c.script);
     EXPECT_EQ(run.status, 0) << c.what;
     if (c.started < 0) {
       EXPECT_TRUE(run.lines.empty()) << c.what;
@@ -153,7 +140,7 @@ TEST(Apexpick, ThePenWorksTheDialogWhereItIsDrawn) {
 TEST(Apexpick, AShotShowsTheDialogAsDrawn) {
   SelectorFolder folder({"a.cct", "b.cct", "c.cct"});
   const std::string shot = folder.scratch().HostFile("shot one.png");
-  const ScriptRun run = folder.RunScript("select 1\nshot " + shot + "\n");
+  const ProgramRun run = folder.RunScript("select 1\nshot " + shot + "\n");
   ASSERT_EQ(run.status, 0);
   RgbImage image;
   std::string error;
@@ -189,7 +176,7 @@ TEST(Apexpick, AShotShowsTheDialogAsDrawn) {
 
 TEST(Apexpick, AShotThatCantBeWrittenEndsTheScript) {
   SelectorFolder folder({"a.cct"});
-  const ScriptRun run = folder.RunScript("shot " + folder.scratch().HostFile("none/x.png") + "\nselect 0\nstart\n");
+  const ProgramRun run = folder.RunScript("shot " + folder.scratch().HostFile("none/x.png") + "\nselect 0\nstart\n");
   EXPECT_EQ(run.status, 2);
   ASSERT_EQ(run.lines.size(), 1u);
   EXPECT_EQ(run.lines[0], "ERROR line 1: can't write " + folder.scratch().HostFile("none/x.png"));
@@ -197,12 +184,11 @@ TEST(Apexpick, AShotThatCantBeWrittenEndsTheScript) {
 
 TEST(Apexpick, WithoutADisplaySaysSoInOneLine) {
   SelectorFolder folder({"a.cct"});
-  const int status = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " +
-                                  SanitizerEnvironment() + Quote(folder.HostFile("Apexpick")) + " 2>" +
-                                  Quote(folder.scratch().HostFile("err")),
-                              folder.scratch());
-  EXPECT_NE(status, 0);
-  const std::vector<std::string> lines = LinesOf(ReadText(folder.scratch().HostFile("err")));
+  const ProgramRun run = RunProgram("env -u DISPLAY -u WAYLAND_DISPLAY -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " +
+                                         LeakSuppressions() + Quote(folder.HostFile("Apexpick")),
+                                     folder.scratch());
+  EXPECT_NE(run.status, 0);
+  const std::vector<std::string>& lines = run.lines;
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("Apexpick: can't open a display (", 0), 0u) << lines[0];
 }
@@ -215,7 +201,7 @@ TEST(Apexpick, StartsTheGameProgramAsARealProcess) {
   WriteText(folder.scratch().HostFile("script"), "select 0\nstart\n");
   // Every program of the chain writes into the pipe; cat ends when the last of them has ended.
   RunShell("{ env -u APEXGRID_SCRIPT APEXGRID_VIDEO=headless APEXGRID_START=run " +
-               SanitizerEnvironment() + "APEXGRID_INSTANCE=" + Quote(folder.host()) +
+               LeakSuppressions() + "APEXGRID_INSTANCE=" + Quote(folder.host()) +
                " APEXGRID_SCRIPT_Apexpick=" + Quote(folder.scratch().HostFile("script")) + " " +
                Quote(folder.HostFile("Apexpick")) + " 2>&1 >/dev/null; echo EXIT $?; } | cat >" +
                Quote(folder.scratch().HostFile("err")),

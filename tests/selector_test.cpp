@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "selector/dialog_layout.h"
 #include "selector/selector.h"
-#include "tests/program_run.h"
+#include "tests/support.h"
 
 namespace {
 

@@ -29,7 +29,7 @@ const char kSquare[] =
     "right 90 30\nstraight 100\nright 90 30\nstraight 100\nright 90 30\nstraight 100\nright 90 30\n";
 
 TrackPlan PlanOf(const TempFolder& folder, const std::string& text) {
-  WriteBytes(folder.HostFile("plan.txt"), Bytes(text.begin(), text.end()));
+  WriteText(folder.HostFile("plan.txt"), text);
   return ReadTrackPlan(folder.HostFile("plan.txt"));
 }
 
@@ -132,18 +132,10 @@ TEST(TrackBuilder, RefusesTracksThatLeaveThePictureTouchThemselvesOrFoldInCorner
 }
 
 TEST(DistanceToGo, LeadsTheLongWayRoundAndNeverThroughTheLine) {
-  // A 60 x 40 ring, two cells of wall outside, an island in the middle; the line crosses the top
-  // straight at x = 30 and cars race clockwise.
-  TestCircuit ring(60, 40);
-  ring.BlockRect(0, 0, 60, 2);
-  ring.BlockRect(0, 38, 60, 40);
-  ring.BlockRect(0, 0, 2, 40);
-  ring.BlockRect(58, 0, 60, 40);
-  ring.BlockRect(14, 14, 46, 26);
+  // The line crosses the ring's top straight at x = 30 and cars race clockwise; these start two
+  // cells further past it.
+  TestCircuit ring = SmallRing();
   ring.start = {33, 8};
-  ring.lineA = {30, 1};
-  ring.lineB = {30, 14};
-  ring.ahead = {35, 8};
   TempFolder folder;
   WriteBytes(folder.HostFile("Ring.cct"), ring.Encode());
   auto track = std::make_unique<TrackGrid>();
