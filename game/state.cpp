@@ -23,13 +23,10 @@ void PlaceCarsOnStart(GameState& state) {
   }
 }
 
-void SetStartValues(GameState& state) {
+void ResetRace(GameState& state) {
   state.viewX = state.viewY = 0;
   state.scrollX = state.scrollY = 0;
-  state.playerCount = 2;
   PlaceCarsOnStart(state);
-  SetPlayerColours(state);
-  state.screenMode = kScreenTitle;
   state.subMenuOpen = 0;
   state.goButtonX = kGoButtonStartX;
   state.goButtonY = kGoButtonStartY;
@@ -37,6 +34,13 @@ void SetStartValues(GameState& state) {
   state.moveRadius = kMoveRadius;
   state.round = 0;
   state.penLock = 1;
+}
+
+void SetStartValues(GameState& state) {
+  ResetRace(state);
+  state.playerCount = 2;
+  SetPlayerColours(state);
+  state.screenMode = kScreenTitle;
   state.showOutline = 0;
   state.showRecord = 0;
 }

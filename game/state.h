@@ -87,5 +87,9 @@ void SetPlayerColours(GameState& state);
 // penalties and laps; every player aims. Shared by start-up and a new race.
 void PlaceCarsOnStart(GameState& state);
 
+// The values every race starts from: cars on the start, view and scroll at 0, player 0 to move
+// in round 0, the pen locked. The player count, colours and display switches are kept.
+void ResetRace(GameState& state);
+
 // The start-up values of the whole state for a loaded circuit: two players, title screen.
 void SetStartValues(GameState& state);

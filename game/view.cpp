@@ -35,17 +35,8 @@ void ShowBoard() {
 
 void NewRace() {
   GameState& s = gameState;
-  s.viewX = s.viewY = 0;
-  s.scrollX = s.scrollY = 0;
-  PlaceCarsOnStart(s);
+  ResetRace(s);
   s.screenMode = kScreenRace;
-  s.subMenuOpen = 0;
-  s.goButtonX = kGoButtonStartX;
-  s.goButtonY = kGoButtonStartY;
-  s.currentPlayer = 0;
-  s.moveRadius = kMoveRadius;
-  s.round = 0;
-  s.penLock = 1;
   CentreView();
   ResetTarget();
   if (CurrentRecord(s).inputMode == kInputAim) DrawCursor();

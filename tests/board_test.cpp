@@ -38,7 +38,6 @@ uint16_t OverBlack(uint16_t colour, int16_t alpha) {
   return p.pixels[0];
 }
 
-GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}; }
 
 class Board : public ::testing::Test {
  protected:

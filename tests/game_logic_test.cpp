@@ -26,7 +26,6 @@
 
 namespace {
 
-GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}; }
 
 class Play : public ::testing::Test {
  protected:

@@ -24,7 +24,6 @@ uint16_t Blue() { return MakeColour(0, 0, 31); }
 uint16_t Green() { return MakeColour(0, 31, 0); }
 uint16_t Black() { return MakeColour(0, 0, 0); }
 
-GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}; }
 
 // The small ring on a circuit exactly the board's size, so that the view never moves and a screen
 // point is the track point under it.

@@ -51,6 +51,9 @@ uint32_t GetU32(const Bytes& bytes, size_t offset);
 
 // ---- Circuits in memory ---------------------------------------------------------------------------
 
+// A point from plain ints, in 16 bits like every point of the game.
+inline GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}; }
+
 // A circuit in memory, written out in the circuit file format. The grid starts all free.
 struct TestCircuit {
   uint16_t width = 0;

@@ -2,6 +2,7 @@
 #include "tools/canvas.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "gfx/colour.h"
@@ -144,16 +145,26 @@ void Canvas::StrokeLine(Point a, Point b, float thickness, Rgb c, float alpha) {
             [=](float x, float y) { return SegmentDistance(x, y, a, b) - h; }, c, alpha);
 }
 
+namespace {
+
+// The smallest rectangle holding every point: left, top, right, bottom.
+std::array<float, 4> BoundsOf(const std::vector<Point>& points) {
+  std::array<float, 4> b{points[0].x, points[0].y, points[0].x, points[0].y};
+  for (Point p : points) {
+    b[0] = std::min(b[0], p.x);
+    b[1] = std::min(b[1], p.y);
+    b[2] = std::max(b[2], p.x);
+    b[3] = std::max(b[3], p.y);
+  }
+  return b;
+}
+
+}  // namespace
+
 void Canvas::StrokePolyline(const std::vector<Point>& points, float thickness, Rgb c, bool closed,
                             float alpha) {
   if (points.size() < 2) return;
-  float left = points[0].x, right = points[0].x, top = points[0].y, bottom = points[0].y;
-  for (Point p : points) {
-    left = std::min(left, p.x);
-    right = std::max(right, p.x);
-    top = std::min(top, p.y);
-    bottom = std::max(bottom, p.y);
-  }
+  const auto [left, top, right, bottom] = BoundsOf(points);
   const float h = thickness / 2;
   // One shape for the whole line, so that joints are not painted twice.
   FillShape(left - h, top - h, right + h, bottom + h,
@@ -171,13 +182,7 @@ void Canvas::StrokePolyline(const std::vector<Point>& points, float thickness, R
 
 void Canvas::FillPolygon(const std::vector<Point>& points, Rgb c, float alpha) {
   if (points.size() < 3) return;
-  float left = points[0].x, right = points[0].x, top = points[0].y, bottom = points[0].y;
-  for (Point p : points) {
-    left = std::min(left, p.x);
-    right = std::max(right, p.x);
-    top = std::min(top, p.y);
-    bottom = std::max(bottom, p.y);
-  }
+  const auto [left, top, right, bottom] = BoundsOf(points);
   FillShape(left, top, right, bottom, [&](float x, float y) { return PolygonDistance(x, y, points); },
             c, alpha);
 }
