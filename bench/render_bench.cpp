@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "game/board.h"
 #include "game/globals.h"
-#include "gfx/board.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
 #include "gfx/draw.h"

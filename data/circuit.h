@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "game/grid_point.h"
+#include "data/grid_point.h"
 #include "gfx/picture.h"
 
 constexpr int kRecordCapacity = 5000;

@@ -14,3 +14,4 @@ GameState gameState;
 
 // Plain data with no construction step, so its place in the order doesn't matter.
 GXKeyList keyList;
+WindowHandle mainWindow = nullptr;

@@ -1,9 +1,9 @@
 // The program-wide objects of the game: its pictures and its state.
 #pragma once
 
-#include "game/state.h"
 #include "gfx/picture.h"
 #include "platform/gx.h"
+#include "rules/state.h"
 
 extern Picture framePicture;     // every screen is composed and presented from here
 extern Picture boardPicture;     // the last composed race board, for overlays
@@ -14,6 +14,9 @@ extern Picture subMenuPicture;   // the player-count panel, normal and highlight
 extern Picture titlePicture;     // the full-screen title
 extern Picture digitsPicture;    // the digits 0 to 9 side by side
 extern GameState gameState;
+
+// The game's one window; null until it has been created.
+extern WindowHandle mainWindow;
 
 // The display library's default keys, portrait assignment: filled at start-up, read by the key
 // handler.

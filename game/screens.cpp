@@ -1,17 +1,16 @@
 // The screens and their taps.
 #include "game/screens.h"
 
+#include "game/cursor.h"
 #include "game/globals.h"
+#include "game/startup.h"
 #include "game/turn.h"
 #include "game/view.h"
 #include "gfx/display.h"
 #include "gfx/draw.h"
 #include "gfx/layout.h"
 #include "rules/commit.h"
-#include "rules/cursor.h"
 #include "rules/move.h"
-#include "shell/startup.h"
-#include "shell/window.h"
 
 namespace {
 

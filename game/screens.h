@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+// The title's timer: started with the window, its first tick leaves the title screen.
+constexpr uintptr_t kTitleTimer = 100;
+constexpr uint32_t kTitlePeriod = 400;
+
 // A pen-down at screen point (x, y), each the 16 bits of the message's position read as
 // unsigned. Read by the screen shown: any tap leaves the title; on the race board a tap moves
 // (direct mode), aims or taps Go (aim mode), or presses a menu-bar button; on the menu it picks

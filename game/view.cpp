@@ -2,10 +2,10 @@
 #include "game/view.h"
 
 #include "data/folder.h"
+#include "game/board.h"
+#include "game/cursor.h"
 #include "game/globals.h"
-#include "gfx/board.h"
 #include "gfx/layout.h"
-#include "rules/cursor.h"
 #include "rules/move.h"
 
 void ResetTarget() {

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "gfx/colour.h"
-#include "rules/line_walk.h"
+#include "gfx/line_walk.h"
 
 namespace {
 

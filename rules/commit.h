@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "game/state.h"
+#include "rules/state.h"
 
 // Which side of the straight line through p1 and p2 the point q lies on, 0 or 1, in single
 // precision exactly as the lap test has always counted it (vertical lines included).

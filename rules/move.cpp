@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "rules/line_walk.h"
+#include "gfx/line_walk.h"
 
 GridPoint PredictedPoint(const PlayerRecord& player) {
   const GridPoint p = player.trail[player.lastIndex];

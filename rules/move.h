@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "data/circuit.h"
-#include "game/state.h"
+#include "rules/state.h"
 
 // Where the car lands if it keeps its last move vector: 2·trail[last] − trail[last − 1], each
 // coordinate in 16 bits.

@@ -35,11 +35,8 @@ constexpr ImU32 kScrollTrack = IM_COL32(224, 224, 224, 255);
 // of its 8-point font. The caption's title and OK are bold.
 constexpr float kFontPixels = 13.0f;
 
-#ifndef APEXPICK_FONT_FOLDER
-#define APEXPICK_FONT_FOLDER "/usr/share/fonts/truetype/liberation"
-#endif
-const char kRegularFont[] = APEXPICK_FONT_FOLDER "/LiberationSans-Regular.ttf";
-const char kBoldFont[] = APEXPICK_FONT_FOLDER "/LiberationSans-Bold.ttf";
+const char kRegularFont[] = APEXGRID_FONT_FOLDER "/LiberationSans-Regular.ttf";
+const char kBoldFont[] = APEXGRID_FONT_FOLDER "/LiberationSans-Bold.ttf";
 
 // Circuit names may hold any letter: Latin, Greek and Cyrillic, the general punctuation, and the
 // replacement character for what can't be read.

@@ -1,14 +1,12 @@
 // The game window: single instance, creation, the message loop and the window procedure.
 #include "shell/window.h"
 
+#include "game/cursor.h"
 #include "game/globals.h"
 #include "game/screens.h"
+#include "game/startup.h"
 #include "game/view.h"
 #include "gfx/display.h"
-#include "rules/cursor.h"
-#include "shell/startup.h"
-
-WindowHandle mainWindow = nullptr;
 
 namespace {
 

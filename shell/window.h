@@ -10,13 +10,6 @@
 inline constexpr char16_t kWindowClassName[] = u"APEXGRID";
 inline constexpr char16_t kWindowTitle[] = u"Apexgrid";
 
-// The title's timer: started with the window, its first tick leaves the title screen.
-constexpr uintptr_t kTitleTimer = 100;
-constexpr uint32_t kTitlePeriod = 400;
-
-// The game's one window; null until it has been created.
-extern WindowHandle mainWindow;
-
 // The game's entry point: creates the window (or brings a running copy to the front), runs the
 // message loop, shuts down, and returns the exit code: 0, or 1 when the screen couldn't be
 // opened.

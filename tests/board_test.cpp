@@ -9,14 +9,14 @@
 #include <random>
 #include <vector>
 
+#include "game/board.h"
 #include "game/globals.h"
-#include "gfx/board.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
 #include "gfx/draw.h"
 #include "gfx/layout.h"
+#include "gfx/line_walk.h"
 #include "platform/headless/headless_display.h"
-#include "rules/line_walk.h"
 #include "tests/support.h"
 
 namespace {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "data/circuit.h"
-#include "game/state.h"
 #include "gfx/colour.h"
 #include "platform/files.h"
 #include "platform/png.h"
+#include "rules/state.h"
 #include "tests/support.h"
 #include "tools/canvas.h"
 #include "tools/circuit_data.h"

@@ -9,18 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "game/cursor.h"
 #include "game/globals.h"
 #include "game/screens.h"
+#include "game/startup.h"
 #include "game/view.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
 #include "platform/gx.h"
 #include "platform/headless/headless_display.h"
 #include "platform/platform.h"
-#include "rules/cursor.h"
 #include "rules/move.h"
 #include "shell/out_of_memory.h"
-#include "shell/startup.h"
 #include "shell/window.h"
 #include "tests/support.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "rules/line_walk.h"
+#include "gfx/line_walk.h"
 #include "rules/move.h"
 
 namespace {

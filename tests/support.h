@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "game/grid_point.h"
+#include "data/grid_point.h"
 #include "platform/png.h"
 
 // ---- Temporary folders and files ----------------------------------------------------------------

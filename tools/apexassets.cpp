@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/circuit_data.h"
 #include "tools/data_pictures.h"
 #include "tools/picture_layout.h"
-#include "tools/circuit_data.h"
 #include "tools/tool_error.h"
 #include "tools/track_builder.h"
 #include "tools/track_plan.h"

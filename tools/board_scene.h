@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "game/state.h"
 #include "gfx/picture.h"
+#include "rules/state.h"
 
 // Stand-ins for the menu bar (240 x 40: buttons up, then switched on), the Go button (20 x 40:
 // normal, then pressed) and the digit strip (100 x 14, black digits on the transparent key).

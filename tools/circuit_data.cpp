@@ -2,8 +2,8 @@
 #include "tools/circuit_data.h"
 
 #include "data/circuit.h"
+#include "gfx/line_walk.h"
 #include "rules/commit.h"
-#include "rules/line_walk.h"
 #include "tools/tool_error.h"
 
 namespace {

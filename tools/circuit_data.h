@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "game/grid_point.h"
+#include "data/grid_point.h"
 #include "tools/tool_files.h"
 
 struct CircuitData {

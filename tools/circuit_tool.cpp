@@ -12,11 +12,11 @@
 #include <sstream>
 
 #include "data/circuit.h"
-#include "game/state.h"
 #include "game/turn.h"
 #include "platform/files.h"
 #include "rules/commit.h"
 #include "rules/move.h"
+#include "rules/state.h"
 #include "tools/canvas.h"
 #include "tools/circuit_data.h"
 #include "tools/lap_search.h"

@@ -7,7 +7,7 @@
 #include <map>
 #include <memory>
 
-#include "game/state.h"
+#include "rules/state.h"
 #include "tools/tool_error.h"
 #include "tools/tool_files.h"
 #include "tools/typeface.h"

@@ -6,10 +6,10 @@
 #include <queue>
 #include <unordered_set>
 
-#include "game/state.h"
+#include "gfx/line_walk.h"
 #include "rules/commit.h"
-#include "rules/line_walk.h"
 #include "rules/move.h"
+#include "rules/state.h"
 
 DistanceToGo MeasureDistanceToGo(const TrackGrid& track) {
   DistanceToGo field;

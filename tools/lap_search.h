@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "data/circuit.h"
-#include "game/grid_point.h"
+#include "data/grid_point.h"
 
 // The distance to go: for every free cell, the length of the shortest way along the track to
 // the start/finish line, arriving from behind it and never crossing it. The line itself is a

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "game/board.h"
 #include "game/globals.h"
-#include "gfx/board.h"
 #include "gfx/display.h"
 #include "platform/png.h"
 #include "platform/text.h"

@@ -1,5 +1,5 @@
 // The aim cursor.
-#include "rules/cursor.h"
+#include "game/cursor.h"
 
 #include <cmath>
 

@@ -1,5 +1,5 @@
 // The board renderer: every layer of the race screen, bottom to top.
-#include "gfx/board.h"
+#include "game/board.h"
 
 #include <algorithm>
 #include <cstring>

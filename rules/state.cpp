@@ -1,5 +1,5 @@
 // Start values of the game state.
-#include "game/state.h"
+#include "rules/state.h"
 
 #include "gfx/colour.h"
 

@@ -1,5 +1,5 @@
 // Start-up, shut-down, the hand-over to the selector, and the title.
-#include "shell/startup.h"
+#include "game/startup.h"
 
 #include <cstdio>
 #include <string>
@@ -13,7 +13,6 @@
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "shell/window.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "data/circuit.h"
-#include "game/grid_point.h"
+#include "data/grid_point.h"
 
 constexpr int kMaxPlayers = 8;
 constexpr int kTrailCapacity = 5001;  // trail indices 0 to 5000
