@@ -21,10 +21,12 @@ struct PlatformWindow {
   void* host = nullptr;     // the backend's own record of the window
 };
 
-// One backend: where events come from and where windows appear.
+// One backend: where events come from, where windows appear and how programs are started. Each
+// lives in a folder of its own (sdl/, headless/); platform.cpp chooses one at start.
 struct Backend {
-  // 0 on success, 1 with a one-line reason.
-  int (*start)(std::string* error);
+  // 0 on success, 1 with a one-line reason. programName is the program's own file name, for
+  // whatever the backend keeps per program (the headless script).
+  int (*start)(const std::string& programName, std::string* error);
   void (*stop)();
   // Milliseconds since start.
   uint64_t (*now)();
@@ -42,7 +44,30 @@ struct Backend {
   // and returns 0; or returns 1 when the loop must end with WM_QUIT.
   int (*wait)(uint64_t timerDue);
   void (*messageBox)(PlatformWindow* owner, const std::string& text, const std::string& caption);
+  // CreateProcess: non-zero when the program was started (or recorded).
+  int (*startProcess)(const std::u16string& programPath, const std::u16string& commandLine);
+  // What sets this backend's single-instance endpoints apart from others' (see EndpointName),
+  // and the start of their names.
+  std::string (*instanceScope)();
+  const char* instancePrefix;
 };
+
+// The running backend, or null before StartPlatform and after StopPlatform.
+const Backend* ActiveBackend();
+
+// ---- The window system's start and stop, for platform.cpp (window.cpp) --------------------------
+
+// Forgets every class, window, queued message and timer.
+void ResetWindowSystem();
+// Closes every window left (without messages) and every connection to other copies. True when an
+// unreadable script line was met.
+bool CloseWindowSystem();
+
+// ---- Process start (process.cpp) ---------------------------------------------------------------
+
+// Starts the host program that a device program path names, with the command line as its one
+// argument (none when empty). Non-zero when it was started.
+int SpawnProgram(const std::u16string& programPath, const std::u16string& commandLine);
 
 extern const Backend kHeadlessBackend;
 extern const Backend kSdlBackend;
@@ -68,9 +93,8 @@ std::string OneLine(const std::string& text);
 
 // ---- The single-instance endpoints (instance.cpp) ----------------------------------------------
 
-// The endpoint name for a class and title; headless names live in a registry of their own.
-std::string EndpointName(const std::u16string& className, const std::u16string& title,
-                         bool headless);
+// The endpoint name for a class and title, for the running backend.
+std::string EndpointName(const std::u16string& className, const std::u16string& title);
 // A listening endpoint, or -1 when the name is taken or sockets fail.
 int OpenEndpoint(const std::string& name);
 // A connection to a running endpoint, or -1 when nobody listens there.
@@ -87,12 +111,3 @@ void CloseAllConnections();
 // An unreadable script line was met: the run ends with status 2.
 void MarkScriptFailed();
 
-// The SDL backend's whole scale for a screen of width x height device pixels: APEXGRID_SCALE,
-// else the largest that fits the desktop. Only while the SDL backend runs.
-int SdlScreenScale(int width, int height);
-
-// ---- The headless backend's script (headless/headless.cpp) -------------------------------------
-
-// Reads the script for the program (APEXGRID_SCRIPT_<Program>, else APEXGRID_SCRIPT). 0 on
-// success, also without a script; 1 with the reason when the file can't be read.
-int HeadlessLoadScript(const std::string& programName, std::string* error);

@@ -1,10 +1,10 @@
 // A modal dialog drawn with Dear ImGui on the device screen, for the selector program.
 //
-// The dialog program owns its state and draws it with ImGui calls; the host owns the ImGui
-// context, turns the desktop's mouse and keys (or the headless script) into ImGui input, and
-// puts the frames on the screen. The device screen (240 x 320) is the canvas, as for the game:
-// the SDL backend shows it in a window at the same whole scale as the game's window, the
-// headless backend keeps it in memory for `shot` lines.
+// The dialog program owns its state and draws it with ImGui calls; RunDialog owns the ImGui
+// context and hosts it in an ordinary platform window (platform/window.h), on the same message
+// loop as the game: the pen and the arrow keys become ImGui's input, and every frame is put on
+// the device screen through the display library, so a window shows it at the game's scale and a
+// headless `shot` line writes it.
 //
 //   DialogProgram program;
 //   program.setUp = [] { ... ImGui style and fonts ... };
@@ -14,12 +14,10 @@
 //   program.scriptLine = [&](const ScriptEvent& e, std::string* error) { ... };
 //   RunDialog(u"Apexgrid", program, &error);
 //
-// Headless, the script's lines are played one at a time: `tap`, `down`, `move` and `up` are the
-// pen (the mouse) at device pixels, `key up` and `key down` the arrow keys (other keys are passed
-// over), `wait` moves the virtual clock, `sleep` passes real time, `shot FILE` writes the screen
-// as it would look to a PNG, `close` is the desktop's close button. `select N`, `start`, `storno`
-// and `ok` go to program.scriptLine. When the script is over and the dialog still runs, it is
-// closed through program.close.
+// Each pen change and each key is a frame of its own, the pen moving to its place before it goes
+// down or up, as a hand would: ImGui reads the pen once a frame. The desktop's close button (and
+// a headless script that runs out) goes to program.close; `select N`, `start`, `storno` and `ok`
+// lines go to program.scriptLine.
 #pragma once
 
 #include <functional>
@@ -27,17 +25,12 @@
 
 #include "platform/script.h"
 
-// Keys the host delivers to ImGui, as indices for ImGui::IsKeyPressed (io.KeyMap holds them for
-// ImGuiKey_UpArrow and ImGuiKey_DownArrow).
-constexpr int kDialogKeyUp = 1;
-constexpr int kDialogKeyDown = 2;
-
 struct DialogProgram {
   // Called once the ImGui context exists and before its font atlas is built: style and fonts.
   std::function<void()> setUp;
   // One frame of the dialog: called between ImGui::NewFrame and ImGui::Render.
   std::function<void()> draw;
-  // True once the dialog has ended; the host then returns.
+  // True once the dialog has ended; the window then closes and RunDialog returns.
   std::function<bool()> ended;
   // The desktop's close button, a `close` line, or the end of the script.
   std::function<void()> close;
@@ -46,6 +39,6 @@ struct DialogProgram {
   std::function<int(const ScriptEvent& event, std::string* error)> scriptLine;
 };
 
-// Runs the dialog until it ends. The desktop window, if any, carries the title. 0 when the dialog
-// ran; 1 with a one-line reason in *error when it could not be shown at all.
+// Runs the dialog in a window with the title until it ends. 0 when the dialog ran; 1 with a
+// one-line reason in *error when it could not be shown at all.
 int RunDialog(const std::u16string& title, const DialogProgram& program, std::string* error);

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/headless/headless_display.h"
 
 namespace {
 

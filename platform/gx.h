@@ -72,6 +72,20 @@ int GXOpenInput();
 int GXCloseInput();
 GXKeyList GXGetDefaultKeys(int options);
 
+// ---- The emulated device's properties ----------------------------------------------------------
+
+// The emulated device: 240 x 320, 16 bits, 5-6-5, dense frame buffer (pitches 2 and 480).
+GXDisplayProperties DefaultDisplayProperties();
+
+// Gives the display other properties (format, pitches, size, depth), and makes GXOpenDisplay fail
+// when failOpen is set, so that tests reach every display path. Takes effect at the next
+// GXOpenDisplay; GXGetDisplayProperties reports the new values at once. Closes an open display
+// first.
+void SetDisplayProperties(const GXDisplayProperties& properties, bool failOpen = false);
+
+// Back to the emulated device, display closed.
+void ResetDisplay();
+
 // ---- Host side, for the backends --------------------------------------------------------------
 
 // The screen as last presented, as a plain 16-bit picture of cxWidth x cyHeight in the display's

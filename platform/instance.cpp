@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +16,6 @@
 #include <vector>
 
 #include "platform/core.h"
-#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -49,21 +49,16 @@ socklen_t Address(const std::string& name, sockaddr_un* address) {
 
 }  // namespace
 
-std::string EndpointName(const std::u16string& className, const std::u16string& title,
-                         bool headless) {
+std::string EndpointName(const std::u16string& className, const std::u16string& title) {
   std::string key = std::to_string(getuid());
   const char* instance = std::getenv("APEXGRID_INSTANCE");
   if (instance != nullptr) key += std::string("\n") + instance;
-  // Headless copies are tests and scripted runs: a registry of their own, per program folder,
-  // so that they never find a game the user is playing, nor tests run from other folders.
-  if (headless) {
-    const std::string program = HostPath(ModuleFileName());
-    key += "\nheadless\n" + program.substr(0, program.rfind('/') + 1);
-  }
+  const Backend* backend = ActiveBackend();
+  if (backend != nullptr) key += backend->instanceScope();
   key += "\n" + ToUtf8(className) + "\n" + ToUtf8(title);
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(Fnv1a(key)));
-  return std::string(headless ? "apexgrid-headless." : "apexgrid.") + hex;
+  return std::string(backend != nullptr ? backend->instancePrefix : "apexgrid.") + hex;
 }
 
 int OpenEndpoint(const std::string& name) {

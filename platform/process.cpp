@@ -4,12 +4,8 @@
 #include <spawn.h>
 #include <sys/types.h>
 
-#include <cstdlib>
-#include <cstring>
-
 #include "platform/core.h"
 #include "platform/files.h"
-#include "platform/platform.h"
 #include "platform/text.h"
 
 extern char** environ;
@@ -33,11 +29,12 @@ std::string HostProgram(const std::u16string& programPath) {
 }  // namespace
 
 int CreateProcess(const std::u16string& programPath, const std::u16string& commandLine) {
-  if (IsHeadless()) {
-    ReportLine("START " + OneLine(ToUtf8(programPath)) + " | " + OneLine(ToUtf8(commandLine)));
-    const char* start = std::getenv("APEXGRID_START");
-    if (start == nullptr || std::strcmp(start, "run") != 0) return 1;
-  }
+  const Backend* backend = ActiveBackend();
+  return backend != nullptr ? backend->startProcess(programPath, commandLine)
+                            : SpawnProgram(programPath, commandLine);
+}
+
+int SpawnProgram(const std::u16string& programPath, const std::u16string& commandLine) {
   const std::string program = HostProgram(programPath);
   if (program.empty()) return 0;
   std::string argument = ToUtf8(commandLine);

@@ -15,7 +15,8 @@
 //   close              the close message, as when the user closes the window
 //   select N / start / storno / ok
 //                      selector only: select list line N (from 0), press Start, press Storno,
-//                      press the caption OK. A program with a window loop passes over them.
+//                      press the caption OK. They reach the first window as WM_SCRIPTCOMMAND,
+//                      which the game's window passes over.
 //
 // Lines are played when the program's queue is empty, one at a time, after start-up: the first
 // time the loop waits. Written on standard error, one line each:
@@ -63,26 +64,8 @@ struct ScriptEvent {
 int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
                     std::string* error);
 
-// ---- For programs that run their own loop (the selector's dialog) -------------------------------
+// ---- For the windows that carry out the selector's lines ----------------------------------------
 
-// The next event of the running headless script: 1 with *event filled; 0 when the script is over
-// or the headless backend isn't running. An unreadable line is written as its ERROR line, ends
-// the script and makes StopPlatform return 2. Window loops (GetMessage) take their events from the
-// same script, so a program uses one or the other.
-int NextScriptEvent(ScriptEvent* event);
-
-// What a `wait` line means for a program without a window loop: the virtual clock moves on by
-// the milliseconds (timer ticks that fall due are delivered to window loops only).
-void AdvanceVirtualClock(uint32_t milliseconds);
-
-// What a `sleep` line means: real milliseconds pass while requests from other copies are answered.
-void SleepAnswering(uint32_t milliseconds);
-
-// What a `shot` line means: the screen as last presented (GXPresentedScreen) written to a host
-// path as PNG. 0 on success; 1 with the reason in *error when nothing has been presented or the
-// file can't be written.
-int WriteScreenShot(const std::string& hostPath, std::string* error);
-
-// Writes `ERROR line N: <what>` and ends the script as for an unreadable line: for a line a
-// program's own loop can't carry out.
+// Writes `ERROR line N: <what>` and ends the script as for an unreadable line: for a line the
+// program can't carry out (WM_SCRIPTCOMMAND, platform/window.h).
 void ReportScriptError(int lineNumber, const std::string& what);

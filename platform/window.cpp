@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/core.h"
-#include "platform/platform.h"
 #include "platform/text.h"
 
 namespace {
@@ -28,8 +27,6 @@ struct Timer {
 };
 
 struct PlatformState {
-  const Backend* backend = nullptr;
-  std::u16string commandLine;
   std::vector<RegisteredClass> classes;
   // Every window made in the run, also destroyed ones: a handle stays a valid address until the
   // platform stops, so a late call with it is recognised and ignored instead of reading freed
@@ -49,7 +46,7 @@ PlatformState& State() {
   return state;
 }
 
-const Backend* Active() { return State().backend; }
+const Backend* Active() { return ActiveBackend(); }
 
 PlatformWindow* Live(WindowHandle window) {
   if (window == nullptr) return nullptr;
@@ -89,61 +86,28 @@ void Show(PlatformWindow* w) {
 
 }  // namespace
 
-// ---- Start and stop -----------------------------------------------------------------------------
+// ---- The platform's start and stop (platform.cpp) -------------------------------------------
 
-int StartPlatform(int argc, char** argv, const char* programName, std::string* error) {
-  PlatformState& s = State();
-  if (s.backend != nullptr) StopPlatform(0);
-  s = PlatformState();
+void ResetWindowSystem() { State() = PlatformState(); }
 
-  std::string line;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) line += ' ';
-    line += argv[i];
-  }
-  s.commandLine = FromUtf8(line);
-
-  const char* video = std::getenv("APEXGRID_VIDEO");
-  const bool headless = video != nullptr && std::strcmp(video, "headless") == 0;
-  const Backend* backend = headless ? &kHeadlessBackend : &kSdlBackend;
-  std::string reason;
-  if (headless && HeadlessLoadScript(programName != nullptr ? programName : "", &reason) != 0) {
-    if (error != nullptr) *error = reason;
-    return 1;
-  }
-  if (backend->start(&reason) != 0) {
-    if (error != nullptr) *error = reason;
-    return 1;
-  }
-  s.backend = backend;
-  return 0;
-}
-
-int StopPlatform(int exitCode) {
+bool CloseWindowSystem() {
   PlatformState& s = State();
   const bool failed = s.scriptFailed;
   for (const auto& w : s.windows) {
     if (!w->alive) continue;
     w->alive = false;
     CloseEndpoint(w->endpoint);
-    if (s.backend != nullptr) s.backend->destroyWindow(w.get());
+    if (Active() != nullptr) Active()->destroyWindow(w.get());
   }
   for (const auto& remote : s.remoteWindows) {
     if (remote->remoteConnection >= 0) SendNothing(remote->remoteConnection);
   }
   CloseAllConnections();
-  if (s.backend != nullptr) s.backend->stop();
   s = PlatformState();
-  return failed ? 2 : exitCode;
+  return failed;
 }
 
-int IsHeadless() { return Active() == &kHeadlessBackend ? 1 : 0; }
-
-std::u16string GetCommandLine() { return State().commandLine; }
-
-void MarkScriptFailed() {
-  State().scriptFailed = true;
-}
+void MarkScriptFailed() { State().scriptFailed = true; }
 
 // ---- Classes and windows -------------------------------------------------------------------------
 
@@ -183,7 +147,7 @@ WindowHandle CreateWindow(const char16_t* className, const char16_t* title, uint
   w->height = height == CW_USEDEFAULT ? static_cast<int>(screen.cyHeight) : height;
   if (Active()->createWindow(w) != 0) return nullptr;
   w->alive = true;
-  w->endpoint = OpenEndpoint(EndpointName(w->className, w->title, IsHeadless() != 0));
+  w->endpoint = OpenEndpoint(EndpointName(w->className, w->title));
 
   if (SendMessage(w, WM_CREATE, 0, 0) == -1) {
     DestroyWindow(w);
@@ -413,7 +377,7 @@ WindowHandle FindWindow(const char16_t* className, const char16_t* title) {
     if (w->alive && w->className == cls && w->title == ttl) return w.get();
   }
   if (Active() == nullptr) return nullptr;
-  const int connection = ConnectEndpoint(EndpointName(cls, ttl, IsHeadless() != 0));
+  const int connection = ConnectEndpoint(EndpointName(cls, ttl));
   if (connection < 0) return nullptr;
   s.remoteWindows.push_back(std::make_unique<PlatformWindow>());
   PlatformWindow* remote = s.remoteWindows.back().get();

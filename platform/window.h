@@ -52,6 +52,13 @@ constexpr uint32_t WM_TIMER = 275;      // wParam: the timer id
 constexpr uint32_t WM_MOUSEMOVE = 512;  // the pen moves while it touches the screen
 constexpr uint32_t WM_LBUTTONDOWN = 513;
 constexpr uint32_t WM_LBUTTONUP = 514;
+// The desktop's mouse wheel, which the hand-held never had: the high 16 bits of wParam hold the
+// turn as a signed multiple of 120 a notch, away from the user positive.
+constexpr uint32_t WM_MOUSEWHEEL = 522;
+// A headless script line that only the program can carry out (`select N`, `start`, `storno`,
+// `ok`; platform/script.h), sent to the first window: lParam points to its ScriptEvent, valid
+// while the message is handled. A window that can't carry it out reports it (ReportScriptError).
+constexpr uint32_t WM_SCRIPTCOMMAND = 0x8001;
 
 // wParam of the pen messages while the pen touches the screen.
 constexpr uintptr_t MK_LBUTTON = 0x0001;

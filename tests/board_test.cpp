@@ -16,7 +16,7 @@
 #include "gfx/draw.h"
 #include "gfx/layout.h"
 #include "gfx/line_walk.h"
-#include "platform/headless/headless_display.h"
+#include "platform/gx.h"
 #include "tests/support.h"
 
 namespace {

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "platform/gx.h"
-#include "platform/headless/headless_display.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "gfx/colour.h"
 #include "gfx/display.h"
-#include "platform/headless/headless_display.h"
+#include "platform/gx.h"
 #include "tests/support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "gfx/colour.h"
 #include "gfx/draw.h"
 #include "gfx/layout.h"
-#include "platform/headless/headless_display.h"
+#include "platform/gx.h"
 #include "tests/support.h"
 
 namespace {

@@ -17,7 +17,6 @@
 #include "gfx/colour.h"
 #include "gfx/display.h"
 #include "platform/gx.h"
-#include "platform/headless/headless_display.h"
 #include "platform/platform.h"
 #include "rules/move.h"
 #include "shell/out_of_memory.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "gfx/picture.h"
-#include "platform/headless/headless_display.h"
+#include "platform/gx.h"
 #include "tests/support.h"
 
 namespace {

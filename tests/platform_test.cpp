@@ -10,7 +10,6 @@
 #include "platform/files.h"
 #include "platform/find.h"
 #include "platform/gx.h"
-#include "platform/headless/headless_display.h"
 #include "platform/platform.h"
 #include "platform/png.h"
 #include "platform/process.h"

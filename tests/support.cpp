@@ -11,7 +11,7 @@
 
 #include "gfx/colour.h"
 #include "platform/files.h"
-#include "platform/headless/headless_display.h"
+#include "platform/gx.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;

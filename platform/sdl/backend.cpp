@@ -175,6 +175,14 @@ void Translate(const SDL_Event& e) {
       QueueMessage(w, WM_LBUTTONUP, 0, MakePenPosition(h->penX, h->penY));
       return;
     }
+    case SDL_MOUSEWHEEL: {
+      PlatformWindow* w = FromId(e.wheel.windowID);
+      if (w == nullptr) return;
+      const int turn = static_cast<int>(e.wheel.preciseY * 120);
+      QueueMessage(w, WM_MOUSEWHEEL, static_cast<uintptr_t>(static_cast<uint16_t>(turn)) << 16,
+                   MakePenPosition(Host(w)->penX, Host(w)->penY));
+      return;
+    }
     case SDL_KEYDOWN: {
       PlatformWindow* w = FromId(e.key.windowID);
       int16_t code;
@@ -226,7 +234,7 @@ void Translate(const SDL_Event& e) {
 
 // ---- The backend --------------------------------------------------------------------------------
 
-int Start(std::string* error) {
+int Start(const std::string&, std::string* error) {
   SdlState& s = Sdl();
   s = SdlState();
   const char* scale = std::getenv("APEXGRID_SCALE");
@@ -398,11 +406,12 @@ void ShowMessageBox(PlatformWindow* owner, const std::string& text, const std::s
   }
 }
 
+// The desktop's endpoints are the user's own, whatever backend runs the programs beside them.
+std::string InstanceScope() { return std::string(); }
+
 }  // namespace
 
-int SdlScreenScale(int width, int height) { return ChooseScale(width, height); }
-
 const Backend kSdlBackend = {
-    Start, Stop, Now, CreateHostWindow, DestroyHost, ShowHostWindow, SetMinimised,
-    Raise, Poll, Wait, ShowMessageBox,
+    Start, Stop, Now,  CreateHostWindow, DestroyHost,  ShowHostWindow, SetMinimised,
+    Raise, Poll, Wait, ShowMessageBox,   SpawnProgram, InstanceScope,  "apexgrid.",
 };
