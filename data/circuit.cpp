@@ -7,19 +7,17 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/byte_order.h"
 #include "platform/files.h"
 
 namespace {
 
-int16_t ReadS16(const unsigned char* b) { return static_cast<int16_t>(b[0] | (b[1] << 8)); }
-uint16_t ReadU16(const unsigned char* b) { return static_cast<uint16_t>(b[0] | (b[1] << 8)); }
-
-void PutU16(unsigned char* b, uint16_t v) {
-  b[0] = static_cast<unsigned char>(v);
-  b[1] = static_cast<unsigned char>(v >> 8);
-}
-
 GridPoint ReadPoint(const unsigned char* b) { return GridPoint{ReadS16(b), ReadS16(b + 2)}; }
+
+void AppendPoint(std::vector<unsigned char>& bytes, GridPoint p) {
+  AppendU16(bytes, static_cast<uint16_t>(p.x));
+  AppendU16(bytes, static_cast<uint16_t>(p.y));
+}
 
 // Reads exactly size bytes; anything less is a failure.
 bool ReadExactly(std::FILE* file, void* target, size_t size) {
@@ -206,4 +204,19 @@ void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count) {
   std::copy(points, points + count, track.recordTrail);
   track.recordCount = count;
   track.recordRounds = static_cast<uint16_t>(count - 2);
+}
+
+std::vector<unsigned char> EncodeCircuit(const CircuitFile& c) {
+  std::vector<unsigned char> bytes;
+  bytes.reserve(static_cast<size_t>(RecordOffset(c.width, c.height)) + 2 + 4 * c.record.size());
+  AppendU16(bytes, c.width);
+  AppendU16(bytes, c.height);
+  for (GridPoint p : {c.start, c.lineA, c.lineB, c.ahead}) AppendPoint(bytes, p);
+  for (uint16_t p : c.pixels) AppendU16(bytes, p);
+  bytes.insert(bytes.end(), c.cells.begin(), c.cells.end());
+  if (c.hasRecordSection) {
+    AppendU16(bytes, static_cast<uint16_t>(c.record.size()));
+    for (GridPoint p : c.record) AppendPoint(bytes, p);
+  }
+  return bytes;
 }

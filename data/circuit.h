@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "data/grid_point.h"
 #include "gfx/picture.h"
@@ -68,3 +69,23 @@ void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count);
 
 // Releases the grids, the path and the picture's pixels.
 void ReleaseCircuit(TrackGrid& track);
+
+// ---- Writing circuit files ------------------------------------------------------------------------
+
+// A circuit file's content field by field, for what makes circuit files: the circuit tools, the
+// tests and the fuzzers' seeds.
+struct CircuitFile {
+  uint16_t width = 0;
+  uint16_t height = 0;
+  GridPoint start;
+  GridPoint lineA;
+  GridPoint lineB;
+  GridPoint ahead;
+  std::vector<uint16_t> pixels;  // width*height, 5-6-5
+  std::vector<uint8_t> cells;    // width*height, 1 = blocked
+  bool hasRecordSection = false;
+  std::vector<GridPoint> record;
+};
+
+// The file's bytes; the record section only when it has one.
+std::vector<unsigned char> EncodeCircuit(const CircuitFile& circuit);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/byte_order.h"
 #include "platform/files.h"
 
 std::u16string GetModulePath() { return ModuleFileName(); }
@@ -27,7 +28,7 @@ std::u16string ReadTextFile(const std::u16string& path) {
     const size_t have = carried + got;
     size_t i = 0;
     for (; i + 1 < have; i += 2) {
-      text += static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8));
+      text += static_cast<char16_t>(ReadU16(buffer + i));
     }
     carried = have - i;
     if (carried) buffer[0] = buffer[i];
@@ -39,11 +40,9 @@ std::u16string ReadTextFile(const std::u16string& path) {
 void WriteTextFile(const std::u16string& path, const std::u16string& text) {
   std::FILE* file = OpenDeviceFile(path, "wb");
   if (file == nullptr) return;
-  std::vector<unsigned char> bytes(text.size() * 2);
-  for (size_t i = 0; i < text.size(); ++i) {
-    bytes[2 * i] = static_cast<unsigned char>(text[i]);
-    bytes[2 * i + 1] = static_cast<unsigned char>(text[i] >> 8);
-  }
+  std::vector<unsigned char> bytes;
+  bytes.reserve(text.size() * 2);
+  for (char16_t c : text) AppendU16(bytes, c);
   if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);
 }

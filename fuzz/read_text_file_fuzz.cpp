@@ -3,13 +3,14 @@
 
 #include "data/folder.h"
 #include "fuzz/fuzz_file.h"
+#include "platform/byte_order.h"
 #include "platform/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string text = ReadTextFile(WriteFuzzFile(data, size));
   if (text.size() != size / 2) __builtin_trap();
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8))) __builtin_trap();
+    if (text[i] != static_cast<char16_t>(ReadU16(data + 2 * i))) __builtin_trap();
   }
   // The path a last-circuit file names goes to the host as UTF-8 and must come back unchanged
   // wherever it is well-formed.

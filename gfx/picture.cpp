@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/byte_order.h"
 #include "platform/files.h"
 
 Picture::~Picture() { ReleasePixels(*this); }
@@ -46,15 +47,6 @@ int CreatePicture(Picture& picture, uint16_t width, uint16_t height, uint16_t mo
 }
 
 namespace {
-
-uint16_t ReadU16(const unsigned char* b) { return static_cast<uint16_t>(b[0] | (b[1] << 8)); }
-
-void PutU32(unsigned char* b, uint32_t v) {
-  b[0] = static_cast<unsigned char>(v);
-  b[1] = static_cast<unsigned char>(v >> 8);
-  b[2] = static_cast<unsigned char>(v >> 16);
-  b[3] = static_cast<unsigned char>(v >> 24);
-}
 
 // Pixels are little-endian in every file; in memory they are host-endian.
 void PixelsFromFile(uint16_t* pixels, size_t count) {
@@ -107,22 +99,36 @@ void SavePicture(const Picture& picture, std::u16string path) {
   if (picture.pixels == nullptr && count > 0) return;
   std::FILE* file = OpenDeviceFile(path, "wb");
   if (file == nullptr) return;
-  unsigned char header[kScreenshotHeader];
-  PutU32(header, picture.width);
-  PutU32(header + 4, picture.height);
-  std::fwrite(header, 1, sizeof header, file);
-  // Rows are written in file byte order whatever the host's order is.
-  unsigned char row[2 * 1024];
-  size_t done = 0;
-  while (done < count) {
-    const size_t n = count - done < sizeof row / 2 ? count - done : sizeof row / 2;
-    for (size_t i = 0; i < n; ++i) {
-      const uint16_t p = picture.pixels[done + i];
-      row[2 * i] = static_cast<unsigned char>(p);
-      row[2 * i + 1] = static_cast<unsigned char>(p >> 8);
-    }
-    std::fwrite(row, 2, n, file);
-    done += n;
-  }
+  const std::vector<unsigned char> bytes = EncodeScreenshot(picture.width, picture.height, picture.pixels);
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);
+}
+
+namespace {
+
+// The header's two sizes in `sizeBytes` bytes each, then the pixels in file byte order whatever
+// the host's order is.
+std::vector<unsigned char> Encode(int sizeBytes, uint32_t width, uint32_t height, const uint16_t* pixels) {
+  const size_t count = static_cast<size_t>(width) * height;
+  std::vector<unsigned char> bytes;
+  bytes.reserve(2 * static_cast<size_t>(sizeBytes) + 2 * count);
+  for (uint32_t size : {width, height}) {
+    if (sizeBytes == 2) {
+      AppendU16(bytes, static_cast<uint16_t>(size));
+    } else {
+      AppendU32(bytes, size);
+    }
+  }
+  for (size_t i = 0; i < count; ++i) AppendU16(bytes, pixels[i]);
+  return bytes;
+}
+
+}  // namespace
+
+std::vector<unsigned char> EncodePicture(uint32_t width, uint32_t height, const uint16_t* pixels) {
+  return Encode(2, width, height, pixels);
+}
+
+std::vector<unsigned char> EncodeScreenshot(uint32_t width, uint32_t height, const uint16_t* pixels) {
+  return Encode(4, width, height, pixels);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/gx.h"
 
@@ -48,3 +49,7 @@ void SavePicture(const Picture& picture, std::u16string path);
 // Size in bytes of a picture file's header and of a screenshot file's header.
 constexpr long long kPictureFileHeader = 4;
 constexpr long long kScreenshotHeader = 8;
+
+// The bytes of a picture file and of a screenshot file of width x height pixels.
+std::vector<unsigned char> EncodePicture(uint32_t width, uint32_t height, const uint16_t* pixels);
+std::vector<unsigned char> EncodeScreenshot(uint32_t width, uint32_t height, const uint16_t* pixels);

@@ -271,7 +271,7 @@ namespace {
 
 // 32 record points along row 250, 5 apart from x = 20: a record of 30 rounds.
 TestCircuit WithRecord(TestCircuit circuit, int count) {
-  circuit.withRecord = true;
+  circuit.hasRecordSection = true;
   for (int j = 0; j < count; ++j) circuit.record.push_back(Pt(20 + 5 * j, 250));
   return circuit;
 }
@@ -306,7 +306,7 @@ TEST_F(Board, TheRecordMarkerAdvancesOnePointARoundAndRestsOnTheLast) {
 TEST_F(Board, NoRecordDrawsNoMarker) {
   for (int kind = 0; kind < 2; ++kind) {
     TestCircuit circuit = Black(240, 300, Pt(200, 60));
-    if (kind == 1) circuit.withRecord = true;  // a section with a count of 0
+    if (kind == 1) circuit.hasRecordSection = true;  // a section with a count of 0
     Race(circuit);
     ASSERT_EQ(gameState.track.recordCount, 0);
     for (int j = 0; j < 40; ++j) gameState.track.recordTrail[j] = Pt(20 + 5 * j, 250);
@@ -501,7 +501,7 @@ TEST_F(Board, AComposedBoardShowsEveryLayerAndIsKeptAndPresented) {
   circuit.BlockRect(0, 0, 4, 300);
   circuit.BlockRect(236, 0, 240, 300);
   circuit.start = Pt(60, 200);
-  circuit.withRecord = true;
+  circuit.hasRecordSection = true;
   for (int j = 0; j < 10; ++j) circuit.record.push_back(Pt(40 + 15 * j, 260));
   Race(circuit);
   SetTrail(0, {Pt(60, 200), Pt(60, 200), Pt(60, 200), Pt(66, 190), Pt(76, 176)});

@@ -117,7 +117,7 @@ TEST_F(Circuits, AShorterRecordLeavesTheOldTailUnread) {
 TEST_F(Circuits, SavingARecordKeepsPictureAndGridByteForByte) {
   TestCircuit circuit(30, 20);
   circuit.BlockRect(0, 0, 30, 2);
-  circuit.withRecord = true;
+  circuit.hasRecordSection = true;
   circuit.record = Points(12, 7);
   const std::u16string path = Write("c.cct", circuit.Encode());
   const Bytes before = ReadBytes(folder.HostFile("c.cct"));
@@ -136,7 +136,7 @@ TEST_F(Circuits, SavingARecordKeepsPictureAndGridByteForByte) {
 
 TEST_F(Circuits, RecordCountZeroLoadsAsNoneAndKeepsTheOldTrail) {
   TestCircuit circuit(4, 3);
-  circuit.withRecord = true;
+  circuit.hasRecordSection = true;
   circuit.record = Points(6, 10);
   ASSERT_EQ(LoadCircuit(*track, Write("with.cct", circuit.Encode())), 0);
   circuit.record.clear();
@@ -151,7 +151,7 @@ TEST_F(Circuits, UntrustworthyFilesAreRefusedAndChangeNothing) {
   TestCircuit good(6, 5);
   good.start = {2, 2};
   good.BlockRect(0, 0, 6, 1);
-  good.withRecord = true;
+  good.hasRecordSection = true;
   good.record = Points(4, 1);
   const std::u16string goodPath = Write("good.cct", good.Encode());
   ASSERT_EQ(LoadCircuit(*track, goodPath), 0);
@@ -193,7 +193,7 @@ TEST_F(Circuits, UntrustworthyFilesAreRefusedAndChangeNothing) {
 // A record section that can't be trusted costs the record, not the circuit.
 TEST_F(Circuits, UntrustworthyRecordsLoadAsNoRecord) {
   TestCircuit circuit(4, 3);
-  circuit.withRecord = true;
+  circuit.hasRecordSection = true;
   struct Case {
     const char* name;
     Bytes bytes;
@@ -202,8 +202,8 @@ TEST_F(Circuits, UntrustworthyRecordsLoadAsNoRecord) {
   Bytes missingPoint = circuit.Encode();
   missingPoint.resize(missingPoint.size() - 1);
   Bytes tooMany = TestCircuit(4, 3).Encode();
-  PutU16(tooMany, 5001);
-  for (int i = 0; i < 5001; ++i) PutU32(tooMany, 0x00010001);
+  AppendU16(tooMany, 5001);
+  for (int i = 0; i < 5001; ++i) AppendU32(tooMany, 0x00010001);
   Bytes lonelyByte = TestCircuit(4, 3).Encode();
   lonelyByte.push_back(7);
   const Case cases[] = {

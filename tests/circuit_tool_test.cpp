@@ -185,9 +185,9 @@ TEST_F(CircuitTool, PicturesAndScreenshotsSurviveTheTripToPngAndBack) {
     pixels.push_back(MakeColour(31 - v % 32, 63 - v, v % 32));
   }
   Bytes file;
-  PutU16(file, 16);
-  PutU16(file, 8);
-  for (uint16_t p : pixels) PutU16(file, p);
+  AppendU16(file, 16);
+  AppendU16(file, 8);
+  for (uint16_t p : pixels) AppendU16(file, p);
   WriteBytes(folder.HostFile("a.pic"), file);
   ASSERT_EQ(Tool({"topng", folder.HostFile("a.pic"), folder.HostFile("a.png")}).status, 0);
   ToolRun back = Tool({"frompng", folder.HostFile("a.png"), folder.HostFile("b.pic")});
@@ -195,9 +195,9 @@ TEST_F(CircuitTool, PicturesAndScreenshotsSurviveTheTripToPngAndBack) {
   EXPECT_EQ(ReadBytes(folder.HostFile("b.pic")), file);
 
   Bytes shot;
-  PutU32(shot, 16);
-  PutU32(shot, 8);
-  for (uint16_t p : pixels) PutU16(shot, p);
+  AppendU32(shot, 16);
+  AppendU32(shot, 8);
+  for (uint16_t p : pixels) AppendU16(shot, p);
   WriteBytes(folder.HostFile("shot.pic"), shot);
   const ToolRun toPng = Tool({"topng", folder.HostFile("shot.pic"), folder.HostFile("shot.png"), "--scale", "2"});
   ASSERT_EQ(toPng.status, 0) << toPng.err;

@@ -292,7 +292,7 @@ TEST_F(Game, QuitEndsTheGameAndCircuitHandsOverToTheSelector) {
 
 TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
   TestCircuit ring = Ring();
-  ring.withRecord = true;
+  ring.hasRecordSection = true;
   ring.record = {Pt(31, 8), Pt(31, 8), Pt(51, 30), Pt(20, 30)};
   game.AddCircuit("Ring.cct", ring);
   Picture bar;
@@ -421,7 +421,7 @@ TEST_F(Game, TheLastCircuitIsRememberedAndPlayedWithoutACommandLine) {
   EXPECT_TRUE(run.lines.empty());
   const std::u16string wide = FromUtf8(path);
   Bytes expected;
-  for (char16_t c : wide) PutU16(expected, c);
+  for (char16_t c : wide) AppendU16(expected, c);
   EXPECT_EQ(ReadBytes(lastmap), expected) << "UTF-16 little-endian, nothing else";
 
   run = game.Play(ShotLine("second.png") + Tap(0, 0) + ShotLine("race.png"), "");
@@ -504,7 +504,7 @@ TEST_F(Game, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   EXPECT_TRUE(front.Is(kCarCorner.x, kCarCorner.y, Blue()));
   const std::u16string remembered = FromUtf8(game.Device("Circuits/Ring.cct"));
   Bytes expected;
-  for (char16_t c : remembered) PutU16(expected, c);
+  for (char16_t c : remembered) AppendU16(expected, c);
   EXPECT_EQ(ReadBytes(game.Host("Data/lastmap.dat")), expected) << "the second copy didn't start up";
   ASSERT_TRUE(WaitForFile(game.Host("first status")));
   Pause(50);

@@ -15,10 +15,10 @@ class Pictures : public ::testing::Test {
 
 Bytes PictureFile(uint16_t width, uint16_t height, uint16_t first) {
   Bytes b;
-  PutU16(b, width);
-  PutU16(b, height);
+  AppendU16(b, width);
+  AppendU16(b, height);
   for (uint32_t i = 0; i < static_cast<uint32_t>(width) * height; ++i) {
-    PutU16(b, static_cast<uint16_t>(first + i));
+    AppendU16(b, static_cast<uint16_t>(first + i));
   }
   return b;
 }

@@ -26,7 +26,7 @@ std::string HostLiteral(const char16_t* literal) {
 
 Bytes Utf16(const std::u16string& text) {
   Bytes bytes;
-  for (char16_t c : text) PutU16(bytes, c);
+  for (char16_t c : text) AppendU16(bytes, c);
   return bytes;
 }
 

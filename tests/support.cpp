@@ -66,28 +66,22 @@ int Count(const std::string& text, const std::string& part) {
   return found;
 }
 
-void PutU16(Bytes& bytes, uint16_t value) {
-  bytes.push_back(static_cast<unsigned char>(value));
-  bytes.push_back(static_cast<unsigned char>(value >> 8));
-}
-
-void PutU32(Bytes& bytes, uint32_t value) {
-  PutU16(bytes, static_cast<uint16_t>(value));
-  PutU16(bytes, static_cast<uint16_t>(value >> 16));
-}
-
 uint16_t GetU16(const Bytes& bytes, size_t offset) {
-  return static_cast<uint16_t>(bytes.at(offset) | (bytes.at(offset + 1) << 8));
+  EXPECT_LE(offset + 2, bytes.size()) << "a field past the end";
+  return offset + 2 <= bytes.size() ? ReadU16(bytes.data() + offset) : 0;
 }
 
 uint32_t GetU32(const Bytes& bytes, size_t offset) {
-  return GetU16(bytes, offset) | (static_cast<uint32_t>(GetU16(bytes, offset + 2)) << 16);
+  EXPECT_LE(offset + 4, bytes.size()) << "a field past the end";
+  return offset + 4 <= bytes.size() ? ReadU32(bytes.data() + offset) : 0;
 }
 
 // ---- Circuits in memory ---------------------------------------------------------------------------
 
-TestCircuit::TestCircuit(uint16_t w, uint16_t h)
-    : width(w), height(h), cells(static_cast<size_t>(w) * h, 0) {
+TestCircuit::TestCircuit(uint16_t w, uint16_t h) {
+  width = w;
+  height = h;
+  cells.assign(static_cast<size_t>(w) * h, 0);
   pixels.resize(cells.size());
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint16_t>(i * 2654435761u >> 7);
 }
@@ -98,25 +92,7 @@ void TestCircuit::BlockRect(int x0, int y0, int x1, int y1) {
   }
 }
 
-Bytes TestCircuit::Encode() const {
-  Bytes b;
-  PutU16(b, width);
-  PutU16(b, height);
-  for (GridPoint p : {start, lineA, lineB, ahead}) {
-    PutU16(b, static_cast<uint16_t>(p.x));
-    PutU16(b, static_cast<uint16_t>(p.y));
-  }
-  for (uint16_t p : pixels) PutU16(b, p);
-  b.insert(b.end(), cells.begin(), cells.end());
-  if (withRecord) {
-    PutU16(b, static_cast<uint16_t>(record.size()));
-    for (GridPoint p : record) {
-      PutU16(b, static_cast<uint16_t>(p.x));
-      PutU16(b, static_cast<uint16_t>(p.y));
-    }
-  }
-  return b;
-}
+Bytes TestCircuit::Encode() const { return EncodeCircuit(*this); }
 
 
 TestCircuit SmallRing(uint16_t width, uint16_t height) {

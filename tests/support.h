@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "data/grid_point.h"
+#include "data/circuit.h"
+#include "platform/byte_order.h"
 #include "platform/png.h"
 
 // ---- Temporary folders and files ----------------------------------------------------------------
@@ -44,8 +45,7 @@ std::vector<std::string> LinesOf(const std::string& text);
 // How many times the part stands in the text, overlapping ones counted.
 int Count(const std::string& text, const std::string& part);
 
-void PutU16(Bytes& bytes, uint16_t value);
-void PutU32(Bytes& bytes, uint32_t value);
+// Little-endian fields of a file's bytes; a field past the end fails the test and reads as 0.
 uint16_t GetU16(const Bytes& bytes, size_t offset);
 uint32_t GetU32(const Bytes& bytes, size_t offset);
 
@@ -54,19 +54,9 @@ uint32_t GetU32(const Bytes& bytes, size_t offset);
 // A point from plain ints, in 16 bits like every point of the game.
 inline GridPoint Pt(int x, int y) { return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}; }
 
-// A circuit in memory, written out in the circuit file format. The grid starts all free.
-struct TestCircuit {
-  uint16_t width = 0;
-  uint16_t height = 0;
-  GridPoint start;
-  GridPoint lineA;
-  GridPoint lineB;
-  GridPoint ahead;
-  std::vector<uint16_t> pixels;  // width*height; filled with a pattern when left empty
-  std::vector<uint8_t> cells;    // width*height; all 0 when left empty
-  bool withRecord = false;
-  std::vector<GridPoint> record;
-
+// A circuit in memory, written out in the circuit file format. The grid starts all free and the
+// picture with a pattern.
+struct TestCircuit : CircuitFile {
   TestCircuit(uint16_t w, uint16_t h);
   void Block(int x, int y) { cells[static_cast<size_t>(y) * width + x] = 1; }
   // Blocks every cell of the rectangle [x0, x1) x [y0, y1).

@@ -1,20 +1,16 @@
-// Reading, checking and encoding circuit files for the tools.
+// Reading and checking circuit files for the tools.
 #include "tools/circuit_data.h"
 
 #include "data/circuit.h"
 #include "gfx/line_walk.h"
+#include "platform/byte_order.h"
 #include "rules/commit.h"
 #include "tools/tool_error.h"
 
 namespace {
 
 GridPoint PointAt(const ByteVector& b, size_t offset) {
-  return GridPoint{static_cast<int16_t>(U16At(b, offset)), static_cast<int16_t>(U16At(b, offset + 2))};
-}
-
-void AppendPoint(ByteVector& b, GridPoint p) {
-  AppendU16(b, static_cast<uint16_t>(p.x));
-  AppendU16(b, static_cast<uint16_t>(p.y));
+  return GridPoint{ReadS16(b.data() + offset), ReadS16(b.data() + offset + 2)};
 }
 
 }  // namespace
@@ -28,8 +24,8 @@ CircuitData ReadCircuitFile(const std::string& hostPath) {
                     " bytes, shorter than a circuit's 20-byte header");
   }
   CircuitData c;
-  c.width = U16At(bytes, 0);
-  c.height = U16At(bytes, 2);
+  c.width = ReadU16(bytes.data());
+  c.height = ReadU16(bytes.data() + 2);
   if (c.width == 0 || c.height == 0) {
     throw ToolError(hostPath + " is not a circuit: its size is " + std::to_string(c.width) + "x" +
                     std::to_string(c.height));
@@ -46,7 +42,7 @@ CircuitData ReadCircuitFile(const std::string& hostPath) {
   c.lineB = PointAt(bytes, 12);
   c.ahead = PointAt(bytes, 16);
   c.pixels.resize(cells);
-  for (size_t i = 0; i < cells; ++i) c.pixels[i] = U16At(bytes, 20 + 2 * i);
+  for (size_t i = 0; i < cells; ++i) c.pixels[i] = ReadU16(bytes.data() + 20 + 2 * i);
   c.cells.assign(bytes.begin() + 20 + 2 * cells, bytes.begin() + recordOffset);
 
   const size_t rest = bytes.size() - recordOffset;
@@ -54,7 +50,7 @@ CircuitData ReadCircuitFile(const std::string& hostPath) {
     c.recordProblem = "one stray byte where the record section would begin";
   } else if (rest >= 2) {
     c.hasRecordSection = true;
-    const uint16_t count = U16At(bytes, recordOffset);
+    const uint16_t count = ReadU16(bytes.data() + recordOffset);
     if (count > kRecordCapacity) {
       c.recordProblem = "the record claims " + std::to_string(count) + " points, more than the " +
                         std::to_string(kRecordCapacity) + " a race can hold";
@@ -66,21 +62,6 @@ CircuitData ReadCircuitFile(const std::string& hostPath) {
     }
   }
   return c;
-}
-
-ByteVector EncodeCircuit(const CircuitData& c) {
-  ByteVector b;
-  b.reserve(static_cast<size_t>(RecordOffset(c.width, c.height)) + 2 + 4 * c.record.size());
-  AppendU16(b, c.width);
-  AppendU16(b, c.height);
-  for (GridPoint p : {c.start, c.lineA, c.lineB, c.ahead}) AppendPoint(b, p);
-  for (uint16_t p : c.pixels) AppendU16(b, p);
-  b.insert(b.end(), c.cells.begin(), c.cells.end());
-  if (c.hasRecordSection) {
-    AppendU16(b, static_cast<uint16_t>(c.record.size()));
-    for (GridPoint p : c.record) AppendPoint(b, p);
-  }
-  return b;
 }
 
 std::vector<std::string> CircuitProblems(const CircuitData& c) {

@@ -1,25 +1,15 @@
-// Circuit files as the tools see them: read with a named reason for every fault, checked for
-// the mistakes that spoil a race, and written whole.
+// Circuit files as the tools see them: read with a named reason for every fault, and checked for
+// the mistakes that spoil a race.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "data/grid_point.h"
+#include "data/circuit.h"
 #include "tools/tool_files.h"
 
-struct CircuitData {
-  uint16_t width = 0;
-  uint16_t height = 0;
-  GridPoint start;
-  GridPoint lineA;
-  GridPoint lineB;
-  GridPoint ahead;
-  std::vector<uint16_t> pixels;  // width*height, 5-6-5
-  std::vector<uint8_t> cells;    // width*height, 1 = blocked
-  bool hasRecordSection = false;
-  std::vector<GridPoint> record;
+struct CircuitData : CircuitFile {
   // Why the record section can't be used, when it can't (the game then races without a record).
   std::string recordProblem;
 
@@ -35,9 +25,6 @@ constexpr int kMaxCircuitSide = 32767;
 // Reads a circuit file. Throws ToolError naming the file and the fault: missing, empty size,
 // truncated. A record section that can't be used is kept as recordProblem, not thrown.
 CircuitData ReadCircuitFile(const std::string& hostPath);
-
-// The file's bytes. The record section is written only when the circuit has one.
-ByteVector EncodeCircuit(const CircuitData& circuit);
 
 // Everything that would spoil a race on the circuit, each as one line: points outside the
 // picture, a start point on a blocked cell, a start/finish line that a car could pass beside,

@@ -12,6 +12,8 @@
 #include <sstream>
 
 #include "data/circuit.h"
+#include "gfx/picture.h"
+#include "platform/byte_order.h"
 #include "game/turn.h"
 #include "platform/files.h"
 #include "rules/commit.h"
@@ -443,10 +445,10 @@ int ToPng(const std::vector<std::string>& args, std::ostream& out) {
   const unsigned long long size = bytes.size();
   // A picture file has 16-bit sizes and may have bytes after its pixels; a screenshot has 32-bit
   // sizes and none. The header that explains the file's length tells them apart.
-  const bool picture = size >= 4 && 4 + 2ULL * U16At(bytes, 0) * U16At(bytes, 2) <= size;
-  const bool pictureExact = picture && 4 + 2ULL * U16At(bytes, 0) * U16At(bytes, 2) == size;
-  const bool screenshot = size >= 8 && 8 + 2ULL * U32At(bytes, 0) * U32At(bytes, 4) == size &&
-                          U32At(bytes, 0) <= 0xFFFF && U32At(bytes, 4) <= 0xFFFF;
+  const bool picture = size >= 4 && 4 + 2ULL * ReadU16(bytes.data()) * ReadU16(bytes.data() + 2) <= size;
+  const bool pictureExact = picture && 4 + 2ULL * ReadU16(bytes.data()) * ReadU16(bytes.data() + 2) == size;
+  const bool screenshot = size >= 8 && 8 + 2ULL * ReadU32(bytes.data()) * ReadU32(bytes.data() + 4) == size &&
+                          ReadU32(bytes.data()) <= 0xFFFF && ReadU32(bytes.data() + 4) <= 0xFFFF;
   bool asShot;
   if (a.Has("picture") && a.Has("screenshot")) throw UsageError("topng: give --picture or --screenshot, not both");
   if (a.Has("screenshot")) {
@@ -463,15 +465,15 @@ int ToPng(const std::vector<std::string>& args, std::ostream& out) {
     throw ToolError(path + " is neither a picture file nor a screenshot: its " + std::to_string(size) +
                     " bytes don't match its header");
   }
-  const uint32_t width = asShot ? U32At(bytes, 0) : U16At(bytes, 0);
-  const uint32_t height = asShot ? U32At(bytes, 4) : U16At(bytes, 2);
+  const uint32_t width = asShot ? ReadU32(bytes.data()) : ReadU16(bytes.data());
+  const uint32_t height = asShot ? ReadU32(bytes.data() + 4) : ReadU16(bytes.data() + 2);
   if (width == 0 || height == 0) throw ToolError(path + " holds an empty picture");
   const size_t offset = asShot ? 8 : 4;
   const int scale = ScaleOption(a, width, height);
   std::vector<uint16_t> pixels(static_cast<size_t>(width) * height * scale * scale);
   for (size_t y = 0; y < static_cast<size_t>(height) * scale; ++y) {
     for (size_t x = 0; x < static_cast<size_t>(width) * scale; ++x) {
-      pixels[y * width * scale + x] = U16At(bytes, offset + 2 * ((y / scale) * width + x / scale));
+      pixels[y * width * scale + x] = ReadU16(bytes.data() + offset + 2 * ((y / scale) * width + x / scale));
     }
   }
   WritePngFile(a.files[1], pixels, width * scale, height * scale);
@@ -499,8 +501,8 @@ int FromPng(const std::vector<std::string>& args, std::ostream& out) {
   for (size_t i = 0; i < pixels.size(); ++i) {
     pixels[i] = alpha[i] < 128 ? key : PixelOf(Rgb8(image.rgb[3 * i], image.rgb[3 * i + 1], image.rgb[3 * i + 2]));
   }
-  WriteFileSafely(outPath, asShot ? EncodeScreenshot(image.width, image.height, pixels)
-                                  : EncodePicture(image.width, image.height, pixels));
+  WriteFileSafely(outPath, asShot ? EncodeScreenshot(image.width, image.height, pixels.data())
+                                  : EncodePicture(image.width, image.height, pixels.data()));
   out << "wrote " << outPath << ": " << image.width << "x" << image.height
       << (asShot ? " screenshot" : " picture") << "\n";
   return 0;

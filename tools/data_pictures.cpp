@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "gfx/picture.h"
 #include "rules/state.h"
 #include "tools/tool_error.h"
 #include "tools/tool_files.h"
@@ -620,6 +621,6 @@ void WriteDataPictures(const std::vector<PictureLayout>& layouts, const std::str
   if (error) throw ToolError("can't create the folder " + outFolder);
   for (const PictureLayout& layout : layouts) {
     const std::vector<uint16_t> pixels = DrawDataPicture(layout, fontFolder);
-    WriteFileSafely(outFolder + "/" + layout.file, EncodePicture(layout.width, layout.height, pixels));
+    WriteFileSafely(outFolder + "/" + layout.file, EncodePicture(layout.width, layout.height, pixels.data()));
   }
 }

@@ -53,42 +53,6 @@ void WriteFileSafely(const std::string& hostPath, const ByteVector& bytes) {
   }
 }
 
-void AppendU16(ByteVector& bytes, uint16_t value) {
-  bytes.push_back(static_cast<unsigned char>(value));
-  bytes.push_back(static_cast<unsigned char>(value >> 8));
-}
-
-void AppendU32(ByteVector& bytes, uint32_t value) {
-  AppendU16(bytes, static_cast<uint16_t>(value));
-  AppendU16(bytes, static_cast<uint16_t>(value >> 16));
-}
-
-uint16_t U16At(const ByteVector& bytes, size_t offset) {
-  return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-}
-
-uint32_t U32At(const ByteVector& bytes, size_t offset) {
-  return U16At(bytes, offset) | (static_cast<uint32_t>(U16At(bytes, offset + 2)) << 16);
-}
-
-ByteVector EncodePicture(uint32_t width, uint32_t height, const std::vector<uint16_t>& pixels) {
-  ByteVector bytes;
-  bytes.reserve(4 + 2 * pixels.size());
-  AppendU16(bytes, static_cast<uint16_t>(width));
-  AppendU16(bytes, static_cast<uint16_t>(height));
-  for (uint16_t p : pixels) AppendU16(bytes, p);
-  return bytes;
-}
-
-ByteVector EncodeScreenshot(uint32_t width, uint32_t height, const std::vector<uint16_t>& pixels) {
-  ByteVector bytes;
-  bytes.reserve(8 + 2 * pixels.size());
-  AppendU32(bytes, width);
-  AppendU32(bytes, height);
-  for (uint16_t p : pixels) AppendU16(bytes, p);
-  return bytes;
-}
-
 RgbImage ReadPngFile(const std::string& hostPath, std::vector<uint8_t>* alpha) {
   std::error_code error;
   if (!fs::exists(hostPath, error)) throw ToolError("can't open " + hostPath + ": no such file");

@@ -17,16 +17,6 @@ ByteVector ReadWholeFile(const std::string& hostPath);
 // ToolError naming the file when it can't be written; the old file is then untouched.
 void WriteFileSafely(const std::string& hostPath, const ByteVector& bytes);
 
-void AppendU16(ByteVector& bytes, uint16_t value);
-void AppendU32(ByteVector& bytes, uint32_t value);
-uint16_t U16At(const ByteVector& bytes, size_t offset);
-uint32_t U32At(const ByteVector& bytes, size_t offset);
-
-// A picture file: width and height in 16 bits, then the pixels, all little-endian.
-ByteVector EncodePicture(uint32_t width, uint32_t height, const std::vector<uint16_t>& pixels);
-// A screenshot file: width and height in 32 bits, then the pixels.
-ByteVector EncodeScreenshot(uint32_t width, uint32_t height, const std::vector<uint16_t>& pixels);
-
 // Reads a PNG; throws ToolError naming the file and what is wrong with it.
 RgbImage ReadPngFile(const std::string& hostPath, std::vector<uint8_t>* alpha = nullptr);
 // Writes a PNG of 16-bit 5-6-5 pixels; throws ToolError when it can't be written.
