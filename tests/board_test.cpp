@@ -17,7 +17,7 @@
 #include "gfx/layout.h"
 #include "gfx/line_walk.h"
 #include "platform/gx.h"
-#include "tests/support.h"
+#include "tests/game_screen.h"
 
 namespace {
 
@@ -39,14 +39,10 @@ uint16_t OverBlack(uint16_t colour, int16_t alpha) {
 }
 
 
-class Board : public ::testing::Test {
+class Board : public GameScreen {
  protected:
-  TempFolder folder;
-
   void SetUp() override {
-    ASSERT_EQ(OpenDisplay(display, nullptr, 1), 0);
-    ASSERT_EQ(CreatePicture(framePicture, 0, 0, kPictureScreenSize), 0);
-    ASSERT_EQ(CreatePicture(boardPicture, 0, 0, kPictureScreenSize), 0);
+    GameScreen::SetUp();
     // Menu bar: buttons up in rows 0-19, switched on in rows 20-39.
     ASSERT_EQ(CreatePicture(menuBarPicture, 240, 40, kPictureGivenSize), 0);
     for (int i = 0; i < 240 * 40; ++i) menuBarPicture.pixels[i] = i < 240 * 20 ? BarUp() : BarOn();
@@ -57,20 +53,6 @@ class Board : public ::testing::Test {
     for (int y = 0; y < 14; ++y) {
       for (int x = 0; x < 100; ++x) digitsPicture.pixels[y * 100 + x] = x % 10 == 0 ? DigitKeyColour() : Glyph(x / 10);
     }
-  }
-
-  void TearDown() override {
-    CloseDisplay(display);
-    display = Display{};
-    ResetDisplay();
-  }
-
-  // Loads the circuit and gives the state its start values for a race: two players, both aiming.
-  void Race(const TestCircuit& circuit) {
-    WriteBytes(folder.HostFile("c.cct"), circuit.Encode());
-    ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
-    SetStartValues(gameState);
-    gameState.screenMode = kScreenRace;
   }
 
   // A black circuit; the cars start at the given point.
@@ -90,8 +72,6 @@ class Board : public ::testing::Test {
   static void FillFrame(uint16_t colour) {
     for (uint32_t i = 0; i < framePicture.width * framePicture.height; ++i) framePicture.pixels[i] = colour;
   }
-
-  static uint16_t Frame(int x, int y) { return framePicture.pixels[y * framePicture.width + x]; }
 };
 
 }  // namespace

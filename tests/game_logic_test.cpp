@@ -21,29 +21,15 @@
 #include "rules/move.h"
 #include "shell/out_of_memory.h"
 #include "shell/window.h"
-#include "tests/support.h"
+#include "tests/game_screen.h"
+#include "tests/taps.h"
 
 namespace {
 
 
-class Play : public ::testing::Test {
+class Play : public GameScreen {
  protected:
-  TempFolder folder;
-
-  void SetUp() override {
-    ASSERT_EQ(OpenDisplay(display, nullptr, 1), 0);
-    ASSERT_EQ(CreatePicture(framePicture, 0, 0, kPictureScreenSize), 0);
-    ASSERT_EQ(CreatePicture(boardPicture, 0, 0, kPictureScreenSize), 0);
-    keyList = GXGetDefaultKeys(GX_NORMALKEYS);
-  }
-
-  void TearDown() override {
-    CloseDisplay(display);
-    display = Display{};
-    ResetDisplay();
-  }
-
-  // An open circuit of the size with the cars on the start, the race shown.
+  // An open circuit of the size with the cars on the start, the race shown, the pen free.
   void Race(uint16_t width, uint16_t height, GridPoint start, const std::vector<GridPoint>& walls = {}) {
     TestCircuit circuit(width, height);
     circuit.start = start;
@@ -51,16 +37,12 @@ class Play : public ::testing::Test {
     circuit.lineB = Pt(0, 1);
     circuit.ahead = Pt(1, 0);
     for (GridPoint w : walls) circuit.Block(w.x, w.y);
-    WriteBytes(folder.HostFile("c.cct"), circuit.Encode());
-    ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
-    SetStartValues(gameState);
-    gameState.screenMode = kScreenRace;
+    GameScreen::Race(circuit);
     gameState.penLock = 0;
     CentreView();
     ResetTarget();
   }
 
-  static uint16_t Frame(int x, int y) { return framePicture.pixels[y * framePicture.width + x]; }
   static GridPoint Target() { return Pt(gameState.targetX, gameState.targetY); }
   static GridPoint CarOf(int player) {
     const PlayerRecord& p = gameState.players[player];
@@ -201,7 +183,7 @@ TEST_F(Play, QuitOnlyQuitsAndGivesTheScreenBackOnce) {
   Race(240, 300, Pt(100, 100));
   gameState.screenMode = kScreenMenu;
   gameState.round = 5;
-  HandleTap(100, 275);
+  HandleTap(kQuitEntry.x, kQuitEntryTap.first);  // the row quit shares with new race: quit wins
   EXPECT_EQ(gameState.round, 5) << "not a new race";
   EXPECT_EQ(display.stagingBuffer, nullptr);
   EXPECT_EQ(framePicture.pixels, nullptr);

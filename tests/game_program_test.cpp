@@ -14,6 +14,7 @@
 #include "gfx/layout.h"
 #include "platform/text.h"
 #include "tests/game_folder.h"
+#include "tests/taps.h"
 
 namespace {
 
@@ -42,9 +43,6 @@ TestCircuit Field(GridPoint start) {
   field.ahead = Pt(1, 0);
   return field;
 }
-
-std::string Tap(int x, int y) { return "tap " + std::to_string(x) + " " + std::to_string(y) + "\n"; }
-std::string Tap(GridPoint p) { return Tap(p.x, p.y); }
 
 // Screen places of the ring's race board.
 constexpr int kGoX = 70, kGoY = 10;   // inside the Go button, which sits at (66, 0) for a car at the start
@@ -83,7 +81,7 @@ TEST_F(Game, TheTitleGivesWayToTheRaceOnATapOrTheFirstTick) {
   EXPECT_TRUE(raced.Is(kReachCircleBottom.x, kReachCircleBottom.y, Red())) << "player 0 has the turn";
 
   // A tap, wherever it lands, and no tick follows it: the cursor stays where the player aims.
-  run = game.PlayCircuit(Tap(225, 310) + ShotLine("tapped.png") + "down 41 8\n" + ShotLine("aimed.png") +
+  run = game.PlayCircuit(TapShellButton() + ShotLine("tapped.png") + "down 41 8\n" + ShotLine("aimed.png") +
                              "wait 2000\n" + ShotLine("later.png"),
                          "Ring.cct");
   EXPECT_EQ(run.status, 0);
@@ -99,9 +97,9 @@ TEST_F(Game, TheTitleGivesWayToTheRaceOnATapOrTheFirstTick) {
 
 TEST_F(Game, ADirectTapAndAnAimedGoEachMoveTheCarAndPassTheTurn) {
   game.AddCircuit("Ring.cct", Ring());
-  const std::string script = Tap(0, 0) +
+  const std::string script = TapTitle() +
                              // Player 0 switches to direct taps and taps (40, 8).
-                             Tap(165, 310) + ShotLine("direct.png") + Tap(40, 8) + ShotLine("moved.png") +
+                             TapInputButton() + ShotLine("direct.png") + Tap(40, 8) + ShotLine("moved.png") +
                              // Player 1 aims at (33, 16) with the pen, then taps Go.
                              "down 20 20\nmove 33 16\nup 33 16\n" + ShotLine("aiming.png") + Tap(kGoX, kGoY) +
                              ShotLine("gone.png");
@@ -137,7 +135,7 @@ TEST_F(Game, ADirectTapAtDistanceTwentyIsIgnored) {
   // From the start (31, 8): (43, 24) is 12 across and 16 down, exactly 20 away; (45, 22) is 14
   // and 14, 19.8 away, and lies on the island.
   const std::string script =
-      Tap(0, 0) + Tap(165, 310) + ShotLine("before.png") + Tap(31 + 12, 8 + 16) + ShotLine("after.png") +
+      TapTitle() + TapInputButton() + ShotLine("before.png") + Tap(31 + 12, 8 + 16) + ShotLine("after.png") +
       Tap(31 + 14, 8 + 14) + ShotLine("near.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
@@ -151,7 +149,7 @@ TEST_F(Game, ADirectTapAtDistanceTwentyIsIgnored) {
 TEST_F(Game, ACrashShowsItsPenaltyMarksAndSitsOutTwoTurns) {
   game.AddCircuit("Ring.cct", Ring());
   // Player 0 taps straight into the wall above the start; player 1 then stays put three times.
-  const std::string script = Tap(0, 0) + Tap(165, 310) + Tap(31, 1) + ShotLine("crashed.png") +
+  const std::string script = TapTitle() + TapInputButton() + Tap(31, 1) + ShotLine("crashed.png") +
                              Tap(kGoX, kGoY) + ShotLine("sat1.png") + Tap(kGoX, kGoY) + ShotLine("sat2.png") +
                              Tap(kGoX, kGoY) + ShotLine("back.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
@@ -184,7 +182,7 @@ TEST_F(Game, ALapWritesTheRecordIntoTheCircuitFile) {
   ASSERT_EQ(static_cast<long long>(before.size()), RecordOffset(240, 300)) << "no record yet";
 
   // One player, tapping directly along the centre line.
-  std::string script = Tap(0, 0) + Tap(30, 310) + Tap(70, 238) + Tap(150, 80) + Tap(165, 310);
+  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
   const std::vector<GridPoint> lap = SmallRingLap();
   for (size_t i = 0; i + 1 < lap.size(); ++i) script += Tap(lap[i]);
   script += ShotLine("before-line.png") + Tap(lap.back()) + ShotLine("lap.png");
@@ -221,16 +219,16 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
   LoadDataPicture(sub, "SubMenu_NPlayer.pic");
   LoadDataPicture(bar, "MenuBar.pic");
   LoadDataPicture(title, "GameData.dat");
-  const std::string script = Tap(0, 0) + ShotLine("board.png") +
-                             Tap(30, 310) + ShotLine("menu.png") +
-                             Tap(70, 238) + ShotLine("submenu.png") +
+  const std::string script = TapTitle() + ShotLine("board.png") +
+                             TapMenuButton() + ShotLine("menu.png") +
+                             TapPlayersEntry() + ShotLine("submenu.png") +
                              "blur\nfocus\n" + ShotLine("refocused.png") +
                              Tap(220, 150) + ShotLine("beside.png") +   // beside the submenu: nothing
-                             Tap(150, 76 + 19 * 2) + ShotLine("three.png") +  // three players
-                             Tap(30, 310) + Tap(70, 238) + Tap(70, 238) + ShotLine("closed.png") +
+                             TapPlayerCount(3) + ShotLine("three.png") +  // three players
+                             TapMenuButton() + TapPlayersEntry() + TapPlayersEntry() + ShotLine("closed.png") +
                              Tap(200, 150) + ShotLine("race.png") +      // the board beside the menu
-                             Tap(30, 310) + Tap(30, 310) + ShotLine("button.png") +  // the menu button
-                             Tap(30, 310) + Tap(70, 190) + ShotLine("title.png") +
+                             TapMenuButton() + TapMenuButton() + ShotLine("button.png") +  // the menu button
+                             TapMenuButton() + TapTitleEntry() + ShotLine("title.png") +
                              Tap(5, 5) + ShotLine("again.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
@@ -266,8 +264,8 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
 
 TEST_F(Game, NewRaceFromTheMenuPutsEveryCarBackOnTheStart) {
   game.AddCircuit("Ring.cct", Ring());
-  const std::string script = Tap(0, 0) + ShotLine("start.png") + Tap(165, 310) + Tap(40, 8) +
-                             Tap(30, 310) + Tap(70, 262) + ShotLine("new.png");
+  const std::string script = TapTitle() + ShotLine("start.png") + TapInputButton() + Tap(40, 8) +
+                             TapMenuButton() + TapNewRaceEntry() + ShotLine("new.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
   Shot fresh = ShotOf("new.png");
@@ -277,12 +275,12 @@ TEST_F(Game, NewRaceFromTheMenuPutsEveryCarBackOnTheStart) {
 
 TEST_F(Game, QuitEndsTheGameAndCircuitHandsOverToTheSelector) {
   game.AddCircuit("Ring.cct", Ring());
-  ProgramRun run = game.PlayCircuit(Tap(0, 0) + Tap(30, 310) + Tap(70, 287) + ShotLine("after.png"), "Ring.cct");
+  ProgramRun run = game.PlayCircuit(TapTitle() + TapMenuButton() + TapQuitEntry() + ShotLine("after.png"), "Ring.cct");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(run.lines.empty()) << run.lines.front();
   EXPECT_FALSE(FileExists(game.Host("after.png"))) << "nothing runs after quitting";
 
-  run = game.PlayCircuit(Tap(0, 0) + Tap(30, 310) + Tap(70, 215) + ShotLine("after.png"), "Ring.cct");
+  run = game.PlayCircuit(TapTitle() + TapMenuButton() + TapCircuitEntry() + ShotLine("after.png"), "Ring.cct");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "});
   EXPECT_FALSE(FileExists(game.Host("after.png")));
@@ -297,9 +295,9 @@ TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
   game.AddCircuit("Ring.cct", ring);
   Picture bar;
   LoadDataPicture(bar, "MenuBar.pic");
-  const std::string script = Tap(0, 0) + ShotLine("plain.png") + Tap(140, 310) + ShotLine("record.png") +
-                             Tap(190, 310) + ShotLine("outline.png") + Tap(165, 310) + ShotLine("direct.png") +
-                             Tap(165, 310) + Tap(140, 310) + Tap(190, 310) + ShotLine("off.png");
+  const std::string script = TapTitle() + ShotLine("plain.png") + TapRecordButton() + ShotLine("record.png") +
+                             TapOutlineButton() + ShotLine("outline.png") + TapInputButton() + ShotLine("direct.png") +
+                             TapInputButton() + TapRecordButton() + TapOutlineButton() + ShotLine("off.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
 
@@ -356,7 +354,7 @@ TEST_F(Game, ScrollKeysMoveTheViewButNotPastTheCircuitsEdges) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.circuit);
-    std::string script = Tap(0, 0);
+    std::string script = TapTitle();
     for (size_t i = 0; i < c.steps.size(); ++i) {
       if (c.steps[i].key[0] != 0) script += std::string("key ") + c.steps[i].key + "\n";
       script += ShotLine("step" + std::to_string(i) + ".png");
@@ -394,7 +392,7 @@ TEST_F(Game, KeyASavesTheScreenBesideTheProgram) {
   EXPECT_EQ(pixelsOf(saved), std::vector<uint16_t>(title.pixels, title.pixels + 240 * 320));
 
   // On the race board, while aiming: the screen as shown, cursor and all; the old file replaced.
-  run = game.PlayCircuit(Tap(0, 0) + "down 40 12\n" + ShotLine("race.png") + "key a\n", "Ring.cct");
+  run = game.PlayCircuit(TapTitle() + "down 40 12\n" + ShotLine("race.png") + "key a\n", "Ring.cct");
   EXPECT_EQ(run.status, 0);
   saved = ReadBytes(shot);
   ASSERT_EQ(saved.size(), 153608u);
@@ -424,7 +422,7 @@ TEST_F(Game, TheLastCircuitIsRememberedAndPlayedWithoutACommandLine) {
   for (char16_t c : wide) AppendU16(expected, c);
   EXPECT_EQ(ReadBytes(lastmap), expected) << "UTF-16 little-endian, nothing else";
 
-  run = game.Play(ShotLine("second.png") + Tap(0, 0) + ShotLine("race.png"), "");
+  run = game.Play(ShotLine("second.png") + TapTitle() + ShotLine("race.png"), "");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(run.lines.empty()) << "no message and no selector";
   EXPECT_TRUE(ShotOf("second.png").Shows(title, 0, 0, 240, 320));
@@ -516,8 +514,8 @@ TEST_F(Game, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
 TEST_F(Game, WithoutItsDataPicturesTheGamePlaysOnAndSaysWhichAreMissing) {
   GameFolder bare(false);
   bare.AddCircuit("Ring.cct", Ring());
-  const std::string script = "shot " + bare.Host("title.png") + "\n" + Tap(0, 0) + "down 40 8\nup 40 8\n" +
-                             Tap(75, 5) + Tap(30, 310) + Tap(70, 238) + Tap(150, 80) + Tap(190, 310) + "key a\n";
+  const std::string script = "shot " + bare.Host("title.png") + "\n" + TapTitle() + "down 40 8\nup 40 8\n" +
+                             Tap(75, 5) + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapOutlineButton() + "key a\n";
   const ProgramRun run = bare.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
   ASSERT_EQ(run.lines.size(), 6u);

@@ -7,6 +7,7 @@
 
 #include "gfx/colour.h"
 #include "tests/game_folder.h"
+#include "tests/taps.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ class GameWindow : public WindowTest {
     screen().Xdo("mousemove --window " + window_ + " " + std::to_string(x * kScale + 1) + " " +
                  std::to_string(y * kScale + 1) + " click 1");
   }
+  void Click(ScreenPoint p) { Click(p.x, p.y); }
 
   // Waits until the window shows the colour at a device screen point.
   bool WaitForPixel(int x, int y, uint16_t colour) {
@@ -70,8 +72,8 @@ TEST_F(GameWindow, TheMouseClicksThroughTheTitleAndMakesAMove) {
   EXPECT_TRUE(WaitForPixel(60, 80, red)) << "player 0's reach circle";
 
   // The title again from the menu, where no timer ends it, and a click through it.
-  Click(30, 310);
-  Click(70, 190);
+  Click(kMenuButton);
+  Click(kTitleEntry);
   ASSERT_TRUE(WaitForPixel(120, 60, title.pixels[60 * 240 + 120])) << "the title";
   ASSERT_TRUE(WaitForPixel(200, 30, title.pixels[30 * 240 + 200]));
   Click(10, 200);
@@ -87,8 +89,8 @@ TEST_F(GameWindow, TheMouseClicksThroughTheTitleAndMakesAMove) {
   EXPECT_TRUE(WaitForPixel(60, 80, blue)) << "player 1's turn";
 
   // The menu's quit entry ends the game.
-  Click(30, 310);
-  Click(70, 287);
+  Click(kMenuButton);
+  Click(kQuitEntry);
   WaitForText(game_.Host("status"), "\n", 10000);
   EXPECT_EQ(ReadText(game_.Host("status")), "0\n") << ReadText(err);
 }
