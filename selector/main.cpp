@@ -4,6 +4,7 @@
 
 #include "data/folder.h"
 #include "platform/dialog.h"
+#include "platform/out_of_memory.h"
 #include "platform/platform.h"
 #include "selector/dialog_view.h"
 #include "selector/selector.h"
@@ -16,6 +17,7 @@ SelectorDialog dialog;
 }  // namespace
 
 int main(int argc, char** argv) {
+  InstallOutOfMemoryHandler();
   std::string error;
   if (StartPlatform(argc, argv, "Apexpick", &error) != 0) {
     std::fprintf(stderr, "Apexpick: %s\n", error.c_str());

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/out_of_memory.h"
 #include "platform/platform.h"
-#include "shell/out_of_memory.h"
 #include "shell/window.h"
 
 int main(int argc, char** argv) {

@@ -1,4 +1,4 @@
-// Running out of memory: the one failure the game can't go on from.
+// Running out of memory: the one failure neither program can go on from.
 #pragma once
 
 // Makes every failed allocation from now on tell the user "out of memory" in a message box and

@@ -1,5 +1,5 @@
-// The out-of-memory handler.
-#include "shell/out_of_memory.h"
+// The out-of-memory handler of both programs.
+#include "platform/out_of_memory.h"
 
 #include <cstdlib>
 #include <new>
