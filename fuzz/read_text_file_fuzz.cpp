@@ -1,9 +1,12 @@
-// Fuzzes the UTF-16 text file reader and the host conversion of what it reads.
+// Fuzzes the UTF-16 text file reader and the host conversion of what it reads, and the name
+// mapping on the same bytes taken as a host name.
 #include <cstdint>
+#include <string>
 
 #include "data/folder.h"
 #include "fuzz/fuzz_file.h"
 #include "platform/byte_order.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,5 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // wherever it is well-formed.
   const std::u16string back = FromUtf8(ToUtf8(text));
   if (back.size() != text.size()) __builtin_trap();
+  // Any host name, whatever bytes it holds, comes back from its device path unchanged.
+  const std::string name(reinterpret_cast<const char*>(data), size);
+  if (ToHostBytes(FromHostBytes(name)) != name || HostPath(DevicePath(name)) != name) __builtin_trap();
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "gfx/colour.h"
 #include "gfx/display.h"
 #include "gfx/draw.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -83,17 +84,20 @@ void StartUp(WindowHandle window) {
   run.inputOpen = true;
   keyList = GXGetDefaultKeys(GX_NORMALKEYS);
 
-  // The command line is the circuit's path exactly as given: the selector passes a full path
-  // with its spaces and no quotes.
-  std::u16string path = GetCommandLine();
-  if (path.empty()) path = ReadTextFile(folder + kLastCircuitFile);
-  if (path.empty()) {
+  // The command line is the circuit's path as given: the selector passes a full path with its
+  // spaces and no quotes. One typed in a shell is made full, so that the last-circuit file names
+  // the same circuit from whatever folder the next start is made.
+  std::u16string given = GetCommandLine();
+  if (given.empty()) given = ReadTextFile(folder + kLastCircuitFile);
+  if (given.empty()) {
     StartSelector();
     return;
   }
+  const std::u16string path = FullDevicePath(given);
   if (LoadCircuit(gameState.track, path) != 0) {
-    // The last-circuit file keeps what it held: only a circuit that loaded is remembered.
-    MessageBox(mainWindow, kCircuitFailed + path, kErrorCaption, MB_OK);
+    // The last-circuit file keeps what it held: only a circuit that loaded is remembered. The
+    // message names the circuit as the user gave it.
+    MessageBox(mainWindow, kCircuitFailed + given, kErrorCaption, MB_OK);
     StartSelector();
     return;
   }

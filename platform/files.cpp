@@ -7,24 +7,73 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/text.h"
 
+namespace {
+
+// A backslash inside a host name, as the device side spells it: the device's backslash is the
+// separator.
+constexpr char16_t kHostBackslash = u'\uF05C';
+// The UTF-8 bytes of that character, for when a host name holds the character itself.
+constexpr unsigned char kHostBackslashUtf8[] = {0xEF, 0x81, 0x9C};
+
+}  // namespace
+
 std::string HostPath(const std::u16string& devicePath) {
-  std::string host = ToUtf8(devicePath);
-  for (char& c : host) {
-    if (c == '\\') c = '/';
+  std::u16string text = devicePath;
+  for (char16_t& c : text) {
+    if (c == u'\\') {
+      c = u'/';
+    } else if (c == kHostBackslash) {
+      c = u'\\';
+    }
   }
-  return host;
+  return ToHostBytes(text);
 }
 
 std::u16string DevicePath(const std::string& hostPath) {
-  std::u16string device = FromUtf8(hostPath);
-  for (char16_t& c : device) {
-    if (c == u'/') c = u'\\';
+  const std::u16string text = FromHostBytes(hostPath);
+  std::u16string device;
+  device.reserve(text.size());
+  for (char16_t c : text) {
+    if (c == u'/') {
+      device += u'\\';
+    } else if (c == u'\\') {
+      device += kHostBackslash;
+    } else if (c == kHostBackslash) {
+      // The character itself, in a host name, travels as its three bytes so that it never comes
+      // back as a backslash.
+      for (unsigned char b : kHostBackslashUtf8) device += static_cast<char16_t>(0xDC00 + b);
+    } else {
+      device += c;
+    }
   }
   return device;
+}
+
+std::u16string FullDevicePath(const std::u16string& given) {
+  if (given.empty() || given[0] == u'\\') return given;
+  std::string host = ToHostBytes(given);
+  if (host[0] != '/') {
+    char* folder = getcwd(nullptr, 0);
+    if (folder == nullptr) return given;
+    host = std::string(folder) + "/" + host;
+    std::free(folder);
+  }
+  // "." and empty names add nothing; ".." is kept, since a link may stand before it.
+  std::string full;
+  size_t start = 1;
+  while (start <= host.size()) {
+    size_t end = host.find('/', start);
+    if (end == std::string::npos) end = host.size();
+    const std::string name = host.substr(start, end - start);
+    if (!name.empty() && name != ".") full += "/" + name;
+    start = end + 1;
+  }
+  return DevicePath(full.empty() ? "/" : full);
 }
 
 std::FILE* OpenDeviceFile(const std::u16string& devicePath, const char* mode) {

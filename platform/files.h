@@ -1,8 +1,10 @@
 // Files on device paths, and the path of the running program.
 //
-// The game speaks in device paths: absolute, backslash-separated, no drive letter. They map one
-// to one onto host paths by exchanging the separators; forward slashes pass through unchanged, so
-// a path typed in a shell works as it is.
+// The game speaks in device paths: absolute, backslash-separated, no drive letter. Host names map
+// onto them one to one and back without losing anything: the host's "/" is the device's "\", a
+// "\" inside a host name is U+F05C (a character no host name gives otherwise), and each byte of a
+// host name that is not UTF-8 is a lone surrogate U+DC80 to U+DCFF. Going back, a device "/"
+// stays "/", so a path typed in a shell works as it is.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +13,13 @@
 
 std::string HostPath(const std::u16string& devicePath);
 std::u16string DevicePath(const std::string& hostPath);
+
+// A path given to a program (its command line) as a full device path. A device path, which begins
+// with a backslash as the selector and the last-circuit file give them, is taken as it is.
+// Anything else was typed in a shell or by a launcher: a host path, relative to the working folder
+// unless it begins with "/". It is made absolute and mapped name by name, so that a backslash in
+// it belongs to a name.
+std::u16string FullDevicePath(const std::u16string& given);
 
 // Opens a file in one of the binary modes "rb", "wb", "r+b"; null when it can't be opened.
 std::FILE* OpenDeviceFile(const std::u16string& devicePath, const char* mode);

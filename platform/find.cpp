@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include "platform/files.h"
-#include "platform/text.h"
 
 struct FindState {
   DIR* folder = nullptr;
@@ -17,24 +16,31 @@ namespace {
 
 char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
-bool IsDirectory(const std::string& hostFolder, const dirent* entry) {
-  if (entry->d_type == DT_DIR) return true;
-  if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return false;
+// FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_NORMAL for a regular file, or 0 for anything else (a
+// FIFO, a device, a socket, a link to nothing), which is no file of ours.
+uint32_t KindOf(const std::string& hostFolder, const dirent* entry) {
+  if (entry->d_type == DT_DIR) return FILE_ATTRIBUTE_DIRECTORY;
+  if (entry->d_type == DT_REG) return FILE_ATTRIBUTE_NORMAL;
+  if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return 0;
   // Links and file systems that don't tell the type: ask for what the name leads to.
   struct stat info;
   const std::string path = hostFolder + "/" + entry->d_name;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  if (stat(path.c_str(), &info) != 0) return 0;
+  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return S_ISREG(info.st_mode) ? FILE_ATTRIBUTE_NORMAL : 0;
 }
 
 int NextMatch(FindState* search, FindData* found) {
   while (dirent* entry = readdir(search->folder)) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    const std::u16string wide = FromUtf8(name);
+    // A name alone holds no "/": the mapping turns only its "\" and its bytes that aren't UTF-8.
+    const std::u16string wide = DevicePath(name);
     if (!MatchesFilePattern(wide, search->pattern)) continue;
+    const uint32_t kind = KindOf(search->hostFolder, entry);
+    if (kind == 0) continue;
     found->fileName = wide;
-    found->attributes =
-        IsDirectory(search->hostFolder, entry) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    found->attributes = kind;
     return 1;
   }
   return 0;

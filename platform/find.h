@@ -29,7 +29,9 @@ using FindHandle = FindState*;
 // `*` stands for any run of characters and `?` for one; letters match in either case, as the
 // hand-held's file system did ("*.cct" finds Ring.cct and oval.CCT, not notes.txt or a.cctx).
 // Entries come in the order the file system keeps them; "." and ".." are never reported.
-// Folders are reported too, marked FILE_ATTRIBUTE_DIRECTORY (a link counts as what it points at).
+// Folders are reported too, marked FILE_ATTRIBUTE_DIRECTORY (a link counts as what it points at);
+// anything that is neither a folder nor a regular file (a FIFO, a device, a link to nothing) is
+// not. Names come in the device's spelling of host names (see platform/files.h).
 // Returns a handle with the first entry in *found, or null when the folder can't be read or
 // nothing matches.
 FindHandle FindFirstFile(const std::u16string& pattern, FindData* found);

@@ -24,7 +24,9 @@ int StartPlatform(int argc, char** argv, const char* programName, std::string* e
     if (i > 1) line += ' ';
     line += argv[i];
   }
-  commandLine = FromUtf8(line);
+  // The arguments are host bytes: whatever they hold comes back whole where the command line is
+  // handed on (CreateProcess) or names a file.
+  commandLine = FromHostBytes(line);
 
   const char* video = std::getenv("APEXGRID_VIDEO");
   const bool headless = video != nullptr && std::strcmp(video, "headless") == 0;

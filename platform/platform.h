@@ -43,5 +43,6 @@ int StopPlatform(int exitCode);
 int IsHeadless();
 
 // The program's arguments after its name, joined by single spaces, exactly as given: no quotes
-// removed, nothing trimmed. Empty without arguments.
+// removed, nothing trimmed, bytes that aren't UTF-8 kept as FromHostBytes keeps them (so that a
+// host name in them comes back whole). Empty without arguments.
 std::u16string GetCommandLine();

@@ -37,7 +37,7 @@ int CreateProcess(const std::u16string& programPath, const std::u16string& comma
 int SpawnProgram(const std::u16string& programPath, const std::u16string& commandLine) {
   const std::string program = HostProgram(programPath);
   if (program.empty()) return 0;
-  std::string argument = ToUtf8(commandLine);
+  std::string argument = ToHostBytes(commandLine);
   char* argv[3] = {const_cast<char*>(program.c_str()), nullptr, nullptr};
   if (!commandLine.empty()) argv[1] = argument.data();
   pid_t child;

@@ -6,6 +6,9 @@
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+// Host bytes 0x80 to 0xFF that are not UTF-8 stand for themselves as these lone surrogates.
+constexpr char32_t kFirstByteEscape = 0xDC80;
+constexpr char32_t kLastByteEscape = 0xDCFF;
 
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
@@ -35,9 +38,9 @@ void AppendUtf16(std::u16string& out, char32_t c) {
   }
 }
 
-}  // namespace
-
-std::string ToUtf8(const std::u16string& text) {
+// A lone surrogate is either a host byte that FromHostBytes kept (when bytes is true) or
+// unrepresentable.
+std::string Encode(const std::u16string& text, bool bytes) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -46,6 +49,9 @@ std::string ToUtf8(const std::u16string& text) {
         text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (bytes && c >= kFirstByteEscape && c <= kLastByteEscape) {
+      out += static_cast<char>(c - kFirstByteEscape + 0x80);
+      continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = kReplacement;
     }
@@ -54,7 +60,8 @@ std::string ToUtf8(const std::u16string& text) {
   return out;
 }
 
-std::u16string FromUtf8(const std::string& text) {
+// A byte that starts no valid sequence becomes U+FFFD, or its escape when bytes is true.
+std::u16string Decode(const std::string& text, bool bytes) {
   std::u16string out;
   out.reserve(text.size());
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
@@ -65,6 +72,7 @@ std::u16string FromUtf8(const std::string& text) {
     int extra = 0;
     char32_t c = 0;
     char32_t minimum = 0;
+    bool valid = true;
     if (lead < 0x80) {
       c = lead;
     } else if ((lead & 0xE0) == 0xC0) {
@@ -74,11 +82,9 @@ std::u16string FromUtf8(const std::string& text) {
     } else if ((lead & 0xF8) == 0xF0) {
       extra = 3, c = lead & 0x07, minimum = 0x10000;
     } else {
-      AppendUtf16(out, kReplacement);
-      ++i;
-      continue;
+      valid = false;
     }
-    bool valid = i + extra < n;
+    valid = valid && i + extra < n;
     for (int k = 1; valid && k <= extra; ++k) {
       if ((s[i + k] & 0xC0) != 0x80) {
         valid = false;
@@ -91,7 +97,7 @@ std::u16string FromUtf8(const std::string& text) {
       valid = false;
     }
     if (!valid) {
-      AppendUtf16(out, kReplacement);
+      AppendUtf16(out, bytes ? kFirstByteEscape + lead - 0x80 : kReplacement);
       ++i;
       continue;
     }
@@ -100,3 +106,13 @@ std::u16string FromUtf8(const std::string& text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string ToUtf8(const std::u16string& text) { return Encode(text, false); }
+
+std::u16string FromUtf8(const std::string& text) { return Decode(text, false); }
+
+std::string ToHostBytes(const std::u16string& text) { return Encode(text, true); }
+
+std::u16string FromHostBytes(const std::string& bytes) { return Decode(bytes, true); }

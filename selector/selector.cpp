@@ -35,7 +35,13 @@ void FillCircuitList(SelectorDialog* dialog) {
 }  // namespace
 
 std::u16string DisplayName(const std::u16string& fileName) {
-  return fileName.size() > 4 ? fileName.substr(0, fileName.size() - 4) : std::u16string();
+  std::u16string name = fileName.size() > 4 ? fileName.substr(0, fileName.size() - 4) : std::u16string();
+  // What stands for a host "\" or for a byte that isn't UTF-8 (platform/files.h) is the mapping's
+  // own, no letter of the name: it shows as the replacement character.
+  for (char16_t& c : name) {
+    if (c == u'\uF05C' || (c >= 0xDC80 && c <= 0xDCFF)) c = u'\uFFFD';
+  }
+  return name;
 }
 
 void InitSelectorDialog(SelectorDialog* dialog, const std::u16string& programFolder) {

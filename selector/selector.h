@@ -40,7 +40,8 @@ struct SelectorDialog {
 void InitSelectorDialog(SelectorDialog* dialog, const std::u16string& programFolder);
 
 // The list line for a circuit file: its name without the last four characters (".cct" in
-// whatever case the file system keeps it).
+// whatever case the file system keeps it). A "\" of the host's name and its bytes that aren't
+// UTF-8 show as U+FFFD; the table keeps the name whole.
 std::u16string DisplayName(const std::u16string& fileName);
 
 // Selects a list line and has the view scroll it into sight. 0 on success; 1 (and nothing

@@ -32,10 +32,11 @@ std::string GameFolder::Isolation() const {
 }
 
 ProgramRun GameFolder::Play(const std::string& script, const std::string& commandLine,
-                            const std::string& environment) const {
+                            const std::string& environment, const std::string& workingFolder) const {
   const std::string scriptFile = folder_.scratch().HostFile("script");
   WriteText(scriptFile, script);
-  return RunProgram(Isolation() + "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(scriptFile) + " " + environment +
+  return RunProgram((workingFolder.empty() ? std::string() : "cd " + Quote(workingFolder) + " && ") + Isolation() +
+                        "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(scriptFile) + " " + environment +
                         " " + Quote(Host("Apexgrid")) +
                         (commandLine.empty() ? std::string() : " " + Quote(commandLine)),
                     folder_.scratch());

@@ -413,21 +413,33 @@ TEST_F(Game, TheLastCircuitIsRememberedAndPlayedWithoutACommandLine) {
   const std::string lastmap = game.Host("Data/lastmap.dat");
   Picture title;
   LoadDataPicture(title, "GameData.dat");
-
-  ProgramRun run = game.Play(ShotLine("first.png"), path);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.lines.empty());
   const std::u16string wide = FromUtf8(path);
   Bytes expected;
   for (char16_t c : wide) AppendU16(expected, c);
-  EXPECT_EQ(ReadBytes(lastmap), expected) << "UTF-16 little-endian, nothing else";
 
-  run = game.Play(ShotLine("second.png") + TapTitle() + ShotLine("race.png"), "");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.lines.empty()) << "no message and no selector";
-  EXPECT_TRUE(ShotOf("second.png").Shows(title, 0, 0, 240, 320));
-  EXPECT_TRUE(ShotOf("race.png").Is(kCarCorner.x, kCarCorner.y, Blue()));
-  EXPECT_EQ(ReadBytes(lastmap), expected) << "written again, the same";
+  struct Case {
+    const char* what;
+    std::string commandLine;
+    std::string workingFolder;
+  };
+  // A path typed in a shell is remembered in full, so that the next start finds it from any folder
+  // (the second run starts in another one).
+  for (const Case& c : {Case{"the selector's full path", path, ""},
+                        Case{"a relative path typed in the program folder", "./Circuits/Ring \xC3\x89t\xC3\xA9 2.cct",
+                             game.Host("")}}) {
+    std::filesystem::remove(lastmap);
+    ProgramRun run = game.Play(ShotLine("first.png"), c.commandLine, "", c.workingFolder);
+    EXPECT_EQ(run.status, 0) << c.what;
+    EXPECT_TRUE(run.lines.empty()) << c.what;
+    EXPECT_EQ(ReadBytes(lastmap), expected) << c.what << ": UTF-16 little-endian, nothing else";
+
+    run = game.Play(ShotLine("second.png") + TapTitle() + ShotLine("race.png"), "");
+    EXPECT_EQ(run.status, 0) << c.what;
+    EXPECT_TRUE(run.lines.empty()) << c.what << ": no message and no selector";
+    EXPECT_TRUE(ShotOf("second.png").Shows(title, 0, 0, 240, 320)) << c.what;
+    EXPECT_TRUE(ShotOf("race.png").Is(kCarCorner.x, kCarCorner.y, Blue())) << c.what;
+    EXPECT_EQ(ReadBytes(lastmap), expected) << c.what << ": written again, the same";
+  }
 }
 
 TEST_F(Game, WithoutACircuitTheSelectorStartsAndTheGameEnds) {

@@ -1,6 +1,8 @@
 // The window system on the headless backend: scripts, the queue, timers, focus, reports, files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -450,6 +452,10 @@ TEST_F(Headless, StartingReportsAnUnreadableScriptAndJoinsTheArguments) {
   EXPECT_EQ(IsHeadless(), 1);
   ASSERT_EQ(StartPlatform(1, argv, "Test", &error), 0);
   EXPECT_EQ(GetCommandLine(), u"");
+  char latin[] = "/c/Cr\xEAte.cct";
+  char* withLatin[] = {a0, latin};
+  ASSERT_EQ(StartPlatform(2, withLatin, "Test", &error), 0);
+  EXPECT_EQ(GetCommandLine(), u"/c/Cr\xDCEAte.cct") << "a byte that isn't UTF-8 is kept";
 }
 
 TEST_F(Headless, FindWindowFindsTheProgramsOwnWindowByClassAndTitle) {
@@ -496,6 +502,8 @@ TEST_F(Headless, StartedProgramsSeeExactlyTheCommandLineWhenStartsAreCarriedOut)
   const Case cases[] = {
       {u"\\x\\Circuits\\My Ring.cct", "1\n\\x\\Circuits\\My Ring.cct"},
       {u"\"quoted\"  two  spaces ", "1\n\"quoted\"  two  spaces "},
+      // Host names as the device spells them: a "\\" inside a name, a byte that isn't UTF-8.
+      {u"\\x\\my\uF05Crace \xDCEA.cct", "1\n\\x\\my\xEF\x81\x9Crace \xEA.cct"},
       {u"", "0\n"},
   };
   for (const Case& c : cases) {
@@ -545,15 +553,19 @@ TEST(FileSearch, PatternsMatchLettersInEitherCase) {
 
 TEST(FileSearch, ListsMatchesInFileSystemOrderAndMarksFolders) {
   TempFolder folder;
-  for (const char* file : {"Ring.cct", "oval.CCT", "notes.txt", "a.cctx", "Zed Loop.cct"}) {
+  for (const char* file : {"Ring.cct", "oval.CCT", "notes.txt", "a.cctx", "Zed Loop.cct", "my\\race.cct", "Cr\xEAte.cct"}) {
     WriteBytes(folder.HostFile(file), Bytes{1});
   }
   std::filesystem::create_directory(folder.HostFile("x.cct"));
   std::filesystem::create_symlink(folder.HostFile("x.cct"), folder.HostFile("link.cct"));
+  // Neither a folder nor a file of ours: never listed.
+  ASSERT_EQ(mkfifo(folder.HostFile("pipe.cct").c_str(), 0600), 0);
+  std::filesystem::create_symlink(folder.HostFile("gone"), folder.HostFile("nowhere.cct"));
 
   std::vector<std::string> expected;
   for (const auto& entry : std::filesystem::directory_iterator(folder.host())) {
     const std::string name = entry.path().filename().string();
+    if (name == "pipe.cct" || name == "nowhere.cct") continue;
     if (MatchesFilePattern(FromUtf8(name), u"*.cct")) expected.push_back(name);
   }
   std::vector<std::string> found;
@@ -562,14 +574,15 @@ TEST(FileSearch, ListsMatchesInFileSystemOrderAndMarksFolders) {
   FindHandle search = FindFirstFile(DevicePath(folder.host()) + u"\\*.cct", &data);
   ASSERT_NE(search, nullptr);
   do {
-    found.push_back(ToUtf8(data.fileName));
-    if (data.attributes & FILE_ATTRIBUTE_DIRECTORY) folders.push_back(ToUtf8(data.fileName));
+    // A name alone maps back to itself.
+    found.push_back(HostPath(data.fileName));
+    if (data.attributes & FILE_ATTRIBUTE_DIRECTORY) folders.push_back(HostPath(data.fileName));
   } while (FindNextFile(search, &data));
   EXPECT_EQ(FindNextFile(search, &data), 0);
   EXPECT_EQ(FindClose(search), 1);
 
   EXPECT_EQ(found, expected);
-  EXPECT_EQ(found.size(), 5u);
+  EXPECT_EQ(found.size(), 7u);
   std::sort(folders.begin(), folders.end());
   EXPECT_EQ(folders, (std::vector<std::string>{"link.cct", "x.cct"}));
 }

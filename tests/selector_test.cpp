@@ -2,11 +2,15 @@
 // and the handlers, on real folders.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "selector/dialog_layout.h"
 #include "selector/selector.h"
@@ -35,20 +39,27 @@ TEST(CircuitList, ShowsCircuitFilesWithoutTheirExtensionInFileSystemOrder) {
     std::vector<std::string> files;
     std::vector<std::string> folders;
     std::vector<std::string> shown;  // the files that must be listed, in any order here
+    std::vector<std::u16string> lines = {};  // their list lines, where not the name as it stands
+    std::vector<std::string> fifos = {};
   };
   const Case cases[] = {
-      {"either case of the extension; folders and other names left out",
+      {"either case of the extension; folders, FIFOs and other names left out",
        {"Ring.cct", "oval.CCT", "notes.txt", "Ring.cct.bak", "a.cctx", "cct"},
        {"x.cct"},
-       {"Ring.cct", "oval.CCT"}},
+       {"Ring.cct", "oval.CCT"},
+       {},
+       {"pipe.cct"}},
       {"names as they stand", {"My Ring.cct", "Okruh \xc4\x8c\xc3\xa1slav.Cct", ".cct", "A##B %s.cct"}, {},
        {"My Ring.cct", "Okruh \xc4\x8c\xc3\xa1slav.Cct", ".cct", "A##B %s.cct"}},
+      {"a backslash and a byte that isn't UTF-8 show as U+FFFD, the table keeps them",
+       {"my\\race.cct", "Cr\xEAte.cct"}, {}, {"my\\race.cct", "Cr\xEAte.cct"}, {u"my\uFFFDrace", u"Cr\uFFFDte"}},
       {"an empty folder", {}, {}, {}},
   };
   for (const Case& c : cases) {
     ProgramFolder folder;
     for (const std::string& f : c.files) folder.AddCircuit(f);
     for (const std::string& d : c.folders) std::filesystem::create_directory(folder.HostFile("Circuits/" + d));
+    for (const std::string& f : c.fifos) ASSERT_EQ(mkfifo(folder.HostFile("Circuits/" + f).c_str(), 0600), 0);
     SelectorDialog dialog;
     dialog.selected = 3;
     InitSelectorDialog(&dialog, Wide(folder.Device()));
@@ -58,8 +69,10 @@ TEST(CircuitList, ShowsCircuitFilesWithoutTheirExtensionInFileSystemOrder) {
     ASSERT_EQ(dialog.table.circuitCount, static_cast<int>(order.size())) << c.what;
     ASSERT_EQ(dialog.listLines.size(), order.size()) << c.what;
     for (size_t i = 0; i < order.size(); ++i) {
-      EXPECT_EQ(dialog.listLines[i], Wide(order[i].substr(0, order[i].size() - 4))) << c.what;
-      EXPECT_EQ(dialog.table.entries[i], Wide(folder.Device() + "\\Circuits\\" + order[i])) << c.what;
+      const size_t at = static_cast<size_t>(std::find(c.shown.begin(), c.shown.end(), order[i]) - c.shown.begin());
+      const std::u16string line = c.lines.empty() ? Wide(order[i].substr(0, order[i].size() - 4)) : c.lines[at];
+      EXPECT_EQ(dialog.listLines[i], line) << c.what;
+      EXPECT_EQ(HostPath(dialog.table.entries[i]), folder.HostFile("Circuits/" + order[i])) << c.what;
     }
     EXPECT_EQ(dialog.selected, -1) << c.what << ": nothing is selected at first";
     EXPECT_FALSE(dialog.table.moreThanListed) << c.what;

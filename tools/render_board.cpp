@@ -8,8 +8,8 @@
 #include "game/board.h"
 #include "game/globals.h"
 #include "gfx/display.h"
+#include "platform/files.h"
 #include "platform/png.h"
-#include "platform/text.h"
 #include "tools/board_scene.h"
 
 namespace {
@@ -123,10 +123,10 @@ int main(int argc, char** argv) {
   CreatePicture(boardPicture, 0, 0, kPictureScreenSize);
   MakeStandInPictures(menuBarPicture, goButtonPicture, digitsPicture);
   if (!data.empty()) {
-    const std::u16string folder = FromUtf8(data);
-    LoadPicture(menuBarPicture, folder + u"/MenuBar.pic");
-    LoadPicture(goButtonPicture, folder + u"/GoButton.pic");
-    LoadPicture(digitsPicture, folder + u"/Numbers-CourierNew14.pic");
+    // Host paths as they are: the name mapping gives the loaders exactly these files.
+    LoadPicture(menuBarPicture, DevicePath(data + "/MenuBar.pic"));
+    LoadPicture(goButtonPicture, DevicePath(data + "/GoButton.pic"));
+    LoadPicture(digitsPicture, DevicePath(data + "/Numbers-CourierNew14.pic"));
   }
   if (pictures) {
     int failed = WritePicturePng(menuBarPicture, Sibling(out, "menubar"), scale);
@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "apexgrid-render: no room for a %d x %d circuit\n", width, height);
       return 1;
     }
-  } else if (LoadCircuit(s.track, FromUtf8(circuit)) != 0) {
+  } else if (LoadCircuit(s.track, DevicePath(circuit)) != 0) {
     std::fprintf(stderr, "apexgrid-render: can't load circuit %s\n", circuit.c_str());
     return 1;
   }
