@@ -172,38 +172,78 @@ int BuildOutline(TrackGrid& track) {
   return 0;
 }
 
+namespace {
+
+// Which record a circuit file holds while a new one is written into it.
+enum RecordOnFile { kOldRecord, kNoRecord, kNewRecord };
+
+// The new record section in the place of the old one, in an order that keeps the file loadable
+// at every moment: the count goes to 0 and reaches the disk, then the points, then the count.
+// A crash or a failure on the way leaves the old record, none, or the new one; never a count
+// over points that aren't there.
+RecordOnFile WriteRecordInPlace(const FileUpdate& file, long long offset, const std::vector<unsigned char>& section) {
+  // Room first, so that a full disk stops this before anything has changed.
+  if (ReserveFileSpace(file, offset, static_cast<long long>(section.size())) != 0) return kOldRecord;
+  const unsigned char none[2] = {0, 0};
+  if (WriteFileAt(file, offset, none, 2) != 0) return kOldRecord;
+  if (SyncFile(file) != 0 || WriteFileAt(file, offset + 2, section.data() + 2, section.size() - 2) != 0 ||
+      SyncFile(file) != 0 || WriteFileAt(file, offset, section.data(), 2) != 0) {
+    return kNoRecord;
+  }
+  // The count is in. What an older, longer record left behind it is cut off; no load reads it,
+  // so a failure here or in the syncs costs nothing.
+  if (SyncFile(file) == 0 && TruncateFile(file, offset + static_cast<long long>(section.size())) == 0) {
+    SyncFile(file);
+  }
+  return kNewRecord;
+}
+
+RecordOnFile WriteRecord(const FileUpdate& file, long long offset, const std::vector<unsigned char>& section) {
+  // Replacing the whole file is the cleanest way where it loses the user nothing.
+  if (file.replaceable) {
+    std::vector<unsigned char> content(static_cast<size_t>(offset) + section.size());
+    if (ReadFileAt(file, 0, content.data(), static_cast<size_t>(offset)) == 0) {
+      std::copy(section.begin(), section.end(), content.begin() + offset);
+      if (ReplaceUpdatedFile(file, content.data(), content.size()) == 0) return kNewRecord;
+    }
+    // The file is as it was; the record can still go in place.
+  }
+  return WriteRecordInPlace(file, offset, section);
+}
+
+}  // namespace
+
 void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count) {
   if (count > kRecordCapacity || track.path.empty()) return;
   // The file must exist and take updates; a missing or read-only circuit drops the record.
-  std::FILE* file = OpenDeviceFile(track.path, "r+b");
-  if (file == nullptr) return;
-  const long long size = FileSize(file);
-  const long long recordOffset = RecordOffset(track.width, track.height);
-  std::vector<unsigned char> content(size > 0 ? static_cast<size_t>(size) : 0);
-  const bool read = size >= recordOffset && ReadExactly(file, content.data(), content.size());
-  std::fclose(file);
+  FileUpdate file;
+  if (OpenFileUpdate(track.path, &file) != 0) return;
   // Write only behind the grid of the circuit that was loaded. A file that has since been cut
   // short or given another size would be damaged by a record written at this offset.
-  if (!read || ReadU16(content.data()) != track.width ||
-      ReadU16(content.data() + 2) != track.height) {
+  const long long recordOffset = RecordOffset(track.width, track.height);
+  unsigned char size[4];
+  if (file.size < recordOffset || ReadFileAt(file, 0, size, sizeof size) != 0 || ReadU16(size) != track.width ||
+      ReadU16(size + 2) != track.height) {
+    CloseFileUpdate(&file);
     return;
   }
+  std::vector<unsigned char> section;
+  section.reserve(2 + 4 * static_cast<size_t>(count));
+  AppendU16(section, count);
+  for (size_t i = 0; i < count; ++i) AppendPoint(section, points[i]);
+  const RecordOnFile written = WriteRecord(file, recordOffset, section);
+  CloseFileUpdate(&file);
 
-  // The section is written over the old one; a shorter record leaves the old tail behind it,
-  // which no load reads.
-  const size_t end = static_cast<size_t>(recordOffset) + 2 + 4 * static_cast<size_t>(count);
-  if (content.size() < end) content.resize(end);
-  unsigned char* section = content.data() + recordOffset;
-  PutU16(section, count);
-  for (size_t i = 0; i < count; ++i) {
-    PutU16(section + 2 + 4 * i, static_cast<uint16_t>(points[i].x));
-    PutU16(section + 4 + 4 * i, static_cast<uint16_t>(points[i].y));
+  // Memory follows the file, so that what the board shows and what the next lap is measured
+  // against is what a new start would load.
+  if (written == kNewRecord) {
+    std::copy(points, points + count, track.recordTrail);
+    track.recordCount = count;
+    track.recordRounds = static_cast<uint16_t>(count - 2);
+  } else if (written == kNoRecord) {
+    track.recordCount = 0;
+    track.recordRounds = static_cast<uint16_t>(0 - 2);  // as a count of 0 loads
   }
-  if (ReplaceFileContent(track.path, content.data(), content.size()) != 0) return;
-
-  std::copy(points, points + count, track.recordTrail);
-  track.recordCount = count;
-  track.recordRounds = static_cast<uint16_t>(count - 2);
 }
 
 std::vector<unsigned char> EncodeCircuit(const CircuitFile& c) {

@@ -61,10 +61,13 @@ int16_t LoadCircuit(TrackGrid& track, const std::u16string& path);
 // allocated (the grid then has none).
 int BuildOutline(TrackGrid& track);
 
-// Stores count points as the circuit's record, in the file and in memory. The file is rewritten
-// whole, so that a crash leaves the old record or the new one and never a half-written one. When
-// the file can't be opened for update, no longer matches the loaded circuit, or can't be
-// replaced, neither the file nor the grid changes.
+// Stores count points as the circuit's record, in the file and in memory, and ends the file with
+// it. The file the user has is updated, never swapped for another: through a link to its target,
+// keeping its other links, owner, access lists and attributes. A plain file of ours with one link,
+// in a folder we may write, is replaced whole through a rename; any other takes the record in
+// place, in steps that leave the old record, none, or the new one at every moment. When the file
+// can't be opened for update or no longer matches the loaded circuit, neither the file nor the
+// grid changes; a failure on the way leaves the grid holding what the file holds.
 void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count);
 
 // Releases the grids, the path and the picture's pixels.

@@ -38,11 +38,9 @@ std::u16string ReadTextFile(const std::u16string& path) {
 }
 
 void WriteTextFile(const std::u16string& path, const std::u16string& text) {
-  std::FILE* file = OpenDeviceFile(path, "wb");
-  if (file == nullptr) return;
   std::vector<unsigned char> bytes;
   bytes.reserve(text.size() * 2);
   for (char16_t c : text) AppendU16(bytes, c);
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
+  // Whole or not at all: a crash or a full disk never leaves half a path to load next time.
+  WriteDeviceFile(path, bytes.data(), bytes.size());
 }

@@ -30,6 +30,7 @@ std::u16string ProgramFolderOf(const std::u16string& modulePath);
 // dropped.
 std::u16string ReadTextFile(const std::u16string& path);
 
-// Replaces the file with the text's code units, little-endian, nothing else. A file that can't
-// be created is silently not written.
+// Replaces the file with the text's code units, little-endian, nothing else, whole: it holds the
+// old text or the new one at every moment. A file that can't be written keeps its old text and
+// nothing is said.
 void WriteTextFile(const std::u16string& path, const std::u16string& text);

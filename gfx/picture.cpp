@@ -97,11 +97,9 @@ void LoadPicture(Picture& picture, std::u16string path) {
 void SavePicture(const Picture& picture, std::u16string path) {
   const size_t count = static_cast<size_t>(picture.width) * picture.height;
   if (picture.pixels == nullptr && count > 0) return;
-  std::FILE* file = OpenDeviceFile(path, "wb");
-  if (file == nullptr) return;
+  // Whole or not at all: a full disk leaves the screenshot there was, never part of a new one.
   const std::vector<unsigned char> bytes = EncodeScreenshot(picture.width, picture.height, picture.pixels);
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
+  WriteDeviceFile(path, bytes.data(), bytes.size());
 }
 
 namespace {

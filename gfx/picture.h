@@ -42,8 +42,9 @@ int CreatePicture(Picture& picture, uint16_t width, uint16_t height, uint16_t mo
 // with its old size. Bytes after the pixels are ignored.
 void LoadPicture(Picture& picture, std::u16string path);
 
-// Writes the screenshot format: 32-bit width, 32-bit height, then the pixels. A file that can't
-// be created, or a picture without pixels, writes nothing.
+// Writes the screenshot format: 32-bit width, 32-bit height, then the pixels, whole: the file
+// holds the earlier screenshot until the new one takes its place. A file that can't be written,
+// or a picture without pixels, writes nothing and leaves any earlier one.
 void SavePicture(const Picture& picture, std::u16string path);
 
 // Size in bytes of a picture file's header and of a screenshot file's header.

@@ -3,7 +3,10 @@
 
 #include <png.h>
 
+#include <cstdio>
 #include <cstring>
+
+#include "platform/files.h"
 
 void ExpandPixel(uint16_t pixel, bool is565, uint8_t* red, uint8_t* green, uint8_t* blue) {
   const unsigned r = is565 ? pixel >> 11 : (pixel >> 10) & 31;
@@ -30,32 +33,54 @@ RgbImage ImageFromPixels(const uint16_t* pixels, uint32_t width, uint32_t height
   return image;
 }
 
-int WritePng(const std::string& hostPath, const RgbImage& image) {
-  if (image.rgb.size() != static_cast<size_t>(image.width) * image.height * 3) return 1;
+int WritePng(const std::string& hostPath, const RgbImage& image, std::string* error) {
+  if (image.rgb.size() != static_cast<size_t>(image.width) * image.height * 3) {
+    if (error != nullptr) *error = "the image has the wrong number of pixels";
+    return 1;
+  }
   png_image png;
   std::memset(&png, 0, sizeof png);
   png.version = PNG_IMAGE_VERSION;
   png.width = image.width;
   png.height = image.height;
   png.format = PNG_FORMAT_RGB;
-  const int ok = png_image_write_to_file(&png, hostPath.c_str(), 0, image.rgb.data(), 0, nullptr);
+  // Encoded in memory first, so that the file is written in one piece or not at all.
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&png, nullptr, &size, 0, image.rgb.data(), 0, nullptr)) {
+    if (error != nullptr) *error = png.message;
+    png_image_free(&png);
+    return 1;
+  }
+  std::vector<unsigned char> bytes(size);
+  const int ok = png_image_write_to_memory(&png, bytes.data(), &size, 0, image.rgb.data(), 0, nullptr);
+  if (!ok && error != nullptr) *error = png.message;
   png_image_free(&png);
-  return ok ? 0 : 1;
+  if (!ok) return 1;
+  return WriteHostFile(hostPath, bytes.data(), size, error);
 }
 
 int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* alpha,
             std::string* error) {
+  // Through the platform's open, which never waits on a FIFO.
+  std::FILE* file = OpenHostFile(hostPath, "rb");
+  if (file == nullptr) {
+    if (error) *error = "can't open the file";
+    return 1;
+  }
   png_image png;
   std::memset(&png, 0, sizeof png);
   png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, hostPath.c_str())) {
+  if (!png_image_begin_read_from_stdio(&png, file)) {
     if (error) *error = png.message;
     png_image_free(&png);
+    std::fclose(file);
     return 1;
   }
   png.format = PNG_FORMAT_RGBA;
   std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(png));
-  if (!png_image_finish_read(&png, nullptr, rgba.data(), 0, nullptr)) {
+  const int read = png_image_finish_read(&png, nullptr, rgba.data(), 0, nullptr);
+  std::fclose(file);
+  if (!read) {
     if (error) *error = png.message;
     png_image_free(&png);
     return 1;

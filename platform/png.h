@@ -19,10 +19,13 @@ void ExpandPixel(uint16_t pixel, bool is565, uint8_t* red, uint8_t* green, uint8
 // An RGB image of width x height 16-bit pixels, rows top to bottom.
 RgbImage ImageFromPixels(const uint16_t* pixels, uint32_t width, uint32_t height, bool is565);
 
-// 0 on success, 1 when the file can't be written.
-int WritePng(const std::string& hostPath, const RgbImage& image);
+// Writes the PNG whole, the way WriteHostFile does (platform/files.h): an existing file keeps its
+// old content until the new one takes its place. 0 on success; 1 when the file can't be written,
+// with the reason in *error when it is given.
+int WritePng(const std::string& hostPath, const RgbImage& image, std::string* error = nullptr);
 
 // Reads any PNG (palette, grey, 16-bit and alpha included) as 8-bit RGB; alpha goes to *alpha
-// when it is given (255 where the file has none). 0 on success, 1 with a reason in *error.
+// when it is given (255 where the file has none). Never waits on a FIFO. 0 on success, 1 with a
+// reason in *error.
 int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* alpha,
             std::string* error);

@@ -1,12 +1,16 @@
 // Circuit files: loading, the outline, and the record section.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "data/circuit.h"
+#include "platform/files.h"
 #include "tests/support.h"
 
 namespace {
@@ -98,14 +102,14 @@ TEST_F(Circuits, RecordIsWrittenBehindTheGridAndReadBack) {
   EXPECT_EQ(fresh->recordTrail[39], (GridPoint{139, -39}));
 }
 
-TEST_F(Circuits, AShorterRecordLeavesTheOldTailUnread) {
+TEST_F(Circuits, AShorterRecordEndsTheFile) {
   const std::u16string path = Write("small.cct", TestCircuit(4, 3).Encode());
   ASSERT_EQ(LoadCircuit(*track, path), 0);
   const auto longRecord = Points(40, 100);
   const auto shortRecord = Points(5, 500);
   SaveRecord(*track, longRecord.data(), 40);
   SaveRecord(*track, shortRecord.data(), 5);
-  EXPECT_EQ(ReadBytes(folder.HostFile("small.cct")).size(), 218u);  // never shortened
+  EXPECT_EQ(ReadBytes(folder.HostFile("small.cct")).size(), 56u + 2 + 4 * 5) << "no old tail behind it";
 
   auto fresh = std::make_unique<TrackGrid>();
   ASSERT_EQ(LoadCircuit(*fresh, path), 0);
@@ -187,6 +191,8 @@ TEST_F(Circuits, UntrustworthyFilesAreRefusedAndChangeNothing) {
   }
   EXPECT_EQ(LoadCircuit(*track, folder.File("missing.cct")), 1);
   EXPECT_EQ(LoadCircuit(*track, folder.File("")), 1);  // a folder
+  ASSERT_EQ(mkfifo(folder.HostFile("pipe.cct").c_str(), 0600), 0);
+  EXPECT_EQ(LoadCircuit(*track, folder.File("pipe.cct")), 1);  // at once, not waiting for a writer
   EXPECT_EQ(track->path, goodPath);
 }
 
@@ -248,8 +254,8 @@ TEST_F(Circuits, RecordIsDroppedWhenTheFileCantTakeIt) {
   EXPECT_EQ(track->recordCount, 0);
 }
 
+// Even for root, whose writes the permissions don't stop.
 TEST_F(Circuits, RecordIsDroppedForAReadOnlyFile) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
   const Bytes bytes = TestCircuit(4, 3).Encode();
   const std::u16string path = Write("small.cct", bytes);
   ASSERT_EQ(LoadCircuit(*track, path), 0);
@@ -258,6 +264,139 @@ TEST_F(Circuits, RecordIsDroppedForAReadOnlyFile) {
   SaveRecord(*track, record.data(), 8);
   EXPECT_EQ(ReadBytes(folder.HostFile("small.cct")), bytes);
   EXPECT_EQ(track->recordCount, 0);
+}
+
+// Whatever step fails, whichever way the record is written, a reload finds the old record, the new
+// one or none, and memory holds what the file holds.
+TEST_F(Circuits, AFailingStepLeavesTheOldRecordTheNewOneOrNone) {
+  const auto oldRecord = Points(30, 100);
+  const auto newRecord = Points(12, 500);  // shorter, so that the way in place has a tail to cut
+  const char* stepNames[] = {"open", "write", "sync", "rename", "truncate"};
+  // A second link keeps the file from being replaced, so the record goes in place.
+  for (const bool inPlace : {false, true}) {
+    for (int step = 0; step < kFileStepCount; ++step) {
+      for (int nth = 1; nth <= 4; ++nth) {
+        SCOPED_TRACE(std::string(inPlace ? "in place" : "by rename") + ", " + stepNames[step] + " " +
+                     std::to_string(nth));
+        std::filesystem::remove(folder.HostFile("other link.cct"));
+        TestCircuit circuit(4, 3);
+        circuit.hasRecordSection = true;
+        circuit.record = oldRecord;
+        const std::u16string path = Write("c.cct", circuit.Encode());
+        if (inPlace) std::filesystem::create_hard_link(folder.HostFile("c.cct"), folder.HostFile("other link.cct"));
+        auto loaded = std::make_unique<TrackGrid>();
+        ASSERT_EQ(LoadCircuit(*loaded, path), 0);
+
+        FailFileStep(static_cast<FileStep>(step), nth);
+        SaveRecord(*loaded, newRecord.data(), static_cast<uint16_t>(newRecord.size()));
+        const bool failed = !FileFaultPending();
+        FailFileStep(static_cast<FileStep>(step), 0);
+
+        auto reloaded = std::make_unique<TrackGrid>();
+        ASSERT_EQ(LoadCircuit(*reloaded, path), 0);
+        const std::vector<GridPoint> onFile(reloaded->recordTrail, reloaded->recordTrail + reloaded->recordCount);
+        EXPECT_TRUE(onFile == oldRecord || onFile == newRecord || onFile.empty()) << onFile.size() << " points";
+        if (!failed) EXPECT_EQ(onFile, newRecord) << "no step failed";
+        EXPECT_EQ(loaded->recordCount, reloaded->recordCount);
+        EXPECT_EQ(loaded->recordRounds, reloaded->recordRounds);
+        EXPECT_TRUE(std::equal(onFile.begin(), onFile.end(), loaded->recordTrail));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()),
+                  inPlace ? 2 : 1)
+            << "nothing left beside the circuit";
+      }
+    }
+  }
+}
+
+// The record goes into the file the user has, whatever it is to the file system, and the file
+// stays what it was: a link, one of several names, another's, with attributes, in a folder that
+// takes no new names.
+TEST_F(Circuits, ARecordGoesIntoTheFileTheUserHas) {
+  const Bytes plain = TestCircuit(4, 3).Encode();
+  const auto record = Points(9, 40);
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    std::string load;                           // the name the game is given
+    std::function<bool()> prepare;              // false when the file system can't do it here
+    std::function<void()> keeps;                // what must stay as it was
+  };
+  const std::string sub = folder.HostFile("case");
+  const Case cases[] = {
+      {"a symbolic link: the target takes the record, the link stays", sub + "/link.cct",
+       [&] {
+         WriteBytes(sub + "/target.cct", plain);
+         fs::create_symlink("target.cct", sub + "/link.cct");
+         return true;
+       },
+       [&] {
+         EXPECT_TRUE(fs::is_symlink(sub + "/link.cct"));
+         EXPECT_EQ(ReadBytes(sub + "/target.cct").size(), plain.size() + 2 + 4 * 9);
+       }},
+      {"a hard link: both names keep one file", sub + "/a.cct",
+       [&] {
+         WriteBytes(sub + "/a.cct", plain);
+         fs::create_hard_link(sub + "/a.cct", sub + "/b.cct");
+         return true;
+       },
+       [&] {
+         EXPECT_EQ(fs::hard_link_count(sub + "/a.cct"), 2u);
+         EXPECT_EQ(ReadBytes(sub + "/b.cct"), ReadBytes(sub + "/a.cct"));
+       }},
+      {"another's file, which we may write: it stays theirs", sub + "/theirs.cct",
+       [&] {
+         if (!RunsAsRoot()) return false;  // only root can hand a file to another
+         WriteBytes(sub + "/theirs.cct", plain);
+         fs::permissions(sub + "/theirs.cct", fs::perms::all);
+         return true;
+       },
+       [&] {
+         struct stat info;
+         ASSERT_EQ(stat((sub + "/theirs.cct").c_str(), &info), 0);
+         EXPECT_EQ(info.st_uid, 0u);
+       }},
+      {"a file with an extended attribute keeps it", sub + "/marked.cct",
+       [&] {
+         WriteBytes(sub + "/marked.cct", plain);
+         return setxattr((sub + "/marked.cct").c_str(), "user.apexgrid", "kept", 4, 0) == 0;
+       },
+       [&] {
+         char value[8] = {};
+         EXPECT_EQ(getxattr((sub + "/marked.cct").c_str(), "user.apexgrid", value, sizeof value), 4);
+         EXPECT_STREQ(value, "kept");
+       }},
+      {"a folder that takes no new names", sub + "/locked/c.cct",
+       [&] {
+         fs::create_directory(sub + "/locked");
+         WriteBytes(sub + "/locked/c.cct", plain);
+         return true;
+       },
+       [&] { EXPECT_EQ(std::distance(fs::directory_iterator(sub + "/locked"), fs::directory_iterator()), 1); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(sub);
+    fs::create_directory(sub);
+    if (!c.prepare()) continue;
+    // Everything is the test user's but another's file, which root keeps; the locked folder is
+    // locked last.
+    GiveToTestUser(folder.host());
+    if (fs::exists(sub + "/theirs.cct")) ASSERT_EQ(lchown((sub + "/theirs.cct").c_str(), 0, 0), 0);
+    if (fs::exists(sub + "/locked")) fs::permissions(sub + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const bool held = AsTestUser([&] {
+      auto grid = std::make_unique<TrackGrid>();
+      ASSERT_EQ(LoadCircuit(*grid, DevicePath(c.load)), 0);
+      SaveRecord(*grid, record.data(), 9);
+      EXPECT_EQ(grid->recordCount, 9);
+      auto again = std::make_unique<TrackGrid>();
+      ASSERT_EQ(LoadCircuit(*again, DevicePath(c.load)), 0);
+      EXPECT_EQ(again->recordCount, 9);
+      EXPECT_EQ(again->recordTrail[8], record[8]);
+      c.keeps();
+    });
+    EXPECT_TRUE(held);
+    if (fs::exists(sub + "/locked")) fs::permissions(sub + "/locked", fs::perms::owner_all);
+  }
 }
 
 TEST_F(Circuits, OutlineMarksBlockedCellsBesideFreeOnes) {

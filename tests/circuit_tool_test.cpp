@@ -3,6 +3,8 @@
 // of bad input refused with one line and no file touched.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -224,6 +226,8 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
   WriteBytes(folder.HostFile("junk.png"), Bytes{1, 2, 3, 4, 5});
   WriteBytes(folder.HostFile("three.pic"), Bytes{1, 2, 3});
   WriteImage(folder.HostFile("small.png"), 40, 30, [](int, int) { return Rgb{1, 1, 1}; });
+  const std::string pipe = folder.HostFile("pipe.cct");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);  // read as it stands, it would hold the tool forever
   const std::string behind = WriteVariant("Behind.cct", [](CircuitData& c) { c.start = GridPoint{36, 12}; });
   const std::string walled = WriteVariant("Walled.cct", [](CircuitData& c) {
     for (int y = 40; y < 56; ++y) c.cells[y * c.width + 30] = 1;  // the bottom straight is closed
@@ -241,6 +245,9 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
     std::string says;
   } cases[] = {
       {{"info", folder.HostFile("missing.cct")}, "can't open " + folder.HostFile("missing.cct")},
+      {{"info", pipe}, "can't open " + pipe},
+      {{"make", pipe, out, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"},
+       "is not a readable PNG"},
       {{"check", folder.HostFile("missing.cct")}, "can't open"},
       {{"render", folder.HostFile("Short.cct"), folder.HostFile("x.png")}, "is truncated: 1000 bytes, a 80x60 circuit needs 14420"},
       {{"clear-record", folder.HostFile("Short.cct")}, "is truncated"},
@@ -297,6 +304,55 @@ TEST_F(CircuitTool, ARefusedCircuitLeavesTheOldFileWholeAndNoTemporaryBehind) {
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Ring.cct", "ring-mask.png", "ring.png"}));
+}
+
+// Paths are the host's, taken as they are: a "\\" is part of a name, never a folder's end.
+TEST_F(CircuitTool, ABackslashIsPartOfAName) {
+  namespace fs = std::filesystem;
+  MakeRing();
+  fs::create_directory(folder.HostFile("sub"));
+  const std::string odd = folder.HostFile("sub\\race.cct");
+  const std::string unrelated = folder.HostFile("sub/race.cct");
+  auto state = std::make_unique<GameState>();
+  ASSERT_EQ(LoadCircuit(state->track, DevicePath(circuit)), 0);
+  const std::vector<GridPoint> record(6, GridPoint{44, 12});
+  SaveRecord(state->track, record.data(), 6);
+  fs::copy_file(circuit, odd);
+  fs::copy_file(circuit, unrelated);
+
+  ToolRun run = Tool({"clear-record", odd});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadCircuitFile(odd).record.size(), 0u);
+  EXPECT_EQ(ReadBytes(unrelated), ReadBytes(circuit));
+  run = Tool({"render", odd, folder.HostFile("sub\\race.png"), "--outline"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  run = Tool(MakeArgs(folder.HostFile("sub\\out.cct")));
+  EXPECT_EQ(run.status, 0) << run.err;
+  run = Tool({"frompng", picture, folder.HostFile("sub\\out.pic")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const char* made : {"sub\\race.png", "sub\\out.cct", "sub\\out.pic"}) EXPECT_TRUE(FileExists(folder.HostFile(made))) << made;
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.HostFile("sub")), fs::directory_iterator()), 1)
+      << "nothing written into sub/";
+}
+
+// A PNG that can't be written whole (a full disk) leaves the one there was and says so.
+TEST_F(CircuitTool, AFailedPngWriteKeepsTheOldOne) {
+  MakeRing();
+  const std::string png = folder.HostFile("out.png");
+  WriteBytes(folder.HostFile("a.pic"), Bytes{1, 0, 1, 0, 0x1F, 0xF8});
+  for (const auto& args : {std::vector<std::string>{"render", circuit, png},
+                           std::vector<std::string>{"topng", folder.HostFile("a.pic"), png},
+                           std::vector<std::string>{"check", circuit, "--lap", png}}) {
+    WriteBytes(png, Bytes{'o', 'l', 'd'});
+    FailFileStep(kFileWrite, 1);
+    const ToolRun run = Tool(args);
+    FailFileStep(kFileWrite, 0);
+    EXPECT_EQ(run.status, 1) << args[0];
+    EXPECT_TRUE(Contains(run.err, "can't write " + png + ": No space left on device")) << run.err;
+    EXPECT_EQ(ReadText(png), "old") << args[0];
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()), 5)
+      << "nothing left beside it";
 }
 
 TEST_F(CircuitTool, WrongUsageSaysSoInOneLine) {

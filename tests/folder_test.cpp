@@ -1,7 +1,12 @@
 // The program folder and UTF-16 text files such as the last-circuit file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "data/folder.h"
+#include "platform/files.h"
 #include "tests/support.h"
 
 TEST(ProgramFolder, IsTheModulePathCutBeforeItsLastBackslash) {
@@ -36,9 +41,22 @@ TEST(TextFile, HoldsTheCodeUnitsLittleEndianAndNothingElse) {
   EXPECT_EQ(GetU16(bytes, 2 * path.find(u'\u010c')), 0x010C);
   EXPECT_EQ(ReadTextFile(folder.File("lastmap.dat")), path);
 
-  // Writing replaces the whole file.
+  // Writing replaces the whole file, or leaves it as it was when a step of writing it fails.
+  for (FileStep step : {kFileOpen, kFileWrite, kFileSync, kFileRename}) {
+    FailFileStep(step, 1);
+    WriteTextFile(folder.File("lastmap.dat"), u"\\a much longer path than the one before it");
+    EXPECT_FALSE(FileFaultPending()) << step;
+    EXPECT_EQ(ReadBytes(folder.HostFile("lastmap.dat")), bytes) << step;
+  }
   WriteTextFile(folder.File("lastmap.dat"), u"x");
   EXPECT_EQ(ReadTextFile(folder.File("lastmap.dat")), u"x");
+  // Through a link, the file it leads to; the link stays.
+  std::filesystem::rename(folder.HostFile("lastmap.dat"), folder.HostFile("kept.dat"));
+  std::filesystem::create_symlink("kept.dat", folder.HostFile("lastmap.dat"));
+  WriteTextFile(folder.File("lastmap.dat"), u"y");
+  EXPECT_TRUE(std::filesystem::is_symlink(folder.HostFile("lastmap.dat")));
+  EXPECT_EQ(ReadTextFile(folder.File("kept.dat")), u"y");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()), 2);
 }
 
 TEST(TextFile, ReadingTakesWholeUnitsOnly) {
@@ -62,6 +80,8 @@ TEST(TextFile, ReadingTakesWholeUnitsOnly) {
   }
   EXPECT_EQ(ReadTextFile(folder.File("missing.dat")), u"");
   EXPECT_EQ(ReadTextFile(folder.File("")), u"");  // a folder is not a file
+  ASSERT_EQ(mkfifo(folder.HostFile("pipe.dat").c_str(), 0600), 0);
+  EXPECT_EQ(ReadTextFile(folder.File("pipe.dat")), u"") << "nor is a FIFO, which is not waited on";
 }
 
 TEST(TextFile, AFileThatCantBeCreatedIsSilentlyNotWritten) {

@@ -4,6 +4,8 @@
 // screen is checked by its pixels.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -452,6 +454,11 @@ TEST_F(Game, WithoutACircuitTheSelectorStartsAndTheGameEnds) {
   WriteBytes(game.Host("Data/lastmap.dat"), Bytes{});
   run = game.Play("", "");
   EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "}) << "an empty file is no circuit";
+
+  std::filesystem::remove(game.Host("Data/lastmap.dat"));
+  ASSERT_EQ(mkfifo(game.Host("Data/lastmap.dat").c_str(), 0600), 0);
+  run = game.Play("", "");
+  EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "}) << "nor is a FIFO, at once";
 }
 
 TEST_F(Game, ACircuitThatCantBeLoadedIsReportedAndTheSelectorStarts) {
@@ -460,6 +467,7 @@ TEST_F(Game, ACircuitThatCantBeLoadedIsReportedAndTheSelectorStarts) {
   ASSERT_EQ(game.PlayCircuit("", "Ring.cct").status, 0);
   const Bytes remembered = ReadBytes(lastmap);
   WriteBytes(game.Host("Circuits/Short.cct"), Bytes{4, 0, 3, 0, 1, 0});
+  ASSERT_EQ(mkfifo(game.Host("Circuits/Pipe.cct").c_str(), 0600), 0);  // would hold a reader forever
 
   struct Case {
     std::string commandLine;
@@ -468,6 +476,7 @@ TEST_F(Game, ACircuitThatCantBeLoadedIsReportedAndTheSelectorStarts) {
   const std::string quoted = "\"" + game.Device("Circuits/Ring.cct") + "\"";
   for (const Case& c : {Case{game.Device("Circuits/Missing.cct"), game.Device("Circuits/Missing.cct")},
                         Case{game.Device("Circuits/Short.cct"), game.Device("Circuits/Short.cct")},
+                        Case{game.Device("Circuits/Pipe.cct"), game.Device("Circuits/Pipe.cct")},
                         Case{quoted, quoted}}) {
     SCOPED_TRACE(c.commandLine);
     const ProgramRun run = game.Play(ShotLine("shown.png"), c.commandLine);
@@ -477,9 +486,15 @@ TEST_F(Game, ACircuitThatCantBeLoadedIsReportedAndTheSelectorStarts) {
     EXPECT_EQ(ReadBytes(lastmap), remembered) << "only a circuit that loaded is remembered";
   }
 
-  // A remembered circuit that has gone is reported the same way, and stays remembered.
+  // A remembered circuit that has gone, or become a FIFO, is reported the same way, and stays
+  // remembered.
   std::filesystem::remove(game.Host("Circuits/Ring.cct"));
-  const ProgramRun run = game.Play("", "");
+  ProgramRun run = game.Play("", "");
+  EXPECT_EQ(run.lines, (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + game.Device("Circuits/Ring.cct"),
+                                                 "START " + game.SelectorPath() + " | "}));
+  EXPECT_EQ(ReadBytes(lastmap), remembered);
+  ASSERT_EQ(mkfifo(game.Host("Circuits/Ring.cct").c_str(), 0600), 0);
+  run = game.Play("", "");
   EXPECT_EQ(run.lines, (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + game.Device("Circuits/Ring.cct"),
                                                  "START " + game.SelectorPath() + " | "}));
   EXPECT_EQ(ReadBytes(lastmap), remembered);

@@ -1,7 +1,12 @@
 // Pictures: creation, the picture file reader and the screenshot writer.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "gfx/picture.h"
+#include "platform/files.h"
 #include "platform/gx.h"
 #include "tests/support.h"
 
@@ -73,21 +78,24 @@ TEST_F(Pictures, LoadOfABadFileLeavesThePictureWithoutPixels) {
     const char* name;
     Bytes file;
     bool create;
+    const char* other = "none.pic";  // what is read when no file is created
   };
   Bytes shortByOne = PictureFile(4, 4, 7);
   shortByOne.pop_back();
+  ASSERT_EQ(mkfifo(folder.HostFile("pipe.pic").c_str(), 0600), 0);
   const Case cases[] = {
       {"missing file", {}, false},
       {"empty file", {}, true},
       {"header cut short", {0x04, 0x00, 0x04}, true},
       {"pixels cut short", shortByOne, true},
       {"header claims a huge picture", {0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4}, true},
+      {"a FIFO, which would hold the read forever", {}, false, "pipe.pic"},
   };
   for (const Case& c : cases) {
     if (c.create) WriteBytes(folder.HostFile("bad.pic"), c.file);
     Picture picture;
     ASSERT_EQ(CreatePicture(picture, 9, 8, kPictureGivenSize), 0);
-    LoadPicture(picture, folder.File(c.create ? "bad.pic" : "none.pic"));
+    LoadPicture(picture, folder.File(c.create ? "bad.pic" : c.other));
     EXPECT_EQ(picture.pixels, nullptr) << c.name;
     EXPECT_EQ(picture.width, 9u) << c.name;
     EXPECT_EQ(picture.height, 8u) << c.name;
@@ -116,10 +124,18 @@ TEST_F(Pictures, ScreenshotOfAFrameHasThe32BitHeaderAndLittleEndianPixels) {
   EXPECT_EQ(GetU16(file, 8 + 2 * 241), 241);
   EXPECT_EQ(GetU16(file, 8 + 2 * 76799), static_cast<uint16_t>(76799));
 
-  // A second shot replaces the first.
+  // A second shot replaces the first, whole: where a step of writing it fails (a full disk), the
+  // first stays as it was, and nothing is left beside it.
   frame.pixels[0] = 0xBEEF;
+  for (FileStep step : {kFileOpen, kFileWrite, kFileSync, kFileRename}) {
+    FailFileStep(step, 1);
+    SavePicture(frame, folder.File("ScrSave.pic"));
+    EXPECT_FALSE(FileFaultPending()) << step;
+    EXPECT_EQ(ReadBytes(folder.HostFile("ScrSave.pic")), file) << step;
+  }
   SavePicture(frame, folder.File("ScrSave.pic"));
   EXPECT_EQ(GetU16(ReadBytes(folder.HostFile("ScrSave.pic")), 8), 0xBEEF);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()), 1);
 }
 
 TEST_F(Pictures, SavingAPictureWithoutPixelsWritesNothing) {

@@ -1,6 +1,10 @@
 // Test helpers: files in temporary folders, circuits, the screen format, programs run for real.
 #include "tests/support.h"
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +47,48 @@ void WriteBytes(const std::string& hostPath, const Bytes& bytes) {
 }
 
 bool FileExists(const std::string& hostPath) { return fs::exists(hostPath); }
+
+namespace {
+
+constexpr uid_t kTestUser = 65534;  // nobody
+constexpr gid_t kTestGroup = 65534;
+
+}  // namespace
+
+bool RunsAsRoot() { return geteuid() == 0; }
+
+void GiveToTestUser(const std::string& hostPath) {
+  if (!RunsAsRoot()) return;
+  EXPECT_EQ(lchown(hostPath.c_str(), kTestUser, kTestGroup), 0) << hostPath;
+  if (!fs::is_directory(fs::symlink_status(hostPath))) return;
+  for (const auto& entry : fs::recursive_directory_iterator(hostPath)) {
+    EXPECT_EQ(lchown(entry.path().c_str(), kTestUser, kTestGroup), 0) << entry.path();
+  }
+}
+
+bool AsTestUser(const std::function<void()>& body) {
+  if (!RunsAsRoot()) {
+    const bool failedBefore = ::testing::Test::HasFailure();
+    body();
+    return failedBefore || !::testing::Test::HasFailure();
+  }
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    const bool failedBefore = ::testing::Test::HasFailure();
+    if (setgroups(0, nullptr) != 0 || setresgid(kTestGroup, kTestGroup, kTestGroup) != 0 ||
+        setresuid(kTestUser, kTestUser, kTestUser) != 0) {
+      std::fprintf(stderr, "can't become the test user\n");
+      std::_Exit(2);
+    }
+    body();
+    std::fflush(stdout);
+    std::_Exit(!failedBefore && ::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 std::string ReadText(const std::string& hostPath) {
   const Bytes bytes = ReadBytes(hostPath);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,14 @@ using Bytes = std::vector<unsigned char>;
 Bytes ReadBytes(const std::string& hostPath);
 void WriteBytes(const std::string& hostPath, const Bytes& bytes);
 bool FileExists(const std::string& hostPath);
+
+// Tests of permissions run as an ordinary user, since root may write anything: "nobody" when the
+// suite runs as root (as CI does), else the user running it. GiveToTestUser hands a file or a
+// folder with everything in it to that user; AsTestUser runs the body as that user (in a child
+// process that gives up root, when it must) and is true when the body's checks held.
+bool RunsAsRoot();
+void GiveToTestUser(const std::string& hostPath);
+bool AsTestUser(const std::function<void()>& body);
 
 // A file's bytes as text; empty when it is missing.
 std::string ReadText(const std::string& hostPath);

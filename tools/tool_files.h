@@ -1,4 +1,6 @@
 // Whole-file reading and writing for the tools, the picture and screenshot encodings, and PNGs.
+//
+// Paths here are host paths, taken as they are: a "\" in one is part of a name.
 #pragma once
 
 #include <cstdint>
@@ -9,16 +11,18 @@
 
 using ByteVector = std::vector<unsigned char>;
 
-// The whole file; throws ToolError ("can't open FILE") when it can't be read.
+// The whole file; throws ToolError ("can't open FILE") when it can't be read. Never waits: a FIFO
+// or a device gets the same answer as an unreadable file.
 ByteVector ReadWholeFile(const std::string& hostPath);
 
-// Writes the file so that it is never left half-written: an existing file is replaced in one
-// rename (keeping its permissions), a new one is written beside its final name first. Throws
-// ToolError naming the file when it can't be written; the old file is then untouched.
+// Writes the file so that it is never left half-written: the bytes take its place in one rename
+// (an existing file keeps its permissions, a link is followed). Throws ToolError naming the file
+// and why when it can't be written; the old file is then untouched.
 void WriteFileSafely(const std::string& hostPath, const ByteVector& bytes);
 
 // Reads a PNG; throws ToolError naming the file and what is wrong with it.
 RgbImage ReadPngFile(const std::string& hostPath, std::vector<uint8_t>* alpha = nullptr);
-// Writes a PNG of 16-bit 5-6-5 pixels; throws ToolError when it can't be written.
+// Writes a PNG of 16-bit 5-6-5 pixels, as WriteFileSafely does; throws ToolError when it can't be
+// written.
 void WritePngFile(const std::string& hostPath, const std::vector<uint16_t>& pixels, uint32_t width,
                   uint32_t height);
