@@ -268,6 +268,18 @@ long long FileSize(std::FILE* file) {
   return static_cast<long long>(info.st_size);
 }
 
+bool SameHostFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return Usable(a) && Usable(b) && stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool IsReadOnlyHostFile(const std::string& hostPath) {
+  struct stat info;
+  if (!Usable(hostPath) || stat(hostPath.c_str(), &info) != 0) return false;
+  return (info.st_mode & 0222) == 0 || faccessat(AT_FDCWD, hostPath.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
 // ---- Writing a whole file -----------------------------------------------------------------------
 
 int WriteHostFile(const std::string& hostPath, const void* data, size_t size, std::string* error) {

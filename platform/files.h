@@ -32,6 +32,12 @@ std::FILE* OpenDeviceFile(const std::u16string& devicePath, const char* mode);
 // Size in bytes of an open file, or -1 when it can't be told. The read position is kept.
 long long FileSize(std::FILE* file);
 
+// True when both paths lead to one and the same existing file, whatever their names.
+bool SameHostFile(const std::string& a, const std::string& b);
+// True when the file exists and its owner made it read-only (no write permission for anyone), or
+// we may not write it.
+bool IsReadOnlyHostFile(const std::string& hostPath);
+
 // ---- Writing a whole file -----------------------------------------------------------------------
 
 // Writes a file whole, so that it holds its old content or the new one at every moment, a crash

@@ -306,6 +306,62 @@ TEST_F(CircuitTool, ARefusedCircuitLeavesTheOldFileWholeAndNoTemporaryBehind) {
   EXPECT_EQ(names, (std::vector<std::string>{"Ring.cct", "ring-mask.png", "ring.png"}));
 }
 
+// An output that is one of the inputs, under its own name or another, is refused, and so is one
+// made read-only unless --force is given; whatever is refused stays as it was.
+TEST_F(CircuitTool, OutputsThatWouldLoseAFileAreRefused) {
+  namespace fs = std::filesystem;
+  MakeRing();
+  WriteBytes(folder.HostFile("a.pic"), Bytes{1, 0, 1, 0, 0x1F, 0xF8});
+  fs::create_hard_link(circuit, folder.HostFile("Alias.cct"));
+  const std::string locked = folder.HostFile("Locked.cct");
+  const std::string lockedPicture = folder.HostFile("locked.pic");
+  WriteBytes(locked, ReadBytes(circuit));
+  auto state = std::make_unique<GameState>();
+  ASSERT_EQ(LoadCircuit(state->track, DevicePath(locked)), 0);
+  const std::vector<GridPoint> record(5, GridPoint{44, 12});
+  SaveRecord(state->track, record.data(), 5);
+  WriteBytes(lockedPicture, Bytes{1, 0, 1, 0, 0, 0});
+  for (const std::string& file : {locked, lockedPicture}) fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const std::vector<std::string> guarded{circuit, mask, picture, locked, lockedPicture, folder.HostFile("a.pic")};
+  std::vector<Bytes> before;
+  for (const std::string& file : guarded) before.push_back(ReadBytes(file));
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{"render", circuit, circuit}, "is also the input"},
+      {{"render", circuit, folder.HostFile("Alias.cct"), "--outline"}, "is also the input"},
+      {{"check", circuit, "--lap", circuit}, "is also the input"},
+      {{"topng", folder.HostFile("a.pic"), folder.HostFile("a.pic")}, "is also the input"},
+      {{"frompng", picture, picture}, "is also the input"},
+      {{"make", picture, mask, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"},
+       "is also the input"},
+      {MakeArgs(locked), locked + " is read-only"},
+      {{"frompng", picture, lockedPicture}, lockedPicture + " is read-only"},
+      {{"clear-record", locked}, locked + " is read-only"},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = Tool(c.args);
+    EXPECT_EQ(run.status, 1) << c.args[0];
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_TRUE(Contains(run.err, c.says)) << run.err;
+  }
+  for (size_t i = 0; i < guarded.size(); ++i) EXPECT_EQ(ReadBytes(guarded[i]), before[i]) << guarded[i];
+
+  // Forced, a read-only file is written, and stays read-only.
+  for (const auto& args : {std::vector<std::string>{"clear-record", locked, "--force"},
+                           std::vector<std::string>{"frompng", picture, lockedPicture, "--force"}}) {
+    const ToolRun run = Tool(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(fs::status(args[args.size() - 2]).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  }
+  EXPECT_EQ(ReadBytes(locked).size(), static_cast<size_t>(RecordOffset(Ring::kWidth, Ring::kHeight)));
+  EXPECT_EQ(GetU16(ReadBytes(lockedPicture), 0), 80);
+}
+
 // Paths are the host's, taken as they are: a "\\" is part of a name, never a folder's end.
 TEST_F(CircuitTool, ABackslashIsPartOfAName) {
   namespace fs = std::filesystem;

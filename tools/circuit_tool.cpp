@@ -208,8 +208,9 @@ class Preview {
   Canvas canvas_;
 };
 
-// Loads the circuit with the game's own loader, as a race would. The path is then forgotten,
-// so that a lap counted while checking can never write a record into the file.
+// Loads the circuit with the game's own loader, as a race would; the name mapping gives the loader
+// exactly this host path, a "\" in it included. The path is then forgotten, so that a lap counted
+// while checking can never write a record into the file.
 std::unique_ptr<GameState> LoadForRace(const std::string& path) {
   auto state = std::make_unique<GameState>();
   if (LoadCircuit(state->track, DevicePath(path)) != 0) {
@@ -223,7 +224,7 @@ std::unique_ptr<GameState> LoadForRace(const std::string& path) {
 
 int Make(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a =
-      Parse("make", args, 2, {"start", "line", "ahead", "mask", "track-colour"}, {});
+      Parse("make", args, 2, {"start", "line", "ahead", "mask", "track-colour"}, {"force"});
   const std::string& picturePath = a.files[0];
   const std::string& outPath = a.files[1];
   const GridPoint start = PointOption(a, "start");
@@ -235,6 +236,9 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
   if (byMask == byColour) {
     throw UsageError("make needs either --mask or --track-colour to tell the track from the rest");
   }
+  CheckOutput(outPath, byMask ? std::vector<std::string>{picturePath, a.Value("mask")}
+                              : std::vector<std::string>{picturePath},
+              a.Has("force"));
 
   std::vector<uint8_t> pictureAlpha;
   const RgbImage picture = ReadPngFile(picturePath, &pictureAlpha);
@@ -306,7 +310,8 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
 }
 
 int Render(const std::vector<std::string>& args, std::ostream& out) {
-  const Arguments a = Parse("render", args, 2, {"scale"}, {"outline", "line", "record"});
+  const Arguments a = Parse("render", args, 2, {"scale"}, {"outline", "line", "record", "force"});
+  CheckOutput(a.files[1], {a.files[0]}, a.Has("force"));
   const CircuitData c = ReadCircuitFile(a.files[0]);
   Preview preview(c, ScaleOption(a, c.width, c.height));
   if (a.Has("outline")) preview.Outline(LoadForRace(a.files[0])->track);
@@ -342,8 +347,9 @@ int Info(const std::vector<std::string>& args, std::ostream& out) {
 }
 
 int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
-  const Arguments a = Parse("check", args, 1, {"lap", "scale"}, {"moves"});
+  const Arguments a = Parse("check", args, 1, {"lap", "scale"}, {"moves", "force"});
   const std::string& path = a.files[0];
+  if (a.Has("lap")) CheckOutput(a.Value("lap"), {path}, a.Has("force"));
   const CircuitData c = ReadCircuitFile(path);
   const std::vector<std::string> problems = CircuitProblems(c);
   if (!problems.empty()) {
@@ -395,7 +401,7 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
 }
 
 int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
-  const Arguments a = Parse("clear-record", args, 1, {}, {});
+  const Arguments a = Parse("clear-record", args, 1, {}, {"force"});
   const std::string& path = a.files[0];
   CircuitData c = ReadCircuitFile(path);
   const ByteVector bytes = ReadWholeFile(path);
@@ -408,6 +414,9 @@ int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
   if (bytes.size() == cleared.size()) {
     out << Name(path) << " has no record\n";
     return 0;
+  }
+  if (!a.Has("force") && IsReadOnlyHostFile(path)) {
+    throw ToolError(path + " is read-only; --force clears its record all the same");
   }
   WriteFileSafely(path, cleared);
   if (c.record.empty()) {
@@ -439,8 +448,9 @@ std::string DataPictureMisfit(const std::string& name, uint32_t width, uint32_t 
 }
 
 int ToPng(const std::vector<std::string>& args, std::ostream& out) {
-  const Arguments a = Parse("topng", args, 2, {"scale"}, {"picture", "screenshot"});
+  const Arguments a = Parse("topng", args, 2, {"scale"}, {"picture", "screenshot", "force"});
   const std::string& path = a.files[0];
+  CheckOutput(a.files[1], {path}, a.Has("force"));
   const ByteVector bytes = ReadWholeFile(path);
   const unsigned long long size = bytes.size();
   // A picture file has 16-bit sizes and may have bytes after its pixels; a screenshot has 32-bit
@@ -483,8 +493,9 @@ int ToPng(const std::vector<std::string>& args, std::ostream& out) {
 }
 
 int FromPng(const std::vector<std::string>& args, std::ostream& out) {
-  const Arguments a = Parse("frompng", args, 2, {}, {"screenshot"});
+  const Arguments a = Parse("frompng", args, 2, {}, {"screenshot", "force"});
   const std::string& outPath = a.files[1];
+  CheckOutput(outPath, {a.files[0]}, a.Has("force"));
   std::vector<uint8_t> alpha;
   const RgbImage image = ReadPngFile(a.files[0], &alpha);
   const std::string name = Name(outPath);
@@ -527,7 +538,9 @@ std::string CircuitToolUsage() {
          "  topng FILE OUT.png [--picture | --screenshot] [--scale N]\n"
          "      a picture file (.pic, GameData.dat) or a screenshot (ScrSave.pic) as PNG\n"
          "  frompng IN.png OUT [--screenshot]\n"
-         "      a PNG as a picture file (or a screenshot); data pictures must have their size\n";
+         "      a PNG as a picture file (or a screenshot); data pictures must have their size\n"
+         "Every command that writes a file refuses one that is its own input, and one made\n"
+         "read-only unless --force is given. Files are written whole or not at all.\n";
 }
 
 int RunCircuitTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

@@ -114,6 +114,10 @@ int main(int argc, char** argv) {
     }
   }
   if (out.empty()) return Fail("no output file");
+  if (!circuit.empty() && SameHostFile(out, circuit)) {
+    std::fprintf(stderr, "apexgrid-render: %s is also the circuit; give another file to write\n", out.c_str());
+    return 1;
+  }
 
   if (OpenDisplay(display, nullptr, 1) != 0) {
     std::fprintf(stderr, "apexgrid-render: the display can't be opened\n");

@@ -33,6 +33,17 @@ void WriteFileSafely(const std::string& hostPath, const ByteVector& bytes) {
   }
 }
 
+void CheckOutput(const std::string& output, const std::vector<std::string>& inputs, bool force) {
+  for (const std::string& input : inputs) {
+    if (SameHostFile(output, input)) {
+      throw ToolError(output + " is also the input " + input + "; give another file to write");
+    }
+  }
+  if (!force && IsReadOnlyHostFile(output)) {
+    throw ToolError(output + " is read-only; --force writes it all the same");
+  }
+}
+
 RgbImage ReadPngFile(const std::string& hostPath, std::vector<uint8_t>* alpha) {
   std::error_code error;
   if (!fs::exists(hostPath, error)) throw ToolError("can't open " + hostPath + ": no such file");

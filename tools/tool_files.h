@@ -20,6 +20,10 @@ ByteVector ReadWholeFile(const std::string& hostPath);
 // and why when it can't be written; the old file is then untouched.
 void WriteFileSafely(const std::string& hostPath, const ByteVector& bytes);
 
+// Refuses, with a ToolError, an output that is one of the inputs (the same file under any name),
+// and one whose owner made it read-only unless force is set.
+void CheckOutput(const std::string& output, const std::vector<std::string>& inputs, bool force);
+
 // Reads a PNG; throws ToolError naming the file and what is wrong with it.
 RgbImage ReadPngFile(const std::string& hostPath, std::vector<uint8_t>* alpha = nullptr);
 // Writes a PNG of 16-bit 5-6-5 pixels, as WriteFileSafely does; throws ToolError when it can't be
