@@ -76,6 +76,9 @@ int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* 
     std::fclose(file);
     return 1;
   }
+  // libpng takes 16-bit values without a gAMA or sRGB chunk as linear light, which would turn a
+  // 25% grey into 55%; whoever made them meant them as stored, like 8-bit ones.
+  png.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
   png.format = PNG_FORMAT_RGBA;
   std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(png));
   const int read = png_image_finish_read(&png, nullptr, rgba.data(), 0, nullptr);

@@ -25,7 +25,8 @@ RgbImage ImageFromPixels(const uint16_t* pixels, uint32_t width, uint32_t height
 int WritePng(const std::string& hostPath, const RgbImage& image, std::string* error = nullptr);
 
 // Reads any PNG (palette, grey, 16-bit and alpha included) as 8-bit RGB; alpha goes to *alpha
-// when it is given (255 where the file has none). Never waits on a FIFO. 0 on success, 1 with a
-// reason in *error.
+// when it is given (255 where the file has none). Colours are taken as the file's gAMA, sRGB or
+// iCCP chunk says; without one they are sRGB, 16-bit ones too, which are scaled to 8 bits as
+// stored. 0 on success, 1 with a reason in *error.
 int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* alpha,
             std::string* error);

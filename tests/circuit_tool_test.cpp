@@ -3,9 +3,11 @@
 // of bad input refused with one line and no file touched.
 #include <gtest/gtest.h>
 
+#include <png.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -53,6 +55,36 @@ struct Ring {
     return outer && !island;
   }
 };
+
+// A grey PNG of 8 or 16 bits a sample, with or without a gAMA chunk, from 8-bit levels (a 16-bit
+// sample is the level times 257, the same grey).
+void WriteGreyPng(const std::string& path, int width, int height, int bits, bool gamma,
+                  const std::function<uint8_t(int, int)>& level) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, file);
+  png_set_IHDR(png, info, width, height, bits, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (gamma) png_set_gAMA_fixed(png, info, 45455);  // 1/2.2, as sRGB
+  png_write_info(png, info);
+  std::vector<uint8_t> row(static_cast<size_t>(width) * bits / 8);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const uint8_t v = level(x, y);
+      if (bits == 8) {
+        row[x] = v;
+      } else {
+        row[2 * x] = row[2 * x + 1] = v;  // big-endian v * 257
+      }
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(file);
+}
 
 void WriteImage(const std::string& path, int width, int height, const std::function<Rgb(int, int)>& colour) {
   RgbImage image;
@@ -126,6 +158,29 @@ TEST_F(CircuitTool, MakeWritesTheCircuitOfThePictureAndItsMask) {
                          "--line", "40,2,40,21", "--ahead", "50,12"});
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_EQ(ReadCircuitFile(byColour).cells, c.cells);
+}
+
+// Dark walls stay walls in a 16-bit mask, whether or not it says its gamma: its levels are taken
+// as stored, as in its 8-bit twin, not as linear light (which would make a 25% grey 55%).
+TEST_F(CircuitTool, ASixteenBitMaskGivesTheCircuitOfItsEightBitTwin) {
+  const auto level = [](int x, int y) { return static_cast<uint8_t>(Ring::Track(x, y) ? 0xFF : 0x40); };
+  CircuitData twins[3];
+  const struct {
+    int bits;
+    bool gamma;
+  } masks[] = {{8, false}, {16, false}, {16, true}};
+  for (int i = 0; i < 3; ++i) {
+    const std::string maskFile = folder.HostFile("mask" + std::to_string(i) + ".png");
+    WriteGreyPng(maskFile, Ring::kWidth, Ring::kHeight, masks[i].bits, masks[i].gamma, level);
+    const std::string out = folder.HostFile("m" + std::to_string(i) + ".cct");
+    const ToolRun made = Tool({"make", picture, out, "--mask", maskFile, "--start", "44,12", "--line", "40,2,40,21",
+                               "--ahead", "50,12"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    twins[i] = ReadCircuitFile(out);
+  }
+  EXPECT_EQ(twins[0].cells[0], 1) << "a 25% grey is wall";
+  EXPECT_EQ(twins[1].cells, twins[0].cells) << "16-bit, no gAMA";
+  EXPECT_EQ(twins[2].cells, twins[0].cells) << "16-bit with gAMA";
 }
 
 TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
