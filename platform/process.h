@@ -8,7 +8,8 @@
 // A path ending in ".exe" (in any case) names the host executable of the same name without it:
 // "\home\ana\Apexgrid\Apexpick.exe" starts /home/ana/Apexgrid/Apexpick. The command line is
 // handed over as one single argument, so the started program's GetCommandLine() is exactly
-// commandLine, spaces and quotes included; an empty command line passes no argument at all. The
+// commandLine, spaces, quotes and the stand-ins for host bytes (ToHostBytes) included; an empty
+// command line passes no argument at all. The
 // started program inherits the environment, the standard streams and the working folder.
 //
 // Headless, every start is written to standard error as `START <program path> | <command line>`

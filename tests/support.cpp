@@ -53,9 +53,9 @@ namespace {
 constexpr uid_t kTestUser = 65534;  // nobody
 constexpr gid_t kTestGroup = 65534;
 
-}  // namespace
-
 bool RunsAsRoot() { return geteuid() == 0; }
+
+}  // namespace
 
 void GiveToTestUser(const std::string& hostPath) {
   if (!RunsAsRoot()) return;

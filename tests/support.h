@@ -43,7 +43,6 @@ bool FileExists(const std::string& hostPath);
 // suite runs as root (as CI does), else the user running it. GiveToTestUser hands a file or a
 // folder with everything in it to that user; AsTestUser runs the body as that user (in a child
 // process that gives up root, when it must) and is true when the body's checks held.
-bool RunsAsRoot();
 void GiveToTestUser(const std::string& hostPath);
 bool AsTestUser(const std::function<void()>& body);
 
