@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "data/folder.h"
 #include "platform/byte_order.h"
 #include "platform/files.h"
 
@@ -174,8 +175,12 @@ int BuildOutline(TrackGrid& track) {
 
 void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count) {
   if (count > kRecordCapacity || track.path.empty()) return;
+  // A shipped circuit of a program folder this user can't write keeps its records in the user's
+  // private copy of it, which from now on is the circuit played.
+  const std::u16string path = RecordFile(track.path);
+  if (path.empty()) return;
   // The file must exist and take updates; a missing or read-only circuit drops the record.
-  std::FILE* file = OpenDeviceFile(track.path, "r+b");
+  std::FILE* file = OpenDeviceFile(path, "r+b");
   if (file == nullptr) return;
   const long long size = FileSize(file);
   const long long recordOffset = RecordOffset(track.width, track.height);
@@ -199,7 +204,8 @@ void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count) {
     PutU16(section + 2 + 4 * i, static_cast<uint16_t>(points[i].x));
     PutU16(section + 4 + 4 * i, static_cast<uint16_t>(points[i].y));
   }
-  if (ReplaceFileContent(track.path, content.data(), content.size()) != 0) return;
+  if (ReplaceFileContent(path, content.data(), content.size()) != 0) return;
+  track.path = path;
 
   std::copy(points, points + count, track.recordTrail);
   track.recordCount = count;

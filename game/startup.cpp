@@ -77,6 +77,8 @@ void StartUp(WindowHandle window) {
   ClearPicture(framePicture);
   ClearPicture(boardPicture);
   const std::u16string folder = GetProgramFolder();
+  // What the game writes, and the last-circuit file it reads back, live where it may write.
+  const std::u16string ownFolder = GetWritableFolder();
   LoadDataPictures(folder);
 
   GXOpenInput();
@@ -86,18 +88,18 @@ void StartUp(WindowHandle window) {
   // The command line is the circuit's path exactly as given: the selector passes a full path
   // with its spaces and no quotes.
   std::u16string path = GetCommandLine();
-  if (path.empty()) path = ReadTextFile(folder + kLastCircuitFile);
+  if (path.empty()) path = ReadTextFile(ownFolder + kLastCircuitFile);
   if (path.empty()) {
     StartSelector();
     return;
   }
-  if (LoadCircuit(gameState.track, path) != 0) {
+  if (LoadCircuit(gameState.track, CircuitToLoad(path)) != 0) {
     // The last-circuit file keeps what it held: only a circuit that loaded is remembered.
     MessageBox(mainWindow, kCircuitFailed + path, kErrorCaption, MB_OK);
     StartSelector();
     return;
   }
-  WriteTextFile(folder + kLastCircuitFile, path);
+  WriteTextFile(ownFolder + kLastCircuitFile, path);
   SetStartValues(gameState);
   ShowTitle();
   run.startedUp = true;

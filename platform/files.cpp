@@ -95,6 +95,26 @@ int ReplaceFileContent(const std::u16string& devicePath, const void* data, size_
   return 0;
 }
 
+int WriteWholeFile(const std::u16string& devicePath, const void* data, size_t size) {
+  const std::string host = HostPath(devicePath);
+  struct stat info;
+  if (host.empty()) return 1;
+  if (stat(host.c_str(), &info) == 0) return ReplaceFileContent(devicePath, data, size);
+
+  std::string temp = host + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) return 1;
+  // mkstemp makes the file private; a new file of ours gets what the user's umask allows.
+  const mode_t mask = umask(0);
+  umask(mask);
+  const bool written = WriteAll(fd, data, size) == 0 && fchmod(fd, 0666 & ~mask) == 0 && fsync(fd) == 0;
+  if (close(fd) != 0 || !written || rename(temp.c_str(), host.c_str()) != 0) {
+    unlink(temp.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 std::u16string ModuleFileName() {
   char buffer[PATH_MAX + 1];
   const ssize_t length = readlink("/proc/self/exe", buffer, PATH_MAX);

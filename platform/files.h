@@ -24,5 +24,11 @@ long long FileSize(std::FILE* file);
 // nothing was changed.
 int ReplaceFileContent(const std::u16string& devicePath, const void* data, size_t size);
 
+// Writes a whole file, new or existing, the same way: the bytes go to a temporary file beside it
+// and take its place in one rename, so that nobody ever reads it half-written. A new file gets the
+// permissions a new file gets; an existing one keeps its own. 0 on success, 1 when nothing was
+// changed.
+int WriteWholeFile(const std::u16string& devicePath, const void* data, size_t size);
+
 // Full device path of the running program file.
 std::u16string ModuleFileName();
