@@ -93,9 +93,12 @@ void StartUp(WindowHandle window) {
     StartSelector();
     return;
   }
-  if (LoadCircuit(gameState.track, CircuitToLoad(path)) != 0) {
+  // A shipped circuit is played from the player's private copy once there is one; the message names
+  // the file that was read.
+  const std::u16string file = CircuitToLoad(path);
+  if (LoadCircuit(gameState.track, file) != 0) {
     // The last-circuit file keeps what it held: only a circuit that loaded is remembered.
-    MessageBox(mainWindow, kCircuitFailed + path, kErrorCaption, MB_OK);
+    MessageBox(mainWindow, kCircuitFailed + file, kErrorCaption, MB_OK);
     StartSelector();
     return;
   }
