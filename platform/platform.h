@@ -46,10 +46,10 @@ int StartPlatform(int argc, char** argv, const char* programName, std::string* e
 int StopPlatform(int exitCode);
 
 // The settings file (platform/settings.h) in which the window's scale and full screen are kept
-// between runs: read now, for the windows to come, and written when the player resizes the window
-// or switches full screen (never otherwise, so a player who changes nothing finds no file). Both
-// programs name the same file, so that they share the look. Without a call nothing is kept; a
-// scale given in APEXGRID_SCALE wins over the remembered one.
+// between runs: read now, for the windows to come, and written only when the window's whole scale
+// changes (the player resized it) or full screen is switched, so that a player who changes nothing
+// finds no file. Both programs name the same file and share the look. Without a call nothing is
+// kept; a scale given in APEXGRID_SCALE wins over the remembered one.
 void SetWindowSettingsFile(const std::u16string& devicePath);
 
 // Non-zero when the headless backend runs.
