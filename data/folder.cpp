@@ -1,4 +1,4 @@
-// Program folder and UTF-16 text files.
+// Program folder, where the programs write, and UTF-16 text files.
 #include "data/folder.h"
 
 #include <cstdio>

@@ -1,5 +1,5 @@
-// The program folder, the data paths beside it, and small UTF-16 text files such as the
-// last-circuit file.
+// The program folder, the data paths beside it, where the programs write, and small UTF-16 text
+// files such as the last-circuit file.
 #pragma once
 
 #include <string>
