@@ -245,8 +245,9 @@ int ToggleFullScreen(WindowHandle window) {
   PlatformWindow* w = Live(window);
   if (w == nullptr) return 0;
   w->fullScreen = !w->fullScreen;
-  Active()->setFullScreen(w);
+  // Kept first, so that whoever sees the window change finds it remembered.
   RememberFullScreen(w->fullScreen);
+  Active()->setFullScreen(w);
   return w->fullScreen ? 1 : 0;
 }
 

@@ -29,14 +29,16 @@ constexpr char kShipped[] = "1-First-Race.cct";  // exactly the board's size: a 
 // A host path as the programs name it.
 std::string Device(const std::string& host) { return ToUtf8(DevicePath(host)); }
 
-// Every file and folder under the root, with its size and content, to tell that nothing changed.
+// Every file and folder under the root with its size, time and permissions, to tell that nothing
+// was added, removed or changed.
 std::vector<std::string> Snapshot(const std::string& root) {
   std::vector<std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    std::string line = entry.path().string();
-    if (entry.is_regular_file() && !entry.is_symlink()) {
-      const Bytes bytes = ReadBytes(line);
-      line += " " + std::to_string(bytes.size()) + " " + std::to_string(std::hash<std::string>()(std::string(bytes.begin(), bytes.end())));
+    const auto status = entry.symlink_status();
+    std::string line = entry.path().string() + " " + std::to_string(static_cast<int>(status.permissions()));
+    if (fs::is_regular_file(status)) {
+      line += " " + std::to_string(entry.file_size()) + " " +
+              std::to_string(entry.last_write_time().time_since_epoch().count());
     }
     entries.push_back(line);
   }
