@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "data/folder.h"
 #include "platform/byte_order.h"
 #include "platform/files.h"
 
@@ -215,9 +216,13 @@ RecordOnFile WriteRecord(const FileUpdate& file, long long offset, const std::ve
 
 void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count) {
   if (count > kRecordCapacity || track.path.empty()) return;
+  // A shipped circuit of a program folder this user can't write keeps its records in the user's
+  // private copy of it, which from now on is the circuit played.
+  const std::u16string path = RecordFile(track.path);
+  if (path.empty()) return;
   // The file must exist and take updates; a missing or read-only circuit drops the record.
   FileUpdate file;
-  if (OpenFileUpdate(track.path, &file) != 0) return;
+  if (OpenFileUpdate(path, &file) != 0) return;
   // Write only behind the grid of the circuit that was loaded. A file that has since been cut
   // short or given another size would be damaged by a record written at this offset.
   const long long recordOffset = RecordOffset(track.width, track.height);
@@ -233,6 +238,7 @@ void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count) {
   for (size_t i = 0; i < count; ++i) AppendPoint(section, points[i]);
   const RecordOnFile written = WriteRecord(file, recordOffset, section);
   CloseFileUpdate(&file);
+  if (written != kOldRecord) track.path = path;
 
   // Memory follows the file, so that what the board shows and what the next lap is measured
   // against is what a new start would load.

@@ -1,4 +1,4 @@
-// Program folder and UTF-16 text files.
+// Program folder, where the programs write, and UTF-16 text files.
 #include "data/folder.h"
 
 #include <cstdio>
@@ -6,6 +6,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 
 std::u16string GetModulePath() { return ModuleFileName(); }
 
@@ -42,5 +43,64 @@ void WriteTextFile(const std::u16string& path, const std::u16string& text) {
   bytes.reserve(text.size() * 2);
   for (char16_t c : text) AppendU16(bytes, c);
   // Whole or not at all: a crash or a full disk never leaves half a path to load next time.
-  WriteDeviceFile(path, bytes.data(), bytes.size());
+  WriteWholeFile(path, bytes.data(), bytes.size());
+}
+
+// ---- Where the programs write ---------------------------------------------------------------------
+
+std::u16string WritableFolderOf(const std::u16string& programFolder, const std::u16string& userFolder) {
+  if (userFolder.empty() || FolderTakesWrites(programFolder)) return programFolder;
+  return userFolder;
+}
+
+std::u16string GetWritableFolder() {
+  const std::u16string program = GetProgramFolder();
+  const std::u16string folder = WritableFolderOf(program, UserDataFolder());
+  if (folder == program) return program;
+  // The per-user folder is made as it is first needed; without it nothing can be kept.
+  if (MakeFolders(folder + u"\\Data") != 0 || MakeFolders(folder + u"\\Circuits") != 0) return program;
+  return folder;
+}
+
+std::u16string PrivateCopyOf(const std::u16string& circuitPath, const std::u16string& programFolder,
+                             const std::u16string& writableFolder) {
+  if (writableFolder == programFolder) return std::u16string();
+  // A path typed in a shell may use forward slashes; the device's own use backslashes.
+  std::u16string path = circuitPath;
+  for (char16_t& c : path) {
+    if (c == u'/') c = u'\\';
+  }
+  const std::u16string shipped = programFolder + kCircuitsFolder;
+  if (path.size() <= shipped.size() || path.compare(0, shipped.size(), shipped) != 0) return std::u16string();
+  const std::u16string name = path.substr(shipped.size());
+  if (name.find(u'\\') != std::u16string::npos) return std::u16string();
+  return writableFolder + kCircuitsFolder + name;
+}
+
+std::u16string CircuitToLoad(const std::u16string& path) {
+  const std::u16string copy = PrivateCopyOf(path, GetProgramFolder(), GetWritableFolder());
+  if (copy.empty()) return path;
+  std::FILE* file = OpenDeviceFile(copy, "rb");
+  if (file == nullptr) return path;
+  std::fclose(file);
+  return copy;
+}
+
+std::u16string RecordFile(const std::u16string& circuitPath) {
+  const std::u16string copy = PrivateCopyOf(circuitPath, GetProgramFolder(), GetWritableFolder());
+  if (copy.empty()) return circuitPath;
+  if (std::FILE* existing = OpenDeviceFile(copy, "rb")) {
+    std::fclose(existing);
+    return copy;
+  }
+  std::FILE* shipped = OpenDeviceFile(circuitPath, "rb");
+  if (shipped == nullptr) return std::u16string();
+  std::vector<unsigned char> bytes;
+  unsigned char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, shipped)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+  const bool read = std::ferror(shipped) == 0;
+  std::fclose(shipped);
+  if (!read || WriteWholeFile(copy, bytes.data(), bytes.size()) != 0) return std::u16string();
+  return copy;
 }

@@ -78,6 +78,8 @@ void StartUp(WindowHandle window) {
   ClearPicture(framePicture);
   ClearPicture(boardPicture);
   const std::u16string folder = GetProgramFolder();
+  // What the game writes, and the last-circuit file it reads back, live where it may write.
+  const std::u16string ownFolder = GetWritableFolder();
   LoadDataPictures(folder);
 
   GXOpenInput();
@@ -88,20 +90,22 @@ void StartUp(WindowHandle window) {
   // spaces and no quotes. One typed in a shell is made full, so that the last-circuit file names
   // the same circuit from whatever folder the next start is made.
   std::u16string given = GetCommandLine();
-  if (given.empty()) given = ReadTextFile(folder + kLastCircuitFile);
+  if (given.empty()) given = ReadTextFile(ownFolder + kLastCircuitFile);
   if (given.empty()) {
     StartSelector();
     return;
   }
   const std::u16string path = FullDevicePath(given);
-  if (LoadCircuit(gameState.track, path) != 0) {
-    // The last-circuit file keeps what it held: only a circuit that loaded is remembered. The
-    // message names the circuit as the user gave it.
-    MessageBox(mainWindow, kCircuitFailed + given, kErrorCaption, MB_OK);
+  // A shipped circuit is played from the player's private copy once there is one; the message names
+  // the file that was read, or the circuit as the user gave it.
+  const std::u16string file = CircuitToLoad(path);
+  if (LoadCircuit(gameState.track, file) != 0) {
+    // The last-circuit file keeps what it held: only a circuit that loaded is remembered.
+    MessageBox(mainWindow, kCircuitFailed + (file == path ? given : file), kErrorCaption, MB_OK);
     StartSelector();
     return;
   }
-  WriteTextFile(folder + kLastCircuitFile, path);
+  WriteTextFile(ownFolder + kLastCircuitFile, path);
   SetStartValues(gameState);
   ShowTitle();
   run.startedUp = true;

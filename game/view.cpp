@@ -63,5 +63,5 @@ void HandleKey(int16_t key) {
       ShowBoard();  // the aim target stays where it was
     }
   }
-  if (key == keyList.vkA) SavePicture(framePicture, GetProgramFolder() + kScreenshotFile);
+  if (key == keyList.vkA) SavePicture(framePicture, GetWritableFolder() + kScreenshotFile);
 }

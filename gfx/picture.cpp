@@ -99,7 +99,7 @@ void SavePicture(const Picture& picture, std::u16string path) {
   if (picture.pixels == nullptr && count > 0) return;
   // Whole or not at all: a full disk leaves the screenshot there was, never part of a new one.
   const std::vector<unsigned char> bytes = EncodeScreenshot(picture.width, picture.height, picture.pixels);
-  WriteDeviceFile(path, bytes.data(), bytes.size());
+  WriteWholeFile(path, bytes.data(), bytes.size());
 }
 
 namespace {

@@ -15,6 +15,8 @@ struct PlatformWindow {
   bool visible = false;
   bool minimised = false;
   bool shellShown = false;  // the last SHFullScreen call showed the shell's bars
+  bool fullScreen = false;  // the desktop's full screen (ToggleFullScreen)
+  const WindowIcon* icon = nullptr;  // its class's icon, or null
   int x = 0, y = 0, width = 0, height = 0;
   int endpoint = -1;        // listening socket that other copies find it by; -1 for none
   int remoteConnection = -1;  // for a window of another program (FindWindow): our connection
@@ -35,6 +37,8 @@ struct Backend {
   void (*destroyWindow)(PlatformWindow* window);
   void (*showWindow)(PlatformWindow* window, bool show);
   void (*setMinimised)(PlatformWindow* window, bool minimised);
+  // Puts the window into the desktop's full screen or back (window->fullScreen already says which).
+  void (*setFullScreen)(PlatformWindow* window);
   // Another copy asked for the window to come to the front.
   void (*raiseWindow)(PlatformWindow* window);
   // Moves whatever host events have arrived into the queue, without waiting.
@@ -62,6 +66,20 @@ void ResetWindowSystem();
 // Closes every window left (without messages) and every connection to other copies. True when an
 // unreadable script line was met.
 bool CloseWindowSystem();
+
+// ---- The window's remembered scale and full screen (window_settings.cpp) -------------------------
+
+// What the settings file of SetWindowSettingsFile held at the last start or change: a scale of 0
+// when none is remembered.
+struct WindowState {
+  int scale = 0;
+  bool fullScreen = false;
+};
+WindowState RememberedWindowState();
+// The user changed the window: it is written down when it differs from what is remembered.
+void RememberWindowScale(int scale);
+void RememberFullScreen(bool fullScreen);
+void ForgetWindowSettingsFile();
 
 // ---- Process start (process.cpp) ---------------------------------------------------------------
 

@@ -259,6 +259,7 @@ int RunDialog(const std::u16string& title, const DialogProgram& program, std::st
   WindowClass dialogClass;
   dialogClass.windowProc = DialogProc;
   dialogClass.className = u"Dialog";
+  dialogClass.icon = program.icon;
   RegisterClass(&dialogClass);
   WindowHandle window = CreateWindow(u"Dialog", title.c_str(), WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
                                      CW_USEDEFAULT, CW_USEDEFAULT);

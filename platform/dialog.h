@@ -24,8 +24,11 @@
 #include <string>
 
 #include "platform/script.h"
+#include "platform/window.h"
 
 struct DialogProgram {
+  // The window's icon; may be null.
+  const WindowIcon* icon = nullptr;
   // Called once the ImGui context exists and before its font atlas is built: style and fonts.
   std::function<void()> setUp;
   // One frame of the dialog: called between ImGui::NewFrame and ImGui::Render.

@@ -294,7 +294,7 @@ int WriteHostFile(const std::string& hostPath, const void* data, size_t size, st
   return Replace(target, data, size, mode, exists ? &old : nullptr, false, error);
 }
 
-int WriteDeviceFile(const std::u16string& devicePath, const void* data, size_t size) {
+int WriteWholeFile(const std::u16string& devicePath, const void* data, size_t size) {
   return WriteHostFile(HostPath(devicePath), data, size, nullptr);
 }
 

@@ -46,7 +46,7 @@ bool IsReadOnlyHostFile(const std::string& hostPath);
 // where we may give it). 0 on success; 1 with the reason in *error (when given), and the file as
 // it was.
 int WriteHostFile(const std::string& hostPath, const void* data, size_t size, std::string* error);
-int WriteDeviceFile(const std::u16string& devicePath, const void* data, size_t size);
+int WriteWholeFile(const std::u16string& devicePath, const void* data, size_t size);
 
 // ---- Updating part of a file that the user keeps ------------------------------------------------
 

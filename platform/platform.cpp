@@ -1,6 +1,7 @@
 // Starting and stopping the platform: the one place where the backend is chosen.
 #include "platform/platform.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -45,7 +46,21 @@ int StopPlatform(int exitCode) {
   const bool scriptFailed = CloseWindowSystem();
   if (active != nullptr) active->stop();
   active = nullptr;
+  ForgetWindowSettingsFile();
   return scriptFailed ? 2 : exitCode;
+}
+
+int AnswerHelpOrVersion(int argc, char** argv, const char* usage, const char* version) {
+  if (argc != 2) return 0;
+  if (std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(usage, stdout);
+  } else if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s\n", version);
+  } else {
+    return 0;
+  }
+  std::fflush(stdout);
+  return 1;
 }
 
 int IsHeadless() { return active == &kHeadlessBackend ? 1 : 0; }

@@ -29,6 +29,12 @@
 
 #include <string>
 
+// The desktop's convention for a program's own command line: `--help` or `--version` as the only
+// argument prints the usage or the version line on standard output. 1 when it was one of them
+// (the program then ends with 0 before anything else), 0 for every other command line, which
+// stays the program's own.
+int AnswerHelpOrVersion(int argc, char** argv, const char* usage, const char* version);
+
 // Starts the backend. 0 on success; 1 with one line saying why in *error (no newline) when it
 // can't: no display to open, an unreadable script, a bad APEXGRID_SCALE. Nothing is shown or
 // written on failure; the caller says it and exits non-zero. programName picks the script
@@ -38,6 +44,13 @@ int StartPlatform(int argc, char** argv, const char* programName, std::string* e
 // Closes every window left (without messages) and the backend. Returns the status the program
 // should exit with: exitCode, or 2 after an unreadable headless script line.
 int StopPlatform(int exitCode);
+
+// The settings file (platform/settings.h) in which the window's scale and full screen are kept
+// between runs: read now, for the windows to come, and written only when the window's whole scale
+// changes (the player resized it) or full screen is switched, so that a player who changes nothing
+// finds no file. Both programs name the same file and share the look. Without a call nothing is
+// kept; a scale given in APEXGRID_SCALE wins over the remembered one.
+void SetWindowSettingsFile(const std::u16string& devicePath);
 
 // Non-zero when the headless backend runs.
 int IsHeadless();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/gx.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ struct KeyName {
 constexpr KeyName kKeyNames[] = {
     {"up", kKeyUp}, {"down", kKeyDown}, {"left", kKeyLeft}, {"right", kKeyRight},
     {"a", kKeyA},   {"b", kKeyB},       {"c", kKeyC},       {"start", kKeyStart},
+    {"f11", kHostKeyFullScreen},
 };
 
 struct Word {
@@ -133,7 +135,7 @@ int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
         }
       }
     }
-    return fail("`key` needs one of up, down, left, right, a, b, c, start");
+    return fail("`key` needs one of up, down, left, right, a, b, c, start, f11");
   }
   if (verb == "wait" || verb == "sleep") {
     const long longest = verb == "wait" ? kLongestWait : kLongestSleep;

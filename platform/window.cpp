@@ -17,6 +17,7 @@ struct RegisteredClass {
   std::u16string name;
   WindowProc proc;
   uint32_t style;
+  const WindowIcon* icon;
 };
 
 struct Timer {
@@ -120,7 +121,8 @@ uint16_t RegisterClass(const WindowClass* windowClass) {
   for (const RegisteredClass& c : s.classes) {
     if (c.name == windowClass->className) return 0;
   }
-  s.classes.push_back({windowClass->className, windowClass->windowProc, windowClass->style});
+  s.classes.push_back(
+      {windowClass->className, windowClass->windowProc, windowClass->style, windowClass->icon});
   // Atoms count from 0xC000 on the hand-held; any non-zero number does here.
   return static_cast<uint16_t>(0xC000 + s.classes.size() - 1);
 }
@@ -140,6 +142,8 @@ WindowHandle CreateWindow(const char16_t* className, const char16_t* title, uint
   w->proc = found->proc;
   w->className = className;
   w->title = title != nullptr ? title : u"";
+  w->icon = found->icon;
+  w->fullScreen = RememberedWindowState().fullScreen;
   w->x = x == CW_USEDEFAULT ? 0 : x;
   w->y = y == CW_USEDEFAULT ? 0 : y;
   const GXDisplayProperties screen = GXGetDisplayProperties();
@@ -235,6 +239,21 @@ int SHFullScreen(WindowHandle window, uint32_t flags) {
   if ((flags & SHFS_SHOWTASKBAR) != 0) w->shellShown = true;
   if ((flags & SHFS_HIDETASKBAR) != 0) w->shellShown = false;
   return 1;
+}
+
+int ToggleFullScreen(WindowHandle window) {
+  PlatformWindow* w = Live(window);
+  if (w == nullptr) return 0;
+  w->fullScreen = !w->fullScreen;
+  // Kept first, so that whoever sees the window change finds it remembered.
+  RememberFullScreen(w->fullScreen);
+  Active()->setFullScreen(w);
+  return w->fullScreen ? 1 : 0;
+}
+
+int IsFullScreen(WindowHandle window) {
+  PlatformWindow* w = Live(window);
+  return w != nullptr && w->fullScreen ? 1 : 0;
 }
 
 // ---- The queue -----------------------------------------------------------------------------------

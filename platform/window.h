@@ -85,10 +85,19 @@ struct Message {
 constexpr uint32_t CS_VREDRAW = 0x0001;
 constexpr uint32_t CS_HREDRAW = 0x0002;
 
+// A window's icon, as the desktop shows it in its title bar, task bar and switcher: 8-bit
+// channels packed as 0xAARRGGBB, rows top to bottom, alpha not premultiplied.
+struct WindowIcon {
+  int width = 0;
+  int height = 0;
+  const uint32_t* pixels = nullptr;
+};
+
 struct WindowClass {
   uint32_t style = 0;               // accepted and kept; nothing here depends on it
   WindowProc windowProc = nullptr;
   const char16_t* className = nullptr;
+  const WindowIcon* icon = nullptr;  // the class icon of every window of the class; may be null
 };
 
 // Registers a class by name. Returns a non-zero atom, or 0 when the name is taken, missing or the
@@ -155,6 +164,24 @@ constexpr uint32_t SHFS_HIDESTARTICON = 0x0020;
 // window. The desktop has no such bars; what counts is whether the shell is shown, which decides
 // what sizing the window to nothing means (MoveWindow). Non-zero.
 int SHFullScreen(WindowHandle window, uint32_t flags);
+
+// ---- Full screen on the desktop -----------------------------------------------------------------
+//
+// The desktop's own full screen, which the hand-held never needed: F11 or Alt+Enter in the SDL
+// window (the window takes these keys itself; the program never sees them), `key f11` in a
+// headless script. The screen then shows at the largest whole scale that fits the desktop,
+// centred on black, and the pen keeps mapping to device pixels. The state is remembered with the
+// window's scale (SetWindowSettingsFile in platform/platform.h) and comes back at the next start.
+
+// F11, the host key of full screen, as a script's `key f11` names it.
+constexpr int16_t kHostKeyFullScreen = 0x7A;
+
+// Switches the window between full screen and a window of its own. Non-zero when it is full
+// screen afterwards.
+int ToggleFullScreen(WindowHandle window);
+
+// Non-zero while the window is full screen.
+int IsFullScreen(WindowHandle window);
 
 // ---- The message queue --------------------------------------------------------------------------
 

@@ -32,6 +32,35 @@ void FillCircuitList(SelectorDialog* dialog) {
   FindClose(search);
 }
 
+// The player's own circuits and private copies, from the per-user folder.
+void AddOwnCircuits(SelectorDialog* dialog) {
+  if (dialog->writableFolder.empty() || dialog->writableFolder == dialog->programFolder) return;
+  CircuitTable& table = dialog->table;
+  const std::u16string shipped = dialog->programFolder + kCircuitsFolder;
+  const std::u16string own = dialog->writableFolder + kCircuitsFolder;
+  FindData found;
+  FindHandle search = FindFirstFile(own + u"*.cct", &found);
+  if (search == nullptr) return;
+  do {
+    if (found.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    bool replaced = false;
+    for (int i = 0; i < table.circuitCount && !replaced; ++i) {
+      if (table.entries[i] != shipped + found.fileName) continue;
+      table.entries[i] = own + found.fileName;
+      replaced = true;
+    }
+    if (replaced) continue;
+    if (table.circuitCount >= kCircuitTableSize) {
+      table.moreThanListed = true;
+      continue;  // a later file may still be the copy of a listed circuit
+    }
+    table.entries[table.circuitCount] = own + found.fileName;
+    ++table.circuitCount;
+    dialog->listLines.push_back(DisplayName(found.fileName));
+  } while (FindNextFile(search, &found));
+  FindClose(search);
+}
+
 }  // namespace
 
 std::u16string DisplayName(const std::u16string& fileName) {
@@ -44,12 +73,15 @@ std::u16string DisplayName(const std::u16string& fileName) {
   return name;
 }
 
-void InitSelectorDialog(SelectorDialog* dialog, const std::u16string& programFolder) {
+void InitSelectorDialog(SelectorDialog* dialog, const std::u16string& programFolder,
+                        const std::u16string& writableFolder) {
   dialog->programFolder = programFolder;
+  dialog->writableFolder = writableFolder;
   dialog->selected = -1;
   dialog->revealSelection = false;
   dialog->ended = false;
   FillCircuitList(dialog);
+  AddOwnCircuits(dialog);
 }
 
 int SelectLine(SelectorDialog* dialog, int line) {

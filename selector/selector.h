@@ -26,6 +26,9 @@ struct CircuitTable {
 struct SelectorDialog {
   CircuitTable table;
   std::u16string programFolder;
+  // Where the programs write (GetWritableFolder, data/folder.h): when it isn't the program folder,
+  // its Circuits folder holds the player's own circuits and private copies of shipped ones.
+  std::u16string writableFolder;
   // The list box, unsorted: line i shows entry i of the table.
   std::vector<std::u16string> listLines;
   int selected = -1;  // the selected list line, -1 for none
@@ -36,8 +39,12 @@ struct SelectorDialog {
 };
 
 // The dialog's initialisation: the table and the list filled from programFolder + "\Circuits\"
-// + "*.cct", in the order the file system gives them, folders skipped; nothing selected.
-void InitSelectorDialog(SelectorDialog* dialog, const std::u16string& programFolder);
+// + "*.cct", in the order the file system gives them, folders skipped; nothing selected. With a
+// writable folder other than the program folder, the circuits of its Circuits folder are listed
+// too: a private copy takes the line of the shipped circuit of the same name, and the others
+// follow the shipped ones, in the order the file system gives them.
+void InitSelectorDialog(SelectorDialog* dialog, const std::u16string& programFolder,
+                        const std::u16string& writableFolder = std::u16string());
 
 // The list line for a circuit file: its name without the last four characters (".cct" in
 // whatever case the file system keeps it). A "\" of the host's name and its bytes that aren't

@@ -1,6 +1,8 @@
 // The game window: single instance, creation, the message loop and the window procedure.
 #include "shell/window.h"
 
+#include "data/program_icon.h"
+
 #include "game/cursor.h"
 #include "game/globals.h"
 #include "game/screens.h"
@@ -53,6 +55,7 @@ uint16_t RegisterMainWindowClass(const char16_t* className) {
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.windowProc = MainWindowProc;
   windowClass.className = className;
+  windowClass.icon = &kProgramIcon;
   return RegisterClass(&windowClass);
 }
 

@@ -11,6 +11,7 @@
 //   key c             the shell shown and the window sized to nothing (the game's shell button)
 //   key start         the window closes itself (WM_CLOSE through SendMessage)
 //   timer             stops the timer when FAKE_ONE_TICK is set
+// FAKE_SETTINGS names the file that keeps the window's scale and full screen.
 // Started with FAKE_SECOND set, a copy that finds a running one brings it to the front and ends.
 #include <cstdio>
 #include <cstdlib>
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
   if (const char* colour = std::getenv("FAKE_COLOUR")) {
     background = static_cast<uint16_t>(std::strtoul(colour, nullptr, 16));
   }
+  if (const char* settings = std::getenv("FAKE_SETTINGS")) SetWindowSettingsFile(FromUtf8(settings));
   std::fprintf(stderr, "COMMAND [%s] %d\n", ToUtf8(GetCommandLine()).c_str(), argc - 1);
   if (std::getenv("FAKE_SECOND") != nullptr) {
     WindowHandle running = FindWindow(u"FAKE", u"Fake");

@@ -7,6 +7,7 @@
 
 #include "data/folder.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "tests/support.h"
 
 TEST(ProgramFolder, IsTheModulePathCutBeforeItsLastBackslash) {
@@ -88,4 +89,32 @@ TEST(TextFile, AFileThatCantBeCreatedIsSilentlyNotWritten) {
   TempFolder folder;
   WriteTextFile(folder.File("no such folder/lastmap.dat"), u"x");
   EXPECT_FALSE(FileExists(folder.HostFile("no such folder/lastmap.dat")));
+}
+
+TEST(WritableFolder, IsTheProgramFolderWhenItTakesWritesElseTheUsersFolder) {
+  TempFolder folder;
+  const std::u16string user = folder.File("user");
+  const std::u16string here = DevicePath(folder.host());
+  EXPECT_EQ(WritableFolderOf(here, user), here) << "a folder this test may write";
+  EXPECT_EQ(WritableFolderOf(folder.File("missing"), user), user);
+  EXPECT_EQ(WritableFolderOf(folder.File("missing"), u""), folder.File("missing")) << "no user folder to be had";
+
+  // Only circuits directly in the program folder's Circuits folder have private copies.
+  const std::u16string program = u"\\usr\\lib\\apexgrid", own = u"\\home\\ana\\.local\\share\\apexgrid";
+  struct Case {
+    std::u16string path;
+    std::u16string copy;
+  };
+  const Case cases[] = {
+      {u"\\usr\\lib\\apexgrid\\Circuits\\Ring.cct", own + u"\\Circuits\\Ring.cct"},
+      {u"/usr/lib/apexgrid/Circuits/oval.CCT", own + u"\\Circuits\\oval.CCT"},  // typed in a shell
+      {u"\\usr\\lib\\apexgrid\\Circuits\\more\\Ring.cct", u""},
+      {u"\\usr\\lib\\apexgrid\\Circuits\\", u""},
+      {u"\\usr\\lib\\apexgrid\\Ring.cct", u""},
+      {u"\\usr\\lib\\apexgrid2\\Circuits\\Ring.cct", u""},
+      {u"\\home\\ana\\Ring.cct", u""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PrivateCopyOf(c.path, program, own), c.copy) << ToUtf8(c.path);
+  EXPECT_EQ(PrivateCopyOf(u"\\usr\\lib\\apexgrid\\Circuits\\Ring.cct", program, program), u"")
+      << "a program folder that takes writes keeps its circuits";
 }

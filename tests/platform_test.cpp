@@ -16,6 +16,7 @@
 #include "platform/png.h"
 #include "platform/process.h"
 #include "platform/script.h"
+#include "platform/settings.h"
 #include "platform/text.h"
 #include "platform/window.h"
 #include "tests/support.h"
@@ -157,6 +158,7 @@ TEST(Script, ReadsEveryKindOfLine) {
       {"key b", ScriptAction::kKey, 0, 0, kKeyB, 0, 0, ""},
       {"key c", ScriptAction::kKey, 0, 0, kKeyC, 0, 0, ""},
       {"key start", ScriptAction::kKey, 0, 0, kKeyStart, 0, 0, ""},
+      {"key f11", ScriptAction::kKey, 0, 0, kHostKeyFullScreen, 0, 0, ""},
       {"wait 400", ScriptAction::kWait, 0, 0, 0, 400, 0, ""},
       {"wait 0", ScriptAction::kWait, 0, 0, 0, 0, 0, ""},
       {"sleep 25", ScriptAction::kSleep, 0, 0, 0, 25, 0, ""},
@@ -367,6 +369,28 @@ TEST_F(Headless, ShowingTheShellWithAWindowOfNothingMinimisesItUntilItIsFocused)
 }
 
 // ---- Reports on standard error ------------------------------------------------------------------
+
+TEST_F(Headless, TheFullScreenKeyIsTheWindowsOwnAndIsRememberedForTheNextRun) {
+  // A setting the window doesn't know survives its writes.
+  const std::u16string file = folder_.File("window.txt");
+  WriteText(folder_.HostFile("window.txt"), "scale = 3\nghost = on\n");
+  SetWindowSettingsFile(file);
+  WindowHandle window = Start("key f11\nkey up\n");
+  EXPECT_EQ(IsFullScreen(window), 0);
+  RunLoop();
+  EXPECT_EQ(received, (Lines{"create", "setfocus", "created", "key 38", "close", "destroy", "quit"}));
+  Settings kept = ReadSettings(file);
+  EXPECT_EQ(SettingText(kept, "full-screen"), "1");
+  EXPECT_EQ(SettingText(kept, "scale"), "3");
+  EXPECT_EQ(SettingText(kept, "ghost"), "on");
+
+  StopPlatform(0);
+  SetWindowSettingsFile(file);
+  window = Start("key f11\n");
+  EXPECT_EQ(IsFullScreen(window), 1) << "the next run starts full screen";
+  RunLoop();
+  EXPECT_EQ(SettingText(ReadSettings(file), "full-screen"), "0");
+}
 
 TEST_F(Headless, MessageBoxesAndProcessStartsAreWrittenAsOneLineEach) {
   WindowHandle window = Start("");
@@ -593,4 +617,56 @@ TEST(FileSearch, FindsNothingInAMissingOrEmptyFolder) {
   EXPECT_EQ(FindFirstFile(folder.File("Circuits") + u"\\*.cct", &data), nullptr);
   EXPECT_EQ(FindFirstFile(DevicePath(folder.host()) + u"\\*.cct", &data), nullptr);
   EXPECT_EQ(FindNextFile(nullptr, &data), 0);
+}
+
+// ---- Settings files -----------------------------------------------------------------------------
+
+TEST(SettingsFile, ReadsNameValueLinesAndSkipsEverythingElse) {
+  const Settings s = ParseSettings(
+      "# a comment = not a setting\r\n"
+      "scale = 3\r\n"
+      "\n"
+      "  full-screen=1  \n"
+      "no equals sign\n"
+      "bad name = 1\n"
+      "= nameless\n"
+      "path = /a b=c\n"
+      "scale = 4\n"
+      "empty =\n"
+      "last=x");
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"scale", "4"}, {"full-screen", "1"}, {"path", "/a b=c"}, {"empty", ""}, {"last", "x"}};
+  EXPECT_EQ(s.entries, expected);
+
+  struct Number {
+    const char* text;
+    int value;  // read with lowest 1, highest 16, fallback -1
+  };
+  const Number numbers[] = {{"1", 1}, {"16", 16}, {"0", -1}, {"17", -1}, {"3x", -1}, {"", -1},
+                            {"99999999999", -1}, {"-2", -1}, {"x", -1}};
+  for (const Number& n : numbers) {
+    Settings one;
+    ASSERT_EQ(SetSetting(&one, "n", n.text), 0);
+    EXPECT_EQ(SettingNumber(one, "n", 1, 16, -1), n.value) << n.text;
+  }
+  EXPECT_EQ(SettingNumber(s, "missing", 1, 16, 7), 7);
+}
+
+TEST(SettingsFile, IsWrittenWholeAndReadBack) {
+  TempFolder folder;
+  const std::u16string file = folder.File("settings.txt");
+  Settings s;
+  EXPECT_EQ(SetSetting(&s, "scale", 2), 0);
+  EXPECT_EQ(SetSetting(&s, "name", "two words"), 0);
+  EXPECT_EQ(SetSetting(&s, "bad name", "x"), 1);
+  EXPECT_EQ(SetSetting(&s, "line", "a\nb = c"), 1) << "a value can't smuggle in a setting";
+  ASSERT_EQ(WriteSettings(file, s, "kept by a test"), 0);
+  EXPECT_EQ(ReadText(folder.HostFile("settings.txt")), "# kept by a test\nscale = 2\nname = two words\n");
+  EXPECT_EQ(ReadSettings(file).entries, s.entries);
+
+  EXPECT_EQ(SetSetting(&s, "scale", 5), 0);
+  ASSERT_EQ(WriteSettings(file, s), 0);
+  EXPECT_EQ(SettingNumber(ReadSettings(file), "scale", 1, 16, 0), 5);
+  EXPECT_EQ(WriteSettings(folder.File("missing/settings.txt"), s), 1);
+  EXPECT_TRUE(ReadSettings(folder.File("missing/settings.txt")).entries.empty());
 }

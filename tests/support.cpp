@@ -294,7 +294,18 @@ VirtualScreen::VirtualScreen() {
   if (!number.empty()) display_ = "DISPLAY=:" + number + " ";
 }
 
+bool VirtualScreen::StartWindowManager() const {
+  if (!Installed("openbox")) return false;
+  const std::string ready = folder_.HostFile("wm-ready");
+  std::system(("env HOME=" + Quote(folder_.host()) + " " + display_ + "openbox --startup " +
+               Quote("touch " + Quote(ready)) + " >/dev/null 2>&1 & echo $! >" + Quote(folder_.HostFile("wm")))
+                  .c_str());
+  return WaitForFile(ready, 10000);
+}
+
 VirtualScreen::~VirtualScreen() {
+  const std::string manager = ReadText(folder_.HostFile("wm"));
+  if (!manager.empty()) std::system(("kill " + manager.substr(0, manager.find('\n')) + " 2>/dev/null").c_str());
   const std::string server = ReadText(folder_.HostFile("server"));
   if (server.empty()) return;
   // Stop the server we started, by its number, and let it finish before the folder goes.

@@ -179,6 +179,10 @@ class VirtualScreen {
   // The server's frame buffer file (an X window dump).
   std::string ScreenFile() const { return folder_.HostFile("Xvfb_screen0"); }
 
+  // Starts a window manager (openbox) on the server, for what only a desktop does: full screen,
+  // title bars. False when it is missing or didn't come up.
+  bool StartWindowManager() const;
+
   // Runs xdotool on this server; returns what it printed.
   std::string Xdo(const std::string& arguments) const;
   // The first visible window with exactly the title, once there is one; empty when none came.

@@ -3,6 +3,7 @@
 //
 //   apexassets pictures LAYOUT FONT_FOLDER OUT_FOLDER
 //   apexassets circuit DESCRIPTION OUT.cct
+//   apexassets icon HICOLOR_FOLDER SOURCE.cpp
 //   apexassets fuzz-seeds CORPUS_FOLDER
 #include <algorithm>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "tools/circuit_data.h"
 #include "tools/data_pictures.h"
 #include "tools/picture_layout.h"
+#include "tools/program_icon.h"
 #include "tools/tool_error.h"
 #include "tools/track_builder.h"
 #include "tools/track_plan.h"
@@ -79,12 +81,17 @@ int main(int argc, char** argv) {
       WriteFileSafely(args[2], EncodeCircuit(BuildCircuit(ReadTrackPlan(args[1]))));
       return 0;
     }
+    if (args.size() == 3 && args[0] == "icon") {
+      WriteProgramIcons(args[1], args[2]);
+      return 0;
+    }
     if (args.size() == 2 && args[0] == "fuzz-seeds") {
       WriteFuzzSeeds(args[1]);
       return 0;
     }
     std::cerr << "usage: apexassets pictures LAYOUT FONT_FOLDER OUT_FOLDER\n"
                  "       apexassets circuit DESCRIPTION OUT.cct\n"
+                 "       apexassets icon HICOLOR_FOLDER SOURCE.cpp\n"
                  "       apexassets fuzz-seeds CORPUS_FOLDER\n";
     return 2;
   } catch (const ToolError& e) {

@@ -1,7 +1,10 @@
 // File helpers of the tools.
 #include "tools/tool_files.h"
 
+#include <png.h>
+
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/files.h"
@@ -61,4 +64,24 @@ void WritePngFile(const std::string& hostPath, const std::vector<uint16_t>& pixe
   if (WritePng(hostPath, ImageFromPixels(pixels.data(), width, height, true), &reason) != 0) {
     throw ToolError("can't write " + hostPath + ": " + reason);
   }
+}
+
+void WriteRgbaPngFile(const std::string& hostPath, const std::vector<uint8_t>& rgba, uint32_t width,
+                      uint32_t height) {
+  if (rgba.size() != static_cast<size_t>(width) * height * 4) throw ToolError("can't write " + hostPath);
+  png_image png;
+  std::memset(&png, 0, sizeof png);
+  png.version = PNG_IMAGE_VERSION;
+  png.width = width;
+  png.height = height;
+  png.format = PNG_FORMAT_RGBA;
+  png_alloc_size_t size = 0;
+  // Asked for its size first, then written into memory, so that the file is written like any other.
+  bool ok = png_image_write_to_memory(&png, nullptr, &size, 0, rgba.data(), 0, nullptr) != 0;
+  ByteVector bytes(size);
+  ok = ok && png_image_write_to_memory(&png, bytes.data(), &size, 0, rgba.data(), 0, nullptr) != 0;
+  png_image_free(&png);
+  if (!ok) throw ToolError("can't encode " + hostPath + " as PNG");
+  bytes.resize(size);
+  WriteFileSafely(hostPath, bytes);
 }

@@ -30,3 +30,7 @@ RgbImage ReadPngFile(const std::string& hostPath, std::vector<uint8_t>* alpha = 
 // written.
 void WritePngFile(const std::string& hostPath, const std::vector<uint16_t>& pixels, uint32_t width,
                   uint32_t height);
+// Writes a PNG with an alpha channel from 8-bit RGBA pixels, as WriteFileSafely writes; throws
+// ToolError when it can't be encoded or written.
+void WriteRgbaPngFile(const std::string& hostPath, const std::vector<uint8_t>& rgba, uint32_t width,
+                      uint32_t height);

@@ -136,7 +136,11 @@ void Play(const ScriptEvent& e) {
       QueueMessage(w, WM_LBUTTONUP, 0, MakePenPosition(e.x, e.y));
       break;
     case ScriptAction::kKey:
-      QueueMessage(w, WM_KEYDOWN, static_cast<uint16_t>(e.key), 1);
+      if (e.key == kHostKeyFullScreen) {
+        ToggleFullScreen(w);  // the window's own key, as in the desktop's window
+      } else {
+        QueueMessage(w, WM_KEYDOWN, static_cast<uint16_t>(e.key), 1);
+      }
       break;
     case ScriptAction::kWait:
       h.waiting = true;
@@ -184,6 +188,7 @@ int CreateHostWindow(PlatformWindow*) { return 0; }
 void DestroyHostWindow(PlatformWindow*) {}
 void ShowHostWindow(PlatformWindow*, bool) {}
 void SetMinimised(PlatformWindow*, bool) {}
+void SetFullScreen(PlatformWindow*) {}
 
 void Raise(PlatformWindow* w) {
   w->minimised = false;
@@ -241,7 +246,7 @@ std::string InstanceScope() {
 }  // namespace
 
 const Backend kHeadlessBackend = {
-    Start,      Stop, Now,  CreateHostWindow, DestroyHostWindow, ShowHostWindow, SetMinimised,
+    Start, Stop, Now, CreateHostWindow, DestroyHostWindow, ShowHostWindow, SetMinimised, SetFullScreen,
     Raise,      Poll, Wait, ShowMessageBox,   StartProcess,      InstanceScope,  "apexgrid-headless.",
 };
 

@@ -2,6 +2,8 @@
 // the pen, the keyboard as the device's keys.
 #include <SDL.h>
 
+#include <stdlib.h>  // setenv
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -16,6 +18,9 @@ namespace {
 constexpr int kLargestScale = 16;
 // Room left for the window's title bar when the scale is chosen to fit the desktop.
 constexpr int kDecorationAllowance = 32;
+// The application id: the X window class and the Wayland app id of both programs' windows, so
+// that desktops group them under one launcher (its StartupWMClass says the same).
+constexpr char kApplicationId[] = "apexgrid";
 // Longest wait for host events, so that other copies' requests are answered promptly.
 constexpr uint64_t kLongestWait = 50;
 // Longest nap while waiting: pen and keys reach the program within this many milliseconds.
@@ -31,6 +36,7 @@ struct HostWindow {
   bool penDown = false;
   int penX = 0;
   int penY = 0;
+  int scale = 1;  // the whole scale the window's own size allows, while not full screen
 };
 
 struct SdlState {
@@ -102,9 +108,10 @@ void Present(const uint16_t* screen, const GXDisplayProperties& p) {
   Render(h);
 }
 
-// A window position (in the desktop's units) as a device screen position. The pen can't leave
-// the screen, so a drag that wanders off the window stays on its edge.
-void PenPosition(PlatformWindow* w, int x, int y, int* penX, int* penY) {
+// A window position (in the desktop's units) as a device screen position; false when it lies on
+// the black margin around the screen. The pen can't leave the screen, so a drag that wanders off
+// it stays on its edge.
+bool PenPosition(PlatformWindow* w, int x, int y, int* penX, int* penY) {
   HostWindow* h = Host(w);
   int winW = 1, winH = 1, outW = 1, outH = 1;
   SDL_GetWindowSize(h->window, &winW, &winH);
@@ -116,15 +123,39 @@ void PenPosition(PlatformWindow* w, int x, int y, int* penX, int* penY) {
   int scale;
   const SDL_Rect place = ScreenPlace(h, &scale);
   const GXDisplayProperties p = GXGetDisplayProperties();
-  auto cell = [scale](long pixel, long origin, long size) {
+  bool inside = true;
+  auto cell = [scale, &inside](long pixel, long origin, long size) {
     long v = pixel - origin;
     v = v < 0 ? -((-v + scale - 1) / scale) : v / scale;  // floor, also left of the screen
+    if (v < 0 || v > size - 1) inside = false;
     if (v < 0) v = 0;
     if (v > size - 1) v = size - 1;
     return static_cast<int>(v);
   };
   *penX = cell(pixelX, place.x, static_cast<long>(p.cxWidth));
   *penY = cell(pixelY, place.y, static_cast<long>(p.cyHeight));
+  return inside;
+}
+
+// The whole scale the window's size allows when it is a window of its own, for remembering: a
+// full-screen window's size is the desktop's, not the player's choice.
+void NoteWindowSize(PlatformWindow* w) {
+  HostWindow* h = Host(w);
+  if (w->fullScreen || (SDL_GetWindowFlags(h->window) & SDL_WINDOW_FULLSCREEN) != 0) return;
+  int winW = 0, winH = 0;
+  SDL_GetWindowSize(h->window, &winW, &winH);
+  const GXDisplayProperties p = GXGetDisplayProperties();
+  if (p.cxWidth == 0 || p.cyHeight == 0) return;
+  const int scale = std::max(1, std::min(winW / static_cast<int>(p.cxWidth), winH / static_cast<int>(p.cyHeight)));
+  if (scale == h->scale) return;
+  h->scale = scale;
+  RememberWindowScale(scale);
+}
+
+// F11 and Alt+Enter belong to the window, whatever the program does with keys.
+bool IsFullScreenKey(const SDL_KeyboardEvent& key) {
+  return key.keysym.sym == SDLK_F11 ||
+         ((key.keysym.sym == SDLK_RETURN || key.keysym.sym == SDLK_KP_ENTER) && (key.keysym.mod & KMOD_ALT) != 0);
 }
 
 bool KeyCode(SDL_Keycode key, int16_t* code) {
@@ -148,9 +179,13 @@ void Translate(const SDL_Event& e) {
       PlatformWindow* w = FromId(e.button.windowID);
       if (w == nullptr || e.button.button != SDL_BUTTON_LEFT) return;
       HostWindow* h = Host(w);
+      int x, y;
+      // The black margin is no part of the screen: a click there touches nothing.
+      if (!PenPosition(w, e.button.x, e.button.y, &x, &y)) return;
       h->penDown = true;
-      PenPosition(w, e.button.x, e.button.y, &h->penX, &h->penY);
-      QueueMessage(w, WM_LBUTTONDOWN, MK_LBUTTON, MakePenPosition(h->penX, h->penY));
+      h->penX = x;
+      h->penY = y;
+      QueueMessage(w, WM_LBUTTONDOWN, MK_LBUTTON, MakePenPosition(x, y));
       return;
     }
     case SDL_MOUSEMOTION: {
@@ -185,6 +220,10 @@ void Translate(const SDL_Event& e) {
     }
     case SDL_KEYDOWN: {
       PlatformWindow* w = FromId(e.key.windowID);
+      if (w != nullptr && IsFullScreenKey(e.key)) {
+        if (e.key.repeat == 0) ToggleFullScreen(w);
+        return;
+      }
       int16_t code;
       if (w == nullptr || !KeyCode(e.key.keysym.sym, &code)) return;
       QueueMessage(w, WM_KEYDOWN, static_cast<uint16_t>(code), 1);
@@ -212,8 +251,11 @@ void Translate(const SDL_Event& e) {
           w->minimised = false;
           Render(h);
           break;
-        case SDL_WINDOWEVENT_EXPOSED:
         case SDL_WINDOWEVENT_SIZE_CHANGED:
+          NoteWindowSize(w);
+          Render(h);
+          break;
+        case SDL_WINDOWEVENT_EXPOSED:
           Render(h);  // the last frame again, without asking the program
           break;
         case SDL_WINDOWEVENT_CLOSE:
@@ -247,6 +289,10 @@ int Start(const std::string&, std::string* error) {
     }
     s.scaleOption = static_cast<int>(value);
   }
+  // One application id for both programs; an id the user's environment sets is kept.
+  setenv("SDL_VIDEO_X11_WMCLASS", kApplicationId, 0);
+  setenv("SDL_VIDEO_WAYLAND_WMCLASS", kApplicationId, 0);
+  SDL_SetHint(SDL_HINT_APP_NAME, "Apexgrid");
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
@@ -311,14 +357,27 @@ void Stop() {
 
 uint64_t Now() { return SDL_GetTicks64() - Sdl().startTicks; }
 
+// APEXGRID_SCALE; else the scale the player left the window at, as long as it still fits the
+// desktop; else the largest that fits.
 int ChooseScale(int width, int height) {
   if (Sdl().scaleOption > 0) return Sdl().scaleOption;
   SDL_Rect usable;
   if (SDL_GetDisplayUsableBounds(0, &usable) != 0) return 1;
   const int fitW = usable.w / width;
   const int fitH = (usable.h - kDecorationAllowance) / height;
-  const int fit = std::min(fitW, fitH);
-  return std::max(1, std::min(fit, kLargestScale));
+  const int fit = std::max(1, std::min(std::min(fitW, fitH), kLargestScale));
+  const int remembered = RememberedWindowState().scale;
+  return remembered > 0 ? std::min(remembered, fit) : fit;
+}
+
+void SetIcon(HostWindow* h, const WindowIcon* icon) {
+  if (icon == nullptr || icon->pixels == nullptr || icon->width <= 0 || icon->height <= 0) return;
+  SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+      const_cast<uint32_t*>(icon->pixels), icon->width, icon->height, 32, icon->width * 4,
+      SDL_PIXELFORMAT_ARGB8888);
+  if (surface == nullptr) return;
+  SDL_SetWindowIcon(h->window, surface);
+  SDL_FreeSurface(surface);
 }
 
 int CreateHostWindow(PlatformWindow* w) {
@@ -328,9 +387,11 @@ int CreateHostWindow(PlatformWindow* w) {
   const int scale = ChooseScale(width, height);
   const std::string title = ToUtf8(w->title);
   auto* h = new HostWindow;
+  h->scale = scale;
+  const uint32_t fullScreen = w->fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
   h->window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                width * scale, height * scale,
-                               SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+                               SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | fullScreen);
   if (h->window != nullptr) {
     h->renderer = SDL_CreateRenderer(h->window, -1, 0);
     if (h->renderer == nullptr) h->renderer = SDL_CreateRenderer(h->window, -1, SDL_RENDERER_SOFTWARE);
@@ -340,9 +401,20 @@ int CreateHostWindow(PlatformWindow* w) {
     delete h;
     return 1;
   }
+  SetIcon(h, w->icon);
   w->host = h;
   Sdl().windows.push_back(w);
   return 0;
+}
+
+// The desktop's own resolution, without changing the video mode; the screen is drawn at the
+// largest whole scale that fits it (ScreenPlace). Back in a window, the desktop gives the window
+// its earlier size again.
+void SetFullScreen(PlatformWindow* w) {
+  HostWindow* h = Host(w);
+  if (h == nullptr) return;
+  SDL_SetWindowFullscreen(h->window, w->fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+  Render(h);
 }
 
 void ShowHostWindow(PlatformWindow* w, bool show) {
@@ -412,6 +484,6 @@ std::string InstanceScope() { return std::string(); }
 }  // namespace
 
 const Backend kSdlBackend = {
-    Start, Stop, Now,  CreateHostWindow, DestroyHost,  ShowHostWindow, SetMinimised,
+    Start, Stop, Now,  CreateHostWindow, DestroyHost,  ShowHostWindow, SetMinimised, SetFullScreen,
     Raise, Poll, Wait, ShowMessageBox,   SpawnProgram, InstanceScope,  "apexgrid.",
 };

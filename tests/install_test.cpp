@@ -1,0 +1,140 @@
+// The installed game as a user meets it: `cmake --install` into a prefix made read-only, run by a
+// user who can't write there, with a home of its own. Everything the programs write lands in the
+// user's data folder, and the installed tree stays as it was installed.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/circuit.h"
+#include "data/folder.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "rules/state.h"
+#include "tests/support.h"
+#include "tests/taps.h"
+#include "tools/lap_search.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBuild = APEXGRID_BUILD_FOLDER;
+constexpr char kShipped[] = "1-First-Race.cct";  // exactly the board's size: a tap is a track point
+
+// A host path as the programs name it.
+std::string Device(const std::string& host) { return ToUtf8(DevicePath(host)); }
+
+// Every file and folder under the root with its size, time and permissions, to tell that nothing
+// was added, removed or changed.
+std::vector<std::string> Snapshot(const std::string& root) {
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const auto status = entry.symlink_status();
+    std::string line = entry.path().string() + " " + std::to_string(static_cast<int>(status.permissions()));
+    if (fs::is_regular_file(status)) {
+      line += " " + std::to_string(entry.file_size()) + " " +
+              std::to_string(entry.last_write_time().time_since_epoch().count());
+    }
+    entries.push_back(line);
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+class Installed : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    prefix_ = folder_.HostFile("prefix");
+    home_ = folder_.HostFile("home");
+    data_ = home_ + "/data";
+    ASSERT_EQ(RunShell("cmake --install " + Quote(kBuild) + " --prefix " + Quote(prefix_) + " >/dev/null", folder_), 0);
+    fs::create_directory(home_);
+    // The tree is the system's: nobody who plays may write it. Root may write anything, so the
+    // programs then run as another user.
+    RunShell("chmod -R a-w " + Quote(prefix_) + " && chmod 755 " + Quote(folder_.host()), folder_);
+    if (geteuid() == 0) {
+      RunShell("chown 65534:65534 " + Quote(home_), folder_);
+      user_ = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+  }
+  void TearDown() override { RunShell("chmod -R u+w " + Quote(prefix_), folder_); }
+
+  // Runs an installed launcher as the user, headless, with a script.
+  ProgramRun Run(const std::string& launcher, const std::string& script, const std::string& arguments = "") {
+    WriteText(folder_.HostFile("script"), script);
+    return RunProgram(user_ + "env -u APEXGRID_START -u APEXGRID_SCRIPT_Apexgrid -u APEXGRID_SCRIPT_Apexpick " +
+                          LeakSuppressions() + "APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder_.host()) +
+                          " APEXGRID_SCRIPT=" + Quote(folder_.HostFile("script")) + " HOME=" + Quote(home_) +
+                          " XDG_DATA_HOME=" + Quote(data_) + " " + Quote(prefix_ + "/bin/" + launcher) + " " + arguments,
+                      folder_);
+  }
+
+  TempFolder folder_;
+  std::string prefix_, home_, data_, user_;
+};
+
+}  // namespace
+
+TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInstalled) {
+  const std::string program = prefix_ + "/lib/apexgrid";
+  for (const char* file : {"/bin/apexgrid", "/bin/apexpick", "/lib/apexgrid/Apexgrid", "/lib/apexgrid/Apexpick",
+                           "/lib/apexgrid/Data/GameData.dat", "/share/applications/apexgrid.desktop",
+                           "/share/icons/hicolor/16x16/apps/apexgrid.png", "/share/icons/hicolor/256x256/apps/apexgrid.png",
+                           "/share/metainfo/io.github.apexgrid.apexgrid.metainfo.xml"}) {
+    EXPECT_TRUE(FileExists(prefix_ + file)) << file;
+  }
+  const std::vector<std::string> installed = Snapshot(prefix_);
+
+  // The lap the search finds, raced by one player tapping each destination.
+  TrackGrid track;
+  ASSERT_EQ(LoadCircuit(track, DevicePath(program + "/Circuits/" + kShipped)), 0);
+  const LapSearchResult lap = FindLap(track);
+  ASSERT_TRUE(lap.found) << lap.problem;
+  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
+  for (GridPoint move : lap.moves) script += Tap(move);
+  const std::string shipped = program + "/Circuits/" + kShipped;
+  ProgramRun run = Run("apexgrid", script, Quote(shipped));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.lines.empty()) << ReadText(folder_.HostFile("err"));
+
+  const std::string copy = data_ + "/apexgrid/Circuits/" + kShipped;
+  const Bytes record = ReadBytes(copy);
+  const size_t offset = static_cast<size_t>(RecordOffset(track.width, track.height));
+  ASSERT_EQ(record.size(), offset + 2 + 4 * (lap.moves.size() + 2)) << "the record, in the user's copy";
+  EXPECT_EQ(GetU16(record, offset), lap.moves.size() + 2);
+  EXPECT_EQ(ReadTextFile(DevicePath(data_ + "/apexgrid/Data/lastmap.dat")), DevicePath(shipped))
+      << "the path typed in a shell, remembered as a full device path";
+  EXPECT_EQ(Snapshot(prefix_), installed) << "nothing written into the installed tree";
+
+  // The selector lists the copy in the shipped circuit's place, and the user's own circuits after
+  // the shipped ones; both start the game on the user's file.
+  fs::copy_file(program + "/Circuits/2-Riverside.cct", data_ + "/apexgrid/Circuits/My Track.cct");
+  std::vector<std::string> order;
+  for (const auto& entry : fs::directory_iterator(program + "/Circuits")) order.push_back(entry.path().filename());
+  const size_t line = std::find(order.begin(), order.end(), kShipped) - order.begin();
+  ASSERT_LT(line, order.size());
+  run = Run("apexpick", "select " + std::to_string(line) + "\nstart\n");
+  EXPECT_EQ(run.LinesStarting("START "), std::vector<std::string>{"START " + Device(program + "/Apexgrid.exe") + " | " + Device(copy)});
+  run = Run("apexpick", "select " + std::to_string(order.size()) + "\nstart\n");
+  EXPECT_EQ(run.LinesStarting("START "),
+            std::vector<std::string>{"START " + Device(program + "/Apexgrid.exe") + " | " +
+                                     Device(data_ + "/apexgrid/Circuits/My Track.cct")});
+  EXPECT_EQ(Snapshot(prefix_), installed);
+}
+
+TEST_F(Installed, HelpAndVersionAnswerAndEveryOtherCommandLineIsACircuit) {
+  ProgramRun run = RunProgram(Quote(prefix_ + "/bin/apexgrid") + " --version >" + Quote(folder_.HostFile("out")), folder_);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadText(folder_.HostFile("out")), "Apexgrid " APEXGRID_VERSION "\n");
+  run = RunProgram(Quote(prefix_ + "/bin/apexpick") + " --help >" + Quote(folder_.HostFile("out")), folder_);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadText(folder_.HostFile("out")).rfind("usage: apexpick\n", 0), 0u);
+  // With another word beside it, --help is a circuit's name like any other.
+  run = Run("apexgrid", "", "--help me");
+  EXPECT_TRUE(run.Said("MESSAGE Error | Couldn't load circuit:\\n--help me")) << ReadText(folder_.HostFile("err"));
+}
