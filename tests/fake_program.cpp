@@ -11,7 +11,11 @@
 //   key c             the shell shown and the window sized to nothing (the game's shell button)
 //   key start         the window closes itself (WM_CLOSE through SendMessage)
 //   timer             stops the timer when FAKE_ONE_TICK is set
-// Started with FAKE_SECOND set, a copy that finds a running one brings it to the front and ends.
+// Started with FAKE_SECOND set, a copy that finds a running one brings it to the front and ends;
+// FAKE_PAUSE=MS then makes it take that long between looking and making its window, as a slow
+// start-up would.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -136,6 +140,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "SECOND COPY\n");
       return StopPlatform(0);
     }
+    if (const char* pause = std::getenv("FAKE_PAUSE")) usleep(static_cast<useconds_t>(std::atoi(pause)) * 1000);
   }
   WindowClass windowClass;
   windowClass.style = CS_HREDRAW | CS_VREDRAW;

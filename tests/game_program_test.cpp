@@ -480,8 +480,9 @@ TEST_F(Game, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   game.AddCircuit("Other.cct", Ring());
   Picture title;
   LoadDataPicture(title, "GameData.dat");
-  // The first copy shows its title, loses the focus, and waits (in real time) to be found.
-  const std::string first = ShotLine("up.png") + "blur\nsleep 5000\n" + ShotLine("front.png");
+  // The first copy shows its title, loses the focus, and waits (in real time) to be found. The
+  // second starts once the focus has gone, so that coming to the front has something to give back.
+  const std::string first = "blur\n" + ShotLine("up.png") + "sleep 5000\n" + ShotLine("front.png");
   WriteText(game.Host("first script"), first);
   StartShell(game.Isolation() + "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(game.Host("first script")) + " " +
                  Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) + " 2>" +
