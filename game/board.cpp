@@ -190,6 +190,12 @@ int DrawBoard() {
 
   ClampView();
   const ViewRect& view = s.viewRect;
+  // A circuit smaller than the board leaves part of it uncovered: black there, so that nothing of
+  // an earlier screen (the title, the menu) stays on the race board.
+  const int16_t shownWidth = static_cast<int16_t>(view.right - view.left);
+  const int16_t shownHeight = static_cast<int16_t>(view.bottom - view.top);
+  if (shownWidth < kBoardWidth) FillRect(framePicture, shownWidth, 0, kBoardWidth, kBoardHeight, BlackColour());
+  if (shownHeight < kBoardHeight) FillRect(framePicture, 0, shownHeight, kBoardWidth, kBoardHeight, BlackColour());
   BlitRect(framePicture, 0, 0, s.track.picture, static_cast<uint16_t>(view.left), static_cast<uint16_t>(view.top),
            static_cast<uint16_t>(view.right), static_cast<uint16_t>(view.bottom));
 
