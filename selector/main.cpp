@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   InitSelectorDialog(&dialog, GetProgramFolder());
 
   DialogProgram program;
-  program.setUp = SetUpSelectorLook;
+  program.setUp = [] { SetUpSelectorLook(dialog.listLines); };
   program.draw = [] { DrawSelectorDialog(&dialog); };
   program.ended = [] { return dialog.ended; };
   // The desktop's close button, and a script that runs out, leave as the caption's OK does.
