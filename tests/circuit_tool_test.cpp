@@ -2,6 +2,9 @@
 // previewed, inspected, checked and cleared; picture files converted both ways; and every kind
 // of bad input refused with one line and no file touched.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -124,6 +127,37 @@ TEST_F(CircuitTool, MakeWritesTheCircuitOfThePictureAndItsMask) {
                          "--line", "40,2,40,21", "--ahead", "50,12"});
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_EQ(ReadCircuitFile(byColour).cells, c.cells);
+}
+
+// However large the circuit, make needs little more memory than the file it writes, 3 bytes a
+// pixel: the pictures are read a row at a time, never whole.
+TEST_F(CircuitTool, MakeNeedsLittleMoreMemoryThanTheCircuitItWrites) {
+#ifdef APEXGRID_SANITIZED
+  GTEST_SKIP() << "the sanitizers' own bookkeeping would be measured with it";
+#endif
+  constexpr int kScale = 25;  // the ring, 2000 x 1500
+  const int width = Ring::kWidth * kScale, height = Ring::kHeight * kScale;
+  const std::string bigPicture = folder.HostFile("big.png"), bigMask = folder.HostFile("big-mask.png");
+  auto track = [](int x, int y) { return Ring::Track(x / kScale, y / kScale); };
+  WriteImage(bigPicture, width, height, [&](int x, int y) { return track(x, y) ? kGrey : kGreen; });
+  WriteImage(bigMask, width, height, [&](int x, int y) { return track(x, y) ? Rgb{1, 1, 1} : Rgb{0, 0, 0}; });
+  const std::string tool = APEXGRID_BUILD_FOLDER "/apexcircuit";
+  const std::string out = folder.HostFile("Big.cct");
+  const pid_t child = fork();
+  if (child == 0) {
+    execl(tool.c_str(), "apexcircuit", "make", bigPicture.c_str(), out.c_str(), "--mask", bigMask.c_str(), "--start",
+          "1100,300", "--line", "1000,50,1000,525", "--ahead", "1250,300", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadBytes(out).size(), static_cast<size_t>(RecordOffset(width, height)));
+  const double bytesPerPixel = usage.ru_maxrss * 1024.0 / (static_cast<double>(width) * height);
+  // About 4 (the file's bytes, and the grid while it is checked) and the program itself; reading
+  // each picture whole took 16.
+  EXPECT_LT(bytesPerPixel, 8.0) << usage.ru_maxrss << " KB at most";
 }
 
 TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {

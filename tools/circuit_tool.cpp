@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <iomanip>
 #include <map>
 #include <memory>
@@ -133,6 +134,31 @@ int ScaleOption(const Arguments& a, uint32_t width, uint32_t height) {
 
 std::string Name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
+// Reads a PNG a run of pixels at a time: size(width, height) first, which may refuse it with a
+// reason, then pixel(index, rgba) for each pixel, index y * width + x. Throws ToolError naming the
+// file and what is wrong with it.
+void ReadPngInRuns(const std::string& path, const std::function<std::string(uint32_t, uint32_t)>& size,
+                   const std::function<void(size_t, const uint8_t*)>& pixel) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) throw ToolError("can't open " + path + ": no such file");
+  uint32_t width = 0;
+  std::string refused, reason;
+  const int status = ReadPngRuns(
+      path,
+      [&](uint32_t w, uint32_t h, std::string*) {
+        width = w;
+        refused = size(w, h);
+        return refused.empty() ? 0 : 1;
+      },
+      [&](uint32_t x, uint32_t y, uint32_t step, uint32_t count, const uint8_t* rgba) {
+        const size_t row = static_cast<size_t>(y) * width;
+        for (uint32_t k = 0; k < count; ++k) pixel(row + x + k * step, rgba + 4 * k);
+      },
+      &reason);
+  if (!refused.empty()) throw ToolError(refused);
+  if (status != 0) throw ToolError(path + " is not a readable PNG: " + reason);
+}
+
 // ---- Pictures of circuits ---------------------------------------------------------------------
 
 constexpr Rgb kPreviewLine = Rgb8(255, 221, 0);
@@ -236,44 +262,13 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
     throw UsageError("make needs either --mask or --track-colour to tell the track from the rest");
   }
 
-  std::vector<uint8_t> pictureAlpha;
-  const RgbImage picture = ReadPngFile(picturePath, &pictureAlpha);
-  if (picture.width > kMaxCircuitSide || picture.height > kMaxCircuitSide) {
-    throw ToolError(picturePath + " is " + std::to_string(picture.width) + "x" +
-                    std::to_string(picture.height) + ", larger than a circuit can be (" +
-                    std::to_string(kMaxCircuitSide) + " each way)");
-  }
   CircuitData c;
-  c.width = static_cast<uint16_t>(picture.width);
-  c.height = static_cast<uint16_t>(picture.height);
   c.start = start;
   c.lineA = ToPoint("line", line[0], line[1]);
   c.lineB = ToPoint("line", line[2], line[3]);
   c.ahead = ahead;
-  const size_t cells = static_cast<size_t>(c.width) * c.height;
-  c.pixels.resize(cells);
-  for (size_t i = 0; i < cells; ++i) {
-    c.pixels[i] = PixelOf(Rgb8(picture.rgb[3 * i], picture.rgb[3 * i + 1], picture.rgb[3 * i + 2]));
-  }
-
-  c.cells.assign(cells, 1);
-  if (byMask) {
-    // Light pixels of the mask are track; dark or transparent ones are blocked.
-    std::vector<uint8_t> alpha;
-    const std::string maskPath = a.Value("mask");
-    const RgbImage mask = ReadPngFile(maskPath, &alpha);
-    if (mask.width != picture.width || mask.height != picture.height) {
-      throw ToolError("the mask " + maskPath + " is " + std::to_string(mask.width) + "x" +
-                      std::to_string(mask.height) + ", the picture is " + std::to_string(picture.width) +
-                      "x" + std::to_string(picture.height));
-    }
-    for (size_t i = 0; i < cells; ++i) {
-      const int light = (299 * mask.rgb[3 * i] + 587 * mask.rgb[3 * i + 1] + 114 * mask.rgb[3 * i + 2]) / 1000;
-      if (light >= 128 && alpha[i] >= 128) c.cells[i] = 0;
-    }
-  } else {
-    // Pixels near any of the given colours are track.
-    std::vector<std::vector<int>> colours;
+  std::vector<std::vector<int>> colours;
+  if (byColour) {
     for (const std::string& text : a.values.at("track-colour")) {
       std::vector<int> n = Numbers("track-colour", text, 3, 4);
       if (n.size() == 3) n.push_back(24);
@@ -282,14 +277,43 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
       }
       colours.push_back(n);
     }
-    for (size_t i = 0; i < cells; ++i) {
-      for (const std::vector<int>& k : colours) {
-        if (std::abs(picture.rgb[3 * i] - k[0]) <= k[3] && std::abs(picture.rgb[3 * i + 1] - k[1]) <= k[3] &&
-            std::abs(picture.rgb[3 * i + 2] - k[2]) <= k[3] && pictureAlpha[i] >= 128) {
-          c.cells[i] = 0;
-        }
+  }
+
+  // The picture (and the mask) are read a row at a time, the pixels straight into the file's
+  // bytes: making the largest circuit takes little more memory than the file it writes.
+  ByteVector bytes;
+  ReadPngInRuns(picturePath, [&](uint32_t width, uint32_t height) {
+    if (width > kMaxCircuitSide || height > kMaxCircuitSide) {
+      return picturePath + " is " + std::to_string(width) + "x" + std::to_string(height) +
+             ", larger than a circuit can be (" + std::to_string(kMaxCircuitSide) + " each way)";
+    }
+    c.width = static_cast<uint16_t>(width);
+    c.height = static_cast<uint16_t>(height);
+    bytes = EncodeCircuit(c);  // the header
+    bytes.resize(static_cast<size_t>(RecordOffset(c.width, c.height)));
+    c.cells.assign(static_cast<size_t>(width) * height, 1);
+    return std::string();
+  }, [&](size_t i, const uint8_t* rgba) {
+    PutU16(bytes.data() + kCircuitHeaderBytes + 2 * i, PixelOf(Rgb8(rgba[0], rgba[1], rgba[2])));
+    // Pixels near any of the track colours are track.
+    for (const std::vector<int>& k : colours) {
+      if (std::abs(rgba[0] - k[0]) <= k[3] && std::abs(rgba[1] - k[1]) <= k[3] && std::abs(rgba[2] - k[2]) <= k[3] &&
+          rgba[3] >= 128) {
+        c.cells[i] = 0;
       }
     }
+  });
+  if (byMask) {
+    // Light pixels of the mask are track; dark or transparent ones are blocked.
+    const std::string maskPath = a.Value("mask");
+    ReadPngInRuns(maskPath, [&](uint32_t width, uint32_t height) {
+      if (width == c.width && height == c.height) return std::string();
+      return "the mask " + maskPath + " is " + std::to_string(width) + "x" + std::to_string(height) +
+             ", the picture is " + std::to_string(c.width) + "x" + std::to_string(c.height);
+    }, [&](size_t i, const uint8_t* rgba) {
+      const int light = (299 * rgba[0] + 587 * rgba[1] + 114 * rgba[2]) / 1000;
+      if (light >= 128 && rgba[3] >= 128) c.cells[i] = 0;
+    });
   }
 
   std::vector<std::string> problems = CircuitProblems(c);
@@ -298,7 +322,8 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
     for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
     throw ToolError(Name(outPath) + " not written: " + joined);
   }
-  WriteFileSafely(outPath, EncodeCircuit(c));
+  std::copy(c.cells.begin(), c.cells.end(), bytes.begin() + kCircuitHeaderBytes + 2 * c.cells.size());
+  WriteFileSafely(outPath, bytes);
   const size_t free = static_cast<size_t>(std::count(c.cells.begin(), c.cells.end(), 0));
   out << "wrote " << outPath << ": " << c.width << "x" << c.height << ", " << free
       << " track cells\n";
