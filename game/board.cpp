@@ -139,7 +139,7 @@ void DrawRecordMarker() {
   const int count = track.recordCount < kRecordCapacity ? track.recordCount : kRecordCapacity;
   if (count == 0) return;
   int index = track.recordRounds > gameState.round ? gameState.round + 1 : count - 1;
-  // A record of one point claims 65535 rounds; its marker still stays on the points it has.
+  // Whatever rounds a record claims, its marker stays on the points it has.
   if (index > count - 1) index = count - 1;
   const GridPoint at = track.recordTrail[index];
   const int16_t x = BoardX(at.x);

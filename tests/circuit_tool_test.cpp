@@ -201,6 +201,13 @@ TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
   const ToolRun again = Tool({"clear-record", circuit});
   EXPECT_EQ(again.status, 0);
   EXPECT_TRUE(Contains(again.out, "has no record")) << again.out;
+
+  // Two points, the start twice, are no lap: the game reads them as no record.
+  ASSERT_EQ(LoadCircuit(state->track, DevicePath(circuit)), 0);
+  SaveRecord(state->track, points.data(), 2);
+  info = Tool({"info", circuit});
+  EXPECT_TRUE(Contains(info.out, "record:            none (2 points, too few for a lap)")) << info.out;
+  EXPECT_TRUE(Contains(Tool({"clear-record", circuit}).out, "cleared the record section of Ring.cct"));
 }
 
 TEST_F(CircuitTool, CheckShowsItsProgressOnATerminal) {

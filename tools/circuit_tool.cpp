@@ -335,7 +335,7 @@ int Render(const std::vector<std::string>& args, std::ostream& out) {
   const CircuitData c = ReadCircuitFile(a.files[0]);
   Preview preview(c, ScaleOption(a, c.width, c.height));
   if (a.Has("outline")) preview.Outline(LoadForRace(a.files[0])->track);
-  if (a.Has("record")) preview.Trail(c.record, kPreviewRecord, 0.85f);
+  if (a.Has("record") && c.record.size() >= kMinRecordPoints) preview.Trail(c.record, kPreviewRecord, 0.85f);
   if (a.Has("line")) preview.Line();
   preview.Write(a.files[1]);
   out << "wrote " << a.files[1] << "\n";
@@ -358,8 +358,8 @@ int Info(const std::vector<std::string>& args, std::ostream& out) {
     out << "unusable, " << c.recordProblem << "\n";
   } else if (!c.hasRecordSection || c.record.empty()) {
     out << "none\n";
-  } else if (c.record.size() < 2) {
-    out << c.record.size() << " point, too few for a lap\n";
+  } else if (c.record.size() < kMinRecordPoints) {
+    out << "none (" << c.record.size() << (c.record.size() == 1 ? " point" : " points") << ", too few for a lap)\n";
   } else {
     out << c.record.size() << " points, " << static_cast<uint16_t>(c.record.size() - 2) << " rounds\n";
   }
@@ -435,7 +435,7 @@ int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
     return 0;
   }
   WriteFileSafely(path, cleared);
-  if (c.record.empty()) {
+  if (c.record.size() < kMinRecordPoints) {
     out << "cleared the record section of " << Name(path) << "\n";
   } else {
     out << "cleared the record of " << Name(path) << " (" << static_cast<uint16_t>(c.record.size() - 2)
