@@ -265,6 +265,10 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
   WriteBytes(folder.HostFile("junk.png"), Bytes{1, 2, 3, 4, 5});
   WriteBytes(folder.HostFile("three.pic"), Bytes{1, 2, 3});
   WriteImage(folder.HostFile("small.png"), 40, 30, [](int, int) { return Rgb{1, 1, 1}; });
+  Bytes big;  // the header of a circuit of 8000 x 8000
+  AppendU16(big, 8000);
+  AppendU16(big, 8000);
+  WriteBytes(folder.HostFile("Big.cct"), big);
   const std::string behind = WriteVariant("Behind.cct", [](CircuitData& c) { c.start = GridPoint{36, 12}; });
   const std::string walled = WriteVariant("Walled.cct", [](CircuitData& c) {
     for (int y = 40; y < 56; ++y) c.cells[y * c.width + 30] = 1;  // the bottom straight is closed
@@ -306,6 +310,17 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
       {{"frompng", picture, folder.HostFile("Menu.pic")}, "Menu.pic must be 140x600; the PNG is 80x60"},
       {{"frompng", picture, folder.HostFile("Numbers-CourierNew14.pic")}, "at most 11 high"},
       {{"frompng", folder.HostFile("junk.png"), folder.HostFile("x.pic")}, "is not a readable PNG"},
+      {MakeArgs(out, "44,12,"), "--start 44,12,: a number is missing"},
+      {MakeArgs(out, "44, 12"), "' 12' is not a whole number"},
+      {MakeArgs(out, "+44,12"), "'+44' is not a whole number"},
+      {make({"--line", "40,2,40,21,"}), "--line 40,2,40,21,: a number is missing"},
+      {{"render", circuit, folder.HostFile("x.png"), "--scale", "2x"}, "'2x' is not a whole number"},
+      // A preview has one limit, with --scale or without.
+      {{"render", folder.HostFile("Big.cct"), folder.HostFile("x.png")},
+       "the picture would be 8000x8000, more than the 40000000 pixels a preview may have"},
+      {{"render", folder.HostFile("Big.cct"), folder.HostFile("x.png"), "--scale", "1"},
+       "the picture would be 8000x8000, more than the 40000000 pixels a preview may have"},
+      {{"render", folder.HostFile("Big.cct"), folder.HostFile("x.png"), "--scale", "2"}, "; use a smaller scale"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.args);
@@ -353,4 +368,34 @@ TEST_F(CircuitTool, WrongUsageSaysSoInOneLine) {
   const ToolRun help = Tool({"help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(Contains(help.out, "clear-record CIRCUIT.cct"));
+}
+
+// apexgrid-render: every failure is one line and a non-zero status, and writes nothing.
+TEST(BoardRender, EveryFailureIsOneLineAndWritesNothing) {
+  TempFolder folder;
+  const std::string out = folder.HostFile("out.png");
+  const struct Case {
+    std::string arguments;
+    std::string says;
+  } cases[] = {
+      {"--pictures " + folder.HostFile("missing/out.png"), "can't write " + folder.HostFile("missing/out-menubar.png")},
+      {"--data " + folder.HostFile("missing") + " " + out,
+       "can't read the picture " + folder.HostFile("missing/MenuBar.pic")},
+      {"--circuit " + folder.HostFile("missing.cct") + " " + out, "can't load circuit"},
+      {"--size 10, 20 " + out, "--size needs a width and a height"},
+      {"--size 0 20 " + out, "--size needs a width and a height"},
+      {"--players +3 " + out, "--players needs 1 to 8"},
+      {"--players 3 --current 3 " + out, "--current must name one of the 3 players"},
+      {"--round 65536 " + out, "--round needs 0 to 65535"},
+      {"--view 1 " + out, "--view needs two coordinates"},
+      {"--sideways " + out, "unknown or incomplete option --sideways"},
+      {"", "no output file"},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = RunProgram(APEXGRID_BUILD_FOLDER "/apexgrid-render " + c.arguments, folder);
+    EXPECT_NE(run.status, 0) << c.arguments;
+    ASSERT_EQ(run.lines.size(), 1u) << c.arguments;
+    EXPECT_TRUE(Contains(run.lines[0], "apexgrid-render: " + c.says)) << c.arguments << ": " << run.lines[0];
+    EXPECT_FALSE(FileExists(out)) << c.arguments;
+  }
 }

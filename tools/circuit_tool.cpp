@@ -3,14 +3,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iomanip>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <set>
-#include <sstream>
+#include <utility>
 
 #include "data/circuit.h"
 #include "gfx/picture.h"
@@ -25,6 +27,7 @@
 #include "tools/lap_search.h"
 #include "tools/tool_error.h"
 #include "tools/tool_files.h"
+#include "tools/whole_number.h"
 
 namespace {
 
@@ -81,20 +84,21 @@ Arguments Parse(const std::string& command, const std::vector<std::string>& args
 std::vector<int> Numbers(const std::string& option, const std::string& text, size_t minCount,
                          size_t maxCount) {
   std::vector<int> numbers;
-  std::stringstream in(text);
-  std::string part;
-  while (std::getline(in, part, ',')) {
-    size_t used = 0;
-    int value = 0;
-    try {
-      value = std::stoi(part, &used);
-    } catch (const std::exception&) {
-      used = 0;
+  size_t from = 0;
+  for (;;) {
+    const size_t comma = text.find(',', from);
+    const std::string part = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    long long value = 0;
+    const WholeNumber read = ReadWholeNumber(part, INT32_MIN, INT32_MAX, &value);
+    if (read != WholeNumber::kRead) {
+      throw ToolError("--" + option + " " + text + ": " +
+                      (part.empty() ? std::string("a number is missing")
+                                    : "'" + part + (read == WholeNumber::kOutOfRange ? "' is out of range"
+                                                                                      : "' is not a whole number")));
     }
-    if (used == 0 || used != part.size()) {
-      throw ToolError("--" + option + " " + text + ": '" + part + "' is not a whole number");
-    }
-    numbers.push_back(value);
+    numbers.push_back(static_cast<int>(value));
+    if (comma == std::string::npos) break;
+    from = comma + 1;
   }
   if (numbers.size() < minCount || numbers.size() > maxCount) {
     const std::string wanted = minCount == maxCount ? std::to_string(minCount)
@@ -118,18 +122,31 @@ GridPoint PointOption(const Arguments& a, const std::string& option) {
   return ToPoint(option, n[0], n[1]);
 }
 
-// The enlargement asked for, for a picture of the given size. Previews are limited to what a
-// viewer can sensibly open.
+// The enlargement asked for (1 without --scale), for a picture of the given size. Whatever the
+// scale, a preview holds at most kMaxPreviewPixels pixels, what a viewer can sensibly open.
 int ScaleOption(const Arguments& a, uint32_t width, uint32_t height) {
-  if (!a.Has("scale")) return 1;
-  const int scale = Numbers("scale", a.Value("scale"), 1, 1)[0];
-  if (scale < 1 || scale > 16) throw ToolError("--scale " + a.Value("scale") + ": use 1 to 16");
+  int scale = 1;
+  if (a.Has("scale")) {
+    scale = Numbers("scale", a.Value("scale"), 1, 1)[0];
+    if (scale < 1 || scale > 16) throw ToolError("--scale " + a.Value("scale") + ": use 1 to 16");
+  }
   const unsigned long long pixels = 1ULL * width * height * scale * scale;
   if (pixels > kMaxPreviewPixels) {
-    throw ToolError("--scale " + a.Value("scale") + ": the picture would be " + std::to_string(width * scale) +
-                    "x" + std::to_string(height * scale) + "; use a smaller scale");
+    const std::string says = "the picture would be " + std::to_string(1ULL * width * scale) + "x" +
+                             std::to_string(1ULL * height * scale) + ", more than the " +
+                             std::to_string(kMaxPreviewPixels) + " pixels a preview may have";
+    throw ToolError(scale > 1 ? "--scale " + a.Value("scale") + ": " + says + "; use a smaller scale" : says);
   }
   return scale;
+}
+
+// The width and height in a circuit file's header; 0 x 0 when it can't be read (reading the
+// whole file then says why).
+std::pair<uint32_t, uint32_t> HeaderSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char header[4] = {};
+  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return {0, 0};
+  return {ReadU16(header), ReadU16(header + 2)};
 }
 
 std::string Name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
@@ -332,8 +349,11 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
 
 int Render(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a = Parse("render", args, 2, {"scale"}, {"outline", "line", "record"});
+  // A circuit too large to preview is refused by its header, before the whole file is read.
+  const std::pair<uint32_t, uint32_t> size = HeaderSize(a.files[0]);
+  const int scale = ScaleOption(a, size.first, size.second);
   const CircuitData c = ReadCircuitFile(a.files[0]);
-  Preview preview(c, ScaleOption(a, c.width, c.height));
+  Preview preview(c, scale);
   if (a.Has("outline")) preview.Outline(LoadForRace(a.files[0])->track);
   if (a.Has("record") && c.record.size() >= kMinRecordPoints) preview.Trail(c.record, kPreviewRecord, 0.85f);
   if (a.Has("line")) preview.Line();
@@ -370,6 +390,7 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   const Arguments a = Parse("check", args, 1, {"lap", "scale"}, {"moves"});
   const std::string& path = a.files[0];
   const CircuitData c = ReadCircuitFile(path);
+  const int lapScale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
   const std::vector<std::string> problems = CircuitProblems(c);
   if (!problems.empty()) {
     std::string joined;
@@ -409,7 +430,7 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     for (GridPoint p : lap.moves) out << PointText(p) << "\n";
   }
   if (a.Has("lap")) {
-    Preview preview(c, ScaleOption(a, c.width, c.height));
+    Preview preview(c, lapScale);
     std::vector<GridPoint> trail{c.start};
     trail.insert(trail.end(), lap.moves.begin(), lap.moves.end());
     preview.Trail(trail, kPreviewLap, 0.9f);
