@@ -1,4 +1,4 @@
-// PNG reading and writing over libpng's simplified interface, and row by row over its full one.
+// PNG reading and writing over libpng's simplified interface.
 #include "platform/png.h"
 
 #include <png.h>

@@ -34,6 +34,8 @@ int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* 
 // pixels (x, y), (x + step, y), ... count of them, 4 bytes each in rgba. A plain PNG comes a row
 // at a time from the top, x 0 and step 1; an interlaced one in its seven passes. 0 when the whole
 // picture was read; 1 with a reason in *error (also when size refused it, with its reason).
-int ReadPngRuns(const std::string& hostPath, const std::function<int(uint32_t width, uint32_t height, std::string* why)>& size,
-                const std::function<void(uint32_t x, uint32_t y, uint32_t step, uint32_t count, const uint8_t* rgba)>& pixels,
-                std::string* error);
+int ReadPngRuns(
+    const std::string& hostPath,
+    const std::function<int(uint32_t width, uint32_t height, std::string* why)>& size,
+    const std::function<void(uint32_t x, uint32_t y, uint32_t step, uint32_t count, const uint8_t* rgba)>& pixels,
+    std::string* error);

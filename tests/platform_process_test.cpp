@@ -196,9 +196,9 @@ TEST(Processes, CopiesStartedTogetherLeaveExactlyOneRunning) {
   std::string copies;
   for (int i = 0; i < 8; ++i) {
     copies += "(APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder.host()) + " APEXGRID_SCRIPT=" +
-              Quote(folder.HostFile("script")) + " FAKE_SECOND=1 FAKE_PAUSE=300 " + LeakSuppressions() + Quote(kFake) + " 2>" +
-              Quote(folder.HostFile("err" + std::to_string(i))) + "; echo $? >>" + Quote(folder.HostFile("all")) +
-              ") & ";
+              Quote(folder.HostFile("script")) + " FAKE_SECOND=1 FAKE_PAUSE=300 " + LeakSuppressions() +
+              Quote(kFake) + " 2>" + Quote(folder.HostFile("err" + std::to_string(i))) + "; echo $? >>" +
+              Quote(folder.HostFile("all")) + ") & ";
   }
   EXPECT_EQ(RunShell(copies + "wait", folder), 0);
   int running = 0, second = 0;

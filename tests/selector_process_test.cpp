@@ -193,7 +193,9 @@ TEST(Apexpick, NamesInAnyScriptAreShownOnALineEach) {
     const PixelRect r = ListLine(static_cast<int>(line));
     std::vector<bool> dark;
     for (int y = r.y; y < r.Bottom(); ++y) {
-      for (int x = r.x; x < r.Right(); ++x) dark.push_back(image.rgb[(static_cast<size_t>(y) * image.width + x) * 3] < 128);
+      for (int x = r.x; x < r.Right(); ++x) {
+        dark.push_back(image.rgb[(static_cast<size_t>(y) * image.width + x) * 3] < 128);
+      }
     }
     return dark;
   };

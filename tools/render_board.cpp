@@ -133,8 +133,9 @@ int main(int argc, char** argv) {
   CreatePicture(boardPicture, 0, 0, kPictureScreenSize);
   MakeStandInPictures(menuBarPicture, goButtonPicture, digitsPicture);
   if (!data.empty()) {
-    const std::pair<Picture*, const char*> wanted[] = {
-        {&menuBarPicture, "MenuBar.pic"}, {&goButtonPicture, "GoButton.pic"}, {&digitsPicture, "Numbers-CourierNew14.pic"}};
+    const std::pair<Picture*, const char*> wanted[] = {{&menuBarPicture, "MenuBar.pic"},
+                                                         {&goButtonPicture, "GoButton.pic"},
+                                                         {&digitsPicture, "Numbers-CourierNew14.pic"}};
     for (const auto& picture : wanted) {
       const std::string path = data + "/" + picture.second;
       LoadPicture(*picture.first, FromUtf8(path));
