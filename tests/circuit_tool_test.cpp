@@ -2,6 +2,9 @@
 // previewed, inspected, checked and cleared; picture files converted both ways; and every kind
 // of bad input refused with one line and no file touched.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -126,6 +129,37 @@ TEST_F(CircuitTool, MakeWritesTheCircuitOfThePictureAndItsMask) {
   EXPECT_EQ(ReadCircuitFile(byColour).cells, c.cells);
 }
 
+// However large the circuit, make needs little more memory than the file it writes, 3 bytes a
+// pixel: the pictures are read a row at a time, never whole.
+TEST_F(CircuitTool, MakeNeedsLittleMoreMemoryThanTheCircuitItWrites) {
+#ifdef APEXGRID_SANITIZED
+  GTEST_SKIP() << "the sanitizers' own bookkeeping would be measured with it";
+#endif
+  constexpr int kScale = 25;  // the ring, 2000 x 1500
+  const int width = Ring::kWidth * kScale, height = Ring::kHeight * kScale;
+  const std::string bigPicture = folder.HostFile("big.png"), bigMask = folder.HostFile("big-mask.png");
+  auto track = [](int x, int y) { return Ring::Track(x / kScale, y / kScale); };
+  WriteImage(bigPicture, width, height, [&](int x, int y) { return track(x, y) ? kGrey : kGreen; });
+  WriteImage(bigMask, width, height, [&](int x, int y) { return track(x, y) ? Rgb{1, 1, 1} : Rgb{0, 0, 0}; });
+  const std::string tool = APEXGRID_BUILD_FOLDER "/apexcircuit";
+  const std::string out = folder.HostFile("Big.cct");
+  const pid_t child = fork();
+  if (child == 0) {
+    execl(tool.c_str(), "apexcircuit", "make", bigPicture.c_str(), out.c_str(), "--mask", bigMask.c_str(), "--start",
+          "1100,300", "--line", "1000,50,1000,525", "--ahead", "1250,300", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadBytes(out).size(), static_cast<size_t>(RecordOffset(width, height)));
+  const double bytesPerPixel = usage.ru_maxrss * 1024.0 / (static_cast<double>(width) * height);
+  // About 4 (the file's bytes, and the grid while it is checked) and the program itself; reading
+  // each picture whole took 16.
+  EXPECT_LT(bytesPerPixel, 8.0) << usage.ru_maxrss << " KB at most";
+}
+
 TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
   MakeRing();
   ToolRun info = Tool({"info", circuit});
@@ -167,6 +201,13 @@ TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
   const ToolRun again = Tool({"clear-record", circuit});
   EXPECT_EQ(again.status, 0);
   EXPECT_TRUE(Contains(again.out, "has no record")) << again.out;
+
+  // Two points, the start twice, are no lap: the game reads them as no record.
+  ASSERT_EQ(LoadCircuit(state->track, DevicePath(circuit)), 0);
+  SaveRecord(state->track, points.data(), 2);
+  info = Tool({"info", circuit});
+  EXPECT_TRUE(Contains(info.out, "record:            none (2 points, too few for a lap)")) << info.out;
+  EXPECT_TRUE(Contains(Tool({"clear-record", circuit}).out, "cleared the record section of Ring.cct"));
 }
 
 TEST_F(CircuitTool, CheckShowsItsProgressOnATerminal) {
@@ -224,6 +265,10 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
   WriteBytes(folder.HostFile("junk.png"), Bytes{1, 2, 3, 4, 5});
   WriteBytes(folder.HostFile("three.pic"), Bytes{1, 2, 3});
   WriteImage(folder.HostFile("small.png"), 40, 30, [](int, int) { return Rgb{1, 1, 1}; });
+  Bytes big;  // the header of a circuit of 8000 x 8000
+  AppendU16(big, 8000);
+  AppendU16(big, 8000);
+  WriteBytes(folder.HostFile("Big.cct"), big);
   const std::string behind = WriteVariant("Behind.cct", [](CircuitData& c) { c.start = GridPoint{36, 12}; });
   const std::string walled = WriteVariant("Walled.cct", [](CircuitData& c) {
     for (int y = 40; y < 56; ++y) c.cells[y * c.width + 30] = 1;  // the bottom straight is closed
@@ -265,6 +310,17 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
       {{"frompng", picture, folder.HostFile("Menu.pic")}, "Menu.pic must be 140x600; the PNG is 80x60"},
       {{"frompng", picture, folder.HostFile("Numbers-CourierNew14.pic")}, "at most 11 high"},
       {{"frompng", folder.HostFile("junk.png"), folder.HostFile("x.pic")}, "is not a readable PNG"},
+      {MakeArgs(out, "44,12,"), "--start 44,12,: a number is missing"},
+      {MakeArgs(out, "44, 12"), "' 12' is not a whole number"},
+      {MakeArgs(out, "+44,12"), "'+44' is not a whole number"},
+      {make({"--line", "40,2,40,21,"}), "--line 40,2,40,21,: a number is missing"},
+      {{"render", circuit, folder.HostFile("x.png"), "--scale", "2x"}, "'2x' is not a whole number"},
+      // A preview has one limit, with --scale or without.
+      {{"render", folder.HostFile("Big.cct"), folder.HostFile("x.png")},
+       "the picture would be 8000x8000, more than the 40000000 pixels a preview may have"},
+      {{"render", folder.HostFile("Big.cct"), folder.HostFile("x.png"), "--scale", "1"},
+       "the picture would be 8000x8000, more than the 40000000 pixels a preview may have"},
+      {{"render", folder.HostFile("Big.cct"), folder.HostFile("x.png"), "--scale", "2"}, "; use a smaller scale"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.args);
@@ -312,4 +368,34 @@ TEST_F(CircuitTool, WrongUsageSaysSoInOneLine) {
   const ToolRun help = Tool({"help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(Contains(help.out, "clear-record CIRCUIT.cct"));
+}
+
+// apexgrid-render: every failure is one line and a non-zero status, and writes nothing.
+TEST(BoardRender, EveryFailureIsOneLineAndWritesNothing) {
+  TempFolder folder;
+  const std::string out = folder.HostFile("out.png");
+  const struct Case {
+    std::string arguments;
+    std::string says;
+  } cases[] = {
+      {"--pictures " + folder.HostFile("missing/out.png"), "can't write " + folder.HostFile("missing/out-menubar.png")},
+      {"--data " + folder.HostFile("missing") + " " + out,
+       "can't read the picture " + folder.HostFile("missing/MenuBar.pic")},
+      {"--circuit " + folder.HostFile("missing.cct") + " " + out, "can't load circuit"},
+      {"--size 10, 20 " + out, "--size needs a width and a height"},
+      {"--size 0 20 " + out, "--size needs a width and a height"},
+      {"--players +3 " + out, "--players needs 1 to 8"},
+      {"--players 3 --current 3 " + out, "--current must name one of the 3 players"},
+      {"--round 65536 " + out, "--round needs 0 to 65535"},
+      {"--view 1 " + out, "--view needs two coordinates"},
+      {"--sideways " + out, "unknown or incomplete option --sideways"},
+      {"", "no output file"},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = RunProgram(APEXGRID_BUILD_FOLDER "/apexgrid-render " + c.arguments, folder);
+    EXPECT_NE(run.status, 0) << c.arguments;
+    ASSERT_EQ(run.lines.size(), 1u) << c.arguments;
+    EXPECT_TRUE(Contains(run.lines[0], "apexgrid-render: " + c.says)) << c.arguments << ": " << run.lines[0];
+    EXPECT_FALSE(FileExists(out)) << c.arguments;
+  }
 }

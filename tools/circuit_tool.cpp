@@ -3,13 +3,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iomanip>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <set>
-#include <sstream>
+#include <utility>
 
 #include "data/circuit.h"
 #include "gfx/picture.h"
@@ -24,6 +27,7 @@
 #include "tools/lap_search.h"
 #include "tools/tool_error.h"
 #include "tools/tool_files.h"
+#include "tools/whole_number.h"
 
 namespace {
 
@@ -80,20 +84,21 @@ Arguments Parse(const std::string& command, const std::vector<std::string>& args
 std::vector<int> Numbers(const std::string& option, const std::string& text, size_t minCount,
                          size_t maxCount) {
   std::vector<int> numbers;
-  std::stringstream in(text);
-  std::string part;
-  while (std::getline(in, part, ',')) {
-    size_t used = 0;
-    int value = 0;
-    try {
-      value = std::stoi(part, &used);
-    } catch (const std::exception&) {
-      used = 0;
+  size_t from = 0;
+  for (;;) {
+    const size_t comma = text.find(',', from);
+    const std::string part = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    long long value = 0;
+    const WholeNumber read = ReadWholeNumber(part, INT32_MIN, INT32_MAX, &value);
+    if (read != WholeNumber::kRead) {
+      throw ToolError("--" + option + " " + text + ": " +
+                      (part.empty() ? std::string("a number is missing")
+                                    : "'" + part + (read == WholeNumber::kOutOfRange ? "' is out of range"
+                                                                                      : "' is not a whole number")));
     }
-    if (used == 0 || used != part.size()) {
-      throw ToolError("--" + option + " " + text + ": '" + part + "' is not a whole number");
-    }
-    numbers.push_back(value);
+    numbers.push_back(static_cast<int>(value));
+    if (comma == std::string::npos) break;
+    from = comma + 1;
   }
   if (numbers.size() < minCount || numbers.size() > maxCount) {
     const std::string wanted = minCount == maxCount ? std::to_string(minCount)
@@ -117,21 +122,59 @@ GridPoint PointOption(const Arguments& a, const std::string& option) {
   return ToPoint(option, n[0], n[1]);
 }
 
-// The enlargement asked for, for a picture of the given size. Previews are limited to what a
-// viewer can sensibly open.
+// The enlargement asked for (1 without --scale), for a picture of the given size. Whatever the
+// scale, a preview holds at most kMaxPreviewPixels pixels, what a viewer can sensibly open.
 int ScaleOption(const Arguments& a, uint32_t width, uint32_t height) {
-  if (!a.Has("scale")) return 1;
-  const int scale = Numbers("scale", a.Value("scale"), 1, 1)[0];
-  if (scale < 1 || scale > 16) throw ToolError("--scale " + a.Value("scale") + ": use 1 to 16");
+  int scale = 1;
+  if (a.Has("scale")) {
+    scale = Numbers("scale", a.Value("scale"), 1, 1)[0];
+    if (scale < 1 || scale > 16) throw ToolError("--scale " + a.Value("scale") + ": use 1 to 16");
+  }
   const unsigned long long pixels = 1ULL * width * height * scale * scale;
   if (pixels > kMaxPreviewPixels) {
-    throw ToolError("--scale " + a.Value("scale") + ": the picture would be " + std::to_string(width * scale) +
-                    "x" + std::to_string(height * scale) + "; use a smaller scale");
+    const std::string says = "the picture would be " + std::to_string(1ULL * width * scale) + "x" +
+                             std::to_string(1ULL * height * scale) + ", more than the " +
+                             std::to_string(kMaxPreviewPixels) + " pixels a preview may have";
+    throw ToolError(scale > 1 ? "--scale " + a.Value("scale") + ": " + says + "; use a smaller scale" : says);
   }
   return scale;
 }
 
+// The width and height in a circuit file's header; 0 x 0 when it can't be read (reading the
+// whole file then says why).
+std::pair<uint32_t, uint32_t> HeaderSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char header[4] = {};
+  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return {0, 0};
+  return {ReadU16(header), ReadU16(header + 2)};
+}
+
 std::string Name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// Reads a PNG a run of pixels at a time: size(width, height) first, which may refuse it with a
+// reason, then pixel(index, rgba) for each pixel, index y * width + x. Throws ToolError naming the
+// file and what is wrong with it.
+void ReadPngInRuns(const std::string& path, const std::function<std::string(uint32_t, uint32_t)>& size,
+                   const std::function<void(size_t, const uint8_t*)>& pixel) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) throw ToolError("can't open " + path + ": no such file");
+  uint32_t width = 0;
+  std::string refused, reason;
+  const int status = ReadPngRuns(
+      path,
+      [&](uint32_t w, uint32_t h, std::string*) {
+        width = w;
+        refused = size(w, h);
+        return refused.empty() ? 0 : 1;
+      },
+      [&](uint32_t x, uint32_t y, uint32_t step, uint32_t count, const uint8_t* rgba) {
+        const size_t row = static_cast<size_t>(y) * width;
+        for (uint32_t k = 0; k < count; ++k) pixel(row + x + k * step, rgba + 4 * k);
+      },
+      &reason);
+  if (!refused.empty()) throw ToolError(refused);
+  if (status != 0) throw ToolError(path + " is not a readable PNG: " + reason);
+}
 
 // ---- Pictures of circuits ---------------------------------------------------------------------
 
@@ -236,44 +279,13 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
     throw UsageError("make needs either --mask or --track-colour to tell the track from the rest");
   }
 
-  std::vector<uint8_t> pictureAlpha;
-  const RgbImage picture = ReadPngFile(picturePath, &pictureAlpha);
-  if (picture.width > kMaxCircuitSide || picture.height > kMaxCircuitSide) {
-    throw ToolError(picturePath + " is " + std::to_string(picture.width) + "x" +
-                    std::to_string(picture.height) + ", larger than a circuit can be (" +
-                    std::to_string(kMaxCircuitSide) + " each way)");
-  }
   CircuitData c;
-  c.width = static_cast<uint16_t>(picture.width);
-  c.height = static_cast<uint16_t>(picture.height);
   c.start = start;
   c.lineA = ToPoint("line", line[0], line[1]);
   c.lineB = ToPoint("line", line[2], line[3]);
   c.ahead = ahead;
-  const size_t cells = static_cast<size_t>(c.width) * c.height;
-  c.pixels.resize(cells);
-  for (size_t i = 0; i < cells; ++i) {
-    c.pixels[i] = PixelOf(Rgb8(picture.rgb[3 * i], picture.rgb[3 * i + 1], picture.rgb[3 * i + 2]));
-  }
-
-  c.cells.assign(cells, 1);
-  if (byMask) {
-    // Light pixels of the mask are track; dark or transparent ones are blocked.
-    std::vector<uint8_t> alpha;
-    const std::string maskPath = a.Value("mask");
-    const RgbImage mask = ReadPngFile(maskPath, &alpha);
-    if (mask.width != picture.width || mask.height != picture.height) {
-      throw ToolError("the mask " + maskPath + " is " + std::to_string(mask.width) + "x" +
-                      std::to_string(mask.height) + ", the picture is " + std::to_string(picture.width) +
-                      "x" + std::to_string(picture.height));
-    }
-    for (size_t i = 0; i < cells; ++i) {
-      const int light = (299 * mask.rgb[3 * i] + 587 * mask.rgb[3 * i + 1] + 114 * mask.rgb[3 * i + 2]) / 1000;
-      if (light >= 128 && alpha[i] >= 128) c.cells[i] = 0;
-    }
-  } else {
-    // Pixels near any of the given colours are track.
-    std::vector<std::vector<int>> colours;
+  std::vector<std::vector<int>> colours;
+  if (byColour) {
     for (const std::string& text : a.values.at("track-colour")) {
       std::vector<int> n = Numbers("track-colour", text, 3, 4);
       if (n.size() == 3) n.push_back(24);
@@ -282,14 +294,43 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
       }
       colours.push_back(n);
     }
-    for (size_t i = 0; i < cells; ++i) {
-      for (const std::vector<int>& k : colours) {
-        if (std::abs(picture.rgb[3 * i] - k[0]) <= k[3] && std::abs(picture.rgb[3 * i + 1] - k[1]) <= k[3] &&
-            std::abs(picture.rgb[3 * i + 2] - k[2]) <= k[3] && pictureAlpha[i] >= 128) {
-          c.cells[i] = 0;
-        }
+  }
+
+  // The picture (and the mask) are read a row at a time, the pixels straight into the file's
+  // bytes: making the largest circuit takes little more memory than the file it writes.
+  ByteVector bytes;
+  ReadPngInRuns(picturePath, [&](uint32_t width, uint32_t height) {
+    if (width > kMaxCircuitSide || height > kMaxCircuitSide) {
+      return picturePath + " is " + std::to_string(width) + "x" + std::to_string(height) +
+             ", larger than a circuit can be (" + std::to_string(kMaxCircuitSide) + " each way)";
+    }
+    c.width = static_cast<uint16_t>(width);
+    c.height = static_cast<uint16_t>(height);
+    bytes = EncodeCircuit(c);  // the header
+    bytes.resize(static_cast<size_t>(RecordOffset(c.width, c.height)));
+    c.cells.assign(static_cast<size_t>(width) * height, 1);
+    return std::string();
+  }, [&](size_t i, const uint8_t* rgba) {
+    PutU16(bytes.data() + kCircuitHeaderBytes + 2 * i, PixelOf(Rgb8(rgba[0], rgba[1], rgba[2])));
+    // Pixels near any of the track colours are track.
+    for (const std::vector<int>& k : colours) {
+      if (std::abs(rgba[0] - k[0]) <= k[3] && std::abs(rgba[1] - k[1]) <= k[3] && std::abs(rgba[2] - k[2]) <= k[3] &&
+          rgba[3] >= 128) {
+        c.cells[i] = 0;
       }
     }
+  });
+  if (byMask) {
+    // Light pixels of the mask are track; dark or transparent ones are blocked.
+    const std::string maskPath = a.Value("mask");
+    ReadPngInRuns(maskPath, [&](uint32_t width, uint32_t height) {
+      if (width == c.width && height == c.height) return std::string();
+      return "the mask " + maskPath + " is " + std::to_string(width) + "x" + std::to_string(height) +
+             ", the picture is " + std::to_string(c.width) + "x" + std::to_string(c.height);
+    }, [&](size_t i, const uint8_t* rgba) {
+      const int light = (299 * rgba[0] + 587 * rgba[1] + 114 * rgba[2]) / 1000;
+      if (light >= 128 && rgba[3] >= 128) c.cells[i] = 0;
+    });
   }
 
   std::vector<std::string> problems = CircuitProblems(c);
@@ -298,7 +339,8 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
     for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
     throw ToolError(Name(outPath) + " not written: " + joined);
   }
-  WriteFileSafely(outPath, EncodeCircuit(c));
+  std::copy(c.cells.begin(), c.cells.end(), bytes.begin() + kCircuitHeaderBytes + 2 * c.cells.size());
+  WriteFileSafely(outPath, bytes);
   const size_t free = static_cast<size_t>(std::count(c.cells.begin(), c.cells.end(), 0));
   out << "wrote " << outPath << ": " << c.width << "x" << c.height << ", " << free
       << " track cells\n";
@@ -307,10 +349,13 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
 
 int Render(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a = Parse("render", args, 2, {"scale"}, {"outline", "line", "record"});
+  // A circuit too large to preview is refused by its header, before the whole file is read.
+  const std::pair<uint32_t, uint32_t> size = HeaderSize(a.files[0]);
+  const int scale = ScaleOption(a, size.first, size.second);
   const CircuitData c = ReadCircuitFile(a.files[0]);
-  Preview preview(c, ScaleOption(a, c.width, c.height));
+  Preview preview(c, scale);
   if (a.Has("outline")) preview.Outline(LoadForRace(a.files[0])->track);
-  if (a.Has("record")) preview.Trail(c.record, kPreviewRecord, 0.85f);
+  if (a.Has("record") && c.record.size() >= kMinRecordPoints) preview.Trail(c.record, kPreviewRecord, 0.85f);
   if (a.Has("line")) preview.Line();
   preview.Write(a.files[1]);
   out << "wrote " << a.files[1] << "\n";
@@ -333,8 +378,8 @@ int Info(const std::vector<std::string>& args, std::ostream& out) {
     out << "unusable, " << c.recordProblem << "\n";
   } else if (!c.hasRecordSection || c.record.empty()) {
     out << "none\n";
-  } else if (c.record.size() < 2) {
-    out << c.record.size() << " point, too few for a lap\n";
+  } else if (c.record.size() < kMinRecordPoints) {
+    out << "none (" << c.record.size() << (c.record.size() == 1 ? " point" : " points") << ", too few for a lap)\n";
   } else {
     out << c.record.size() << " points, " << static_cast<uint16_t>(c.record.size() - 2) << " rounds\n";
   }
@@ -345,6 +390,7 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   const Arguments a = Parse("check", args, 1, {"lap", "scale"}, {"moves"});
   const std::string& path = a.files[0];
   const CircuitData c = ReadCircuitFile(path);
+  const int lapScale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
   const std::vector<std::string> problems = CircuitProblems(c);
   if (!problems.empty()) {
     std::string joined;
@@ -384,7 +430,7 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     for (GridPoint p : lap.moves) out << PointText(p) << "\n";
   }
   if (a.Has("lap")) {
-    Preview preview(c, ScaleOption(a, c.width, c.height));
+    Preview preview(c, lapScale);
     std::vector<GridPoint> trail{c.start};
     trail.insert(trail.end(), lap.moves.begin(), lap.moves.end());
     preview.Trail(trail, kPreviewLap, 0.9f);
@@ -410,7 +456,7 @@ int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
     return 0;
   }
   WriteFileSafely(path, cleared);
-  if (c.record.empty()) {
+  if (c.record.size() < kMinRecordPoints) {
     out << "cleared the record section of " << Name(path) << "\n";
   } else {
     out << "cleared the record of " << Name(path) << " (" << static_cast<uint16_t>(c.record.size() - 2)
