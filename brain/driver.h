@@ -1,0 +1,75 @@
+// The computer drivers and the hint: the move a driver of a given level makes for a car.
+//
+// The game keeps one Driver per loaded circuit and asks it for a move whenever a computer car
+// is to move (or a player asks for a hint). The driver remembers the plans it made, so a car
+// that follows its plan costs almost nothing; a car found off every plan (the first move, a
+// hint for a player's car) gets a new plan within a fixed time.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "brain/foresight.h"
+#include "brain/solver.h"
+#include "brain/track_model.h"
+#include "data/circuit.h"
+#include "game/state.h"
+
+enum class DriverLevel : uint8_t {
+  kPro,   // the fastest lap it can find from wherever the car stands
+  kClub,  // plans a few rounds ahead, aims roughly, and now and then crashes
+};
+
+class Driver {
+ public:
+  // Time a new plan may take; a move on a known plan takes microseconds.
+  static constexpr std::chrono::milliseconds kPlanTime{30};
+
+  Driver() = default;
+  Driver(const Driver&) = delete;
+  Driver& operator=(const Driver&) = delete;
+
+  // Reads the circuit (tens of milliseconds on the largest built-in one). False when the circuit
+  // has no grid or memory runs out; Move then answers the predicted point. Never throws.
+  bool Load(const TrackGrid& track) noexcept;
+  bool loaded() const { return model_ != nullptr && model_->built(); }
+
+  // The destination for the car of the record, strictly inside its reach. For kClub, `seed`
+  // (the caller's, e.g. one per computer player and race) makes the roughness repeatable: the
+  // same seed and car give the same move. Works for a car in any state: at any speed, after
+  // crashes, with backward crossings to undo. Never throws.
+  GridPoint Move(const PlayerRecord& car, DriverLevel level, uint32_t seed = 0) noexcept;
+
+  // A hint for a player: the move the pro would make.
+  GridPoint Hint(const PlayerRecord& car) noexcept { return Move(car, DriverLevel::kPro); }
+
+  // The circuit as the driver knows it; null before Load. The foresight shares it.
+  const TrackModel* model() const { return model_.get(); }
+  Foresight* foresight() { return foresight_.get(); }
+
+ private:
+  struct PlanStep {
+    CarState car;
+    GridPoint move;
+  };
+
+  GridPoint ProMove(const CarState& car);
+  GridPoint ClubMove(const CarState& car, const PlayerRecord& record, uint32_t seed);
+  // Searches from the car for at most `time` and `maxRounds`, with `width` cars a round; the
+  // moves to the lap or to the furthest car reached, empty when there is no clean way on.
+  std::vector<GridPoint> Plan(const CarState& car, int width, std::chrono::microseconds time, int maxRounds);
+  // A move that keeps the car alive when no plan has one: the furthest clean move that can still
+  // stop, else any clean move, else the predicted point (a crash).
+  GridPoint FallbackMove(const CarState& car);
+  // Keeps the first `count` moves from the car, and the states they lead through.
+  void Remember(const CarState& car, const std::vector<GridPoint>& moves, size_t count);
+  const GridPoint* Known(const CarState& car) const;
+
+  std::unique_ptr<TrackModel> model_;
+  std::unique_ptr<Foresight> foresight_;
+  std::unique_ptr<BeamSearch> live_;  // the pro's search while it has no lap yet
+  std::vector<PlanStep> plan_;  // states on remembered plans and their moves
+  StateTable planIndex_;        // the same states, found by hashing; rounds holds nothing
+};
