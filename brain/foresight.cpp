@@ -27,7 +27,7 @@ uint64_t Foresight::Key(const CarState& car) {
 Foresight::Foresight(const TrackModel& model, size_t budget) noexcept : model_(model), budget_(budget) {
   try {
     known_.Reserve(kMemo);
-    visited_.Reserve(budget_ / 300 + 1);
+    visited_.Reserve(std::min<size_t>(budget_ / 300 + 1, kMemo / 4));
     order_.reserve(64 * 1024);
   } catch (const std::bad_alloc&) {
     // The queries make what room they can.
@@ -49,8 +49,10 @@ Foresight::Fate Foresight::Judge(const CarState& car, size_t budget) noexcept {
     // The memo keeps a fixed table: growing it would stall one query for milliseconds, so a
     // full memo starts again instead.
     if (known_.capacity() < kMemo) known_.Reserve(kMemo);
-    if (visited_.capacity() < budget / 300 + 1) visited_.Reserve(budget / 300 + 1);
-    if (known_.size() + budget / 300 + 64 > known_.capacity()) known_.Clear();
+    // A query meets about one new state for every few hundred units of work.
+    const size_t states = std::min<size_t>(budget / 300 + 1, kMemo / 4);
+    if (visited_.capacity() < states) visited_.Reserve(states);
+    if (known_.size() + states + 64 > known_.capacity()) known_.Clear();
     tried_ = 0;
     if (const uint8_t* memo = known_.Find(Key(car))) return *memo != 0 ? Fate::kDoomed : Fate::kCanStop;
     return Search(car, budget);
