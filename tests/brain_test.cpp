@@ -39,25 +39,6 @@ struct Loaded {
   }
 };
 
-// A ring with walls three cells thick round a track `lane` wide: the start/finish line crosses
-// the top straight from the outer wall into the island, and its ends lie deep enough in the
-// walls for the solver's bound to be a proof (height at least 11 + 2 * lane). Cars race
-// clockwise from just past the line.
-TestCircuit Ring(int width, int height, int lane) {
-  TestCircuit c(static_cast<uint16_t>(width), static_cast<uint16_t>(height));
-  c.BlockRect(0, 0, width, height);
-  for (int y = 3; y < height - 3; ++y) {
-    for (int x = 3; x < width - 3; ++x) c.cells[static_cast<size_t>(y) * width + x] = 0;
-  }
-  c.BlockRect(3 + lane, 3 + lane, width - 3 - lane, height - 3 - lane);
-  const int lineX = width / 2;
-  c.lineA = Pt(lineX, 0);
-  c.lineB = Pt(lineX, 3 + lane + 2);
-  c.start = Pt(lineX + 1, 3 + lane / 2);
-  c.ahead = Pt(lineX + 3, 3 + lane / 2);
-  return c;
-}
-
 // A player record whose car stands at `at` having come from `from`.
 void Place(PlayerRecord& car, GridPoint from, GridPoint at, int reverseCrossings) {
   car.trail[0] = car.trail[1] = from;
@@ -243,17 +224,17 @@ TEST(BrainMoves, EveryDestinationInReachHasTheOutcomeTheCommitGives) {
 
 TEST(BrainSolver, ProvesTheOptimumAnExhaustiveSearchFinds) {
   // Hairpin: a wall up from the island leaves a gap two cells high into the right-hand lane.
-  TestCircuit hairpin = Ring(24, 19, 4);
+  TestCircuit hairpin = WalledRing(24, 19, 4);
   hairpin.BlockRect(17, 5, 19, 12);
   // Chicane: two walls half across the bottom straight, one from either side.
-  TestCircuit chicane = Ring(30, 19, 4);
+  TestCircuit chicane = WalledRing(30, 19, 4);
   chicane.BlockRect(10, 12, 12, 14);
   chicane.BlockRect(18, 14, 20, 16);
   const struct Case {
     const char* what;
     TestCircuit circuit;
   } cases[] = {
-      {"a small ring", Ring(22, 19, 4)},
+      {"a small ring", WalledRing(22, 19, 4)},
       {"a hairpin", hairpin},
       {"a chicane", chicane},
   };
@@ -286,7 +267,7 @@ TEST(BrainSolver, ProvesTheOptimumAnExhaustiveSearchFinds) {
 // ---- The computer drivers ------------------------------------------------------------------------
 
 TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndThePromptBeatsTheClub) {
-  TestCircuit chicane = Ring(30, 19, 4);
+  TestCircuit chicane = WalledRing(30, 19, 4);
   chicane.BlockRect(10, 12, 12, 14);
   chicane.BlockRect(18, 14, 20, 16);
   Loaded loaded(chicane);
@@ -348,7 +329,7 @@ TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndThePromptBeatsTheClub) {
 // ---- Foresight -----------------------------------------------------------------------------------
 
 TEST(BrainForesight, AgreesWithAnExhaustiveSearchAndWarnsOnlyWhenCertain) {
-  TestCircuit hairpin = Ring(24, 19, 4);
+  TestCircuit hairpin = WalledRing(24, 19, 4);
   hairpin.BlockRect(17, 5, 19, 12);
   Loaded loaded(hairpin);
   Foresight thorough(loaded.model, size_t{1} << 40);
