@@ -183,6 +183,14 @@ void Laps(benchmark::State& state, const std::string& name) {
     Driver driver;
     driver.Load(s->track);
     state.counters["pro"] = DriveLap(*s, driver, DriverLevel::kPro, 0).rounds;
+    // The same with the standing start's lap prepared while the game waits.
+    Driver prepared;
+    prepared.Load(s->track);
+    const Clock::time_point start = Clock::now();
+    while (!prepared.Think(std::chrono::milliseconds(30))) {
+    }
+    state.counters["think_s"] = std::chrono::duration<double>(Clock::now() - start).count();
+    state.counters["pro_prepared"] = DriveLap(*s, prepared, DriverLevel::kPro, 0).rounds;
     double club = 0;
     for (uint32_t seed = 1; seed <= 4; ++seed) club += DriveLap(*s, driver, DriverLevel::kClub, seed).rounds;
     state.counters["club"] = club / 4;

@@ -13,6 +13,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kProWidth = 24;       // cars a round in the pro's search
+constexpr int kThinkWidth = 384;    // ... and in Think's
 constexpr int kClubWidth = 6;       // ... and in the club driver's
 constexpr int kClubRounds = 4;      // rounds the club driver looks ahead
 constexpr size_t kPlanMemory = 200000;  // remembered plan steps before they are dropped
@@ -36,12 +37,25 @@ bool InReach(const CarState& car, GridPoint to) {
   return IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), kMoveRadius);
 }
 
+// Runs the search until the deadline, stopping before a round that would likely overrun it.
+bool RunUntil(BeamSearch& search, Clock::time_point deadline) {
+  Clock::time_point roundStart = Clock::now();
+  return search.Run([&] {
+    const Clock::time_point now = Clock::now();
+    const Clock::duration lastRound = now - roundStart;
+    roundStart = now;
+    return now + lastRound > deadline;
+  });
+}
+
 }  // namespace
 
 bool Driver::Load(const TrackGrid& track) noexcept {
   plan_.clear();
   planIndex_.Clear();
   live_.reset();
+  ahead_.reset();
+  thought_ = false;
   foresight_.reset();
   model_.reset();
   try {
@@ -69,6 +83,26 @@ GridPoint Driver::Move(const PlayerRecord& record, DriverLevel level, uint32_t s
     live_.reset();
   }
   return Predicted(car);  // in reach always; a crash at worst
+}
+
+bool Driver::Think(std::chrono::milliseconds time) noexcept {
+  if (!loaded() || thought_) return thought_ || !loaded();
+  try {
+    if (ahead_ == nullptr) {
+      ahead_ = std::make_unique<BeamSearch>(*model_, foresight_.get(), kThinkWidth);
+      ahead_->Start(CarState{model_->start(), {}, 0});
+    }
+    RunUntil(*ahead_, Clock::now() + time);
+    if (!ahead_->done()) return false;
+    const LapPlan lap = ahead_->Lap();
+    if (lap.found) Remember(CarState{model_->start(), {}, 0}, lap.moves, lap.moves.size());
+    ahead_.reset();
+    thought_ = true;
+  } catch (const std::bad_alloc&) {
+    ahead_.reset();
+    thought_ = true;  // no room for it: the pro plans move by move
+  }
+  return true;
 }
 
 const GridPoint* Driver::Known(const CarState& car) const {
@@ -108,16 +142,7 @@ GridPoint Driver::ProMove(const CarState& car) {
     live_ = std::make_unique<BeamSearch>(*model_, foresight_.get(), kProWidth);
     live_->Start(car);
   }
-  // A round is never cut short, so the search stops when the next one would likely overrun.
-  const Clock::time_point deadline = Clock::now() + kPlanTime;
-  Clock::time_point roundStart = Clock::now();
-  Clock::duration lastRound{};
-  live_->Run([&] {
-    const Clock::time_point now = Clock::now();
-    lastRound = now - roundStart;
-    roundStart = now;
-    return now + lastRound > deadline;
-  });
+  RunUntil(*live_, Clock::now() + kPlanTime);
   if (live_->done()) {
     const LapPlan lap = live_->Lap();
     live_.reset();

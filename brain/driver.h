@@ -42,6 +42,12 @@ class Driver {
   // crashes, with backward crossings to undo. Never throws.
   GridPoint Move(const PlayerRecord& car, DriverLevel level, uint32_t seed = 0) noexcept;
 
+  // Spends up to `time` preparing the pro's lap from the standing start with a wider search than
+  // one move can afford, resuming where the last call stopped; the game may call it while it
+  // waits for a player, on the title screen, or not at all. True once that lap is ready (or
+  // there is none to find). Never throws.
+  bool Think(std::chrono::milliseconds time) noexcept;
+
   // A hint for a player: the move the pro would make.
   GridPoint Hint(const PlayerRecord& car) noexcept { return Move(car, DriverLevel::kPro); }
 
@@ -69,7 +75,9 @@ class Driver {
 
   std::unique_ptr<TrackModel> model_;
   std::unique_ptr<Foresight> foresight_;
-  std::unique_ptr<BeamSearch> live_;  // the pro's search while it has no lap yet
+  std::unique_ptr<BeamSearch> live_;   // the pro's search while it has no lap yet
+  std::unique_ptr<BeamSearch> ahead_;  // Think's search from the standing start
+  bool thought_ = false;               // Think's lap is ready
   std::vector<PlanStep> plan_;  // states on remembered plans and their moves
   StateTable planIndex_;        // the same states, found by hashing; rounds holds nothing
 };

@@ -430,38 +430,30 @@ bool BeamSearch::Descends(uint32_t node, uint32_t from) const {
 GridPoint BeamSearch::Commit() {
   const uint32_t leader = lapFrom_ != StateTable::kNone ? lapFrom_ : best_;
   if (leader == committed_) {
-    if (lapFrom_ == committed_) {
-      // The next move is the lap itself.
-      return lapMove_;
-    }
-    return nodes_[committed_].car.at;
+    // Either the next move is the lap itself, or there is nothing to commit to.
+    return lapFrom_ == committed_ ? lapMove_ : nodes_[committed_].car.at;
   }
   uint32_t next = leader;
   while (nodes_[next].parent != committed_) next = nodes_[next].parent;
-  const std::vector<GridPoint> first = [&] {
-    const uint32_t keep = committed_;
-    std::vector<GridPoint> moves;
-    const Node& n = nodes_[next];
-    moves.push_back(n.rounds - nodes_[keep].rounds == 3 ? CrashingMove(model_, nodes_[keep].car) : n.car.at);
-    return moves;
-  }();
+  const Node& from = nodes_[committed_];
+  const GridPoint move = nodes_[next].rounds - from.rounds == 3 ? CrashingMove(model_, from.car) : nodes_[next].car.at;
+
+  // Only the cars that make this move go on.
   committed_ = next;
-  auto keep = [this](uint32_t node) { return Descends(node, committed_); };
-  layer_.erase(std::remove_if(layer_.begin(), layer_.end(), [&](uint32_t n) { return !keep(n); }), layer_.end());
+  auto lost = [this](uint32_t node) { return !Descends(node, committed_); };
+  layer_.erase(std::remove_if(layer_.begin(), layer_.end(), lost), layer_.end());
   for (auto& round : arriving_) {
-    round.erase(std::remove_if(round.begin(), round.end(), [&](const BeamCandidate& c) { return !keep(c.parent); }),
+    round.erase(std::remove_if(round.begin(), round.end(), [&](const BeamCandidate& c) { return lost(c.parent); }),
                 round.end());
   }
-  if (!Descends(best_, committed_)) best_ = committed_;
-  if (lapFrom_ != StateTable::kNone && !Descends(lapFrom_, committed_)) lapFrom_ = StateTable::kNone;
+  if (lost(best_)) best_ = committed_;
+  if (lapFrom_ != StateTable::kNone && lost(lapFrom_)) lapFrom_ = StateTable::kNone;
   if (!done_ && layer_.empty() && arriving_[0].empty() && arriving_[1].empty()) {
     // Nothing left beyond the committed car: search again from it.
     const CarState car = nodes_[committed_].car;
-    const uint16_t rounds = nodes_[committed_].rounds;
     Start(car);
-    nodes_[0].rounds = rounds;
   }
-  return first.front();
+  return move;
 }
 
 LapPlan QuickLap(const TrackModel& model, const CarState& car, int width, const std::function<bool()>& stop) {
