@@ -56,6 +56,7 @@ bool Driver::Load(const TrackGrid& track) noexcept {
   live_.reset();
   ahead_.reset();
   thought_ = false;
+  clubForesight_.reset();
   foresight_.reset();
   model_.reset();
   try {
@@ -157,6 +158,8 @@ GridPoint Driver::ProMove(const CarState& car) {
     live_.reset();
     return FallbackMove(car);
   }
+  // Asked again for the same car, the pro gives the same move.
+  Remember(car, {move}, 1);
   return move;
 }
 
@@ -186,11 +189,14 @@ GridPoint Driver::FallbackMove(const CarState& car) {
   return best;
 }
 
-std::vector<GridPoint> Driver::Plan(const CarState& car, int width, std::chrono::microseconds time, int maxRounds) {
-  BeamSearch beam(*model_, foresight_.get(), width);
+std::vector<GridPoint> Driver::ShortPlan(const CarState& car, int width, int rounds) {
+  // A foresight of its own that starts afresh each time, so that what earlier queries taught
+  // it cannot change this plan: the same car always gets the same plan.
+  if (clubForesight_ == nullptr) clubForesight_ = std::make_unique<Foresight>(*model_);
+  clubForesight_->Forget();
+  BeamSearch beam(*model_, clubForesight_.get(), width);
   beam.Start(car);
-  const Clock::time_point deadline = Clock::now() + time;
-  beam.Run([&] { return beam.round() >= maxRounds || Clock::now() > deadline; });
+  beam.Run([&] { return beam.round() >= rounds; });
   return beam.Leader();
 }
 
@@ -198,7 +204,7 @@ GridPoint Driver::ClubMove(const CarState& car, const PlayerRecord& record, uint
   // A short look ahead with few cars, then a rough aim at where it leads: the aim wanders a few
   // cells, repeatably for the seed, the car and the turn. Most of the time the driver sees that
   // a wandering aim would hit the wall and keeps to its line; now and then it doesn't.
-  const std::vector<GridPoint> moves = Plan(car, kClubWidth, std::chrono::milliseconds(10), kClubRounds);
+  const std::vector<GridPoint> moves = ShortPlan(car, kClubWidth, kClubRounds);
   const GridPoint aim = moves.empty() ? FallbackMove(car) : moves.front();
   uint32_t h = Mix(seed ^ Mix(record.lastIndex * 0x9E3779B9u ^ (static_cast<uint32_t>(static_cast<uint16_t>(car.at.x)) << 16) ^
                               static_cast<uint16_t>(car.at.y)));

@@ -38,8 +38,9 @@ class Driver {
 
   // The destination for the car of the record, strictly inside its reach. For kClub, `seed`
   // (the caller's, e.g. one per computer player and race) makes the roughness repeatable: the
-  // same seed and car give the same move. Works for a car in any state: at any speed, after
-  // crashes, with backward crossings to undo. Never throws.
+  // same seed and car give the same move. The pro's moves depend on the time its searches get;
+  // asked twice for the same car, it answers the same. Works for a car in any state: at any
+  // speed, after crashes, with backward crossings to undo. Never throws.
   GridPoint Move(const PlayerRecord& car, DriverLevel level, uint32_t seed = 0) noexcept;
 
   // Spends up to `time` preparing the pro's lap from the standing start with a wider search than
@@ -63,9 +64,9 @@ class Driver {
 
   GridPoint ProMove(const CarState& car);
   GridPoint ClubMove(const CarState& car, const PlayerRecord& record, uint32_t seed);
-  // Searches from the car for at most `time` and `maxRounds`, with `width` cars a round; the
-  // moves to the lap or to the furthest car reached, empty when there is no clean way on.
-  std::vector<GridPoint> Plan(const CarState& car, int width, std::chrono::microseconds time, int maxRounds);
+  // Searches `rounds` ahead from the car with `width` cars a round, the same way every time;
+  // the moves to the lap or to the furthest car reached, empty when there is no clean way on.
+  std::vector<GridPoint> ShortPlan(const CarState& car, int width, int rounds);
   // A move that keeps the car alive when no plan has one: the furthest clean move that can still
   // stop, else any clean move, else the predicted point (a crash).
   GridPoint FallbackMove(const CarState& car);
@@ -75,6 +76,7 @@ class Driver {
 
   std::unique_ptr<TrackModel> model_;
   std::unique_ptr<Foresight> foresight_;
+  std::unique_ptr<Foresight> clubForesight_;
   std::unique_ptr<BeamSearch> live_;   // the pro's search while it has no lap yet
   std::unique_ptr<BeamSearch> ahead_;  // Think's search from the standing start
   bool thought_ = false;               // Think's lap is ready

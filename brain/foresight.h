@@ -14,7 +14,7 @@ class Foresight {
  public:
   // Work one query may do before it gives up and calls the car safe, counted in cells looked
   // at and moves considered: under a millisecond on an idle machine.
-  static constexpr size_t kDefaultBudget = 12000;
+  static constexpr size_t kDefaultBudget = 5000;
 
   // Sets aside the memo (a few megabytes) at once, so that no query pays for it.
   explicit Foresight(const TrackModel& model, size_t budget = kDefaultBudget) noexcept;
