@@ -46,6 +46,10 @@ std::vector<GridPoint> MovesTo(const TrackModel& model, const StateTable& table,
   return moves;
 }
 
+// Rounds beyond which no state is searched from: a trail holds 5001 points, so no lap can take
+// more than 4998 rounds, and the rounds stay well inside their 16 bits.
+constexpr uint16_t kMaxRounds = kTrailCapacity;
+
 struct OpenEntry {
   uint32_t node;
   uint16_t rounds;
@@ -130,6 +134,7 @@ LapPlan SolveLap(const TrackModel& model, const CarState& car, const SolveLimits
 
       const CarState here = StateTable::CarOf(node);
       const uint16_t g = node.rounds;
+      if (g > kMaxRounds) continue;  // far past any lap a trail can hold
       const uint32_t parentIndex = entry.node;
       const GridPoint p = here.at;
       const GridPoint c = Predicted(here);
