@@ -215,7 +215,7 @@ TEST_F(CircuitTool, SolveStopsAtCtrlCWithTheBestLapSoFar) {
   const std::string firstRace = std::string(APEXGRID_BUILD_FOLDER) + "/Circuits/1-First-Race.cct";
   const std::string out = folder.HostFile("out");
   const ProgramRun run =
-      RunProgram("timeout --preserve-status -s INT 4 " + Quote(std::string(APEXGRID_BUILD_FOLDER) + "/apexcircuit") +
+      RunProgram("timeout --preserve-status -s INT 8 " + Quote(std::string(APEXGRID_BUILD_FOLDER) + "/apexcircuit") +
                      " solve " + Quote(firstRace) + " --seconds 600 --moves >" + Quote(out),
                  folder);
   EXPECT_EQ(run.status, 0);
