@@ -19,7 +19,7 @@
 
 enum class DriverLevel : uint8_t {
   kPro,   // the fastest lap it can find from wherever the car stands
-  kClub,  // plans a few rounds ahead, aims roughly, and now and then crashes
+  kClub,  // plans four rounds ahead, lifts off now and then, aims roughly, and crashes at times
 };
 
 class Driver {
