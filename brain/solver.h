@@ -20,7 +20,7 @@ struct SolveProgress {
 
 struct SolveLimits {
   double seconds = 60;                 // wall-clock time for the search
-  size_t maxStates = 40'000'000;       // car states kept, about 24 bytes each
+  size_t maxStates = 40'000'000;       // car states kept, some 40 bytes each with the queue
   std::function<bool()> stop;          // polled now and then; true ends the search early
   std::function<void(const SolveProgress&)> progress;  // called about four times a second
 };
