@@ -2,6 +2,7 @@
 // allocation per entry, and clearing keeps the table's memory for the next query.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -7,7 +7,6 @@
 #include <new>
 
 #include "rules/commit.h"
-#include "rules/line_walk.h"
 #include "rules/move.h"
 
 CarState CarOf(const PlayerRecord& player) {
