@@ -177,6 +177,35 @@ TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
   EXPECT_TRUE(FileExists(folder.HostFile("lap.png")));
   EXPECT_EQ(ReadCircuitFile(circuit).record.size(), 0u) << "check must not store its lap as the record";
 
+  // solve: no slower than check's lap, one line per move, and here (the line's ends lie deep
+  // in the walls) a proof; its lap is stored only when asked and only while it beats the record.
+  const std::string tiny = folder.HostFile("Tiny.cct");
+  WriteBytes(tiny, WalledRing(30, 19, 4).Encode());
+  const ToolRun checked = Tool({"check", tiny});
+  ASSERT_EQ(checked.status, 0) << checked.err;
+  const ToolRun solve = Tool({"solve", tiny, "--moves", "--lap", folder.HostFile("best.png")});
+  ASSERT_EQ(solve.status, 0) << solve.err;
+  const std::string first = solve.out.substr(0, solve.out.find('\n'));
+  const size_t best = std::stoul(first.substr(first.find("lap ") + 4));
+  EXPECT_EQ(first, "Tiny.cct: best lap " + std::to_string(best) + " rounds, proven optimal");
+  EXPECT_LE(best, std::stoul(checked.out.substr(checked.out.find("takes ") + 6)));
+  EXPECT_EQ(static_cast<size_t>(std::count(solve.out.begin(), solve.out.end(), '\n')), best + 1);
+  EXPECT_EQ(solve.err, "");
+  EXPECT_TRUE(FileExists(folder.HostFile("best.png")));
+  EXPECT_EQ(ReadCircuitFile(tiny).record.size(), 0u);
+  const ToolRun stored = Tool({"solve", tiny, "--write-record"});
+  ASSERT_EQ(stored.status, 0) << stored.err;
+  EXPECT_TRUE(Contains(stored.out, "stored as the record")) << stored.out;
+  const CircuitData withRecord = ReadCircuitFile(tiny);
+  ASSERT_EQ(withRecord.record.size(), best + 2) << "a race's record: the start twice, then every move";
+  EXPECT_EQ(withRecord.record[0], withRecord.start);
+  const ToolRun standing = Tool({"solve", tiny, "--write-record"});
+  EXPECT_TRUE(Contains(standing.out, "the stored record of " + std::to_string(best) + " rounds stands")) << standing.out;
+  // On the big ring the search runs out of time: the best lap and a bound below it.
+  const ToolRun bounded = Tool({"solve", circuit, "--seconds", "2"});
+  ASSERT_EQ(bounded.status, 0) << bounded.err;
+  EXPECT_TRUE(Contains(bounded.out, " rounds, no lap can take fewer than ")) << bounded.out;
+
   const ToolRun render = Tool({"render", circuit, folder.HostFile("preview.png"), "--outline", "--line", "--scale", "3"});
   ASSERT_EQ(render.status, 0) << render.err;
   RgbImage preview;
@@ -216,6 +245,26 @@ TEST_F(CircuitTool, CheckShowsItsProgressOnATerminal) {
   ASSERT_EQ(check.status, 0) << check.err;
   EXPECT_TRUE(Contains(check.err, "\rchecking Ring.cct: round 1, ")) << check.err;
   EXPECT_EQ(check.err.back(), '\r') << "the progress line is wiped at the end";
+  const ToolRun solve = Tool({"solve", circuit, "--seconds", "5"}, true);
+  ASSERT_EQ(solve.status, 0) << solve.err;
+  EXPECT_TRUE(Contains(solve.err, "\rsolving Ring.cct: quick search")) << solve.err;
+  EXPECT_EQ(solve.err.back(), '\r');
+}
+
+TEST_F(CircuitTool, SolveStopsAtCtrlCWithTheBestLapSoFar) {
+  // First Race: a quick lap within a fraction of a second, and no proof for many minutes.
+  const std::string firstRace = std::string(APEXGRID_BUILD_FOLDER) + "/Circuits/1-First-Race.cct";
+  const std::string out = folder.HostFile("out");
+  const ProgramRun run =
+      RunProgram("timeout --preserve-status -s INT 8 " + Quote(std::string(APEXGRID_BUILD_FOLDER) + "/apexcircuit") +
+                     " solve " + Quote(firstRace) + " --seconds 600 --moves >" + Quote(out),
+                 folder);
+  EXPECT_EQ(run.status, 0);
+  const std::vector<std::string> lines = LinesOf(ReadText(out));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0].rfind("1-First-Race.cct: best lap ", 0), 0u) << lines[0];
+  EXPECT_TRUE(Contains(lines[0], " rounds, no lap can take fewer than ")) << lines[0];
+  EXPECT_EQ(lines.size(), std::stoul(lines[0].substr(27)) + 1);
 }
 
 TEST_F(CircuitTool, PicturesAndScreenshotsSurviveTheTripToPngAndBack) {
@@ -306,6 +355,10 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
       {{"check", behind}, "behind the start/finish line"},
       {{"check", walled}, "no way along the track leads from the start point"},
       {{"check", beside}, "cars can pass beside the line"},
+      {{"solve", folder.HostFile("missing.cct")}, "can't open"},
+      {{"solve", behind}, "behind the start/finish line"},
+      {{"solve", walled}, "no way along the track leads from the start point"},
+      {{"solve", circuit, "--seconds", "soon"}, "--seconds soon: give a number of seconds above 0"},
       {{"topng", folder.HostFile("three.pic"), folder.HostFile("x.png")}, "neither a picture file nor a screenshot"},
       {{"frompng", picture, folder.HostFile("Menu.pic")}, "Menu.pic must be 140x600; the PNG is 80x60"},
       {{"frompng", picture, folder.HostFile("Numbers-CourierNew14.pic")}, "at most 11 high"},

@@ -2,7 +2,10 @@
 #include "tools/circuit_tool.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -14,10 +17,12 @@
 #include <set>
 #include <utility>
 
+#include "brain/solver.h"
+#include "brain/track_model.h"
 #include "data/circuit.h"
+#include "game/turn.h"
 #include "gfx/picture.h"
 #include "platform/byte_order.h"
-#include "game/turn.h"
 #include "platform/files.h"
 #include "rules/commit.h"
 #include "rules/move.h"
@@ -440,6 +445,162 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   return 0;
 }
 
+// ---- solve -------------------------------------------------------------------------------------
+
+// Set by Ctrl-C while a solve runs: the search stops and the best lap so far is reported.
+std::atomic<bool> interrupted{false};
+
+extern "C" void StopSolving(int) { interrupted = true; }
+
+// Ctrl-C stops the search rather than the tool, for as long as this lives.
+class InterruptStopsSearch {
+ public:
+  InterruptStopsSearch() {
+    interrupted = false;
+    previous_ = std::signal(SIGINT, StopSolving);
+  }
+  ~InterruptStopsSearch() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+  InterruptStopsSearch(const InterruptStopsSearch&) = delete;
+  InterruptStopsSearch& operator=(const InterruptStopsSearch&) = delete;
+
+ private:
+  void (*previous_)(int);
+};
+
+constexpr double kDefaultSolveSeconds = 60;
+
+// Drives the lap through the game's own commit, one car from the standing start, and returns the
+// rounds the game counted; a lap the game does not count is the tool's fault, reported as such.
+int DriveLap(GameState& state, const std::vector<GridPoint>& moves, const std::string& name) {
+  SetStartValues(state);
+  state.playerCount = 1;
+  PlayerRecord& car = state.players[0];
+  for (GridPoint to : moves) {
+    const GridPoint p = PredictedPoint(car);
+    if (car.laps != 0 ||
+        !IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), state.moveRadius) ||
+        CommitMove(state, to.x, to.y) != 0) {
+      throw ToolError(name + ": the lap found breaks the game's rules at " + PointText(to));
+    }
+    NextTurn(state);
+  }
+  if (car.laps != 1) throw ToolError(name + ": the lap found is not counted by the game");
+  return state.round;
+}
+
+int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
+  const Arguments a = Parse("solve", args, 1, {"seconds", "lap", "scale"}, {"moves", "write-record"});
+  const std::string& path = a.files[0];
+  const std::string name = Name(path);
+  double seconds = kDefaultSolveSeconds;
+  if (a.Has("seconds")) {
+    const std::string text = a.Value("seconds");
+    size_t used = 0;
+    try {
+      seconds = std::stod(text, &used);
+    } catch (const std::exception&) {
+      used = 0;
+    }
+    if (used == 0 || used != text.size() || !(seconds > 0) || seconds > 1e6) {
+      throw ToolError("--seconds " + text + ": give a number of seconds above 0");
+    }
+  }
+  const CircuitData c = ReadCircuitFile(path);
+  const std::vector<std::string> problems = CircuitProblems(c);
+  if (!problems.empty()) {
+    std::string joined;
+    for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
+    throw ToolError(name + ": " + joined);
+  }
+  const int scale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
+
+  std::unique_ptr<GameState> state = LoadForRace(path);
+  const DistanceToGo field = MeasureDistanceToGo(state->track);
+  if (field.At(c.start.x, c.start.y) == DistanceToGo::kUnreachable) {
+    throw ToolError(name + ": no way along the track leads from the start point round to the start/finish line");
+  }
+  auto model = std::make_unique<TrackModel>();
+  if (!model->Build(state->track)) throw ToolError(name + ": out of memory for the solver");
+  const CarState start{state->track.startPoint, {}, 0};
+
+  // Quick searches of growing width find good laps early; the best-first search then looks for
+  // better ones and proves a bound, with what is left of the time.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point began = Clock::now();
+  const Clock::time_point deadline = began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Clock::time_point quickDeadline =
+      began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds * 0.4));
+  InterruptStopsSearch interrupt;
+  LapPlan best;
+  auto show = [&](const char* what, uint32_t lowerBound, size_t states) {
+    if (!showProgress) return;
+    err << "\rsolving " << name << ": " << what << ", best lap "
+        << (best.found ? std::to_string(best.rounds) : std::string("-")) << ", bound " << lowerBound << ", "
+        << states << " states, " << static_cast<int>(std::chrono::duration<double>(Clock::now() - began).count())
+        << " s " << std::flush;
+  };
+  for (int width = 32; width <= 2048; width *= 4) {
+    show("quick search", 0, 0);
+    const LapPlan quick = QuickLap(*model, start, width, [&] { return interrupted || Clock::now() > quickDeadline; });
+    if (quick.found && (!best.found || quick.rounds < best.rounds)) best = quick;
+    if (interrupted || Clock::now() > quickDeadline) break;
+  }
+  SolveLimits limits;
+  limits.seconds = std::max(0.0, std::chrono::duration<double>(deadline - Clock::now()).count());
+  limits.stop = [&] { return interrupted.load(); };
+  limits.progress = [&](const SolveProgress& p) { show("best-first search", p.lowerBound, p.stored); };
+  const LapPlan solved = SolveLap(*model, start, limits, best.found ? &best : nullptr);
+  if (solved.found) best = solved;
+  const uint32_t bound = solved.lowerBound;
+  if (showProgress) err << "\r" << std::string(78, ' ') << "\r" << std::flush;
+  if (!best.found) {
+    if (bound == TrackModel::kFar) throw ToolError(name + ": no lap can be driven on this circuit");
+    std::ostringstream limit;
+    limit << seconds;
+    throw ToolError(name + ": no lap found in " + limit.str() + " seconds");
+  }
+
+  const int counted = DriveLap(*state, best.moves, name);
+  if (counted != static_cast<int>(best.rounds)) {
+    throw ToolError(name + ": the game counts " + std::to_string(counted) + " rounds for a lap of " +
+                    std::to_string(best.rounds));
+  }
+  out << name << ": best lap " << best.rounds << " rounds, ";
+  if (best.proven) {
+    out << "proven optimal\n";
+  } else {
+    out << "no lap can take fewer than " << std::min(bound, best.rounds) << "\n";
+  }
+  if (a.Has("moves")) {
+    for (GridPoint p : best.moves) out << PointText(p) << "\n";
+  }
+  if (a.Has("lap")) {
+    Preview preview(c, scale);
+    std::vector<GridPoint> trail{c.start};
+    trail.insert(trail.end(), best.moves.begin(), best.moves.end());
+    preview.Trail(trail, kPreviewLap, 0.9f);
+    preview.Line();
+    preview.Write(a.Value("lap"));
+  }
+  if (a.Has("write-record")) {
+    // The lap is raced once more with the circuit's path kept, so that the game's commit stores
+    // it through SaveRecord exactly as a race would; only a lap that beats the stored record is.
+    auto race = std::make_unique<GameState>();
+    if (LoadCircuit(race->track, DevicePath(path)) != 0) throw ToolError("the game can't load " + path);
+    const uint16_t stored = race->track.recordCount == 0 ? 0 : race->track.recordRounds;
+    if (stored != 0 && stored <= best.rounds) {
+      out << "the stored record of " << stored << " rounds stands\n";
+    } else {
+      DriveLap(*race, best.moves, name);
+      if (race->track.recordCount == 0 || race->track.recordRounds != best.rounds) {
+        throw ToolError(name + ": the record could not be written");
+      }
+      out << "stored as the record" << (stored != 0 ? " (was " + std::to_string(stored) + " rounds)" : "") << "\n";
+    }
+  }
+  return 0;
+}
+
 int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a = Parse("clear-record", args, 1, {}, {});
   const std::string& path = a.files[0];
@@ -568,6 +729,10 @@ std::string CircuitToolUsage() {
          "      size, points and record\n"
          "  check CIRCUIT.cct [--lap OUT.png [--scale N]] [--moves]\n"
          "      validates the circuit and finds a lap under the game's rules\n"
+         "  solve CIRCUIT.cct [--seconds S] [--moves] [--lap OUT.png [--scale N]] [--write-record]\n"
+         "      the fastest lap the search finds in S seconds (60 unless given; Ctrl-C stops it\n"
+         "      early), with a proof that it is optimal or the fewest rounds any lap could take;\n"
+         "      --write-record stores it as the circuit's record when it beats the stored one\n"
          "  clear-record CIRCUIT.cct\n"
          "      removes the record lap\n"
          "  topng FILE OUT.png [--picture | --screenshot] [--scale N]\n"
@@ -588,6 +753,7 @@ int RunCircuitTool(const std::vector<std::string>& args, std::ostream& out, std:
     if (command == "render") return Render(args, out);
     if (command == "info") return Info(args, out);
     if (command == "check") return Check(args, out, err, showProgress);
+    if (command == "solve") return Solve(args, out, err, showProgress);
     if (command == "clear-record") return ClearRecord(args, out);
     if (command == "topng") return ToPng(args, out);
     if (command == "frompng") return FromPng(args, out);
