@@ -82,6 +82,8 @@ int16_t LoadCircuit(TrackGrid& track, const std::u16string& path) {
 
   // The record section. A file without one has no record. One that claims more points than the
   // trail holds, or than the file has bytes for, is read as no record: the circuit still races.
+  // So is one of 1 or 2 points: it would claim 65535 or 0 rounds, and the second could never be
+  // beaten.
   bool hasSection = false;
   uint16_t count = 0;
   std::vector<GridPoint> points;
@@ -89,7 +91,7 @@ int16_t LoadCircuit(TrackGrid& track, const std::u16string& path) {
   if (size - recordOffset >= 2 && ReadExactly(file, countBytes, 2)) {
     count = ReadU16(countBytes);
     hasSection = true;
-    if (count > kRecordCapacity || size - recordOffset - 2 < 4LL * count) {
+    if (count > kRecordCapacity || size - recordOffset - 2 < 4LL * count || (count > 0 && count < kMinRecordPoints)) {
       hasSection = false;
     } else if (count > 0) {
       std::vector<unsigned char> raw(4 * static_cast<size_t>(count));

@@ -17,6 +17,9 @@
 #include "gfx/picture.h"
 
 constexpr int kRecordCapacity = 5000;
+// The fewest points of a real record lap: the start twice (every trail begins so) and at least one
+// move. A stored record of fewer, which no lap could have left, is read as none.
+constexpr int kMinRecordPoints = 3;
 constexpr long long kCircuitHeaderBytes = 20;
 
 struct TrackGrid {
@@ -52,8 +55,8 @@ inline long long RecordOffset(uint16_t width, uint16_t height) {
 
 // Loads a circuit file into the grid. 0 when loaded; 1, with the grid unchanged, when the file
 // can't be opened or can't be trusted: width or height 0, or shorter than its picture and grid.
-// A record section that can't be trusted (count above 5000, or fewer point bytes than the count
-// says) loads as no record; the circuit stays playable.
+// A record section that can't be trusted (count above 5000, fewer point bytes than the count
+// says, or 1 or 2 points, too few for a lap) loads as no record; the circuit stays playable.
 int16_t LoadCircuit(TrackGrid& track, const std::u16string& path);
 
 // Marks every blocked cell that touches a free cell left, right, above or below. The outermost

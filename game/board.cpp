@@ -139,7 +139,7 @@ void DrawRecordMarker() {
   const int count = track.recordCount < kRecordCapacity ? track.recordCount : kRecordCapacity;
   if (count == 0) return;
   int index = track.recordRounds > gameState.round ? gameState.round + 1 : count - 1;
-  // A record of one point claims 65535 rounds; its marker still stays on the points it has.
+  // Whatever rounds a record claims, its marker stays on the points it has.
   if (index > count - 1) index = count - 1;
   const GridPoint at = track.recordTrail[index];
   const int16_t x = BoardX(at.x);
@@ -190,6 +190,12 @@ int DrawBoard() {
 
   ClampView();
   const ViewRect& view = s.viewRect;
+  // A circuit smaller than the board leaves part of it uncovered: black there, so that nothing of
+  // an earlier screen (the title, the menu) stays on the race board.
+  const int16_t shownWidth = static_cast<int16_t>(view.right - view.left);
+  const int16_t shownHeight = static_cast<int16_t>(view.bottom - view.top);
+  if (shownWidth < kBoardWidth) FillRect(framePicture, shownWidth, 0, kBoardWidth, kBoardHeight, BlackColour());
+  if (shownHeight < kBoardHeight) FillRect(framePicture, 0, shownHeight, kBoardWidth, kBoardHeight, BlackColour());
   BlitRect(framePicture, 0, 0, s.track.picture, static_cast<uint16_t>(view.left), static_cast<uint16_t>(view.top),
            static_cast<uint16_t>(view.right), static_cast<uint16_t>(view.bottom));
 

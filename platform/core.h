@@ -113,17 +113,23 @@ std::string OneLine(const std::string& text);
 
 // The endpoint name for a class and title, for the running backend.
 std::string EndpointName(const std::u16string& className, const std::u16string& title);
-// A listening endpoint, or -1 when the name is taken or sockets fail.
+// Looks for the copy that holds the name, taking the name first: 0 when this program now holds it
+// (kept for the window OpenEndpoint makes next) or it can't be had at all; 1 when another copy of
+// this user holds it, with *connection to it, or -1 when it doesn't answer in time.
+int FindEndpoint(const std::string& name, int* connection);
+// A listening endpoint for a window: the name FindEndpoint took, or the name taken now; -1 when
+// another copy holds it or endpoints can't be made.
 int OpenEndpoint(const std::string& name);
-// A connection to a running endpoint, or -1 when nobody listens there.
-int ConnectEndpoint(const std::string& name);
 // Sends the request to come to the front over a connection and closes it. 0 on success.
 int SendFrontRequest(int connection);
 // Closes a connection without asking anything.
 void SendNothing(int connection);
 // Takes the requests that have arrived at an endpoint; returns how many asked for the front.
+// A few connections are served at once, each closed once read or after a short time.
 int TakeFrontRequests(int endpoint);
+// Closes the endpoint and gives up its name.
 void CloseEndpoint(int endpoint);
+// Closes every endpoint and connection left, names taken for windows never made included.
 void CloseAllConnections();
 
 // An unreadable script line was met: the run ends with status 2.

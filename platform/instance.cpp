@@ -1,18 +1,27 @@
-// Single-instance endpoints: abstract local sockets named after a window's class and title.
+// Single-instance endpoints: a lock and a local socket for each name, in a folder only the user
+// can enter.
 //
-// Abstract socket names vanish with the process that holds them, so a copy that crashed never
-// leaves a stale endpoint behind, and binding is atomic, so of two copies started at once only
-// one owns the name.
+// The lock decides which copy owns a name. Taking it is one atomic step, and the kernel lets go of
+// it when its holder ends however it ends, so of copies started together exactly one wins and a
+// copy that crashed never stands in the way of the next. The socket beside it is where the other
+// copies knock. Both live in a folder that belongs to the user and is closed to everyone else, so
+// another user can neither take a name first nor connect; as a second guard, a connection from
+// another user is closed unread, and a copy only knocks on a socket its own user holds.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include "platform/core.h"
@@ -20,12 +29,42 @@
 
 namespace {
 
-constexpr char kFrontRequest[] = "front\n";
+using Clock = std::chrono::steady_clock;
 
-// Connections accepted at each endpoint that haven't said what they want yet.
-std::map<int, std::vector<int>>& Pending() {
-  static std::map<int, std::vector<int>> pending;
-  return pending;
+constexpr char kFrontRequest[] = "front\n";
+// Connections served at once by a holder; more wait in the listening queue.
+constexpr size_t kServedAtOnce = 8;
+constexpr int kListenQueue = 8;
+// How long a connection may take to say what it wants before it is closed.
+constexpr auto kReadLimit = std::chrono::milliseconds(1000);
+// How long a copy keeps knocking while the holder is between taking the lock and listening, or
+// its queue is full.
+constexpr auto kKnockPatience = std::chrono::milliseconds(3000);
+constexpr auto kKnockPause = std::chrono::milliseconds(10);
+
+struct Knock {
+  int connection;
+  Clock::time_point deadline;
+};
+
+// A name this program holds: its lock, its listening socket's file, and the connections being
+// served.
+struct Holding {
+  int lock = -1;
+  std::string lockPath;
+  std::string socketPath;
+  std::vector<Knock> knocks;
+};
+
+std::map<int, Holding>& Held() {  // by listening socket
+  static std::map<int, Holding> held;
+  return held;
+}
+
+// Names taken by FindWindow for the window this program is about to create.
+std::map<std::string, int>& Reserved() {
+  static std::map<std::string, int> reserved;
+  return reserved;
 }
 
 uint64_t Fnv1a(const std::string& text) {
@@ -37,20 +76,130 @@ uint64_t Fnv1a(const std::string& text) {
   return hash;
 }
 
-socklen_t Address(const std::string& name, sockaddr_un* address) {
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+// A folder that only this user can enter, made when it is missing: a real folder (no link), owned
+// by the user and open to no one else, in a parent that others can't rearrange (owned by the user
+// or by root, and not writable by others unless sticky, as /tmp is).
+bool PrivateFolder(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (path.empty() || path[0] != '/' || slash + 1 == path.size()) return false;
+  const std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+  struct stat p;
+  if (lstat(parent.c_str(), &p) != 0 || !S_ISDIR(p.st_mode)) return false;
+  if ((p.st_mode & S_IWOTH) != 0 && (p.st_mode & S_ISVTX) == 0) return false;
+  if (p.st_uid != geteuid() && p.st_uid != 0) return false;
+  mkdir(path.c_str(), 0700);
+  struct stat f;
+  return lstat(path.c_str(), &f) == 0 && S_ISDIR(f.st_mode) && f.st_uid == geteuid() &&
+         (f.st_mode & 077) == 0;
+}
+
+// Where this user's endpoints live: the first usable of
+//   $XDG_RUNTIME_DIR/apexgrid            the session's runtime folder;
+//   ${TMPDIR:-/tmp}/apexgrid-UID         when no session manager gave one (root on a build
+//                                        machine, a plain ssh login);
+//   ${XDG_CACHE_HOME:-~/.cache}/apexgrid when another user took that name in /tmp first.
+// Every copy of a user's session goes down the same list, so they meet in the same folder. Empty
+// when none will do (the program then runs without an endpoint). A socket's whole path must fit
+// its address, so the name's length is allowed for.
+std::string EndpointFolder(size_t nameLength) {
+  const std::string runtime = EnvironmentValue("XDG_RUNTIME_DIR");
+  const std::string temp = EnvironmentValue("TMPDIR");
+  const std::string home = EnvironmentValue("HOME");
+  std::string cache = EnvironmentValue("XDG_CACHE_HOME");
+  if (cache.empty() && !home.empty()) cache = home + "/.cache";
+  const std::string candidates[] = {
+      runtime.empty() ? std::string() : runtime + "/apexgrid",
+      (temp.empty() ? std::string("/tmp") : temp) + "/apexgrid-" + std::to_string(geteuid()),
+      cache.empty() ? std::string() : cache + "/apexgrid",
+  };
+  for (const std::string& folder : candidates) {
+    if (folder.empty() || folder.size() + 1 + nameLength + 5 >= sizeof(sockaddr_un::sun_path)) continue;
+    if (folder == candidates[2]) mkdir(cache.c_str(), 0700);  // as any program that caches would
+    if (PrivateFolder(folder)) return folder;
+  }
+  return std::string();
+}
+
+bool SameUser(int connection) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  return getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == geteuid();
+}
+
+socklen_t Address(const std::string& path, sockaddr_un* address) {
   std::memset(address, 0, sizeof *address);
   address->sun_family = AF_UNIX;
-  // Leading NUL: the abstract namespace, no file on disk.
-  const size_t length = name.size() < sizeof address->sun_path - 1 ? name.size()
-                                                                   : sizeof address->sun_path - 1;
-  std::memcpy(address->sun_path + 1, name.data(), length);
-  return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+  std::memcpy(address->sun_path, path.data(), path.size());
+  return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+}
+
+bool SameFile(int fd, const std::string& path) {
+  struct stat open, named;
+  return fstat(fd, &open) == 0 && lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+         open.st_ino == named.st_ino;
+}
+
+// Takes the name's lock and listens on its socket, without waiting. The listening socket, or -1
+// when another copy holds the lock or the endpoint can't be made.
+int Claim(const std::string& folder, const std::string& name) {
+  const std::string lockPath = folder + "/" + name + ".lock";
+  const std::string socketPath = folder + "/" + name + ".sock";
+  for (int tries = 0; tries < 8; ++tries) {
+    const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lock < 0) return -1;
+    if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+      close(lock);
+      return -1;
+    }
+    // The holder before us may have removed the lock file as it ended, after we opened it: a
+    // lock on a file no longer there is no lock, so take the one that is.
+    if (!SameFile(lock, lockPath)) {
+      close(lock);
+      continue;
+    }
+    // Holding the lock, whatever socket file lies there is a leftover.
+    unlink(socketPath.c_str());
+    const int endpoint = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address;
+    const socklen_t length = Address(socketPath, &address);
+    if (endpoint < 0 || bind(endpoint, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(endpoint, kListenQueue) != 0) {
+      if (endpoint >= 0) close(endpoint);
+      unlink(lockPath.c_str());
+      close(lock);
+      return -1;
+    }
+    Holding& holding = Held()[endpoint];
+    holding.lock = lock;
+    holding.lockPath = lockPath;
+    holding.socketPath = socketPath;
+    return endpoint;
+  }
+  return -1;
+}
+
+// A connection to the copy of this user that holds the name, or -1 for now.
+int Connect(const std::string& folder, const std::string& name) {
+  const int connection = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (connection < 0) return -1;
+  sockaddr_un address;
+  const socklen_t length = Address(folder + "/" + name + ".sock", &address);
+  if (connect(connection, reinterpret_cast<sockaddr*>(&address), length) != 0 || !SameUser(connection)) {
+    close(connection);
+    return -1;
+  }
+  return connection;
 }
 
 }  // namespace
 
 std::string EndpointName(const std::u16string& className, const std::u16string& title) {
-  std::string key = std::to_string(getuid());
+  std::string key = std::to_string(geteuid());
   const char* instance = std::getenv("APEXGRID_INSTANCE");
   if (instance != nullptr) key += std::string("\n") + instance;
   const Backend* backend = ActiveBackend();
@@ -61,28 +210,36 @@ std::string EndpointName(const std::u16string& className, const std::u16string& 
   return std::string(backend != nullptr ? backend->instancePrefix : "apexgrid.") + hex;
 }
 
-int OpenEndpoint(const std::string& name) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_un address;
-  const socklen_t length = Address(name, &address);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0) {
-    close(fd);
-    return -1;
+int FindEndpoint(const std::string& name, int* connection) {
+  *connection = -1;
+  if (Reserved().count(name) != 0) return 0;
+  const std::string folder = EndpointFolder(name.size());
+  if (folder.empty()) return 0;
+  const Clock::time_point giveUp = Clock::now() + kKnockPatience;
+  for (;;) {
+    const int endpoint = Claim(folder, name);
+    if (endpoint >= 0) {
+      Reserved()[name] = endpoint;
+      return 0;
+    }
+    *connection = Connect(folder, name);
+    if (*connection >= 0) return 1;
+    // The lock is held but nobody answers yet: its holder is about to listen, or busy. Past our
+    // patience it still runs, so this copy must not start a second game beside it.
+    if (Clock::now() >= giveUp) return 1;
+    std::this_thread::sleep_for(kKnockPause);
   }
-  return fd;
 }
 
-int ConnectEndpoint(const std::string& name) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_un address;
-  const socklen_t length = Address(name, &address);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-    close(fd);
-    return -1;
+int OpenEndpoint(const std::string& name) {
+  auto reserved = Reserved().find(name);
+  if (reserved != Reserved().end()) {
+    const int endpoint = reserved->second;
+    Reserved().erase(reserved);
+    return endpoint;
   }
-  return fd;
+  const std::string folder = EndpointFolder(name.size());
+  return folder.empty() ? -1 : Claim(folder, name);
 }
 
 int SendFrontRequest(int connection) {
@@ -94,41 +251,52 @@ int SendFrontRequest(int connection) {
 void SendNothing(int connection) { close(connection); }
 
 int TakeFrontRequests(int endpoint) {
-  std::vector<int>& pending = Pending()[endpoint];
-  for (;;) {
+  auto found = Held().find(endpoint);
+  if (found == Held().end()) return 0;
+  std::vector<Knock>& knocks = found->second.knocks;
+  const Clock::time_point now = Clock::now();
+  while (knocks.size() < kServedAtOnce) {
     const int connection = accept4(endpoint, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (connection < 0) break;
-    pending.push_back(connection);
-  }
-  int requests = 0;
-  std::vector<int> still;
-  for (int connection : pending) {
-    char buffer[64];
-    const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      still.push_back(connection);  // a copy that looked us up and hasn't asked anything yet
+    if (!SameUser(connection)) {
+      close(connection);
       continue;
     }
-    if (got > 0 && std::memchr(buffer, 'f', static_cast<size_t>(got)) != nullptr) ++requests;
-    close(connection);
+    knocks.push_back({connection, now + kReadLimit});
   }
-  pending.swap(still);
+  int requests = 0;
+  std::vector<Knock> still;
+  for (const Knock& knock : knocks) {
+    char buffer[sizeof kFrontRequest];
+    const ssize_t got = recv(knock.connection, buffer, sizeof buffer, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) && now < knock.deadline) {
+      still.push_back(knock);  // a copy that looked us up and hasn't asked anything yet
+      continue;
+    }
+    if (got > 0 && buffer[0] == kFrontRequest[0]) ++requests;
+    close(knock.connection);
+  }
+  knocks.swap(still);
   return requests;
 }
 
 void CloseEndpoint(int endpoint) {
   if (endpoint < 0) return;
-  auto found = Pending().find(endpoint);
-  if (found != Pending().end()) {
-    for (int connection : found->second) close(connection);
-    Pending().erase(found);
+  auto found = Held().find(endpoint);
+  if (found != Held().end()) {
+    Holding& holding = found->second;
+    for (const Knock& knock : holding.knocks) close(knock.connection);
+    // Removed while still locked, so that no later copy takes a lock on a file about to go.
+    unlink(holding.socketPath.c_str());
+    if (SameFile(holding.lock, holding.lockPath)) unlink(holding.lockPath.c_str());
+    close(holding.lock);
+    Held().erase(found);
   }
   close(endpoint);
 }
 
 void CloseAllConnections() {
-  for (auto& entry : Pending()) {
-    for (int connection : entry.second) close(connection);
-  }
-  Pending().clear();
+  for (const auto& reserved : Reserved()) CloseEndpoint(reserved.second);
+  Reserved().clear();
+  while (!Held().empty()) CloseEndpoint(Held().begin()->first);
 }

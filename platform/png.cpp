@@ -3,6 +3,7 @@
 
 #include <png.h>
 
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
@@ -99,4 +100,90 @@ int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* 
   }
   png_image_free(&png);
   return 0;
+}
+
+namespace {
+
+struct RunReader {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  std::vector<uint8_t> row;
+  std::string refused;
+  char message[200] = "";
+};
+
+void ReadFailed(png_structp png, png_const_charp message) {
+  auto* reader = static_cast<RunReader*>(png_get_error_ptr(png));
+  std::snprintf(reader->message, sizeof reader->message, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void ReadWarned(png_structp, png_const_charp) {}
+
+// The part libpng may jump out of. It keeps everything it changes in the reader, outside its own
+// frame, so that nothing is left in doubt after the jump.
+int ReadRuns(RunReader& reader, const std::function<int(uint32_t, uint32_t, std::string*)>& size,
+             const std::function<void(uint32_t, uint32_t, uint32_t, uint32_t, const uint8_t*)>& pixels) {
+  png_structp png = reader.png;
+  png_infop info = reader.info;
+  if (setjmp(png_jmpbuf(png)) != 0) {
+    reader.refused = reader.message;
+    return 1;
+  }
+  png_read_info(png, info);
+  const uint32_t width = png_get_image_width(png, info);
+  const uint32_t height = png_get_image_height(png, info);
+  if (size(width, height, &reader.refused) != 0) return 1;
+  // As ReadPng has it: 8-bit RGBA in sRGB, whatever the file holds. A file that doesn't say its
+  // gamma is taken as sRGB, 16-bit samples too (this sets both that default and the output).
+  png_set_alpha_mode(png, PNG_ALPHA_PNG, PNG_DEFAULT_sRGB);
+  png_set_expand(png);
+  png_set_scale_16(png);
+  png_set_gray_to_rgb(png);
+  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  png_read_update_info(png, info);
+  reader.row.resize(static_cast<size_t>(width) * 4);
+  const bool interlaced = png_get_interlace_type(png, info) == PNG_INTERLACE_ADAM7;
+  for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+    const uint32_t x0 = interlaced ? PNG_PASS_START_COL(pass) : 0;
+    const uint32_t xStep = interlaced ? PNG_PASS_COL_OFFSET(pass) : 1;
+    const uint32_t y0 = interlaced ? PNG_PASS_START_ROW(pass) : 0;
+    const uint32_t yStep = interlaced ? PNG_PASS_ROW_OFFSET(pass) : 1;
+    const uint32_t columns = interlaced ? PNG_PASS_COLS(width, pass) : width;
+    const uint32_t rows = interlaced ? PNG_PASS_ROWS(height, pass) : height;
+    if (columns == 0 || rows == 0) continue;  // libpng skips a pass with nothing in it
+    for (uint32_t r = 0; r < rows; ++r) {
+      png_read_row(png, reader.row.data(), nullptr);
+      pixels(x0, y0 + r * yStep, xStep, columns, reader.row.data());
+    }
+  }
+  png_read_end(png, nullptr);
+  return 0;
+}
+
+}  // namespace
+
+int ReadPngRuns(const std::string& hostPath, const std::function<int(uint32_t, uint32_t, std::string*)>& size,
+                const std::function<void(uint32_t, uint32_t, uint32_t, uint32_t, const uint8_t*)>& pixels,
+                std::string* error) {
+  // Through the platform's open, which never waits on a FIFO.
+  std::FILE* file = OpenHostFile(hostPath, "rb");
+  if (file == nullptr) {
+    if (error) *error = "can't open it";
+    return 1;
+  }
+  RunReader reader;
+  reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &reader, ReadFailed, ReadWarned);
+  reader.info = reader.png != nullptr ? png_create_info_struct(reader.png) : nullptr;
+  int status = 1;
+  if (reader.info == nullptr) {
+    reader.refused = "out of memory";
+  } else {
+    png_init_io(reader.png, file);
+    status = ReadRuns(reader, size, pixels);
+  }
+  png_destroy_read_struct(&reader.png, &reader.info, nullptr);
+  std::fclose(file);
+  if (status != 0 && error) *error = reader.refused;
+  return status;
 }

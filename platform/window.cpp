@@ -396,8 +396,8 @@ WindowHandle FindWindow(const char16_t* className, const char16_t* title) {
     if (w->alive && w->className == cls && w->title == ttl) return w.get();
   }
   if (Active() == nullptr) return nullptr;
-  const int connection = ConnectEndpoint(EndpointName(cls, ttl));
-  if (connection < 0) return nullptr;
+  int connection = -1;
+  if (FindEndpoint(EndpointName(cls, ttl), &connection) == 0) return nullptr;
   s.remoteWindows.push_back(std::make_unique<PlatformWindow>());
   PlatformWindow* remote = s.remoteWindows.back().get();
   remote->className = cls;

@@ -252,10 +252,19 @@ int MessageBox(WindowHandle owner, const std::u16string& text, const char16_t* c
 // and title. Null when there is none. The window of another program can only be brought to the
 // front (SetForegroundWindow); every other call treats it as not existing.
 //
-// The SDL backend's endpoints are per user; the headless backend keeps a registry of its own,
-// per program folder, so that tests running copies side by side from different folders never
-// find each other. APEXGRID_INSTANCE=KEY narrows either further: only programs started with the
-// same key find each other.
+// Finding none, this program takes the class and title for itself at once, for the window it
+// creates next with them: of copies started together, exactly one finds none, and every other
+// finds that one (even while it is still starting up). A copy that holds the name but doesn't
+// answer in time is still found; bringing it to the front then fails.
+//
+// The names are the user's own: they live in a folder that only the user can enter (in the
+// session's runtime folder, $XDG_RUNTIME_DIR; without one, in the temporary folder, or in the
+// cache folder when another user got there first), so another user can neither take them first
+// nor reach a window through them. The SDL backend's names are
+// per user; the headless backend keeps a registry of its own, per program folder, so that tests
+// running copies side by side from different folders never find each other.
+// APEXGRID_INSTANCE=KEY narrows either further: only programs started with the same key find each
+// other.
 WindowHandle FindWindow(const char16_t* className, const char16_t* title);
 
 // Brings the window to the front and gives it the focus; a minimised window is restored, and

@@ -5,6 +5,7 @@
 #include <imgui_freetype.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/text.h"
 #include "selector/dialog_layout.h"
@@ -38,10 +39,24 @@ constexpr float kFontPixels = 13.0f;
 const char kRegularFont[] = APEXGRID_FONT_FOLDER "/LiberationSans-Regular.ttf";
 const char kBoldFont[] = APEXGRID_FONT_FOLDER "/LiberationSans-Bold.ttf";
 
-// Circuit names may hold any letter: Latin, Greek and Cyrillic, the general punctuation, and the
-// replacement character for what can't be read.
-const ImWchar kGlyphRanges[] = {0x0020, 0x024F, 0x0370, 0x03FF, 0x0400, 0x04FF,
-                                0x2000, 0x206F, 0xFFFD, 0xFFFD, 0};
+// The replacement character, drawn here: the font has none. A diamond with the question mark cut
+// out of it, standing on the baseline as a capital does.
+constexpr ImWchar kReplacement = 0xFFFD;
+const char* const kReplacementGlyph[] = {
+    ".....#.....",  //
+    "....###....",  //
+    "...#...#...",  //
+    "..#####.#..",  //
+    ".####.####.",  //
+    "#####.#####",  //
+    ".#########.",  //
+    "..###.###..",  //
+    "...#####...",  //
+    "....###....",  //
+    ".....#.....",  //
+};
+constexpr int kReplacementSize = 11;
+constexpr float kReplacementTop = 2;
 
 ImFont* regularFont = nullptr;
 ImFont* boldFont = nullptr;
@@ -53,16 +68,49 @@ bool FileExists(const char* path) {
   return true;
 }
 
-ImFont* LoadFont(const char* path) {
+ImFont* LoadFont(const char* path, const ImWchar* glyphs) {
   ImGuiIO& io = ImGui::GetIO();
   ImFontConfig config;
   config.FontBuilderFlags =
       ImGuiFreeTypeBuilderFlags_Monochrome | ImGuiFreeTypeBuilderFlags_MonoHinting;
-  if (FileExists(path)) return io.Fonts->AddFontFromFileTTF(path, kFontPixels, &config, kGlyphRanges);
+  if (FileExists(path)) return io.Fonts->AddFontFromFileTTF(path, kFontPixels, &config, glyphs);
   // Without the font package the dialog still works, in ImGui's own small font.
   ImFontConfig fallback;
   fallback.SizePixels = kFontPixels;
   return io.Fonts->AddFontDefault(&fallback);
+}
+
+// The glyphs to load: the dialog's own text, and every character of the names listed that the
+// font has (the rest is drawn as the replacement character). A name may hold any letter, and the
+// atlas holds only the ones in use.
+const ImWchar* GlyphsFor(const std::vector<std::u16string>& names) {
+  static ImVector<ImWchar> glyphs;
+  ImFontGlyphRangesBuilder builder;
+  builder.AddRanges(ImGui::GetIO().Fonts->GetGlyphRangesDefault());
+  for (const std::u16string& name : names) {
+    for (char16_t c : name) {
+      if (c >= 0x20 && (c < 0xD800 || c > 0xDFFF) && c != kReplacement) builder.AddChar(static_cast<ImWchar>(c));
+    }
+  }
+  glyphs.clear();
+  builder.BuildRanges(&glyphs);
+  return glyphs.Data;
+}
+
+// Builds the atlas and draws the replacement character into it; the host then uploads it as it is.
+void DrawReplacementGlyph(int rectangle) {
+  ImFontAtlas* atlas = ImGui::GetIO().Fonts;
+  unsigned char* pixels = nullptr;
+  int width = 0, height = 0;
+  atlas->Build();
+  atlas->GetTexDataAsAlpha8(&pixels, &width, &height);
+  const ImFontAtlasCustomRect* r = atlas->GetCustomRectByIndex(rectangle);
+  if (pixels == nullptr || r->X + kReplacementSize > width || r->Y + kReplacementSize > height) return;
+  for (int y = 0; y < kReplacementSize; ++y) {
+    for (int x = 0; x < kReplacementSize; ++x) {
+      pixels[(r->Y + y) * width + r->X + x] = kReplacementGlyph[y][x] == '#' ? 0xFF : 0x00;
+    }
+  }
 }
 
 // ---- Drawing helpers ----------------------------------------------------------------------------
@@ -90,6 +138,16 @@ void Bevel(ImDrawList* draw, const PixelRect& r, ImU32 topLeft, ImU32 bottomRigh
 
 PixelRect Inset(const PixelRect& r, int by) {
   return PixelRect{r.x + by, r.y + by, r.width - 2 * by, r.height - 2 * by};
+}
+
+// A name as its line shows it: a control character (a newline, say) as "?", so that every name
+// stays on its own line.
+std::string OneLineOf(const std::u16string& name) {
+  std::u16string shown = name;
+  for (char16_t& c : shown) {
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) c = u'?';
+  }
+  return ToUtf8(shown);
 }
 
 // Text drawn as it stands: ImGui's labels would read "##" in a name as the start of an id.
@@ -153,7 +211,7 @@ void DrawList(SelectorDialog* dialog, const PixelRect& r) {
         draw->AddRectFilled(at, ImVec2(at.x + lineWidth, at.y + kListLineHeight), kHighlight);
       }
       PutText(draw, regularFont, ImVec2(at.x + kListTextIndent, at.y),
-              selected ? kHighlightText : kText, ToUtf8(dialog->listLines[line]));
+              selected ? kHighlightText : kText, OneLineOf(dialog->listLines[line]));
       ImGui::PopID();
     }
   }
@@ -179,12 +237,14 @@ void DrawList(SelectorDialog* dialog, const PixelRect& r) {
 
 }  // namespace
 
-void SetUpSelectorLook() {
+void SetUpSelectorLook(const std::vector<std::u16string>& names) {
   ImGuiIO& io = ImGui::GetIO();
   io.Fonts->FontBuilderIO = ImGuiFreeType::GetBuilderForFreeType();
-  regularFont = LoadFont(kRegularFont);
-  boldFont = LoadFont(kBoldFont);
+  regularFont = LoadFont(kRegularFont, GlyphsFor(names));
+  boldFont = LoadFont(kBoldFont, io.Fonts->GetGlyphRangesDefault());
   io.FontDefault = regularFont;
+  DrawReplacementGlyph(io.Fonts->AddCustomRectFontGlyph(regularFont, kReplacement, kReplacementSize, kReplacementSize,
+                                                        kReplacementSize + 1, ImVec2(0, kReplacementTop)));
   // A double tap within this time on a line is still two taps that select it; kept as the
   // hand-held's.
   io.MouseDoubleClickTime = 0.5f;

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   InitSelectorDialog(&dialog, GetProgramFolder(), writable);
 
   DialogProgram program;
-  program.setUp = SetUpSelectorLook;
+  program.setUp = [] { SetUpSelectorLook(dialog.listLines); };
   program.icon = &kProgramIcon;
   program.draw = [] { DrawSelectorDialog(&dialog); };
   program.ended = [] { return dialog.ended; };

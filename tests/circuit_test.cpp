@@ -212,10 +212,16 @@ TEST_F(Circuits, UntrustworthyRecordsLoadAsNoRecord) {
   for (int i = 0; i < 5001; ++i) AppendU32(tooMany, 0x00010001);
   Bytes lonelyByte = TestCircuit(4, 3).Encode();
   lonelyByte.push_back(7);
+  circuit.record = Points(1, 0);
+  const Bytes onePoint = circuit.Encode();
+  circuit.record = Points(2, 0);
+  const Bytes twoPoints = circuit.Encode();
   const Case cases[] = {
       {"fewer point bytes than the count says", missingPoint},
       {"count above 5000", tooMany},
       {"one byte where the count would be", lonelyByte},
+      {"one point: no lap at all", onePoint},
+      {"two points, the start twice: a lap of 0 rounds, which nothing could beat", twoPoints},
   };
   for (const Case& c : cases) {
     auto fresh = std::make_unique<TrackGrid>();

@@ -2,6 +2,9 @@
 // previewed, inspected, checked and cleared; picture files converted both ways; and every kind
 // of bad input refused with one line and no file touched.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <png.h>
 #include <sys/stat.h>
@@ -183,6 +186,37 @@ TEST_F(CircuitTool, ASixteenBitMaskGivesTheCircuitOfItsEightBitTwin) {
   EXPECT_EQ(twins[2].cells, twins[0].cells) << "16-bit with gAMA";
 }
 
+// However large the circuit, make needs little more memory than the file it writes, 3 bytes a
+// pixel: the pictures are read a row at a time, never whole.
+TEST_F(CircuitTool, MakeNeedsLittleMoreMemoryThanTheCircuitItWrites) {
+#ifdef APEXGRID_SANITIZED
+  GTEST_SKIP() << "the sanitizers' own bookkeeping would be measured with it";
+#endif
+  constexpr int kScale = 25;  // the ring, 2000 x 1500
+  const int width = Ring::kWidth * kScale, height = Ring::kHeight * kScale;
+  const std::string bigPicture = folder.HostFile("big.png"), bigMask = folder.HostFile("big-mask.png");
+  auto track = [](int x, int y) { return Ring::Track(x / kScale, y / kScale); };
+  WriteImage(bigPicture, width, height, [&](int x, int y) { return track(x, y) ? kGrey : kGreen; });
+  WriteImage(bigMask, width, height, [&](int x, int y) { return track(x, y) ? Rgb{1, 1, 1} : Rgb{0, 0, 0}; });
+  const std::string tool = APEXGRID_BUILD_FOLDER "/apexcircuit";
+  const std::string out = folder.HostFile("Big.cct");
+  const pid_t child = fork();
+  if (child == 0) {
+    execl(tool.c_str(), "apexcircuit", "make", bigPicture.c_str(), out.c_str(), "--mask", bigMask.c_str(), "--start",
+          "1100,300", "--line", "1000,50,1000,525", "--ahead", "1250,300", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadBytes(out).size(), static_cast<size_t>(RecordOffset(width, height)));
+  const double bytesPerPixel = usage.ru_maxrss * 1024.0 / (static_cast<double>(width) * height);
+  // About 4 (the file's bytes, and the grid while it is checked) and the program itself; reading
+  // each picture whole took 16.
+  EXPECT_LT(bytesPerPixel, 8.0) << usage.ru_maxrss << " KB at most";
+}
+
 TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
   MakeRing();
   ToolRun info = Tool({"info", circuit});
@@ -199,6 +233,35 @@ TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
   EXPECT_EQ(check.err, "");
   EXPECT_TRUE(FileExists(folder.HostFile("lap.png")));
   EXPECT_EQ(ReadCircuitFile(circuit).record.size(), 0u) << "check must not store its lap as the record";
+
+  // solve: no slower than check's lap, one line per move, and here (the line's ends lie deep
+  // in the walls) a proof; its lap is stored only when asked and only while it beats the record.
+  const std::string tiny = folder.HostFile("Tiny.cct");
+  WriteBytes(tiny, WalledRing(30, 19, 4).Encode());
+  const ToolRun checked = Tool({"check", tiny});
+  ASSERT_EQ(checked.status, 0) << checked.err;
+  const ToolRun solve = Tool({"solve", tiny, "--moves", "--lap", folder.HostFile("best.png")});
+  ASSERT_EQ(solve.status, 0) << solve.err;
+  const std::string first = solve.out.substr(0, solve.out.find('\n'));
+  const size_t best = std::stoul(first.substr(first.find("lap ") + 4));
+  EXPECT_EQ(first, "Tiny.cct: best lap " + std::to_string(best) + " rounds, proven optimal");
+  EXPECT_LE(best, std::stoul(checked.out.substr(checked.out.find("takes ") + 6)));
+  EXPECT_EQ(static_cast<size_t>(std::count(solve.out.begin(), solve.out.end(), '\n')), best + 1);
+  EXPECT_EQ(solve.err, "");
+  EXPECT_TRUE(FileExists(folder.HostFile("best.png")));
+  EXPECT_EQ(ReadCircuitFile(tiny).record.size(), 0u);
+  const ToolRun stored = Tool({"solve", tiny, "--write-record"});
+  ASSERT_EQ(stored.status, 0) << stored.err;
+  EXPECT_TRUE(Contains(stored.out, "stored as the record")) << stored.out;
+  const CircuitData withRecord = ReadCircuitFile(tiny);
+  ASSERT_EQ(withRecord.record.size(), best + 2) << "a race's record: the start twice, then every move";
+  EXPECT_EQ(withRecord.record[0], withRecord.start);
+  const ToolRun standing = Tool({"solve", tiny, "--write-record"});
+  EXPECT_TRUE(Contains(standing.out, "the stored record of " + std::to_string(best) + " rounds stands")) << standing.out;
+  // On the big ring the search runs out of time: the best lap and a bound below it.
+  const ToolRun bounded = Tool({"solve", circuit, "--seconds", "2"});
+  ASSERT_EQ(bounded.status, 0) << bounded.err;
+  EXPECT_TRUE(Contains(bounded.out, " rounds, no lap can take fewer than ")) << bounded.out;
 
   const ToolRun render = Tool({"render", circuit, folder.HostFile("preview.png"), "--outline", "--line", "--scale", "3"});
   ASSERT_EQ(render.status, 0) << render.err;
@@ -224,6 +287,13 @@ TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
   const ToolRun again = Tool({"clear-record", circuit});
   EXPECT_EQ(again.status, 0);
   EXPECT_TRUE(Contains(again.out, "has no record")) << again.out;
+
+  // Two points, the start twice, are no lap: the game reads them as no record.
+  ASSERT_EQ(LoadCircuit(state->track, DevicePath(circuit)), 0);
+  SaveRecord(state->track, points.data(), 2);
+  info = Tool({"info", circuit});
+  EXPECT_TRUE(Contains(info.out, "record:            none (2 points, too few for a lap)")) << info.out;
+  EXPECT_TRUE(Contains(Tool({"clear-record", circuit}).out, "cleared the record section of Ring.cct"));
 }
 
 TEST_F(CircuitTool, CheckShowsItsProgressOnATerminal) {
@@ -232,6 +302,26 @@ TEST_F(CircuitTool, CheckShowsItsProgressOnATerminal) {
   ASSERT_EQ(check.status, 0) << check.err;
   EXPECT_TRUE(Contains(check.err, "\rchecking Ring.cct: round 1, ")) << check.err;
   EXPECT_EQ(check.err.back(), '\r') << "the progress line is wiped at the end";
+  const ToolRun solve = Tool({"solve", circuit, "--seconds", "5"}, true);
+  ASSERT_EQ(solve.status, 0) << solve.err;
+  EXPECT_TRUE(Contains(solve.err, "\rsolving Ring.cct: quick search")) << solve.err;
+  EXPECT_EQ(solve.err.back(), '\r');
+}
+
+TEST_F(CircuitTool, SolveStopsAtCtrlCWithTheBestLapSoFar) {
+  // First Race: a quick lap within a fraction of a second, and no proof for many minutes.
+  const std::string firstRace = std::string(APEXGRID_BUILD_FOLDER) + "/Circuits/1-First-Race.cct";
+  const std::string out = folder.HostFile("out");
+  const ProgramRun run =
+      RunProgram("timeout --preserve-status -s INT 8 " + Quote(std::string(APEXGRID_BUILD_FOLDER) + "/apexcircuit") +
+                     " solve " + Quote(firstRace) + " --seconds 600 --moves >" + Quote(out),
+                 folder);
+  EXPECT_EQ(run.status, 0);
+  const std::vector<std::string> lines = LinesOf(ReadText(out));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0].rfind("1-First-Race.cct: best lap ", 0), 0u) << lines[0];
+  EXPECT_TRUE(Contains(lines[0], " rounds, no lap can take fewer than ")) << lines[0];
+  EXPECT_EQ(lines.size(), std::stoul(lines[0].substr(27)) + 1);
 }
 
 TEST_F(CircuitTool, PicturesAndScreenshotsSurviveTheTripToPngAndBack) {
@@ -283,6 +373,10 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
   WriteImage(folder.HostFile("small.png"), 40, 30, [](int, int) { return Rgb{1, 1, 1}; });
   const std::string pipe = folder.HostFile("pipe.cct");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);  // read as it stands, it would hold the tool forever
+  Bytes big;  // the header of a circuit of 8000 x 8000
+  AppendU16(big, 8000);
+  AppendU16(big, 8000);
+  WriteBytes(folder.HostFile("Big.cct"), big);
   const std::string behind = WriteVariant("Behind.cct", [](CircuitData& c) { c.start = GridPoint{36, 12}; });
   const std::string walled = WriteVariant("Walled.cct", [](CircuitData& c) {
     for (int y = 40; y < 56; ++y) c.cells[y * c.width + 30] = 1;  // the bottom straight is closed
@@ -323,10 +417,25 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
       {{"check", behind}, "behind the start/finish line"},
       {{"check", walled}, "no way along the track leads from the start point"},
       {{"check", beside}, "cars can pass beside the line"},
+      {{"solve", folder.HostFile("missing.cct")}, "can't open"},
+      {{"solve", behind}, "behind the start/finish line"},
+      {{"solve", walled}, "no way along the track leads from the start point"},
+      {{"solve", circuit, "--seconds", "soon"}, "--seconds soon: give a number of seconds above 0"},
       {{"topng", folder.HostFile("three.pic"), folder.HostFile("x.png")}, "neither a picture file nor a screenshot"},
       {{"frompng", picture, folder.HostFile("Menu.pic")}, "Menu.pic must be 140x600; the PNG is 80x60"},
       {{"frompng", picture, folder.HostFile("Numbers-CourierNew14.pic")}, "at most 11 high"},
       {{"frompng", folder.HostFile("junk.png"), folder.HostFile("x.pic")}, "is not a readable PNG"},
+      {MakeArgs(out, "44,12,"), "--start 44,12,: a number is missing"},
+      {MakeArgs(out, "44, 12"), "' 12' is not a whole number"},
+      {MakeArgs(out, "+44,12"), "'+44' is not a whole number"},
+      {make({"--line", "40,2,40,21,"}), "--line 40,2,40,21,: a number is missing"},
+      {{"render", circuit, folder.HostFile("x.png"), "--scale", "2x"}, "'2x' is not a whole number"},
+      // A preview has one limit, with --scale or without.
+      {{"render", folder.HostFile("Big.cct"), folder.HostFile("x.png")},
+       "the picture would be 8000x8000, more than the 40000000 pixels a preview may have"},
+      {{"render", folder.HostFile("Big.cct"), folder.HostFile("x.png"), "--scale", "1"},
+       "the picture would be 8000x8000, more than the 40000000 pixels a preview may have"},
+      {{"render", folder.HostFile("Big.cct"), folder.HostFile("x.png"), "--scale", "2"}, "; use a smaller scale"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.args);
@@ -478,4 +587,34 @@ TEST_F(CircuitTool, WrongUsageSaysSoInOneLine) {
   const ToolRun help = Tool({"help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(Contains(help.out, "clear-record CIRCUIT.cct"));
+}
+
+// apexgrid-render: every failure is one line and a non-zero status, and writes nothing.
+TEST(BoardRender, EveryFailureIsOneLineAndWritesNothing) {
+  TempFolder folder;
+  const std::string out = folder.HostFile("out.png");
+  const struct Case {
+    std::string arguments;
+    std::string says;
+  } cases[] = {
+      {"--pictures " + folder.HostFile("missing/out.png"), "can't write " + folder.HostFile("missing/out-menubar.png")},
+      {"--data " + folder.HostFile("missing") + " " + out,
+       "can't read the picture " + folder.HostFile("missing/MenuBar.pic")},
+      {"--circuit " + folder.HostFile("missing.cct") + " " + out, "can't load circuit"},
+      {"--size 10, 20 " + out, "--size needs a width and a height"},
+      {"--size 0 20 " + out, "--size needs a width and a height"},
+      {"--players +3 " + out, "--players needs 1 to 8"},
+      {"--players 3 --current 3 " + out, "--current must name one of the 3 players"},
+      {"--round 65536 " + out, "--round needs 0 to 65535"},
+      {"--view 1 " + out, "--view needs two coordinates"},
+      {"--sideways " + out, "unknown or incomplete option --sideways"},
+      {"", "no output file"},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = RunProgram(APEXGRID_BUILD_FOLDER "/apexgrid-render " + c.arguments, folder);
+    EXPECT_NE(run.status, 0) << c.arguments;
+    ASSERT_EQ(run.lines.size(), 1u) << c.arguments;
+    EXPECT_TRUE(Contains(run.lines[0], "apexgrid-render: " + c.says)) << c.arguments << ": " << run.lines[0];
+    EXPECT_FALSE(FileExists(out)) << c.arguments;
+  }
 }

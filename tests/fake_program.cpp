@@ -12,7 +12,11 @@
 //   key start         the window closes itself (WM_CLOSE through SendMessage)
 //   timer             stops the timer when FAKE_ONE_TICK is set
 // FAKE_SETTINGS names the file that keeps the window's scale and full screen.
-// Started with FAKE_SECOND set, a copy that finds a running one brings it to the front and ends.
+// Started with FAKE_SECOND set, a copy that finds a running one brings it to the front and ends;
+// FAKE_PAUSE=MS then makes it take that long between looking and making its window, as a slow
+// start-up would.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -138,6 +142,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "SECOND COPY\n");
       return StopPlatform(0);
     }
+    if (const char* pause = std::getenv("FAKE_PAUSE")) usleep(static_cast<useconds_t>(std::atoi(pause)) * 1000);
   }
   WindowClass windowClass;
   windowClass.style = CS_HREDRAW | CS_VREDRAW;

@@ -288,6 +288,34 @@ TEST_F(Game, QuitEndsTheGameAndCircuitHandsOverToTheSelector) {
   EXPECT_FALSE(FileExists(game.Host("after.png")));
 }
 
+// On a circuit smaller than the board, the board beyond it is black: neither the title nor the
+// closed menu stays there, and where the menu's Quit was, a tap is a race tap.
+TEST_F(Game, BeyondACircuitSmallerThanTheBoardTheBoardIsBlack) {
+  TestCircuit small = Field(Pt(50, 100));
+  small.width = small.height = 200;
+  small.pixels.assign(200 * 200, Track());
+  small.cells.assign(200 * 200, 0);
+  game.AddCircuit("Small.cct", small);
+  const std::string script = TapTitle() + ShotLine("race.png") + TapMenuButton() + Tap(220, 150) +
+                             ShotLine("closed.png") + TapQuitEntry() + ShotLine("tapped.png");
+  const ProgramRun run = game.PlayCircuit(script, "Small.cct");
+  EXPECT_EQ(run.status, 0);
+  // Beyond the circuit: right of it, and below it, clear of the round counters at the top right.
+  auto litBeyond = [](const Shot& shot) {
+    int lit = 0;
+    for (int y = 20; y < 300; ++y) {
+      for (int x = y < 200 ? 200 : 0; x < 240; ++x) lit += shot.Is(x, y, Black()) ? 0 : 1;
+    }
+    return lit;
+  };
+  for (const char* name : {"race.png", "closed.png", "tapped.png"}) {
+    const Shot shot = ShotOf(name);
+    EXPECT_EQ(litBeyond(shot), 0) << name;
+    EXPECT_TRUE(shot.Is(199, 199, Track())) << name;
+  }
+  EXPECT_TRUE(ShotOf("closed.png").SameAs(ShotOf("race.png")));
+}
+
 // ---- The menu bar --------------------------------------------------------------------------------
 
 TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
@@ -507,8 +535,9 @@ TEST_F(Game, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   game.AddCircuit("Other.cct", Ring());
   Picture title;
   LoadDataPicture(title, "GameData.dat");
-  // The first copy shows its title, loses the focus, and waits (in real time) to be found.
-  const std::string first = ShotLine("up.png") + "blur\nsleep 5000\n" + ShotLine("front.png");
+  // The first copy shows its title, loses the focus, and waits (in real time) to be found. The
+  // second starts once the focus has gone, so that coming to the front has something to give back.
+  const std::string first = "blur\n" + ShotLine("up.png") + "sleep 5000\n" + ShotLine("front.png");
   WriteText(game.Host("first script"), first);
   StartShell(game.Isolation() + "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(game.Host("first script")) + " " +
                  Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) + " 2>" +

@@ -33,30 +33,39 @@ class GameWindow : public WindowTest {
     return false;
   }
 
+  // The game in a window on the test's screen, on the field.
+  std::string Command() const {
+    return game_.Isolation() + "env -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " + screen().display() + "APEXGRID_SCALE=" +
+           std::to_string(kScale) + " " + DesktopLibraries() + Quote(game_.Host("Apexgrid")) + " " +
+           Quote(game_.Device("Circuits/Field.cct"));
+  }
+
   GameFolder game_;
   std::string window_;
   int left_ = 0, top_ = 0;
 };
 
-}  // namespace
-
-TEST_F(GameWindow, TheMouseClicksThroughTheTitleAndMakesAMove) {
-  // Two cars on an open field; the view stands still at (0, 0) near its top-left corner.
+// An open field the board's size, starting at (60, 60); the view stands still at (0, 0).
+TestCircuit Field() {
   TestCircuit field(240, 300);
   for (uint16_t& p : field.pixels) p = MakeColour(12, 24, 12);
   field.start = GridPoint{60, 60};
   field.lineA = GridPoint{0, 0};
   field.lineB = GridPoint{0, 1};
   field.ahead = GridPoint{1, 0};
-  game_.AddCircuit("Field.cct", field);
+  return field;
+}
+
+}  // namespace
+
+TEST_F(GameWindow, TheMouseClicksThroughTheTitleAndMakesAMove) {
+  // Two cars on the open field, near its top-left corner.
+  game_.AddCircuit("Field.cct", Field());
   Picture title;
   LoadDataPicture(title, "GameData.dat");
 
   const std::string err = game_.Host("err");
-  StartShell(game_.Isolation() + "env -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " + screen().display() + "APEXGRID_SCALE=" +
-                 std::to_string(kScale) + " " + DesktopLibraries() + Quote(game_.Host("Apexgrid")) + " " +
-                 Quote(game_.Device("Circuits/Field.cct")) + " 2>" + Quote(err),
-             game_.Host("status"));
+  StartShell(Command() + " 2>" + Quote(err), game_.Host("status"));
   window_ = screen().FindWindow("Apexgrid");
   ASSERT_FALSE(window_.empty()) << ReadText(err);
   const WindowPlace place = screen().PlaceOf(window_);
@@ -93,4 +102,31 @@ TEST_F(GameWindow, TheMouseClicksThroughTheTitleAndMakesAMove) {
   Click(kQuitEntry);
   WaitForText(game_.Host("status"), "\n", 10000);
   EXPECT_EQ(ReadText(game_.Host("status")), "0\n") << ReadText(err);
+}
+
+// A double click on a launcher starts copies at the same moment: of eight, one opens its window
+// and the other seven find it and end.
+TEST_F(GameWindow, CopiesStartedTogetherLeaveOneWindow) {
+  game_.AddCircuit("Field.cct", Field());
+  std::string copies;
+  for (int i = 0; i < 8; ++i) {
+    copies += "(" + Command() + " 2>" + Quote(game_.Host("err" + std::to_string(i))) + "; echo $? >>" +
+              Quote(game_.Host("ended")) + ") & ";
+  }
+  StartShell(copies + "wait", game_.Host("status"));
+  ASSERT_TRUE(WaitForText(game_.Host("ended"), "0\n", 30000, 7)) << ReadText(game_.Host("ended"));
+  window_ = screen().FindWindow("Apexgrid");
+  ASSERT_FALSE(window_.empty());
+  Pause(500);
+  EXPECT_EQ(LinesOf(screen().Xdo("search --onlyvisible --name '^Apexgrid$'")).size(), 1u);
+  EXPECT_EQ(ReadText(game_.Host("ended")), "0\n0\n0\n0\n0\n0\n0\n");
+
+  const WindowPlace place = screen().PlaceOf(window_);
+  left_ = place.left;
+  top_ = place.top;
+  ASSERT_TRUE(WaitForPixel(63, 63, MakeColour(0, 0, 31))) << "the race board";
+  Click(kMenuButton);
+  Click(kQuitEntry);
+  ASSERT_TRUE(WaitForText(game_.Host("status"), "\n", 10000));
+  EXPECT_EQ(ReadText(game_.Host("ended")), "0\n0\n0\n0\n0\n0\n0\n0\n");
 }

@@ -1,10 +1,17 @@
 // The platform in real processes: a small windowed program run headless with scripts, chains of
 // programs, a second copy, no display, and a real SDL window under a virtual X server.
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +29,56 @@ ProgramRun RunHeadless(const TempFolder& folder, const std::string& script, cons
   return RunProgram("APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder.host()) + " APEXGRID_SCRIPT=" +
                         Quote(folder.HostFile("script")) + " " + LeakSuppressions() + environment + " " + Quote(kFake),
                     folder);
+}
+
+// Runs what in a child process as another user (nobody); its result is the child's exit status.
+int AsAnotherUser(const std::function<int()>& what) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const gid_t nobody = 65534;
+    if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+        setresuid(nobody, nobody, nobody) != 0) {
+      _exit(255);
+    }
+    _exit(what());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Connections made to a local socket and kept open, silent; how many were made.
+int SilentConnections(const std::string& socketPath, int count, std::vector<int>* kept) {
+  int made = 0;
+  for (int i = 0; i < count; ++i) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      ++made;
+      kept->push_back(fd);
+    } else {
+      close(fd);
+    }
+  }
+  return made;
+}
+
+// How many files the running program at that path has open; -1 when it isn't running.
+int OpenFilesOf(const std::string& program) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (const fs::directory_entry& process : fs::directory_iterator("/proc", error)) {
+    if (fs::read_symlink(process.path() / "exe", error) != program) continue;
+    int count = 0;
+    for (fs::directory_iterator f(process.path() / "fd", error); !error && f != fs::directory_iterator();
+         f.increment(error)) {
+      ++count;
+    }
+    return count;
+  }
+  return -1;
 }
 
 }  // namespace
@@ -129,6 +186,95 @@ TEST(Processes, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   ASSERT_NE(blurred, lines.end());
   EXPECT_EQ(std::count(blurred, lines.end(), "GOT WM_SETFOCUS 0 0"), 1)
       << "the first copy got the focus back once";
+}
+
+// A double click on a launcher starts two copies at once; eight started together leave one, even
+// when each takes its time to make its window.
+TEST(Processes, CopiesStartedTogetherLeaveExactlyOneRunning) {
+  TempFolder folder;
+  WriteText(folder.HostFile("script"), "sleep 1500\n");
+  std::string copies;
+  for (int i = 0; i < 8; ++i) {
+    copies += "(APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder.host()) + " APEXGRID_SCRIPT=" +
+              Quote(folder.HostFile("script")) + " FAKE_SECOND=1 FAKE_PAUSE=300 " + LeakSuppressions() +
+              Quote(kFake) + " 2>" + Quote(folder.HostFile("err" + std::to_string(i))) + "; echo $? >>" +
+              Quote(folder.HostFile("all")) + ") & ";
+  }
+  EXPECT_EQ(RunShell(copies + "wait", folder), 0);
+  int running = 0, second = 0;
+  for (int i = 0; i < 8; ++i) {
+    const std::string said = ReadText(folder.HostFile("err" + std::to_string(i)));
+    running += Count(said, "STARTED UP");
+    second += Count(said, "SECOND COPY");
+  }
+  EXPECT_EQ(running, 1);
+  EXPECT_EQ(second, 7);
+  EXPECT_EQ(ReadText(folder.HostFile("all")), "0\n0\n0\n0\n0\n0\n0\n0\n");
+}
+
+// Another user can't take the program's name first, nor reach it; silent connections of its own
+// user are closed in time, so that they never use up its files; and a second copy still finds
+// the first. Where the runtime folder is missing (as here), the names live in a folder of the
+// user's own in the temporary folder, or in the cache folder when another user took that first.
+TEST(Processes, NoNeighbourCanStopTheProgramOrUseUpItsFiles) {
+  TempFolder folder;
+  const std::string temp = folder.HostFile("tmp");
+  const std::string home = folder.HostFile("home");
+  std::filesystem::create_directories(temp);
+  std::filesystem::create_directories(home);
+  std::filesystem::permissions(folder.host(), std::filesystem::perms(0755));
+  std::filesystem::permissions(temp, std::filesystem::perms(01777));
+  const std::string own = folder.HostFile("Holder");
+  std::filesystem::copy_file(kFake, own);
+  const std::string environment = "env -u XDG_RUNTIME_DIR -u XDG_CACHE_HOME TMPDIR=" + Quote(temp) + " HOME=" +
+                                  Quote(home) + " APEXGRID_VIDEO=headless " + LeakSuppressions();
+  const std::string tempName = temp + "/apexgrid-" + std::to_string(geteuid());
+  const bool asRoot = geteuid() == 0;
+  if (asRoot) {
+    EXPECT_EQ(AsAnotherUser([&] { return mkdir(tempName.c_str(), 0777) == 0 ? 0 : 1; }), 0)
+        << "the other user took the name in the temporary folder first";
+  }
+
+  WriteText(folder.HostFile("script"), "blur\nsleep 6000\n");
+  StartShell(environment + "APEXGRID_SCRIPT=" + Quote(folder.HostFile("script")) + " " + Quote(own) + " 2>" +
+                 Quote(folder.HostFile("first")),
+             folder.HostFile("first status"));
+  ASSERT_TRUE(WaitForText(folder.HostFile("first"), "GOT WM_KILLFOCUS")) << ReadText(folder.HostFile("first"));
+  const std::string names = asRoot ? home + "/.cache/apexgrid" : tempName;
+  std::string socketPath;
+  for (const auto& entry : std::filesystem::directory_iterator(names)) {
+    if (entry.path().extension() == ".sock") socketPath = entry.path().string();
+  }
+  ASSERT_FALSE(socketPath.empty()) << "the first copy's name is in " << names;
+  EXPECT_EQ(std::filesystem::status(names).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+
+  if (asRoot) {
+    EXPECT_EQ(AsAnotherUser([&] {
+                std::vector<int> kept;
+                return SilentConnections(socketPath, 300, &kept);
+              }),
+              0)
+        << "the other user reached the first copy";
+  }
+  // Silent connections of the program's own user: a few are served at once, each closed after a
+  // moment.
+  std::vector<int> kept;
+  EXPECT_GT(SilentConnections(socketPath, 300, &kept), 0);
+  Pause(200);
+  const int openFiles = OpenFilesOf(own);
+  EXPECT_GT(openFiles, 0);
+  EXPECT_LT(openFiles, 40) << "connections piled up";
+  for (int fd : kept) close(fd);
+
+  const int second = RunShell(environment + "FAKE_SECOND=1 " + Quote(own) + " 2>" + Quote(folder.HostFile("second")),
+                              folder);
+  EXPECT_EQ(second, 0);
+  EXPECT_NE(ReadText(folder.HostFile("second")).find("SECOND COPY"), std::string::npos);
+  ASSERT_TRUE(WaitForText(folder.HostFile("first"), "LOOP ENDED"));
+  const std::string first = ReadText(folder.HostFile("first"));
+  EXPECT_NE(first.find("GOT WM_SETFOCUS", first.find("GOT WM_KILLFOCUS")), std::string::npos)
+      << "the second copy brought the first to the front";
 }
 
 TEST(Processes, WithoutADisplayTheProgramSaysSoInOneLine) {

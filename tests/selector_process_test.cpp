@@ -174,6 +174,39 @@ TEST(Apexpick, AShotShowsTheDialogAsDrawn) {
   EXPECT_GT(inks(kDialog.start), 10);
 }
 
+// Names in other scripts are drawn in their own letters; a character the font lacks as the
+// replacement character, never as "?"; a control character as "?", keeping the name on one line.
+TEST(Apexpick, NamesInAnyScriptAreShownOnALineEach) {
+  const std::vector<std::string> names = {"Жук", "Шар", "Δέλτα", "赛", "道", "?", "a\nb", "a?b"};
+  std::vector<std::string> files;
+  for (const std::string& name : names) files.push_back(name + ".cct");
+  SelectorFolder folder(files);
+  const std::string shot = folder.scratch().HostFile("names.png");
+  ASSERT_EQ(folder.RunScript("shot " + shot + "\n").status, 0);
+  RgbImage image;
+  std::string error;
+  ASSERT_EQ(ReadPng(shot, &image, nullptr, &error), 0) << error;
+  // The ink of the line that lists the name: its dark pixels.
+  const std::vector<std::string> order = folder.CircuitFiles();
+  auto ink = [&](const std::string& name) {
+    const size_t line = std::find(order.begin(), order.end(), name + ".cct") - order.begin();
+    const PixelRect r = ListLine(static_cast<int>(line));
+    std::vector<bool> dark;
+    for (int y = r.y; y < r.Bottom(); ++y) {
+      for (int x = r.x; x < r.Right(); ++x) {
+        dark.push_back(image.rgb[(static_cast<size_t>(y) * image.width + x) * 3] < 128);
+      }
+    }
+    return dark;
+  };
+  const std::vector<bool> blank(ink("?").size(), false);
+  for (const std::string& name : names) EXPECT_TRUE(ink(name) != blank) << name;
+  EXPECT_TRUE(ink("Жук") != ink("Шар")) << "each Cyrillic letter its own glyph";
+  EXPECT_TRUE(ink("赛") == ink("道")) << "both drawn as the replacement character";
+  EXPECT_TRUE(ink("赛") != ink("?"));
+  EXPECT_TRUE(ink("a\nb") == ink("a?b")) << "the newline as a question mark";
+}
+
 TEST(Apexpick, AShotThatCantBeWrittenEndsTheScript) {
   SelectorFolder folder({"a.cct"});
   const ProgramRun run = folder.RunScript("shot " + folder.scratch().HostFile("none/x.png") + "\nselect 0\nstart\n");

@@ -170,6 +170,21 @@ std::vector<GridPoint> SmallRingLap() {
   return moves;
 }
 
+TestCircuit WalledRing(int width, int height, int lane) {
+  TestCircuit c(static_cast<uint16_t>(width), static_cast<uint16_t>(height));
+  c.BlockRect(0, 0, width, height);
+  for (int y = 3; y < height - 3; ++y) {
+    for (int x = 3; x < width - 3; ++x) c.cells[static_cast<size_t>(y) * width + x] = 0;
+  }
+  c.BlockRect(3 + lane, 3 + lane, width - 3 - lane, height - 3 - lane);
+  const int lineX = width / 2;
+  c.lineA = Pt(lineX, 0);
+  c.lineB = Pt(lineX, 3 + lane + 2);
+  c.start = Pt(lineX + 1, 3 + lane / 2);
+  c.ahead = Pt(lineX + 3, 3 + lane / 2);
+  return c;
+}
+
 // ---- The emulated screen's pixel format -------------------------------------------------------------
 
 void ScreenFormatTest::TearDown() {

@@ -81,6 +81,12 @@ TestCircuit SmallRing(uint16_t width = 60, uint16_t height = 40);
 // ending just past the line again: a lap.
 std::vector<GridPoint> SmallRingLap();
 
+// A ring with walls three cells thick round a track `lane` wide, width x height in all: the
+// start/finish line crosses the top straight from the outer wall into the island, and its ends
+// lie deep enough in the walls for the lap solver's bound to be a proof (height at least
+// 11 + 2 * lane). Cars race clockwise from just past the line.
+TestCircuit WalledRing(int width, int height, int lane);
+
 // ---- The emulated screen's pixel format -------------------------------------------------------------
 
 // A test that may change the emulated screen's pixel format: the screen and the colour format the

@@ -2,19 +2,27 @@
 #include "tools/circuit_tool.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iomanip>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <set>
-#include <sstream>
+#include <utility>
 
+#include "brain/solver.h"
+#include "brain/track_model.h"
 #include "data/circuit.h"
+#include "game/turn.h"
 #include "gfx/picture.h"
 #include "platform/byte_order.h"
-#include "game/turn.h"
 #include "platform/files.h"
 #include "rules/commit.h"
 #include "rules/move.h"
@@ -24,6 +32,7 @@
 #include "tools/lap_search.h"
 #include "tools/tool_error.h"
 #include "tools/tool_files.h"
+#include "tools/whole_number.h"
 
 namespace {
 
@@ -80,20 +89,21 @@ Arguments Parse(const std::string& command, const std::vector<std::string>& args
 std::vector<int> Numbers(const std::string& option, const std::string& text, size_t minCount,
                          size_t maxCount) {
   std::vector<int> numbers;
-  std::stringstream in(text);
-  std::string part;
-  while (std::getline(in, part, ',')) {
-    size_t used = 0;
-    int value = 0;
-    try {
-      value = std::stoi(part, &used);
-    } catch (const std::exception&) {
-      used = 0;
+  size_t from = 0;
+  for (;;) {
+    const size_t comma = text.find(',', from);
+    const std::string part = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    long long value = 0;
+    const WholeNumber read = ReadWholeNumber(part, INT32_MIN, INT32_MAX, &value);
+    if (read != WholeNumber::kRead) {
+      throw ToolError("--" + option + " " + text + ": " +
+                      (part.empty() ? std::string("a number is missing")
+                                    : "'" + part + (read == WholeNumber::kOutOfRange ? "' is out of range"
+                                                                                      : "' is not a whole number")));
     }
-    if (used == 0 || used != part.size()) {
-      throw ToolError("--" + option + " " + text + ": '" + part + "' is not a whole number");
-    }
-    numbers.push_back(value);
+    numbers.push_back(static_cast<int>(value));
+    if (comma == std::string::npos) break;
+    from = comma + 1;
   }
   if (numbers.size() < minCount || numbers.size() > maxCount) {
     const std::string wanted = minCount == maxCount ? std::to_string(minCount)
@@ -117,21 +127,59 @@ GridPoint PointOption(const Arguments& a, const std::string& option) {
   return ToPoint(option, n[0], n[1]);
 }
 
-// The enlargement asked for, for a picture of the given size. Previews are limited to what a
-// viewer can sensibly open.
+// The enlargement asked for (1 without --scale), for a picture of the given size. Whatever the
+// scale, a preview holds at most kMaxPreviewPixels pixels, what a viewer can sensibly open.
 int ScaleOption(const Arguments& a, uint32_t width, uint32_t height) {
-  if (!a.Has("scale")) return 1;
-  const int scale = Numbers("scale", a.Value("scale"), 1, 1)[0];
-  if (scale < 1 || scale > 16) throw ToolError("--scale " + a.Value("scale") + ": use 1 to 16");
+  int scale = 1;
+  if (a.Has("scale")) {
+    scale = Numbers("scale", a.Value("scale"), 1, 1)[0];
+    if (scale < 1 || scale > 16) throw ToolError("--scale " + a.Value("scale") + ": use 1 to 16");
+  }
   const unsigned long long pixels = 1ULL * width * height * scale * scale;
   if (pixels > kMaxPreviewPixels) {
-    throw ToolError("--scale " + a.Value("scale") + ": the picture would be " + std::to_string(width * scale) +
-                    "x" + std::to_string(height * scale) + "; use a smaller scale");
+    const std::string says = "the picture would be " + std::to_string(1ULL * width * scale) + "x" +
+                             std::to_string(1ULL * height * scale) + ", more than the " +
+                             std::to_string(kMaxPreviewPixels) + " pixels a preview may have";
+    throw ToolError(scale > 1 ? "--scale " + a.Value("scale") + ": " + says + "; use a smaller scale" : says);
   }
   return scale;
 }
 
+// The width and height in a circuit file's header; 0 x 0 when it can't be read (reading the
+// whole file then says why).
+std::pair<uint32_t, uint32_t> HeaderSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char header[4] = {};
+  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return {0, 0};
+  return {ReadU16(header), ReadU16(header + 2)};
+}
+
 std::string Name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// Reads a PNG a run of pixels at a time: size(width, height) first, which may refuse it with a
+// reason, then pixel(index, rgba) for each pixel, index y * width + x. Throws ToolError naming the
+// file and what is wrong with it.
+void ReadPngInRuns(const std::string& path, const std::function<std::string(uint32_t, uint32_t)>& size,
+                   const std::function<void(size_t, const uint8_t*)>& pixel) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) throw ToolError("can't open " + path + ": no such file");
+  uint32_t width = 0;
+  std::string refused, reason;
+  const int status = ReadPngRuns(
+      path,
+      [&](uint32_t w, uint32_t h, std::string*) {
+        width = w;
+        refused = size(w, h);
+        return refused.empty() ? 0 : 1;
+      },
+      [&](uint32_t x, uint32_t y, uint32_t step, uint32_t count, const uint8_t* rgba) {
+        const size_t row = static_cast<size_t>(y) * width;
+        for (uint32_t k = 0; k < count; ++k) pixel(row + x + k * step, rgba + 4 * k);
+      },
+      &reason);
+  if (!refused.empty()) throw ToolError(refused);
+  if (status != 0) throw ToolError(path + " is not a readable PNG: " + reason);
+}
 
 // ---- Pictures of circuits ---------------------------------------------------------------------
 
@@ -240,44 +288,13 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
                               : std::vector<std::string>{picturePath},
               a.Has("force"));
 
-  std::vector<uint8_t> pictureAlpha;
-  const RgbImage picture = ReadPngFile(picturePath, &pictureAlpha);
-  if (picture.width > kMaxCircuitSide || picture.height > kMaxCircuitSide) {
-    throw ToolError(picturePath + " is " + std::to_string(picture.width) + "x" +
-                    std::to_string(picture.height) + ", larger than a circuit can be (" +
-                    std::to_string(kMaxCircuitSide) + " each way)");
-  }
   CircuitData c;
-  c.width = static_cast<uint16_t>(picture.width);
-  c.height = static_cast<uint16_t>(picture.height);
   c.start = start;
   c.lineA = ToPoint("line", line[0], line[1]);
   c.lineB = ToPoint("line", line[2], line[3]);
   c.ahead = ahead;
-  const size_t cells = static_cast<size_t>(c.width) * c.height;
-  c.pixels.resize(cells);
-  for (size_t i = 0; i < cells; ++i) {
-    c.pixels[i] = PixelOf(Rgb8(picture.rgb[3 * i], picture.rgb[3 * i + 1], picture.rgb[3 * i + 2]));
-  }
-
-  c.cells.assign(cells, 1);
-  if (byMask) {
-    // Light pixels of the mask are track; dark or transparent ones are blocked.
-    std::vector<uint8_t> alpha;
-    const std::string maskPath = a.Value("mask");
-    const RgbImage mask = ReadPngFile(maskPath, &alpha);
-    if (mask.width != picture.width || mask.height != picture.height) {
-      throw ToolError("the mask " + maskPath + " is " + std::to_string(mask.width) + "x" +
-                      std::to_string(mask.height) + ", the picture is " + std::to_string(picture.width) +
-                      "x" + std::to_string(picture.height));
-    }
-    for (size_t i = 0; i < cells; ++i) {
-      const int light = (299 * mask.rgb[3 * i] + 587 * mask.rgb[3 * i + 1] + 114 * mask.rgb[3 * i + 2]) / 1000;
-      if (light >= 128 && alpha[i] >= 128) c.cells[i] = 0;
-    }
-  } else {
-    // Pixels near any of the given colours are track.
-    std::vector<std::vector<int>> colours;
+  std::vector<std::vector<int>> colours;
+  if (byColour) {
     for (const std::string& text : a.values.at("track-colour")) {
       std::vector<int> n = Numbers("track-colour", text, 3, 4);
       if (n.size() == 3) n.push_back(24);
@@ -286,14 +303,43 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
       }
       colours.push_back(n);
     }
-    for (size_t i = 0; i < cells; ++i) {
-      for (const std::vector<int>& k : colours) {
-        if (std::abs(picture.rgb[3 * i] - k[0]) <= k[3] && std::abs(picture.rgb[3 * i + 1] - k[1]) <= k[3] &&
-            std::abs(picture.rgb[3 * i + 2] - k[2]) <= k[3] && pictureAlpha[i] >= 128) {
-          c.cells[i] = 0;
-        }
+  }
+
+  // The picture (and the mask) are read a row at a time, the pixels straight into the file's
+  // bytes: making the largest circuit takes little more memory than the file it writes.
+  ByteVector bytes;
+  ReadPngInRuns(picturePath, [&](uint32_t width, uint32_t height) {
+    if (width > kMaxCircuitSide || height > kMaxCircuitSide) {
+      return picturePath + " is " + std::to_string(width) + "x" + std::to_string(height) +
+             ", larger than a circuit can be (" + std::to_string(kMaxCircuitSide) + " each way)";
+    }
+    c.width = static_cast<uint16_t>(width);
+    c.height = static_cast<uint16_t>(height);
+    bytes = EncodeCircuit(c);  // the header
+    bytes.resize(static_cast<size_t>(RecordOffset(c.width, c.height)));
+    c.cells.assign(static_cast<size_t>(width) * height, 1);
+    return std::string();
+  }, [&](size_t i, const uint8_t* rgba) {
+    PutU16(bytes.data() + kCircuitHeaderBytes + 2 * i, PixelOf(Rgb8(rgba[0], rgba[1], rgba[2])));
+    // Pixels near any of the track colours are track.
+    for (const std::vector<int>& k : colours) {
+      if (std::abs(rgba[0] - k[0]) <= k[3] && std::abs(rgba[1] - k[1]) <= k[3] && std::abs(rgba[2] - k[2]) <= k[3] &&
+          rgba[3] >= 128) {
+        c.cells[i] = 0;
       }
     }
+  });
+  if (byMask) {
+    // Light pixels of the mask are track; dark or transparent ones are blocked.
+    const std::string maskPath = a.Value("mask");
+    ReadPngInRuns(maskPath, [&](uint32_t width, uint32_t height) {
+      if (width == c.width && height == c.height) return std::string();
+      return "the mask " + maskPath + " is " + std::to_string(width) + "x" + std::to_string(height) +
+             ", the picture is " + std::to_string(c.width) + "x" + std::to_string(c.height);
+    }, [&](size_t i, const uint8_t* rgba) {
+      const int light = (299 * rgba[0] + 587 * rgba[1] + 114 * rgba[2]) / 1000;
+      if (light >= 128 && rgba[3] >= 128) c.cells[i] = 0;
+    });
   }
 
   std::vector<std::string> problems = CircuitProblems(c);
@@ -302,7 +348,8 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
     for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
     throw ToolError(Name(outPath) + " not written: " + joined);
   }
-  WriteFileSafely(outPath, EncodeCircuit(c));
+  std::copy(c.cells.begin(), c.cells.end(), bytes.begin() + kCircuitHeaderBytes + 2 * c.cells.size());
+  WriteFileSafely(outPath, bytes);
   const size_t free = static_cast<size_t>(std::count(c.cells.begin(), c.cells.end(), 0));
   out << "wrote " << outPath << ": " << c.width << "x" << c.height << ", " << free
       << " track cells\n";
@@ -312,10 +359,13 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
 int Render(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a = Parse("render", args, 2, {"scale"}, {"outline", "line", "record", "force"});
   CheckOutput(a.files[1], {a.files[0]}, a.Has("force"));
+  // A circuit too large to preview is refused by its header, before the whole file is read.
+  const std::pair<uint32_t, uint32_t> size = HeaderSize(a.files[0]);
+  const int scale = ScaleOption(a, size.first, size.second);
   const CircuitData c = ReadCircuitFile(a.files[0]);
-  Preview preview(c, ScaleOption(a, c.width, c.height));
+  Preview preview(c, scale);
   if (a.Has("outline")) preview.Outline(LoadForRace(a.files[0])->track);
-  if (a.Has("record")) preview.Trail(c.record, kPreviewRecord, 0.85f);
+  if (a.Has("record") && c.record.size() >= kMinRecordPoints) preview.Trail(c.record, kPreviewRecord, 0.85f);
   if (a.Has("line")) preview.Line();
   preview.Write(a.files[1]);
   out << "wrote " << a.files[1] << "\n";
@@ -338,8 +388,8 @@ int Info(const std::vector<std::string>& args, std::ostream& out) {
     out << "unusable, " << c.recordProblem << "\n";
   } else if (!c.hasRecordSection || c.record.empty()) {
     out << "none\n";
-  } else if (c.record.size() < 2) {
-    out << c.record.size() << " point, too few for a lap\n";
+  } else if (c.record.size() < kMinRecordPoints) {
+    out << "none (" << c.record.size() << (c.record.size() == 1 ? " point" : " points") << ", too few for a lap)\n";
   } else {
     out << c.record.size() << " points, " << static_cast<uint16_t>(c.record.size() - 2) << " rounds\n";
   }
@@ -351,6 +401,7 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   const std::string& path = a.files[0];
   if (a.Has("lap")) CheckOutput(a.Value("lap"), {path}, a.Has("force"));
   const CircuitData c = ReadCircuitFile(path);
+  const int lapScale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
   const std::vector<std::string> problems = CircuitProblems(c);
   if (!problems.empty()) {
     std::string joined;
@@ -390,12 +441,169 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     for (GridPoint p : lap.moves) out << PointText(p) << "\n";
   }
   if (a.Has("lap")) {
-    Preview preview(c, ScaleOption(a, c.width, c.height));
+    Preview preview(c, lapScale);
     std::vector<GridPoint> trail{c.start};
     trail.insert(trail.end(), lap.moves.begin(), lap.moves.end());
     preview.Trail(trail, kPreviewLap, 0.9f);
     preview.Line();
     preview.Write(a.Value("lap"));
+  }
+  return 0;
+}
+
+// ---- solve -------------------------------------------------------------------------------------
+
+// Set by Ctrl-C while a solve runs: the search stops and the best lap so far is reported.
+std::atomic<bool> interrupted{false};
+
+extern "C" void StopSolving(int) { interrupted = true; }
+
+// Ctrl-C stops the search rather than the tool, for as long as this lives.
+class InterruptStopsSearch {
+ public:
+  InterruptStopsSearch() {
+    interrupted = false;
+    previous_ = std::signal(SIGINT, StopSolving);
+  }
+  ~InterruptStopsSearch() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+  InterruptStopsSearch(const InterruptStopsSearch&) = delete;
+  InterruptStopsSearch& operator=(const InterruptStopsSearch&) = delete;
+
+ private:
+  void (*previous_)(int);
+};
+
+constexpr double kDefaultSolveSeconds = 60;
+
+// Drives the lap through the game's own commit, one car from the standing start, and returns the
+// rounds the game counted; a lap the game does not count is the tool's fault, reported as such.
+int DriveLap(GameState& state, const std::vector<GridPoint>& moves, const std::string& name) {
+  SetStartValues(state);
+  state.playerCount = 1;
+  PlayerRecord& car = state.players[0];
+  for (GridPoint to : moves) {
+    const GridPoint p = PredictedPoint(car);
+    if (car.laps != 0 ||
+        !IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), state.moveRadius) ||
+        CommitMove(state, to.x, to.y) != 0) {
+      throw ToolError(name + ": the lap found breaks the game's rules at " + PointText(to));
+    }
+    NextTurn(state);
+  }
+  if (car.laps != 1) throw ToolError(name + ": the lap found is not counted by the game");
+  return state.round;
+}
+
+int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
+  const Arguments a = Parse("solve", args, 1, {"seconds", "lap", "scale"}, {"moves", "write-record", "force"});
+  const std::string& path = a.files[0];
+  const std::string name = Name(path);
+  if (a.Has("lap")) CheckOutput(a.Value("lap"), {path}, a.Has("force"));
+  double seconds = kDefaultSolveSeconds;
+  if (a.Has("seconds")) {
+    const std::string text = a.Value("seconds");
+    size_t used = 0;
+    try {
+      seconds = std::stod(text, &used);
+    } catch (const std::exception&) {
+      used = 0;
+    }
+    if (used == 0 || used != text.size() || !(seconds > 0) || seconds > 1e6) {
+      throw ToolError("--seconds " + text + ": give a number of seconds above 0");
+    }
+  }
+  const CircuitData c = ReadCircuitFile(path);
+  const std::vector<std::string> problems = CircuitProblems(c);
+  if (!problems.empty()) {
+    std::string joined;
+    for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
+    throw ToolError(name + ": " + joined);
+  }
+  const int scale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
+
+  std::unique_ptr<GameState> state = LoadForRace(path);
+  const DistanceToGo field = MeasureDistanceToGo(state->track);
+  if (field.At(c.start.x, c.start.y) == DistanceToGo::kUnreachable) {
+    throw ToolError(name + ": no way along the track leads from the start point round to the start/finish line");
+  }
+  auto model = std::make_unique<TrackModel>();
+  if (!model->Build(state->track)) throw ToolError(name + ": out of memory for the solver");
+  const CarState start{state->track.startPoint, {}, 0};
+
+  // Quick searches of growing width find good laps early; the best-first search then looks for
+  // better ones and proves a bound, with what is left of the time.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point began = Clock::now();
+  const Clock::time_point deadline = began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Clock::time_point quickDeadline =
+      began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds * 0.4));
+  InterruptStopsSearch interrupt;
+  LapPlan best;
+  auto show = [&](const char* what, uint32_t lowerBound, size_t states) {
+    if (!showProgress) return;
+    err << "\rsolving " << name << ": " << what << ", best lap "
+        << (best.found ? std::to_string(best.rounds) : std::string("-")) << ", bound " << lowerBound << ", "
+        << states << " states, " << static_cast<int>(std::chrono::duration<double>(Clock::now() - began).count())
+        << " s " << std::flush;
+  };
+  for (int width = 32; width <= 2048; width *= 4) {
+    show("quick search", 0, 0);
+    const LapPlan quick = QuickLap(*model, start, width, [&] { return interrupted || Clock::now() > quickDeadline; });
+    if (quick.found && (!best.found || quick.rounds < best.rounds)) best = quick;
+    if (interrupted || Clock::now() > quickDeadline) break;
+  }
+  SolveLimits limits;
+  limits.seconds = std::max(0.0, std::chrono::duration<double>(deadline - Clock::now()).count());
+  limits.stop = [&] { return interrupted.load(); };
+  limits.progress = [&](const SolveProgress& p) { show("best-first search", p.lowerBound, p.stored); };
+  const LapPlan solved = SolveLap(*model, start, limits, best.found ? &best : nullptr);
+  if (solved.found) best = solved;
+  const uint32_t bound = solved.lowerBound;
+  if (showProgress) err << "\r" << std::string(78, ' ') << "\r" << std::flush;
+  if (!best.found) {
+    if (bound == TrackModel::kFar) throw ToolError(name + ": no lap can be driven on this circuit");
+    std::ostringstream limit;
+    limit << seconds;
+    throw ToolError(name + ": no lap found in " + limit.str() + " seconds");
+  }
+
+  const int counted = DriveLap(*state, best.moves, name);
+  if (counted != static_cast<int>(best.rounds)) {
+    throw ToolError(name + ": the game counts " + std::to_string(counted) + " rounds for a lap of " +
+                    std::to_string(best.rounds));
+  }
+  out << name << ": best lap " << best.rounds << " rounds, ";
+  if (best.proven) {
+    out << "proven optimal\n";
+  } else {
+    out << "no lap can take fewer than " << std::min(bound, best.rounds) << "\n";
+  }
+  if (a.Has("moves")) {
+    for (GridPoint p : best.moves) out << PointText(p) << "\n";
+  }
+  if (a.Has("lap")) {
+    Preview preview(c, scale);
+    std::vector<GridPoint> trail{c.start};
+    trail.insert(trail.end(), best.moves.begin(), best.moves.end());
+    preview.Trail(trail, kPreviewLap, 0.9f);
+    preview.Line();
+    preview.Write(a.Value("lap"));
+  }
+  if (a.Has("write-record")) {
+    // The lap is raced once more with the circuit's path kept, so that the game's commit stores
+    // it through SaveRecord exactly as a race would; only a lap that beats the stored record is.
+    auto race = std::make_unique<GameState>();
+    if (LoadCircuit(race->track, DevicePath(path)) != 0) throw ToolError("the game can't load " + path);
+    const uint16_t stored = race->track.recordCount == 0 ? 0 : race->track.recordRounds;
+    if (stored != 0 && stored <= best.rounds) {
+      out << "the stored record of " << stored << " rounds stands\n";
+    } else {
+      DriveLap(*race, best.moves, name);
+      if (race->track.recordCount == 0 || race->track.recordRounds != best.rounds) {
+        throw ToolError(name + ": the record could not be written");
+      }
+      out << "stored as the record" << (stored != 0 ? " (was " + std::to_string(stored) + " rounds)" : "") << "\n";
+    }
   }
   return 0;
 }
@@ -419,7 +627,7 @@ int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
     throw ToolError(path + " is read-only; --force clears its record all the same");
   }
   WriteFileSafely(path, cleared);
-  if (c.record.empty()) {
+  if (c.record.size() < kMinRecordPoints) {
     out << "cleared the record section of " << Name(path) << "\n";
   } else {
     out << "cleared the record of " << Name(path) << " (" << static_cast<uint16_t>(c.record.size() - 2)
@@ -533,6 +741,10 @@ std::string CircuitToolUsage() {
          "      size, points and record\n"
          "  check CIRCUIT.cct [--lap OUT.png [--scale N]] [--moves]\n"
          "      validates the circuit and finds a lap under the game's rules\n"
+         "  solve CIRCUIT.cct [--seconds S] [--moves] [--lap OUT.png [--scale N]] [--write-record]\n"
+         "      the fastest lap the search finds in S seconds (60 unless given; Ctrl-C stops it\n"
+         "      early), with a proof that it is optimal or the fewest rounds any lap could take;\n"
+         "      --write-record stores it as the circuit's record when it beats the stored one\n"
          "  clear-record CIRCUIT.cct\n"
          "      removes the record lap\n"
          "  topng FILE OUT.png [--picture | --screenshot] [--scale N]\n"
@@ -555,6 +767,7 @@ int RunCircuitTool(const std::vector<std::string>& args, std::ostream& out, std:
     if (command == "render") return Render(args, out);
     if (command == "info") return Info(args, out);
     if (command == "check") return Check(args, out, err, showProgress);
+    if (command == "solve") return Solve(args, out, err, showProgress);
     if (command == "clear-record") return ClearRecord(args, out);
     if (command == "topng") return ToPng(args, out);
     if (command == "frompng") return FromPng(args, out);

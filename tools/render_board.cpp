@@ -1,8 +1,9 @@
 // apexgrid-render: composes the race board on a circuit and writes the screen as a PNG.
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "game/board.h"
@@ -11,6 +12,8 @@
 #include "platform/files.h"
 #include "platform/png.h"
 #include "tools/board_scene.h"
+#include "tools/circuit_data.h"
+#include "tools/whole_number.h"
 
 namespace {
 
@@ -34,15 +37,15 @@ const char kUsage[] =
     "  --scale N         enlarge every pixel N times in the PNG (default 1)\n"
     "  --pictures        write the three stand-in pictures next to OUT.png instead\n";
 
-int Fail(const char* what) {
-  std::fprintf(stderr, "apexgrid-render: %s\n%s", what, kUsage);
+// Wrong usage: one line, and status 2.
+int Fail(const std::string& what) {
+  std::fprintf(stderr, "apexgrid-render: %s (--help shows the usage)\n", what.c_str());
   return 2;
 }
 
-bool ToInt(const char* text, int* value) {
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || v < -32768 || v > 65535) return false;
+bool ToInt(const char* text, int low, int high, int* value) {
+  long long v = 0;
+  if (ReadWholeNumber(text, low, high, &v) != WholeNumber::kRead) return false;
   *value = static_cast<int>(v);
   return true;
 }
@@ -71,31 +74,37 @@ int main(int argc, char** argv) {
     } else if (a == "--data" && need(1)) {
       data = argv[++i];
     } else if (a == "--size" && need(2)) {
-      if (!ToInt(argv[i + 1], &width) || !ToInt(argv[i + 2], &height)) return Fail("bad --size");
+      if (!ToInt(argv[i + 1], 1, kMaxCircuitSide, &width) || !ToInt(argv[i + 2], 1, kMaxCircuitSide, &height)) {
+        return Fail("--size needs a width and a height from 1 to " + std::to_string(kMaxCircuitSide));
+      }
       i += 2;
     } else if (a == "--players" && need(1)) {
-      if (!ToInt(argv[++i], &players) || players < 1 || players > kMaxPlayers) return Fail("bad --players");
+      if (!ToInt(argv[++i], 1, kMaxPlayers, &players)) return Fail("--players needs 1 to 8");
     } else if (a == "--moves" && need(1)) {
-      if (!ToInt(argv[++i], &moves) || moves < 0 || moves > kTrailCapacity - 3) return Fail("bad --moves");
+      if (!ToInt(argv[++i], 0, kTrailCapacity - 3, &moves)) {
+        return Fail("--moves needs 0 to " + std::to_string(kTrailCapacity - 3));
+      }
     } else if (a == "--current" && need(1)) {
-      if (!ToInt(argv[++i], &current) || current < 0 || current >= kMaxPlayers) return Fail("bad --current");
+      if (!ToInt(argv[++i], 0, kMaxPlayers - 1, &current)) return Fail("--current needs 0 to 7");
     } else if (a == "--laps" && need(1)) {
-      if (!ToInt(argv[++i], &laps)) return Fail("bad --laps");
+      if (!ToInt(argv[++i], 0, INT16_MAX, &laps)) return Fail("--laps needs a count from 0");
     } else if (a == "--wait" && need(2)) {
       int p = 0, t = 0;
-      if (!ToInt(argv[i + 1], &p) || !ToInt(argv[i + 2], &t) || p < 0 || p >= kMaxPlayers) {
-        return Fail("bad --wait");
+      if (!ToInt(argv[i + 1], 0, kMaxPlayers - 1, &p) || !ToInt(argv[i + 2], 0, INT16_MAX, &t)) {
+        return Fail("--wait needs a player from 0 to 7 and a count of turns");
       }
       waits.emplace_back(p, t);
       i += 2;
     } else if (a == "--round" && need(1)) {
-      if (!ToInt(argv[++i], &round) || round < 0) return Fail("bad --round");
+      if (!ToInt(argv[++i], 0, UINT16_MAX, &round)) return Fail("--round needs 0 to 65535");
     } else if (a == "--view" && need(2)) {
-      if (!ToInt(argv[i + 1], &viewX) || !ToInt(argv[i + 2], &viewY)) return Fail("bad --view");
+      if (!ToInt(argv[i + 1], INT16_MIN, INT16_MAX, &viewX) || !ToInt(argv[i + 2], INT16_MIN, INT16_MAX, &viewY)) {
+        return Fail("--view needs two coordinates from -32768 to 32767");
+      }
       view = true;
       i += 2;
     } else if (a == "--scale" && need(1)) {
-      if (!ToInt(argv[++i], &scale) || scale < 1 || scale > 8) return Fail("bad --scale");
+      if (!ToInt(argv[++i], 1, 8, &scale)) return Fail("--scale needs 1 to 8");
     } else if (a == "--record") {
       record = true;
     } else if (a == "--outline") {
@@ -110,10 +119,11 @@ int main(int argc, char** argv) {
     } else if (!a.empty() && a[0] != '-' && out.empty()) {
       out = a;
     } else {
-      return Fail(("unknown or incomplete option " + a).c_str());
+      return Fail("unknown or incomplete option " + a);
     }
   }
   if (out.empty()) return Fail("no output file");
+  if (current >= players) return Fail("--current must name one of the " + std::to_string(players) + " players");
   if (!circuit.empty() && SameHostFile(out, circuit)) {
     std::fprintf(stderr, "apexgrid-render: %s is also the circuit; give another file to write\n", out.c_str());
     return 1;
@@ -127,17 +137,33 @@ int main(int argc, char** argv) {
   CreatePicture(boardPicture, 0, 0, kPictureScreenSize);
   MakeStandInPictures(menuBarPicture, goButtonPicture, digitsPicture);
   if (!data.empty()) {
-    // Host paths as they are: the name mapping gives the loaders exactly these files.
-    LoadPicture(menuBarPicture, DevicePath(data + "/MenuBar.pic"));
-    LoadPicture(goButtonPicture, DevicePath(data + "/GoButton.pic"));
-    LoadPicture(digitsPicture, DevicePath(data + "/Numbers-CourierNew14.pic"));
+    const std::pair<Picture*, const char*> wanted[] = {{&menuBarPicture, "MenuBar.pic"},
+                                                         {&goButtonPicture, "GoButton.pic"},
+                                                         {&digitsPicture, "Numbers-CourierNew14.pic"}};
+    for (const auto& picture : wanted) {
+      // Host paths as they are: the name mapping gives the loader exactly this file.
+      const std::string path = data + "/" + picture.second;
+      LoadPicture(*picture.first, DevicePath(path));
+      if (picture.first->pixels == nullptr) {
+        std::fprintf(stderr, "apexgrid-render: can't read the picture %s\n", path.c_str());
+        CloseDisplay(display);
+        return 1;
+      }
+    }
   }
   if (pictures) {
-    int failed = WritePicturePng(menuBarPicture, Sibling(out, "menubar"), scale);
-    failed |= WritePicturePng(goButtonPicture, Sibling(out, "gobutton"), scale);
-    failed |= WritePicturePng(digitsPicture, Sibling(out, "digits"), scale);
+    const std::pair<const Picture*, const char*> written[] = {
+        {&menuBarPicture, "menubar"}, {&goButtonPicture, "gobutton"}, {&digitsPicture, "digits"}};
+    for (const auto& picture : written) {
+      const std::string path = Sibling(out, picture.second);
+      if (WritePicturePng(*picture.first, path, scale) != 0) {
+        std::fprintf(stderr, "apexgrid-render: can't write %s\n", path.c_str());
+        CloseDisplay(display);
+        return 1;
+      }
+    }
     CloseDisplay(display);
-    return failed;
+    return 0;
   }
 
   GameState& s = gameState;

@@ -1,0 +1,281 @@
+// The racing brain on the built-in circuits: solving, the pro's moves through a whole race, the
+// foresight on every aim of a race, and the drivers' laps beside check's. Each time is also given
+// as a multiple of one sweep of the reach disc with the game's path test, measured in the same
+// run.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "brain/driver.h"
+#include "brain/foresight.h"
+#include "brain/track_model.h"
+#include "game/turn.h"
+#include "platform/files.h"
+#include "rules/commit.h"
+#include "rules/move.h"
+#include "tools/circuit_tool.h"
+#include "tools/lap_search.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kCircuits[] = {"1-First-Race", "2-Riverside", "3-Switchbacks",
+                                 "4-Twin-Chicanes", "5-Grand-Prix", "6-Tight-Knot"};
+
+std::string CircuitPath(const std::string& name) { return std::string(APEXGRID_CIRCUITS) + "/" + name + ".cct"; }
+
+// A built-in circuit loaded as a race loads it, its path forgotten so that no lap is stored.
+std::unique_ptr<GameState> Load(const std::string& name) {
+  auto state = std::make_unique<GameState>();
+  if (LoadCircuit(state->track, DevicePath(CircuitPath(name))) != 0) return nullptr;
+  state->track.path.clear();
+  SetStartValues(*state);
+  state->playerCount = 1;
+  return state;
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t rank = static_cast<size_t>(std::ceil(p * values.size()));
+  return values[std::min(values.size(), std::max<size_t>(rank, 1)) - 1];
+}
+
+// One race lap of a driver from the standing start: its rounds, and each move's time.
+struct Race {
+  int rounds = 0;
+  std::vector<double> milliseconds;
+  std::vector<CarState> cars;  // the car before each move
+};
+
+Race DriveLap(GameState& s, Driver& driver, DriverLevel level, uint32_t seed) {
+  SetStartValues(s);
+  s.playerCount = 1;
+  PlayerRecord& car = s.players[0];
+  Race race;
+  while (car.laps == 0 && s.round < 2000) {
+    race.cars.push_back(CarOf(car));
+    const Clock::time_point start = Clock::now();
+    const GridPoint to = driver.Move(car, level, seed);
+    race.milliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    CommitMove(s, to.x, to.y);
+    NextTurn(s);
+  }
+  race.rounds = car.laps == 1 ? s.round : -1;
+  return race;
+}
+
+// ---- The baseline ----------------------------------------------------------------------------------
+
+// The game's path test for every destination in reach of a car at speed on the Grand Prix's
+// first straight: what one aim at every point of the disc costs.
+void DiscSweep(benchmark::State& state) {
+  auto s = Load("5-Grand-Prix");
+  const GridPoint from{static_cast<int16_t>(s->track.startPoint.x + 120), s->track.startPoint.y};
+  const GridPoint predicted{static_cast<int16_t>(from.x + 40), from.y};
+  std::vector<GridPoint> reach;
+  for (int y = -20; y <= 20; ++y) {
+    for (int x = -20; x <= 20; ++x) {
+      if (IsWithinReach(static_cast<int16_t>(x), static_cast<int16_t>(y), kMoveRadius)) {
+        reach.push_back(GridPoint{static_cast<int16_t>(predicted.x + x), static_cast<int16_t>(predicted.y + y)});
+      }
+    }
+  }
+  for (auto _ : state) {
+    int blocked = 0;
+    for (GridPoint to : reach) blocked += IsPathBlocked(s->track, from.x, from.y, to.x, to.y);
+    benchmark::DoNotOptimize(blocked);
+  }
+}
+
+// ---- Solving ------------------------------------------------------------------------------------------
+
+// apexcircuit solve with ten seconds: the time it took, the best lap and the bound.
+void Solve(benchmark::State& state, const std::string& name) {
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    RunCircuitTool({"solve", CircuitPath(name), "--seconds", "10"}, out, err);
+    const std::string line = out.str();
+    const size_t lap = line.find("best lap ");
+    const double best = lap == std::string::npos ? -1 : std::stod(line.substr(lap + 9));
+    const size_t fewer = line.find("fewer than ");
+    state.counters["best"] = best;
+    state.counters["bound"] = fewer == std::string::npos ? best : std::stod(line.substr(fewer + 11));
+    state.counters["proven"] = line.find("proven optimal") != std::string::npos;
+  }
+}
+
+// Building the circuit model: what loading a circuit into a driver costs.
+void ModelBuild(benchmark::State& state, const std::string& name) {
+  auto s = Load(name);
+  for (auto _ : state) {
+    TrackModel model;
+    benchmark::DoNotOptimize(model.Build(s->track));
+  }
+}
+
+// ---- The drivers ---------------------------------------------------------------------------------------
+
+// The pro's moves through a whole lap of the Grand Prix from the start, a new driver each time.
+void ProMove(benchmark::State& state) {
+  auto s = Load("5-Grand-Prix");
+  std::vector<double> all;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Driver driver;
+    driver.Load(s->track);
+    state.ResumeTiming();
+    const Race race = DriveLap(*s, driver, DriverLevel::kPro, 0);
+    all.insert(all.end(), race.milliseconds.begin(), race.milliseconds.end());
+    state.counters["rounds"] = race.rounds;
+  }
+  state.counters["p50_ms"] = Percentile(all, 0.5);
+  state.counters["p99_ms"] = Percentile(all, 0.99);
+  state.counters["max_ms"] = Percentile(all, 1.0);
+}
+
+// Foresight on every clean aim in reach at every turn of the pro's lap of the Grand Prix, with
+// one foresight kept for the race, as the game would keep it.
+void ForesightAims(benchmark::State& state) {
+  auto s = Load("5-Grand-Prix");
+  Driver driver;
+  driver.Load(s->track);
+  const Race race = DriveLap(*s, driver, DriverLevel::kPro, 0);
+  std::vector<double> micro;
+  size_t gaveUp = 0, doomed = 0;
+  for (auto _ : state) {
+    Foresight foresight(*driver.model());
+    for (const CarState& car : race.cars) {
+      const GridPoint p = Predicted(car);
+      for (GridPoint o : driver.model()->Reach()) {
+        const GridPoint to{static_cast<int16_t>(p.x + o.x), static_cast<int16_t>(p.y + o.y)};
+        if (driver.model()->PathBlocked(car.at, to)) continue;
+        const Clock::time_point start = Clock::now();
+        doomed += foresight.Doomed(After(car, to, MoveOutcome::kClean));
+        micro.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        gaveUp += foresight.lastGaveUp();
+      }
+    }
+  }
+  state.counters["queries"] = static_cast<double>(micro.size());
+  state.counters["p50_us"] = Percentile(micro, 0.5);
+  state.counters["p99_us"] = Percentile(micro, 0.99);
+  state.counters["max_us"] = Percentile(micro, 1.0);
+  state.counters["doomed_share"] = micro.empty() ? 0 : static_cast<double>(doomed) / micro.size();
+  state.counters["gave_up_share"] = micro.empty() ? 0 : static_cast<double>(gaveUp) / micro.size();
+}
+
+// The laps: check's today, the pro's, and the club driver's over four seeds.
+void Laps(benchmark::State& state, const std::string& name) {
+  auto s = Load(name);
+  for (auto _ : state) {
+    const LapSearchResult check = FindLap(s->track);
+    state.counters["check"] = check.found ? static_cast<double>(check.moves.size()) : -1;
+    Driver driver;
+    driver.Load(s->track);
+    state.counters["pro"] = DriveLap(*s, driver, DriverLevel::kPro, 0).rounds;
+    // The same with the standing start's lap prepared while the game waits.
+    Driver prepared;
+    prepared.Load(s->track);
+    const Clock::time_point start = Clock::now();
+    while (!prepared.Think(std::chrono::milliseconds(30))) {
+    }
+    state.counters["think_s"] = std::chrono::duration<double>(Clock::now() - start).count();
+    state.counters["pro_prepared"] = DriveLap(*s, prepared, DriverLevel::kPro, 0).rounds;
+    double club = 0;
+    for (uint32_t seed = 1; seed <= 4; ++seed) club += DriveLap(*s, driver, DriverLevel::kClub, seed).rounds;
+    state.counters["club"] = club / 4;
+    state.counters["club_over_pro"] = club / 4 / state.counters["pro"];
+  }
+}
+
+// ---- Figures as multiples of the disc sweep ---------------------------------------------------------
+
+// Prints the usual table, then each timed case over the disc sweep. The fastest repetition of
+// each case counts, as the least disturbed by whatever else the machine is doing; the pro's and
+// the foresight's 99th percentiles are given too.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      const std::string name = run.benchmark_name().substr(0, run.benchmark_name().find("/repeats"));
+      const double us = run.GetAdjustedRealTime() * Micro(run.time_unit);
+      auto it = best_.find(name);
+      if (it == best_.end() || us < it->second) best_[name] = us;
+      for (const char* counter : {"p99_ms", "p99_us"}) {
+        auto c = run.counters.find(counter);
+        if (c == run.counters.end()) continue;
+        const double cus = c->second.value * (counter[4] == 'm' ? 1000 : 1);
+        auto p = p99_.find(name);
+        if (p == p99_.end() || cus < p->second) p99_[name] = cus;
+      }
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const auto sweep = best_.find("DiscSweep");
+    if (sweep == best_.end() || sweep->second <= 0) return;
+    std::printf("\none sweep of the reach disc with the game's path test: %.1f us\n", sweep->second);
+    std::printf("%-32s %12s %12s\n", "case", "x sweep", "p99 x sweep");
+    for (const auto& [name, us] : best_) {
+      if (name == "DiscSweep") continue;
+      const auto p = p99_.find(name);
+      if (p == p99_.end()) {
+        std::printf("%-32s %12.1f\n", name.c_str(), us / sweep->second);
+      } else {
+        std::printf("%-32s %12.1f %12.1f\n", name.c_str(), us / sweep->second, p->second / sweep->second);
+      }
+    }
+  }
+
+ private:
+  static double Micro(benchmark::TimeUnit unit) {
+    switch (unit) {
+      case benchmark::kNanosecond: return 1e-3;
+      case benchmark::kMicrosecond: return 1;
+      case benchmark::kMillisecond: return 1e3;
+      case benchmark::kSecond: return 1e6;
+    }
+    return 1;
+  }
+  std::map<std::string, double> best_;
+  std::map<std::string, double> p99_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RegisterBenchmark("DiscSweep", DiscSweep)->Unit(benchmark::kMicrosecond)->Repetitions(5);
+  for (const char* name : kCircuits) {
+    benchmark::RegisterBenchmark((std::string("ModelBuild/") + name).c_str(), ModelBuild, std::string(name))
+        ->Unit(benchmark::kMillisecond)->Iterations(3);
+  }
+  benchmark::RegisterBenchmark("ProMove/5-Grand-Prix", ProMove)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+  benchmark::RegisterBenchmark("ForesightAims/5-Grand-Prix", ForesightAims)->Unit(benchmark::kMillisecond)->Iterations(1);
+  for (const char* name : kCircuits) {
+    benchmark::RegisterBenchmark((std::string("Laps/") + name).c_str(), Laps, std::string(name))
+        ->Unit(benchmark::kMillisecond)->Iterations(1);
+  }
+  for (const char* name : kCircuits) {
+    benchmark::RegisterBenchmark((std::string("Solve/") + name).c_str(), Solve, std::string(name))
+        ->Unit(benchmark::kMillisecond)->Iterations(1);
+  }
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,85 @@
+// The computer drivers and the hint: the move a driver of a given level makes for a car.
+//
+// The game keeps one Driver per loaded circuit and asks it for a move whenever a computer car
+// is to move (or a player asks for a hint). The driver remembers the plans it made, so a car
+// that follows its plan costs almost nothing; a car found off every plan (the first move, a
+// hint for a player's car) gets a new plan within a fixed time.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "brain/foresight.h"
+#include "brain/solver.h"
+#include "brain/track_model.h"
+#include "data/circuit.h"
+#include "rules/state.h"
+
+enum class DriverLevel : uint8_t {
+  kPro,   // the fastest lap it can find from wherever the car stands
+  kClub,  // plans four rounds ahead, lifts off now and then, aims roughly, and crashes at times
+};
+
+class Driver {
+ public:
+  // Time a new plan may take; a move on a known plan takes microseconds.
+  static constexpr std::chrono::milliseconds kPlanTime{30};
+
+  Driver() = default;
+  Driver(const Driver&) = delete;
+  Driver& operator=(const Driver&) = delete;
+
+  // Reads the circuit (tens of milliseconds on the largest built-in one). False when the circuit
+  // has no grid or memory runs out; Move then answers the predicted point. Never throws.
+  bool Load(const TrackGrid& track) noexcept;
+  bool loaded() const { return model_ != nullptr && model_->built(); }
+
+  // The destination for the car of the record, strictly inside its reach. For kClub, `seed`
+  // (the caller's, e.g. one per computer player and race) makes the roughness repeatable: the
+  // same seed and car give the same move. The pro's moves depend on the time its searches get;
+  // asked twice for the same car, it answers the same. Works for a car in any state: at any
+  // speed, after crashes, with backward crossings to undo. Never throws.
+  GridPoint Move(const PlayerRecord& car, DriverLevel level, uint32_t seed = 0) noexcept;
+
+  // Spends up to `time` preparing the pro's lap from the standing start with a wider search than
+  // one move can afford, resuming where the last call stopped; the game may call it while it
+  // waits for a player, on the title screen, or not at all. True once that lap is ready (or
+  // there is none to find). Never throws.
+  bool Think(std::chrono::milliseconds time) noexcept;
+
+  // A hint for a player: the move the pro would make.
+  GridPoint Hint(const PlayerRecord& car) noexcept { return Move(car, DriverLevel::kPro); }
+
+  // The circuit as the driver knows it; null before Load. The foresight shares it.
+  const TrackModel* model() const { return model_.get(); }
+  Foresight* foresight() { return foresight_.get(); }
+
+ private:
+  struct PlanStep {
+    CarState car;
+    GridPoint move;
+  };
+
+  GridPoint ProMove(const CarState& car);
+  GridPoint ClubMove(const CarState& car, const PlayerRecord& record, uint32_t seed);
+  // Searches `rounds` ahead from the car with `width` cars a round, the same way every time;
+  // the moves to the lap or to the furthest car reached, empty when there is no clean way on.
+  std::vector<GridPoint> ShortPlan(const CarState& car, int width, int rounds);
+  // A move that keeps the car alive when no plan has one: the furthest clean move that can still
+  // stop, else any clean move, else the predicted point (a crash).
+  GridPoint FallbackMove(const CarState& car);
+  // Keeps the first `count` moves from the car, and the states they lead through.
+  void Remember(const CarState& car, const std::vector<GridPoint>& moves, size_t count);
+  const GridPoint* Known(const CarState& car) const;
+
+  std::unique_ptr<TrackModel> model_;
+  std::unique_ptr<Foresight> foresight_;
+  std::unique_ptr<Foresight> clubForesight_;
+  std::unique_ptr<BeamSearch> live_;   // the pro's search while it has no lap yet
+  std::unique_ptr<BeamSearch> ahead_;  // Think's search from the standing start
+  bool thought_ = false;               // Think's lap is ready
+  std::vector<PlanStep> plan_;  // states on remembered plans and their moves
+  StateTable planIndex_;        // the same states, found by hashing; rounds holds nothing
+};

@@ -1,0 +1,116 @@
+// The lap solver: the fewest rounds in which a car completes a lap, with proof.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "brain/state_table.h"
+#include "brain/track_model.h"
+#include "data/grid_point.h"
+
+struct SolveProgress {
+  uint32_t lowerBound = 0;  // no lap takes fewer rounds
+  uint32_t bestRounds = 0;  // the best lap found so far; 0 while there is none
+  size_t expanded = 0;      // car states searched from
+  size_t stored = 0;        // car states kept
+  double seconds = 0;
+};
+
+struct SolveLimits {
+  double seconds = 60;                 // wall-clock time for the search
+  size_t maxStates = 40'000'000;       // car states kept, some 40 bytes each with the queue
+  std::function<bool()> stop;          // polled now and then; true ends the search early
+  std::function<void(const SolveProgress&)> progress;  // called about four times a second
+};
+
+struct LapPlan {
+  bool found = false;
+  std::vector<GridPoint> moves;  // each move's destination in order, a crash's included
+  uint32_t rounds = 0;           // what the moves cost: 1 a move, 3 for a crash
+  // No lap from the car's state takes fewer rounds; TrackModel::kFar when none is possible.
+  // Proven only when the model's bounds are a proof.
+  uint32_t lowerBound = 0;
+  bool proven = false;  // found, and rounds == lowerBound with the bounds a proof
+  SolveProgress effort;
+};
+
+// Best-first search over (position, velocity, backward crossings) from the car's state, ordered
+// by rounds so far plus the model's bound. It expands every state whose bound is below the best
+// lap, so when it finishes the lap is optimal; a clean search that ran out of time or room still
+// knows the smallest bound it had left open, which no lap can beat. A move that crashes is one
+// successor for the state: the car stays put with no velocity, three rounds later.
+//
+// Never throws: when memory runs out the search ends as if out of time.
+//
+// A known lap (say from QuickLap) lets the search skip every state that can't beat it; it is
+// returned, with the proof, when nothing better exists.
+LapPlan SolveLap(const TrackModel& model, const CarState& car, const SolveLimits& limits,
+                 const LapPlan* known = nullptr);
+
+// A quick search for a good lap (not a proof): rounds by rounds, it keeps the `width` most
+// promising car states that can still stop without crashing. The lap it returns is legal and
+// usually a few rounds from the best. found is false when every state ran into a dead end.
+LapPlan QuickLap(const TrackModel& model, const CarState& car, int width, const std::function<bool()>& stop = {});
+
+class Foresight;
+
+// The search behind QuickLap, resumable so that a driver can spread it over its turns. Round by
+// round it keeps the `width` cars furthest along the track (a few of each velocity group, so
+// that slow cars that can take the next corner survive beside fast ones), leaving out cars that
+// the foresight finds doomed.
+class BeamSearch {
+ public:
+  BeamSearch(const TrackModel& model, Foresight* foresight, int width);
+
+  void Start(const CarState& car);
+  // Searches round by round until a lap is found or no car is left; false when `stop` said
+  // so first, with the search ready to go on. Never throws.
+  bool Run(const std::function<bool()>& stop) noexcept;
+  bool done() const { return done_; }
+  int round() const { return round_; }
+
+  // The lap found; found is false while there is none.
+  LapPlan Lap() const;
+  // The moves from the committed car to the lap, or while there is none to the furthest car of
+  // the latest round.
+  std::vector<GridPoint> Leader() const;
+  // Commits to the first move towards the leader: the search goes on only with the cars that
+  // make it, and the moves from then on start after it. The move, or the car's own point when
+  // there is nothing to commit to.
+  GridPoint Commit();
+  const CarState& committed() const { return nodes_[committed_].car; }
+
+ private:
+  struct Node {
+    CarState car;
+    uint32_t parent;
+    uint16_t rounds;
+  };
+  struct BeamCandidate {
+    uint32_t steps;  // cell steps still to go after the move
+    uint32_t parent;
+    GridPoint to;
+    uint8_t crash;
+  };
+
+  void Advance();
+  std::vector<GridPoint> MovesTo(uint32_t last) const;
+  bool Descends(uint32_t node, uint32_t from) const;
+
+  const TrackModel& model_;
+  Foresight* foresight_;
+  int width_;
+  std::vector<Node> nodes_;
+  // Candidates by the round they arrive in, from the next one on; a crash arrives three later.
+  std::vector<std::vector<BeamCandidate>> arriving_;
+  std::vector<uint32_t> layer_;
+  StateTable seen_;  // every state the beam has held
+  int round_ = 0;
+  uint32_t best_ = 0;
+  uint32_t committed_ = 0;  // the car the moves start from
+  uint32_t lapFrom_ = StateTable::kNone;
+  GridPoint lapMove_;
+  bool done_ = true;
+};

@@ -1,0 +1,380 @@
+// The racing brain against the game's own rules: every move's outcome against CommitMove, the
+// solver's laps against an exhaustive search on circuits small enough for one, the computer
+// drivers' races replayed through the commit, and foresight against an exhaustive search.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <queue>
+#include <random>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "brain/driver.h"
+#include "brain/foresight.h"
+#include "brain/solver.h"
+#include "brain/track_model.h"
+#include "game/turn.h"
+#include "rules/commit.h"
+#include "rules/move.h"
+#include "tests/support.h"
+
+namespace {
+
+// A circuit loaded the way the game loads it, with its model.
+struct Loaded {
+  TempFolder folder;
+  std::unique_ptr<GameState> state = std::make_unique<GameState>();
+  TrackModel model;
+
+  explicit Loaded(const TestCircuit& circuit) {
+    WriteBytes(folder.HostFile("c.cct"), circuit.Encode());
+    EXPECT_EQ(LoadCircuit(state->track, folder.File("c.cct")), 0);
+    state->track.path.clear();  // laps counted here never touch the file
+    EXPECT_TRUE(model.Build(state->track));
+  }
+};
+
+// A player record whose car stands at `at` having come from `from`.
+void Place(PlayerRecord& car, GridPoint from, GridPoint at, int reverseCrossings) {
+  car.trail[0] = car.trail[1] = from;
+  car.trail[2] = at;
+  car.lastIndex = 2;
+  car.waitTurns = 0;
+  car.laps = 0;
+  car.reverseCrossings = static_cast<int16_t>(reverseCrossings);
+}
+
+// Drives the moves through the game's commit for one car from its standing start; returns the
+// rounds the game counted when the car's first lap was complete, or -1 when a move was out of
+// reach or no lap was counted.
+int Replay(GameState& s, const std::vector<GridPoint>& moves) {
+  SetStartValues(s);
+  s.playerCount = 1;
+  PlayerRecord& car = s.players[0];
+  for (GridPoint to : moves) {
+    const GridPoint p = PredictedPoint(car);
+    if (!IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), kMoveRadius)) return -1;
+    if (car.laps != 0 || CommitMove(s, to.x, to.y) != 0) return -1;
+    NextTurn(s);
+  }
+  return car.laps == 1 ? car.lastIndex - 2 : -1;
+}
+
+// ---- The game's own answer ----------------------------------------------------------------------
+
+// What CommitMove makes of one move of the car: where it stands after, and whether it crashed
+// or completed a lap. Uses player 0 of the state.
+struct Committed {
+  CarState car;
+  bool crashed = false;
+  bool lap = false;
+};
+
+Committed CommitOne(GameState& s, const CarState& car, GridPoint to) {
+  s.currentPlayer = 0;
+  s.round = 0;
+  PlayerRecord& p = s.players[0];
+  Place(p, GridPoint{static_cast<int16_t>(car.at.x - car.velocity.x), static_cast<int16_t>(car.at.y - car.velocity.y)},
+        car.at, car.reverseCrossings);
+  EXPECT_EQ(CommitMove(s, to.x, to.y), 0);
+  Committed after;
+  after.car = CarOf(p);
+  after.crashed = p.waitTurns == 2;
+  after.lap = p.laps == 1;
+  return after;
+}
+
+std::vector<GridPoint> ReachOffsets() {
+  std::vector<GridPoint> offsets;
+  for (int y = -kMoveRadius; y <= kMoveRadius; ++y) {
+    for (int x = -kMoveRadius; x <= kMoveRadius; ++x) {
+      if (IsWithinReach(static_cast<int16_t>(x), static_cast<int16_t>(y), kMoveRadius)) offsets.push_back(Pt(x, y));
+    }
+  }
+  return offsets;
+}
+
+// ---- Exhaustive searches ------------------------------------------------------------------------
+
+// The fewest rounds to a lap from the car, by uniform-cost search over every state, each move
+// committed by the game itself and a crash the one successor it is. States with more than two
+// backward crossings are left out: no lap on these circuits needs one.
+int ExhaustiveOptimum(GameState& s, const CarState& start) {
+  const std::vector<GridPoint> reach = ReachOffsets();
+  const TrackGrid& track = s.track;
+  auto pack = [](const CarState& c) {
+    return (static_cast<uint64_t>(static_cast<uint16_t>(c.at.x)) << 48) |
+           (static_cast<uint64_t>(static_cast<uint16_t>(c.at.y)) << 32) |
+           (static_cast<uint64_t>(static_cast<uint8_t>(c.velocity.x)) << 24) |
+           (static_cast<uint64_t>(static_cast<uint8_t>(c.velocity.y)) << 16) | static_cast<uint16_t>(c.reverseCrossings);
+  };
+  std::unordered_map<uint64_t, int> best{{pack(start), 0}};
+  best.reserve(1 << 20);
+  std::vector<std::vector<CarState>> open(1, {start});
+  for (size_t g = 0; g < open.size(); ++g) {
+    for (size_t i = 0; i < open[g].size(); ++i) {
+      const CarState car = open[g][i];
+      if (best[pack(car)] != static_cast<int>(g)) continue;
+      auto offer = [&](const CarState& next, size_t rounds) {
+        if (next.reverseCrossings > 2) return;
+        auto [it, fresh] = best.emplace(pack(next), static_cast<int>(rounds));
+        if (!fresh && it->second <= static_cast<int>(rounds)) return;
+        it->second = static_cast<int>(rounds);
+        if (open.size() <= rounds) open.resize(rounds + 1);
+        open[rounds].push_back(next);
+      };
+      // Every crash leaves the same car behind, so the game need commit only one of them; a
+      // clean move that stays on one side of the line only moves the car.
+      bool crashCommitted = false;
+      const GridPoint c = Predicted(car);
+      const int side = SideOfLine(track.finishLineA, track.finishLineB, car.at);
+      for (GridPoint o : reach) {
+        const GridPoint d{static_cast<int16_t>(c.x + o.x), static_cast<int16_t>(c.y + o.y)};
+        const bool crash = IsPathBlocked(track, car.at.x, car.at.y, d.x, d.y);
+        if (crash && crashCommitted) continue;
+        crashCommitted = crashCommitted || crash;
+        if (!crash && SideOfLine(track.finishLineA, track.finishLineB, d) == side) {
+          offer(CarState{d, Pt(d.x - car.at.x, d.y - car.at.y), car.reverseCrossings}, g + 1);
+          continue;
+        }
+        const Committed after = CommitOne(s, car, d);
+        if (after.lap) return static_cast<int>(g) + 1;
+        offer(after.car, g + (after.crashed ? 3 : 1));
+      }
+    }
+  }
+  return -1;
+}
+
+// Whether the car can come to rest by clean moves, searching everything it can reach.
+bool ExhaustivelyDoomed(const TrackModel& model, const TrackGrid& track, const CarState& start) {
+  std::set<std::pair<std::pair<int, int>, std::pair<int, int>>> seen;
+  std::vector<CarState> stack{start};
+  while (!stack.empty()) {
+    const CarState car = stack.back();
+    stack.pop_back();
+    if (IsWithinReach(car.velocity.x, car.velocity.y, kMoveRadius)) return false;
+    if (!seen.insert({{car.at.x, car.at.y}, {car.velocity.x, car.velocity.y}}).second) continue;
+    const GridPoint c = Predicted(car);
+    for (GridPoint o : model.Reach()) {
+      const GridPoint d{static_cast<int16_t>(c.x + o.x), static_cast<int16_t>(c.y + o.y)};
+      if (!IsPathBlocked(track, car.at.x, car.at.y, d.x, d.y)) stack.push_back(After(car, d, MoveOutcome::kClean));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- Moves -----------------------------------------------------------------------------------------
+
+TEST(BrainMoves, EveryDestinationInReachHasTheOutcomeTheCommitGives) {
+  Loaded ring(SmallRing());
+  const TrackModel& m = ring.model;
+  EXPECT_EQ(m.Reach(), ReachOffsets());
+  EXPECT_EQ(m.maxAxisChange(), 19);
+
+  const struct Case {
+    const char* what;
+    GridPoint from, at;
+    int reverseCrossings;
+    MoveOutcome among;  // one of the outcomes its moves must have
+  } cases[] = {
+      {"standing on the start", Pt(31, 8), Pt(31, 8), 0, MoveOutcome::kBackward},
+      {"fast towards the outer wall", Pt(40, 20), Pt(52, 8), 0, MoveOutcome::kCrash},
+      {"just past the line, going back over it", Pt(36, 8), Pt(32, 6), 0, MoveOutcome::kBackward},
+      {"behind the line, going forward over it", Pt(20, 9), Pt(26, 9), 0, MoveOutcome::kLap},
+      {"the same with a backward crossing to undo", Pt(20, 9), Pt(26, 9), 1, MoveOutcome::kUndo},
+      {"the same with two", Pt(20, 9), Pt(26, 9), 2, MoveOutcome::kUndo},
+      {"on the line's extension through the island", Pt(24, 20), Pt(28, 20), 0, MoveOutcome::kCrash},
+      {"aimed off the grid", Pt(50, 30), Pt(57, 37), 0, MoveOutcome::kCrash},
+      {"at speed across the corner", Pt(8, 30), Pt(30, 36), 0, MoveOutcome::kClean},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CarState car;
+    car.at = c.at;
+    car.velocity = Pt(c.at.x - c.from.x, c.at.y - c.from.y);
+    car.reverseCrossings = static_cast<int16_t>(c.reverseCrossings);
+    const GridPoint p = Predicted(car);
+    std::set<int> seen;
+    for (GridPoint o : m.Reach()) {
+      const GridPoint d = Pt(p.x + o.x, p.y + o.y);
+      const MoveOutcome outcome = m.Outcome(car.at, d, car.reverseCrossings);
+      const Committed game = CommitOne(*ring.state, car, d);
+      ASSERT_EQ(m.PathBlocked(car.at, d), IsPathBlocked(ring.state->track, car.at.x, car.at.y, d.x, d.y));
+      ASSERT_EQ(outcome == MoveOutcome::kCrash, game.crashed) << d.x << "," << d.y;
+      ASSERT_EQ(outcome == MoveOutcome::kLap, game.lap) << d.x << "," << d.y;
+      ASSERT_EQ(After(car, d, outcome), game.car) << d.x << "," << d.y;
+      seen.insert(static_cast<int>(outcome));
+    }
+    EXPECT_EQ(seen.count(static_cast<int>(c.among)), 1u);
+  }
+
+  // The quick path test against the game's on segments of every slope, off the grid too.
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> coordinate(-30, 90);
+  for (int i = 0; i < 20000; ++i) {
+    const GridPoint a = Pt(coordinate(random), coordinate(random) / 2);
+    const GridPoint b = Pt(coordinate(random), coordinate(random) / 2);
+    ASSERT_EQ(m.PathBlocked(a, b), IsPathBlocked(ring.state->track, a.x, a.y, b.x, b.y))
+        << a.x << "," << a.y << " to " << b.x << "," << b.y;
+  }
+}
+
+// ---- The solver ------------------------------------------------------------------------------------
+
+TEST(BrainSolver, ProvesTheOptimumAnExhaustiveSearchFinds) {
+  // Hairpin: a wall up from the island leaves a gap two cells high into the right-hand lane.
+  TestCircuit hairpin = WalledRing(24, 19, 4);
+  hairpin.BlockRect(17, 5, 19, 12);
+  // Chicane: two walls half across the bottom straight, one from either side.
+  TestCircuit chicane = WalledRing(26, 19, 4);
+  chicane.BlockRect(9, 12, 11, 14);
+  chicane.BlockRect(15, 14, 17, 16);
+  const struct Case {
+    const char* what;
+    TestCircuit circuit;
+  } cases[] = {
+      {"a small ring", WalledRing(22, 19, 4)},
+      {"a hairpin", hairpin},
+      {"a chicane", chicane},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Loaded loaded(c.circuit);
+    const CarState start{c.circuit.start, {}, 0};
+    ASSERT_TRUE(loaded.model.boundsAreProof());
+    const int optimum = ExhaustiveOptimum(*loaded.state, start);
+    ASSERT_GT(optimum, 0);
+
+    const LapPlan solved = SolveLap(loaded.model, start, SolveLimits{});
+    ASSERT_TRUE(solved.found);
+    EXPECT_TRUE(solved.proven);
+    EXPECT_EQ(static_cast<int>(solved.rounds), optimum);
+    EXPECT_EQ(Replay(*loaded.state, solved.moves), optimum);
+
+    // The quick search finds a legal lap, never better than the optimum; given it, the solver
+    // still ends with the optimum and its proof.
+    const LapPlan quick = QuickLap(loaded.model, start, 16);
+    ASSERT_TRUE(quick.found);
+    EXPECT_EQ(Replay(*loaded.state, quick.moves), static_cast<int>(quick.rounds));
+    EXPECT_GE(static_cast<int>(quick.rounds), optimum);
+    const LapPlan again = SolveLap(loaded.model, start, SolveLimits{}, &quick);
+    EXPECT_TRUE(again.proven);
+    EXPECT_EQ(static_cast<int>(again.rounds), optimum);
+  }
+}
+
+// ---- The computer drivers ------------------------------------------------------------------------
+
+TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndThePromptBeatsTheClub) {
+  TestCircuit chicane = WalledRing(30, 19, 4);
+  chicane.BlockRect(10, 12, 12, 14);
+  chicane.BlockRect(18, 14, 20, 16);
+  Loaded loaded(chicane);
+  GameState& s = *loaded.state;
+  const int optimum = static_cast<int>(SolveLap(loaded.model, CarState{chicane.start, {}, 0}, SolveLimits{}).rounds);
+  Driver driver;
+  ASSERT_TRUE(driver.Load(s.track));
+
+  // From the standing start, and from cars placed oddly: stopped against a wall after a crash,
+  // having crossed the line backwards, fast into a corner.
+  const struct Start {
+    const char* what;
+    GridPoint from, at;
+    int reverseCrossings;
+  } starts[] = {
+      {"standing start", chicane.start, chicane.start, 0},
+      {"stopped in the corner", Pt(25, 14), Pt(25, 14), 0},
+      {"back over the line", Pt(16, 5), Pt(12, 5), 1},
+      {"fast into the corner", Pt(12, 4), Pt(23, 5), 0},
+  };
+  for (const Start& start : starts) {
+    for (DriverLevel level : {DriverLevel::kPro, DriverLevel::kClub}) {
+      int total = 0;
+      const int seeds = level == DriverLevel::kPro ? 1 : 4;
+      for (int seed = 0; seed < seeds; ++seed) {
+        SCOPED_TRACE(std::string(start.what) + (level == DriverLevel::kPro ? ", pro" : ", club") + " seed " +
+                     std::to_string(seed));
+        SetStartValues(s);
+        s.playerCount = 1;
+        PlayerRecord& car = s.players[0];
+        Place(car, start.from, start.at, start.reverseCrossings);
+        while (car.laps == 0 && s.round < 200) {
+          const GridPoint to = driver.Move(car, level, static_cast<uint32_t>(seed));
+          const GridPoint p = PredictedPoint(car);
+          ASSERT_TRUE(IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), kMoveRadius));
+          // The same question gives the same answer.
+          ASSERT_EQ(driver.Move(car, level, static_cast<uint32_t>(seed)), to);
+          const int16_t waited = car.waitTurns;
+          ASSERT_EQ(CommitMove(s, to.x, to.y), 0);
+          if (level == DriverLevel::kPro) {
+            EXPECT_EQ(car.waitTurns, waited) << "the pro crashed";
+          }
+          NextTurn(s);
+        }
+        ASSERT_EQ(car.laps, 1);
+        total += s.round;
+      }
+      if (start.what == starts[0].what) {
+        if (level == DriverLevel::kPro) {
+          EXPECT_LE(total, optimum + 1);
+        } else {
+          EXPECT_GT(total, seeds * (optimum + 1)) << "the club driver should be beatable";
+        }
+      }
+    }
+  }
+}
+
+// ---- Foresight -----------------------------------------------------------------------------------
+
+TEST(BrainForesight, AgreesWithAnExhaustiveSearchAndWarnsOnlyWhenCertain) {
+  TestCircuit hairpin = WalledRing(24, 19, 4);
+  hairpin.BlockRect(17, 5, 19, 12);
+  Loaded loaded(hairpin);
+  Foresight thorough(loaded.model, size_t{1} << 40);
+  Foresight quick(loaded.model, 2000);
+  std::mt19937 random(3);
+  std::uniform_int_distribution<int> x(3, 20), y(3, 15), v(-26, 26);
+  int doomed = 0, free = 0;
+  for (int i = 0; i < 600; ++i) {
+    CarState car;
+    car.at = Pt(x(random), y(random));
+    car.velocity = Pt(v(random), v(random));
+    if (loaded.model.Blocked(car.at.x, car.at.y)) continue;
+    const bool expected = ExhaustivelyDoomed(loaded.model, loaded.state->track, car);
+    ASSERT_EQ(thorough.Doomed(car), expected) << car.at.x << "," << car.at.y << " at " << car.velocity.x << ","
+                                               << car.velocity.y;
+    if (quick.Doomed(car)) {
+      EXPECT_TRUE(expected);
+    }
+    (expected ? doomed : free) += 1;
+  }
+  EXPECT_GT(doomed, 20);
+  EXPECT_GT(free, 20);
+
+  // For a record on the small ring, fast along the top straight: a clean move that leaves no
+  // way to stop before the wall is a warning; a clean one that slows down, a crash, or a move
+  // out of reach is not.
+  Loaded ring(SmallRing());
+  Foresight foresight(ring.model);
+  PlayerRecord& car = ring.state->players[0];
+  Place(car, Pt(5, 8), Pt(30, 8), 0);
+  const struct Move {
+    GridPoint to;
+    bool warns;
+  } moves[] = {{Pt(57, 8), true}, {Pt(56, 12), true}, {Pt(40, 10), false}, {Pt(55, 1), false}, {Pt(80, 8), false}};
+  for (const Move& m : moves) {
+    EXPECT_EQ(foresight.MoveDooms(car, m.to), m.warns) << m.to.x << "," << m.to.y;
+    if (m.warns) {
+      EXPECT_TRUE(ExhaustivelyDoomed(ring.model, ring.state->track, CarState{m.to, Pt(m.to.x - 30, m.to.y - 8), 0}));
+    }
+  }
+}
