@@ -11,6 +11,7 @@ inline constexpr char16_t kMenuFile[] = u"\\Data\\Menu.pic";
 inline constexpr char16_t kSubMenuFile[] = u"\\Data\\SubMenu_NPlayer.pic";
 inline constexpr char16_t kTitleFile[] = u"\\Data\\GameData.dat";
 inline constexpr char16_t kDigitsFile[] = u"\\Data\\Numbers-CourierNew14.pic";
+inline constexpr char16_t kBadgesFile[] = u"\\Data\\Badges.pic";
 inline constexpr char16_t kLastCircuitFile[] = u"\\Data\\lastmap.dat";
 inline constexpr char16_t kScreenshotFile[] = u"\\ScrSave.pic";
 inline constexpr char16_t kSelectorProgram[] = u"\\Apexpick.exe";

@@ -7,6 +7,7 @@
 #include <immintrin.h>
 #endif
 
+#include "game/drivers.h"
 #include "game/globals.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
@@ -202,6 +203,7 @@ int DrawBoard() {
   DrawTrails();
   if (s.showRecord) DrawRecordLap();
   DrawCars();
+  DrawDriverBadges();
   if (s.showRecord) DrawRecordMarker();
 
   const int16_t px = BoardX(predicted.x);

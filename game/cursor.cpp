@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "game/drivers.h"
 #include "game/globals.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
@@ -43,6 +44,7 @@ void HandlePenMove(int16_t sx, int16_t sy) {
   if (static_cast<uint16_t>(sy) >= kMenuBarTop) return;
   if (s.penLock != 0) return;
   if (CurrentRecord(gameState).inputMode != kInputAim) return;
+  if (IsComputerTurn()) return;  // the computer aims for itself
   AimAt(sx, sy);
 }
 
@@ -52,7 +54,10 @@ void DrawCursor() {
   // The same segment the commit tests, so the colour foretells exactly whether the move crashes.
   const GridPoint at = car.trail[car.lastIndex < kTrailCapacity ? car.lastIndex : kTrailCapacity - 1];
   const bool blocked = IsPathBlocked(s.track, at.x, at.y, s.targetX, s.targetY);
-  const uint16_t colour = blocked ? RedColour() : BlackColour();
+  // Amber, with foresight on: the move itself is clean, but no later moves can stop the car.
+  const uint16_t colour = blocked ? RedColour()
+                          : MoveIsDoomed(GridPoint{s.targetX, s.targetY}) ? AmberColour()
+                                                                           : BlackColour();
   CopyPicture(boardPicture, framePicture);  // erases the previous cursor
   const int16_t cx = static_cast<int16_t>(s.targetX - s.viewX);
   const int16_t cy = static_cast<int16_t>(s.targetY - s.viewY);

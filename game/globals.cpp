@@ -10,6 +10,7 @@ Picture menuPicture;
 Picture subMenuPicture;
 Picture titlePicture;
 Picture digitsPicture;
+Picture badgePicture;
 GameState gameState;
 
 // Plain data with no construction step, so its place in the order doesn't matter.

@@ -18,6 +18,13 @@ extern GameState gameState;
 // The game's one window; null until it has been created.
 extern WindowHandle mainWindow;
 
+// The window's class name and title; together they are what a second copy looks for.
+inline constexpr char16_t kWindowClassName[] = u"APEXGRID";
+inline constexpr char16_t kWindowTitle[] = u"Apexgrid";
+
+// The badges of the computer drivers, shown beside their cars: beyond the hand-held's pictures.
+extern Picture badgePicture;
+
 // The display library's default keys, portrait assignment: filled at start-up, read by the key
 // handler.
 extern GXKeyList keyList;

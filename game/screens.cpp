@@ -2,6 +2,7 @@
 #include "game/screens.h"
 
 #include "game/cursor.h"
+#include "game/drivers.h"
 #include "game/globals.h"
 #include "game/startup.h"
 #include "game/turn.h"
@@ -49,7 +50,7 @@ void TapMenuBar(uint16_t x) {
   } else if (kRecordButtonTap.Holds(x)) {
     s.showRecord = s.showRecord == 0 ? 1 : 0;
     ShowBoard();
-  } else if (kInputButtonTap.Holds(x)) {
+  } else if (kInputButtonTap.Holds(x) && !IsComputerTurn()) {
     PlayerRecord& player = CurrentRecord(s);
     player.inputMode = player.inputMode == kInputDirect ? kInputAim : kInputDirect;
     ShowBoard();
@@ -67,7 +68,13 @@ void TapMenuBar(uint16_t x) {
 void TapRace(uint16_t x, uint16_t y) {
   if (y >= kMenuBarTop) {
     TapMenuBar(x);
+  } else if (IsComputerTurn()) {
+    return;  // the board is the computer's while it moves
   } else if (CurrentRecord(gameState).inputMode == kInputDirect) {
+    if (HintShown()) {  // a hint's cross stays until the next tap
+      ForgetHint();
+      ShowBoard();
+    }
     TapBoardDirect(x, y);
   } else {
     TapBoardAiming(x, y);
@@ -79,6 +86,7 @@ void TapRace(uint16_t x, uint16_t y) {
 void BackToRace() {
   gameState.screenMode = kScreenRace;
   ShowBoard();
+  BeginTurn();
 }
 
 // The entries in the order they are tested: where two regions share a row, the first wins.
@@ -139,6 +147,7 @@ void LeaveTitle() {
   CentreView();
   ResetTarget();
   if (CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();
+  BeginTurn();
 }
 
 void EndTurn(int16_t x, int16_t y) {
@@ -153,6 +162,7 @@ void EndTurn(int16_t x, int16_t y) {
   if (CurrentRecord(s).inputMode == kInputAim) DrawCursor();
   // The pen that made this tap must not drag the next player's cursor before it is lifted.
   s.penLock = 1;
+  BeginTurn();
 }
 
 void DrawMenu() {

@@ -6,6 +6,7 @@
 
 #include "data/circuit.h"
 #include "data/folder.h"
+#include "game/drivers.h"
 #include "game/globals.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
@@ -81,6 +82,10 @@ void StartUp(WindowHandle window) {
   // What the game writes, and the last-circuit file it reads back, live where it may write.
   const std::u16string ownFolder = GetWritableFolder();
   LoadDataPictures(folder);
+  // The badges and the drivers are beyond the hand-held's game: a missing badge picture passes
+  // without a word, and no settings file leaves every car to a player.
+  LoadPicture(badgePicture, folder + kBadgesFile);
+  LoadDriverChoices(ownFolder);
 
   GXOpenInput();
   run.inputOpen = true;

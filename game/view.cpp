@@ -4,8 +4,10 @@
 #include "data/folder.h"
 #include "game/board.h"
 #include "game/cursor.h"
+#include "game/drivers.h"
 #include "game/globals.h"
 #include "gfx/layout.h"
+#include "platform/window.h"
 #include "rules/move.h"
 
 void ResetTarget() {
@@ -40,6 +42,7 @@ void NewRace() {
   CentreView();
   ResetTarget();
   if (CurrentRecord(s).inputMode == kInputAim) DrawCursor();
+  BeginTurn();
 }
 
 void HandleKey(int16_t key) {
@@ -64,4 +67,8 @@ void HandleKey(int16_t key) {
     }
   }
   if (key == keyList.vkA) SavePicture(framePicture, GetWritableFolder() + kScreenshotFile);
+  // The host keys of what the hand-held never had.
+  if (key == kHostKeyDriver) CycleDriver();
+  if (key == kHostKeyHint) ShowHint();
+  if (key == kHostKeyForesight) ToggleForesight();
 }

@@ -31,6 +31,7 @@ ChannelLayout SplitLayout();
 inline uint16_t WhiteColour() { return MakeColour(31, 63, 31); }
 inline uint16_t BlackColour() { return MakeColour(0, 0, 0); }
 inline uint16_t RedColour() { return MakeColour(31, 0, 0); }
+inline uint16_t AmberColour() { return MakeColour(31, 47, 0); }
 // Pixels of this colour in the digit strip are not copied.
 inline uint16_t DigitKeyColour() { return MakeColour(31, 0, 31); }
 

@@ -42,6 +42,12 @@ constexpr int kGoButtonPressedRow = 20;
 constexpr int kCarHalfSize = 5;       // a car is a 10 x 10 square around its newest point
 constexpr int kReachCircleRadius = 20;
 constexpr int kRecordMarkerHalfSize = 5;
+// A computer car's badge (Badges.pic: club, then pro, side by side) just above its car, placed
+// from the car's point.
+constexpr int kBadgeWidth = 11;
+constexpr int kBadgeHeight = 9;
+constexpr int kBadgeOffsetX = -kCarHalfSize;
+constexpr int kBadgeOffsetY = -kCarHalfSize - kBadgeHeight - 1;
 
 // Status rows, one per player from the top: a lap bar and one square per turn to sit out.
 constexpr int kStatusRowPitch = 7;

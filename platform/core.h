@@ -39,6 +39,8 @@ struct Backend {
   void (*setMinimised)(PlatformWindow* window, bool minimised);
   // Puts the window into the desktop's full screen or back (window->fullScreen already says which).
   void (*setFullScreen)(PlatformWindow* window);
+  // The caption the desktop shows for the window.
+  void (*setCaption)(PlatformWindow* window, const std::string& caption);
   // Another copy asked for the window to come to the front.
   void (*raiseWindow)(PlatformWindow* window);
   // Moves whatever host events have arrived into the queue, without waiting.

@@ -67,7 +67,7 @@ struct KeyName {
 constexpr KeyName kKeyNames[] = {
     {"up", kKeyUp}, {"down", kKeyDown}, {"left", kKeyLeft}, {"right", kKeyRight},
     {"a", kKeyA},   {"b", kKeyB},       {"c", kKeyC},       {"start", kKeyStart},
-    {"f11", kHostKeyFullScreen},
+    {"f11", kHostKeyFullScreen}, {"d", kHostKeyDriver},   {"h", kHostKeyHint},  {"f", kHostKeyForesight},
 };
 
 struct Word {
@@ -135,7 +135,7 @@ int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
         }
       }
     }
-    return fail("`key` needs one of up, down, left, right, a, b, c, start, f11");
+    return fail("`key` needs one of up, down, left, right, a, b, c, start, f11, d, h, f");
   }
   if (verb == "wait" || verb == "sleep") {
     const long longest = verb == "wait" ? kLongestWait : kLongestSleep;

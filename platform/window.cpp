@@ -208,6 +208,13 @@ int ShowWindow(WindowHandle window, int command) {
 
 int UpdateWindow(WindowHandle window) { return Live(window) != nullptr ? 1 : 0; }
 
+int SetWindowText(WindowHandle window, const std::u16string& text) {
+  PlatformWindow* w = Live(window);
+  if (w == nullptr) return 0;
+  Active()->setCaption(w, ToUtf8(text));
+  return 1;
+}
+
 int MoveWindow(WindowHandle window, int x, int y, int width, int height, int) {
   PlatformWindow* w = Live(window);
   if (w == nullptr) return 0;

@@ -139,6 +139,10 @@ int ShowWindow(WindowHandle window, int command);
 // Accepted for the hand-held's form; no screen depends on paint messages. Non-zero.
 int UpdateWindow(WindowHandle window);
 
+// Gives the window the caption the desktop shows. The title FindWindow knows the window by stays
+// the one it was created with, so that a second copy still finds it. Non-zero.
+int SetWindowText(WindowHandle window, const std::u16string& text);
+
 // Gives the window a place and size in device pixels. On the desktop the window always shows the
 // whole device screen at its scale, so a size other than nothing changes nothing but un-minimises
 // it; a window sized to nothing while the shell is shown (SHFullScreen with SHFS_SHOWTASKBAR) is
@@ -175,6 +179,13 @@ int SHFullScreen(WindowHandle window, uint32_t flags);
 
 // F11, the host key of full screen, as a script's `key f11` names it.
 constexpr int16_t kHostKeyFullScreen = 0x7A;
+
+// The host keys of what the game adds beyond the hand-held, delivered as WM_KEYDOWN like the
+// device's keys (the key D, H and F in the SDL window; `key d`, `key h`, `key f` in a script):
+// the driver of the car to move, a hint, and foresight.
+constexpr int16_t kHostKeyDriver = 0x44;
+constexpr int16_t kHostKeyHint = 0x48;
+constexpr int16_t kHostKeyForesight = 0x46;
 
 // Switches the window between full screen and a window of its own. Non-zero when it is full
 // screen afterwards.

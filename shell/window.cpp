@@ -4,6 +4,7 @@
 #include "data/program_icon.h"
 
 #include "game/cursor.h"
+#include "game/drivers.h"
 #include "game/globals.h"
 #include "game/screens.h"
 #include "game/startup.h"
@@ -94,7 +95,14 @@ intptr_t MainWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam,
     case WM_TIMER:
       // A tick before start-up has finished is left alone: the timer keeps running and its next
       // tick ends the title.
-      if (IsStartedUp()) LeaveTitle();
+      if (IsStartedUp()) {
+        // The computer's pause has a timer of its own; any other tick ends the title.
+        if (wParam == kComputerTimer) {
+          EndComputerPause();
+        } else {
+          LeaveTitle();
+        }
+      }
       return 0;
     case WM_MOUSEMOVE:
       if (IsStartedUp()) {

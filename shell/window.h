@@ -6,9 +6,6 @@
 
 #include "platform/window.h"
 
-// The window's class name and title; together they are what a second copy looks for.
-inline constexpr char16_t kWindowClassName[] = u"APEXGRID";
-inline constexpr char16_t kWindowTitle[] = u"Apexgrid";
 
 // The game's entry point: creates the window (or brings a running copy to the front), runs the
 // message loop, shuts down, and returns the exit code: 0, or 1 when the screen couldn't be

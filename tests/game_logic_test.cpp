@@ -5,17 +5,20 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "game/cursor.h"
+#include "game/drivers.h"
 #include "game/globals.h"
 #include "game/screens.h"
 #include "game/startup.h"
 #include "game/view.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
+#include "platform/files.h"
 #include "platform/gx.h"
 #include "platform/out_of_memory.h"
 #include "platform/platform.h"
@@ -336,6 +339,83 @@ TEST_F(Play, TheViewFollowsThePredictedPointAndStaysOnTheCircuit) {
     EXPECT_EQ(gameState.scrollX, c.scrollXAfter);
     EXPECT_EQ(gameState.scrollY, c.scrollYAfter);
   }
+}
+
+// ---- The computer drivers and foresight ----------------------------------------------------------
+
+TEST_F(Play, WithForesightTheCursorIsAmberWhereNoLaterMoveCanStopTheCar) {
+  // A wall across the whole field at x = 130, and a short one at x = 100 below the car's line.
+  std::vector<GridPoint> walls;
+  for (int y = 0; y < 300; ++y) walls.push_back(Pt(130, y));
+  for (int y = 105; y <= 115; ++y) walls.push_back(Pt(100, y));
+  Race(240, 300, Pt(70, 100), walls);
+  // The car comes from (40, 100): 30 a round to the right, predicted at (100, 100).
+  gameState.players[0].trail[1] = Pt(40, 100);
+  const uint16_t red = MakeColour(31, 0, 0), amber = MakeColour(31, 47, 0), black = MakeColour(0, 0, 0);
+  struct Case {
+    uint8_t foresight;
+    GridPoint target;
+    uint16_t colour;
+  };
+  const Case cases[] = {
+      {1, Pt(110, 100), amber},  // 40 a round, 20 short of the wall: no braking stops it in time
+      {0, Pt(110, 100), black},  // the same without foresight
+      {1, Pt(100, 100), black},  // 30 a round: 11, then 0
+      {1, Pt(108, 112), red},    // through the short wall: a crash is red, foresight or not
+  };
+  for (const Case& c : cases) {
+    driverChoices.foresight = c.foresight;
+    gameState.targetX = c.target.x;
+    gameState.targetY = c.target.y;
+    DrawCursor();
+    EXPECT_EQ(Frame(c.target.x + 3, c.target.y), c.colour)
+        << c.target.x << "," << c.target.y << " foresight " << int{c.foresight};
+  }
+}
+
+TEST_F(Play, AComputerCarShowsItsMovePausesWithTheBoardItsOwnAndMoves) {
+  Race(240, 300, Pt(100, 100));
+  driverChoices.driver[0] = kDriverPro;
+  BeginTurn();
+  const GridPoint chosen = Target();
+  EXPECT_TRUE(IsWithinReach(static_cast<int16_t>(chosen.x - 100), static_cast<int16_t>(chosen.y - 100), 20));
+
+  // Meanwhile taps and drags on the board and the input button do nothing; the menu still opens.
+  HandleTap(static_cast<uint16_t>(gameState.goButtonX), static_cast<uint16_t>(gameState.goButtonY));
+  HandleTap(150, 150);
+  HandlePenMove(130, 130);
+  HandleTap(kInputButton.x, kInputButton.y);
+  EXPECT_EQ(CarOf(0), Pt(100, 100));
+  EXPECT_EQ(Target(), chosen);
+  EXPECT_EQ(gameState.players[0].inputMode, kInputAim);
+  HandleTap(kMenuButton.x, kMenuButton.y);
+  EXPECT_EQ(gameState.screenMode, kScreenMenu);
+  EndComputerPause();
+  EXPECT_EQ(CarOf(0), Pt(100, 100)) << "no move while the menu is shown";
+
+  HandleTap(kMenuButton.x, kMenuButton.y);  // back on the board: the pause begins again
+  EndComputerPause();
+  EXPECT_EQ(CarOf(0), chosen);
+  EXPECT_EQ(gameState.currentPlayer, 1);
+  EXPECT_FALSE(IsComputerTurn()) << "player 1 drives its own car";
+}
+
+TEST_F(Play, DCyclesTheDriverOfTheCarToMoveAndTheChoicesAreKept) {
+  std::filesystem::create_directory(folder.HostFile("Data"));
+  LoadDriverChoices(DevicePath(folder.host()));
+  Race(240, 300, Pt(100, 100));
+  const uint8_t cycle[] = {kDriverClub, kDriverPro, kDriverHuman, kDriverClub};
+  for (uint8_t expected : cycle) {
+    CycleDriver();
+    EXPECT_EQ(driverChoices.driver[0], expected);
+    EXPECT_EQ(IsComputerTurn(), expected != kDriverHuman);
+  }
+  ToggleForesight();
+  driverChoices = DriverChoices{};
+  LoadDriverChoices(DevicePath(folder.host()));
+  EXPECT_EQ(driverChoices.driver[0], kDriverClub) << "read back from the settings file";
+  EXPECT_EQ(driverChoices.driver[1], kDriverHuman);
+  EXPECT_EQ(driverChoices.foresight, 1);
 }
 
 TEST_F(Play, ScrollKeysWorkOnlyDuringARace) {

@@ -212,6 +212,33 @@ TEST_F(Game, ALapWritesTheRecordIntoTheCircuitFile) {
   EXPECT_EQ(record, expected);
 }
 
+// ---- Computer drivers ----------------------------------------------------------------------------
+
+TEST_F(Game, WithEveryCarTheComputersTheRacePlaysItselfAndAProLapBecomesTheRecord) {
+  game.AddCircuit("Ring.cct", Ring());
+  // The drivers kept from an earlier run: the pro in the red car, the club in the blue.
+  WriteText(game.Host("Data/drivers.txt"), "driver-1 = pro\ndriver-2 = club\n");
+  std::string script = TapTitle() + ShotLine("start.png");
+  for (int turn = 0; turn < 80; ++turn) script += "wait 800\n";
+  script += ShotLine("later.png");
+  const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+
+  Shot start = ShotOf("start.png");
+  EXPECT_FALSE(start.Is(31, 8, Black())) << "the pro's target, not the predicted point, has the cursor";
+  Shot later = ShotOf("later.png");
+  EXPECT_TRUE(later.Is(2, 2, Red()) && later.Is(6, 6, Red())) << "the red car has lapped";
+  // The record is a lap of the red car: it starts on the start, twice, and ends past the line.
+  const Bytes after = ReadBytes(game.Host("Circuits/Ring.cct"));
+  const size_t offset = static_cast<size_t>(RecordOffset(240, 300));
+  ASSERT_GT(after.size(), offset + 2);
+  const uint16_t count = GetU16(after, offset);
+  EXPECT_GT(count, 4);
+  EXPECT_LT(count, SmallRingLap().size() + 2) << "faster than the lap tapped along the centre line";
+  EXPECT_EQ(Pt(static_cast<int16_t>(GetU16(after, offset + 2)), static_cast<int16_t>(GetU16(after, offset + 4))),
+            Pt(31, 8));
+}
+
 // ---- The menu ------------------------------------------------------------------------------------
 
 TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {

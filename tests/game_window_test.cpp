@@ -97,7 +97,17 @@ TEST_F(GameWindow, TheMouseClicksThroughTheTitleAndMakesAMove) {
   EXPECT_TRUE(WaitForPixel(74, 64, red)) << "player 0's car moved to (70, 60)";
   EXPECT_TRUE(WaitForPixel(60, 80, blue)) << "player 1's turn";
 
-  // The menu's quit entry ends the game.
+  // D hands player 1's car to the computer, and the caption says who drives the car to move.
+  screen().Xdo("key d");
+  std::string caption;
+  for (int tries = 0; tries < 250 && caption != "Apexgrid \u2013 blue: computer (club)"; ++tries) {
+    Pause(20);
+    caption = screen().Xdo("getwindowname " + window_);
+    while (!caption.empty() && caption.back() == '\n') caption.pop_back();
+  }
+  EXPECT_EQ(caption, "Apexgrid \u2013 blue: computer (club)");
+
+  // The menu's quit entry ends the game, also while a computer car waits to move.
   Click(kMenuButton);
   Click(kQuitEntry);
   WaitForText(game_.Host("status"), "\n", 10000);

@@ -456,6 +456,39 @@ void DrawDigits(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
   }
 }
 
+// The host keys along the bottom of the title: each key in amber, what it does beside it, the
+// whole line centred. The text is "KEY what|KEY what|...".
+void DrawHostKeys(Canvas& c, const LayoutElement& e, const Fonts& fonts) {
+  constexpr float kSize = 10;
+  constexpr int kGap = 9;
+  struct Part {
+    TextMask key;
+    TextMask what;
+  };
+  std::vector<Part> parts;
+  int width = 0;
+  size_t start = 0;
+  while (start <= e.text.size()) {
+    size_t end = e.text.find('|', start);
+    if (end == std::string::npos) end = e.text.size();
+    const std::string item = e.text.substr(start, end - start);
+    const size_t blank = item.find(' ');
+    if (blank == std::string::npos) throw ToolError("a host key needs a key and what it does: '" + item + "'");
+    parts.push_back({fonts.sansBold.Render(item.substr(0, blank), kSize), fonts.sans.Render(item.substr(blank), kSize)});
+    width += parts.back().key.advance + parts.back().what.advance + (parts.size() > 1 ? kGap : 0);
+    start = end + 1;
+  }
+  const int cap = fonts.sans.CapHeight(kSize);
+  const int baseline = static_cast<int>(std::lround((e.first + e.last + 1) / 2.0f + cap / 2.0f));
+  int x = (c.width() - width) / 2;
+  for (const Part& p : parts) {
+    c.PaintMask(p.key.mask, x, baseline - p.key.baseline, kAmber);
+    x += p.key.advance;
+    c.PaintMask(p.what.mask, x, baseline - p.what.baseline, Rgb8(176, 192, 214));
+    x += p.what.advance + kGap;
+  }
+}
+
 void DrawTitle(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
   const int w = c.width();
   const int h = c.height();
@@ -549,9 +582,39 @@ void DrawTitle(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
       const size_t green = 8 * 24 + 10;
       DrawCar(c, loop[blue], tangent(blue), 24, PlayerColour(1));
       DrawCar(c, loop[green], tangent(green), 24, Rgb8(240, 200, 40));
+    } else if (e.kind == "keys") {
+      DrawHostKeys(c, e, fonts);
     } else {
       throw ToolError(layout.file + ": a title has no '" + e.kind + "'");
     }
+  }
+}
+
+// The badges of the computer drivers: a small plate with the level's letter, each in the columns
+// of its element. What lies outside a plate is the key colour, so that only the plate is drawn
+// over the board; its edge is hard for the same reason.
+void DrawBadges(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
+  c.Fill(DigitKeyRgb());
+  const int h = c.height();
+  for (const LayoutElement& e : layout.elements) {
+    if (e.kind != "badge") throw ToolError(layout.file + ": a badge picture has no '" + e.kind + "'");
+    const float left = static_cast<float>(e.first), right = static_cast<float>(e.last + 1);
+    const bool pro = e.name == "pro";
+    const Rgb top = pro ? kOnTop : Rgb8(226, 234, 244);
+    const Rgb bottom = pro ? kOnBottom : Rgb8(150, 166, 188);
+    for (int y = 0; y < h; ++y) {
+      for (int x = e.first; x <= e.last; ++x) {
+        const float d = RoundRectDistance(x + 0.5f, y + 0.5f, left, 0, right, static_cast<float>(h), 2.5f);
+        if (d > 0) continue;
+        c.Set(x, y, d > -1 ? kButtonFrame : Mix(top, bottom, static_cast<float>(y) / std::max(1, h - 1)));
+      }
+    }
+    // A letter this small reads best with hard edges.
+    TextMask t = fonts.sansBold.Render(e.text, static_cast<float>(h));
+    for (float& a : t.mask.alpha) a = a > 0.4f ? 1.0f : 0.0f;
+    const int x = static_cast<int>(std::lround((left + right - (t.inkRight - t.inkLeft)) / 2)) - t.inkLeft;
+    const int y = (h - (t.inkBottom - t.inkTop) + 1) / 2 - t.inkTop;
+    c.PaintMask(t.mask, x, y, kOnInk);
   }
 }
 
@@ -608,6 +671,9 @@ std::vector<uint16_t> DrawDataPicture(const PictureLayout& layout, const std::st
     dither = false;  // the key colour must come out exactly
   } else if (layout.file == "GameData.dat") {
     DrawTitle(canvas, layout, fonts);
+  } else if (layout.file == "Badges.pic") {
+    DrawBadges(canvas, layout, fonts);
+    dither = false;  // the key colour must come out exactly
   } else {
     throw ToolError("no drawing for a picture called " + layout.file);
   }

@@ -110,7 +110,7 @@ std::vector<PictureLayout> ReadPictureLayouts(const std::string& path) {
         throw ToolError(where + ": unexpected '" + words[i].text + "'");
       }
     }
-    const bool byColumn = kind == "button" || kind == "logo";
+    const bool byColumn = kind == "button" || kind == "logo" || kind == "badge";
     const int span = byColumn ? p.width : (p.halfRows > 0 ? p.halfRows : p.height);
     if (e.first < 0 || e.last < e.first || e.last >= span) {
       throw ToolError(where + ": " + e.name + " (" + words[2].text + " to " + words[3].text +

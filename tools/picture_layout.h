@@ -5,7 +5,7 @@
 #include <vector>
 
 struct LayoutElement {
-  std::string kind;  // button, logo, entry, heading, band, glyphs, wordmark, tagline, motif
+  std::string kind;  // button, logo, badge (by column); entry, heading, band, glyphs, wordmark, tagline, motif, keys
   std::string name;
   int first = 0;     // first column (bar buttons, logos) or row (everything else), included
   int last = 0;      // last one, included

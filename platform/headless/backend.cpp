@@ -243,11 +243,14 @@ std::string InstanceScope() {
   return "\nheadless\n" + program.substr(0, program.rfind('/') + 1);
 }
 
+void SetCaption(PlatformWindow*, const std::string&) {}
+
 }  // namespace
 
 const Backend kHeadlessBackend = {
-    Start, Stop, Now, CreateHostWindow, DestroyHostWindow, ShowHostWindow, SetMinimised, SetFullScreen,
-    Raise,      Poll, Wait, ShowMessageBox,   StartProcess,      InstanceScope,  "apexgrid-headless.",
+    Start,         Stop,     Now,   CreateHostWindow, DestroyHostWindow, ShowHostWindow,
+    SetMinimised,  SetFullScreen,   SetCaption,       Raise,             Poll,
+    Wait,          ShowMessageBox,  StartProcess,     InstanceScope,     "apexgrid-headless.",
 };
 
 void ReportScriptError(int lineNumber, const std::string& what) {

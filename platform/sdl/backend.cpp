@@ -169,6 +169,9 @@ bool KeyCode(SDL_Keycode key, int16_t* code) {
     case SDLK_c: *code = kKeyC; return true;
     case SDLK_RETURN:
     case SDLK_KP_ENTER: *code = kKeyStart; return true;
+    case SDLK_d: *code = kHostKeyDriver; return true;
+    case SDLK_h: *code = kHostKeyHint; return true;
+    case SDLK_f: *code = kHostKeyForesight; return true;
     default: return false;
   }
 }
@@ -481,9 +484,15 @@ void ShowMessageBox(PlatformWindow* owner, const std::string& text, const std::s
 // The desktop's endpoints are the user's own, whatever backend runs the programs beside them.
 std::string InstanceScope() { return std::string(); }
 
+void SetCaption(PlatformWindow* w, const std::string& caption) {
+  HostWindow* h = Host(w);
+  if (h != nullptr) SDL_SetWindowTitle(h->window, caption.c_str());
+}
+
 }  // namespace
 
 const Backend kSdlBackend = {
-    Start, Stop, Now,  CreateHostWindow, DestroyHost,  ShowHostWindow, SetMinimised, SetFullScreen,
-    Raise, Poll, Wait, ShowMessageBox,   SpawnProgram, InstanceScope,  "apexgrid.",
+    Start,         Stop,     Now,   CreateHostWindow, DestroyHost,   ShowHostWindow,
+    SetMinimised,  SetFullScreen,   SetCaption,       Raise,         Poll,
+    Wait,          ShowMessageBox,  SpawnProgram,     InstanceScope, "apexgrid.",
 };
