@@ -5,6 +5,7 @@
 #include <stdlib.h>  // setenv
 
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -486,7 +487,15 @@ std::string InstanceScope() { return std::string(); }
 
 void SetCaption(PlatformWindow* w, const std::string& caption) {
   HostWindow* h = Host(w);
-  if (h != nullptr) SDL_SetWindowTitle(h->window, caption.c_str());
+  if (h == nullptr) return;
+  // Xlib takes a caption beyond ASCII (a computer driver's "Apexgrid \u2013 ...") only from a
+  // program whose characters are UTF-8, and otherwise keeps the old name; the program's own
+  // character type stays as it was.
+  const char* before = std::setlocale(LC_CTYPE, nullptr);
+  const std::string kept = before != nullptr ? before : "C";
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
+  SDL_SetWindowTitle(h->window, caption.c_str());
+  std::setlocale(LC_CTYPE, kept.c_str());
 }
 
 }  // namespace
