@@ -144,7 +144,7 @@ void ProMove(benchmark::State& state) {
 }
 
 // Foresight on every clean aim in reach at every turn of the pro's lap of the Grand Prix, with
-// one foresight kept for the race, as the game would keep it.
+// one foresight kept for the race and the aim cursor's budget, as the game keeps it.
 void ForesightAims(benchmark::State& state) {
   auto s = Load("5-Grand-Prix");
   Driver driver;
@@ -153,7 +153,7 @@ void ForesightAims(benchmark::State& state) {
   std::vector<double> micro;
   size_t gaveUp = 0, doomed = 0;
   for (auto _ : state) {
-    Foresight foresight(*driver.model());
+    Foresight foresight(*driver.model(), Foresight::kAimBudget);
     for (const CarState& car : race.cars) {
       const GridPoint p = Predicted(car);
       for (GridPoint o : driver.model()->Reach()) {

@@ -15,6 +15,10 @@ class Foresight {
   // Work one query may do before it gives up and calls the car safe, counted in cells looked
   // at and moves considered: under a millisecond on an idle machine.
   static constexpr size_t kDefaultBudget = 5000;
+  // What an aim cursor can afford on every pen move: proving that a fast car can't stop looks at
+  // every way on, and this still answers every aim on the largest built-in circuit within two
+  // milliseconds (brain_bench).
+  static constexpr size_t kAimBudget = 40000;
 
   // Sets aside the memo (a few megabytes) at once, so that no query pays for it.
   explicit Foresight(const TrackModel& model, size_t budget = kDefaultBudget) noexcept;

@@ -25,10 +25,7 @@ namespace {
 // needed: the largest built-in circuit takes it a tenth of a second.
 Driver brain;
 
-// Foresight for the aim cursor, with more room than the drivers' own: proving that a fast car
-// can't stop looks at every way on, and this budget still answers every aim on the largest
-// built-in circuit within two milliseconds (brain_bench), so aiming stays smooth.
-constexpr size_t kAimBudget = 40000;
+// Foresight for the aim cursor, with more room than the drivers' own.
 std::unique_ptr<Foresight> aimForesight;
 
 std::u16string settingsFile;  // where the choices are kept
@@ -153,7 +150,7 @@ bool MoveIsDoomed(GridPoint to) {
   if (aimForesight == nullptr) {
     const TrackModel* model = Brain().model();
     if (model == nullptr) return false;
-    aimForesight.reset(new (std::nothrow) Foresight(*model, kAimBudget));
+    aimForesight.reset(new (std::nothrow) Foresight(*model, Foresight::kAimBudget));
     if (aimForesight == nullptr) return false;
   }
   return aimForesight->MoveDooms(CurrentRecord(gameState), to);
