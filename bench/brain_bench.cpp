@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/best_runs.h"
 #include "brain/driver.h"
 #include "brain/foresight.h"
 #include "brain/track_model.h"
@@ -203,25 +204,9 @@ void Laps(benchmark::State& state, const std::string& name) {
 // Prints the usual table, then each timed case over the disc sweep. The fastest repetition of
 // each case counts, as the least disturbed by whatever else the machine is doing; the pro's and
 // the foresight's 99th percentiles are given too.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public BestRunsReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const std::string name = run.benchmark_name().substr(0, run.benchmark_name().find("/repeats"));
-      const double us = run.GetAdjustedRealTime() * Micro(run.time_unit);
-      auto it = best_.find(name);
-      if (it == best_.end() || us < it->second) best_[name] = us;
-      for (const char* counter : {"p99_ms", "p99_us"}) {
-        auto c = run.counters.find(counter);
-        if (c == run.counters.end()) continue;
-        const double cus = c->second.value * (counter[4] == 'm' ? 1000 : 1);
-        auto p = p99_.find(name);
-        if (p == p99_.end() || cus < p->second) p99_[name] = cus;
-      }
-    }
-  }
+  RatioReporter() : BestRunsReporter("/repeats") {}
 
   void Finalize() override {
     ConsoleReporter::Finalize();
@@ -240,18 +225,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
- private:
-  static double Micro(benchmark::TimeUnit unit) {
-    switch (unit) {
-      case benchmark::kNanosecond: return 1e-3;
-      case benchmark::kMicrosecond: return 1;
-      case benchmark::kMillisecond: return 1e3;
-      case benchmark::kSecond: return 1e6;
-    }
-    return 1;
-  }
-  std::map<std::string, double> best_;
-  std::map<std::string, double> p99_;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/best_runs.h"
 #include "game/board.h"
 #include "game/globals.h"
 #include "gfx/colour.h"
@@ -179,18 +180,9 @@ constexpr Target kTargets[] = {
 
 // Prints the usual table, then each case over the frame copy, with its target. The fastest
 // repetition of each case counts, as the least disturbed by whatever else the machine is doing.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public BestRunsReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const std::string name = run.benchmark_name().substr(0, run.benchmark_name().find('/'));
-      const double t = run.GetAdjustedRealTime();
-      auto it = best_.find(name);
-      if (it == best_.end() || t < it->second) best_[name] = t;
-    }
-  }
+  RatioReporter() : BestRunsReporter("/") {}
 
   void Finalize() override {
     ConsoleReporter::Finalize();
@@ -209,9 +201,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
       }
     }
   }
-
- private:
-  std::map<std::string, double> best_;
 };
 
 }  // namespace
