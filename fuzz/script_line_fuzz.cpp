@@ -4,6 +4,7 @@
 
 #include "platform/gx.h"
 #include "platform/script.h"
+#include "platform/window.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string line(reinterpret_cast<const char*>(data), size);
@@ -19,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (event.x < -32768 || event.x > 32767 || event.y < -32768 || event.y > 32767) __builtin_trap();
   if (event.milliseconds > 86400000u || event.index < 0 || event.index > 32767) __builtin_trap();
   if (event.action == ScriptAction::kKey) {
-    const int16_t keys[] = {kKeyUp, kKeyDown, kKeyLeft, kKeyRight, kKeyA, kKeyB, kKeyC, kKeyStart};
+    const int16_t keys[] = {kKeyUp,    kKeyDown,           kKeyLeft,       kKeyRight,    kKeyA,
+                            kKeyB,     kKeyC,              kKeyStart,      kHostKeyFullScreen,
+                            kHostKeyDriver, kHostKeyHint,  kHostKeyForesight};
     bool known = false;
     for (int16_t key : keys) known = known || event.key == key;
     if (!known) __builtin_trap();
