@@ -400,6 +400,23 @@ TEST_F(Play, AComputerCarShowsItsMovePausesWithTheBoardItsOwnAndMoves) {
   EXPECT_FALSE(IsComputerTurn()) << "player 1 drives its own car";
 }
 
+TEST_F(Play, AHintAimsAtTheProsMoveAndTappingDirectlyItsCrossGoesAtTheNextTap) {
+  Race(240, 300, Pt(100, 100));
+  ShowHint();
+  const GridPoint hint = Target();
+  EXPECT_NE(hint, Pt(100, 100)) << "the pro gets going";
+  EXPECT_EQ(Frame(hint.x, hint.y), MakeColour(0, 0, 0)) << "aiming: the cursor on it";
+
+  gameState.players[0].inputMode = kInputDirect;
+  ShowBoard();
+  ShowHint();
+  EXPECT_EQ(Target(), hint) << "the same move, asked again";
+  EXPECT_EQ(Frame(hint.x, hint.y), MakeColour(0, 0, 0)) << "tapping directly: a cross on it";
+  HandleTap(10, 10);  // out of reach: no move, but the cross goes
+  EXPECT_EQ(CarOf(0), Pt(100, 100));
+  EXPECT_EQ(Frame(hint.x, hint.y), boardPicture.pixels[hint.y * 240 + hint.x]);
+}
+
 TEST_F(Play, DCyclesTheDriverOfTheCarToMoveAndTheChoicesAreKept) {
   std::filesystem::create_directory(folder.HostFile("Data"));
   LoadDriverChoices(DevicePath(folder.host()));
