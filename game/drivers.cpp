@@ -1,6 +1,7 @@
 // The computer drivers, the hint and foresight.
 #include "game/drivers.h"
 
+#include <chrono>
 #include <memory>
 #include <new>
 #include <string>
@@ -29,6 +30,8 @@ Driver brain;
 std::unique_ptr<Foresight> aimForesight;
 
 std::u16string settingsFile;  // where the choices are kept
+uint32_t pauseTicks = 0;      // ticks of the computer's pause so far
+bool thoughtAhead = false;    // the pro's lap from the standing start is ready
 std::u16string shownCaption = kWindowTitle;
 bool hintShown = false;
 
@@ -105,13 +108,27 @@ void BeginTurn() {
   } else {
     ShowBoard();  // the Go button and the aiming look come with it
   }
-  SetTimer(mainWindow, kComputerTimer, kComputerPause);
+  pauseTicks = 0;
+  SetTimer(mainWindow, kComputerTimer, kComputerTick);
 }
 
-void EndComputerPause() {
-  KillTimer(mainWindow, kComputerTimer);
+void ComputerTick() {
   // Back from the menu or the title the turn begins again, with a fresh pause.
-  if (!IsComputerTurn()) return;
+  if (!IsComputerTurn()) {
+    KillTimer(mainWindow, kComputerTimer);
+    return;
+  }
+  if (++pauseTicks < kComputerPause / kComputerTick) {
+    // The pause is the players' time to follow the move; the pro uses some of it to prepare a
+    // better lap than one turn's search can find.
+    bool anyPro = false;
+    for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
+      anyPro = anyPro || driverChoices.driver[p] == kDriverPro;
+    }
+    if (anyPro && !thoughtAhead) thoughtAhead = Brain().Think(std::chrono::milliseconds(kThinkSlice));
+    return;
+  }
+  KillTimer(mainWindow, kComputerTimer);
   EndTurn(gameState.targetX, gameState.targetY);
 }
 

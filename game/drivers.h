@@ -18,9 +18,12 @@ constexpr uint8_t kDriverHuman = 0;
 constexpr uint8_t kDriverClub = 1;
 constexpr uint8_t kDriverPro = 2;
 
-// The pause a computer car makes with its target shown, on its own window timer.
+// The pause a computer car makes with its target shown, on its own window timer, which ticks a
+// few times in it: the pro spends part of each tick preparing its lap from the standing start.
 constexpr uintptr_t kComputerTimer = 101;
 constexpr uint32_t kComputerPause = 800;
+constexpr uint32_t kComputerTick = 100;
+constexpr uint32_t kThinkSlice = 40;
 
 // The settings file, beside the last-circuit file.
 inline constexpr char16_t kDriverSettingsFile[] = u"\\Data\\drivers.txt";
@@ -45,8 +48,9 @@ bool IsComputerTurn();
 // any pause left over is stopped. Also names the driver to move in the window's caption.
 void BeginTurn();
 
-// The computer's pause is over: the car moves, when the race board still shows its turn.
-void EndComputerPause();
+// A tick of the computer's pause: the pro thinks ahead; once the pause is over the car moves,
+// when the race board still shows its turn.
+void ComputerTick();
 
 // The host keys, on the race board: D hands the car to move along human, club, pro and back to
 // human; H puts the target (or, tapping directly, a cross) on the pro's move for a player's car;

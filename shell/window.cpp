@@ -98,7 +98,7 @@ intptr_t MainWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam,
       if (IsStartedUp()) {
         // The computer's pause has a timer of its own; any other tick ends the title.
         if (wParam == kComputerTimer) {
-          EndComputerPause();
+          ComputerTick();
         } else {
           LeaveTitle();
         }

@@ -390,11 +390,13 @@ TEST_F(Play, AComputerCarShowsItsMovePausesWithTheBoardItsOwnAndMoves) {
   EXPECT_EQ(gameState.players[0].inputMode, kInputAim);
   HandleTap(kMenuButton.x, kMenuButton.y);
   EXPECT_EQ(gameState.screenMode, kScreenMenu);
-  EndComputerPause();
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
   EXPECT_EQ(CarOf(0), Pt(100, 100)) << "no move while the menu is shown";
 
   HandleTap(kMenuButton.x, kMenuButton.y);  // back on the board: the pause begins again
-  EndComputerPause();
+  for (uint32_t tick = 1; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(0), Pt(100, 100)) << "still pausing";
+  ComputerTick();
   EXPECT_EQ(CarOf(0), chosen);
   EXPECT_EQ(gameState.currentPlayer, 1);
   EXPECT_FALSE(IsComputerTurn()) << "player 1 drives its own car";
