@@ -101,9 +101,19 @@ LapPlan SolveLap(const TrackModel& model, const CarState& car, const SolveLimits
     const auto& reach = model.Reach();
     const int a = model.maxAxisChange();
 
-    auto push = [&](uint32_t node, uint32_t fNext, uint16_t rounds) {
+    // Keeps a state reached more cheaply than before (or for the first time) and opens it.
+    auto keep = [&](uint32_t existing, const SearchNode& node, uint32_t fNext) {
+      uint32_t index = existing;
+      if (index == StateTable::kNone) {
+        index = table.Add(node);
+      } else {
+        SearchNode& n = table[index];
+        n.rounds = node.rounds;
+        n.parent = node.parent;
+        n.closed = 0;
+      }
       if (fNext >= open.size()) open.resize(fNext + 1);
-      open[fNext].push_back(OpenEntry{node, rounds});
+      open[fNext].push_back(OpenEntry{index, node.rounds});
     };
 
     for (;;) {
@@ -189,17 +199,9 @@ LapPlan SolveLap(const TrackModel& model, const CarState& car, const SolveLimits
           crashes = true;
           continue;
         }
-        uint32_t index = existing;
-        if (index == StateTable::kNone) {
-          index = table.Add(SearchNode{d.x, d.y, vx, vy, static_cast<uint16_t>(g + 1),
-                                       static_cast<uint8_t>(crossings), 0, parentIndex});
-        } else {
-          SearchNode& n = table[index];
-          n.rounds = static_cast<uint16_t>(g + 1);
-          n.parent = parentIndex;
-          n.closed = 0;
-        }
-        push(index, fNext, static_cast<uint16_t>(g + 1));
+        keep(existing, SearchNode{d.x, d.y, vx, vy, static_cast<uint16_t>(g + 1), static_cast<uint8_t>(crossings), 0,
+                                   parentIndex},
+              fNext);
       }
 
       // The crash: the car stays where it is, stopped, three rounds on.
@@ -219,17 +221,9 @@ LapPlan SolveLap(const TrackModel& model, const CarState& car, const SolveLimits
         }
       }
       if (!crashes) continue;
-      uint32_t index = existing;
-      if (index == StateTable::kNone) {
-        index = table.Add(SearchNode{p.x, p.y, 0, 0, static_cast<uint16_t>(g + 3),
-                                     static_cast<uint8_t>(here.reverseCrossings), 0, parentIndex});
-      } else {
-        SearchNode& n = table[index];
-        n.rounds = static_cast<uint16_t>(g + 3);
-        n.parent = parentIndex;
-        n.closed = 0;
-      }
-      push(index, fCrash, static_cast<uint16_t>(g + 3));
+      keep(existing, SearchNode{p.x, p.y, 0, 0, static_cast<uint16_t>(g + 3),
+                                 static_cast<uint8_t>(here.reverseCrossings), 0, parentIndex},
+            fCrash);
     }
   } catch (const std::bad_alloc&) {
     // Out of room: what was found and the bound reached so far still hold.
