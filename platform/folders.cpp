@@ -1,6 +1,7 @@
 // The per-user data folder and the folder checks behind it.
 #include "platform/folders.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,12 @@ std::u16string UserDataFolder() {
   const char* data = std::getenv("XDG_DATA_HOME");
   if (data != nullptr && data[0] == '/') return DevicePath(std::string(data) + "/apexgrid");
   const char* home = std::getenv("HOME");
+  // Started without HOME (env -i, some service managers), the home is still the account's: without
+  // it an installed game would write nowhere and drop every record without a word.
+  if (home == nullptr || home[0] != '/') {
+    const passwd* account = getpwuid(geteuid());
+    home = account != nullptr ? account->pw_dir : nullptr;
+  }
   if (home != nullptr && home[0] == '/') return DevicePath(std::string(home) + "/.local/share/apexgrid");
   return std::u16string();
 }

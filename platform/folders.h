@@ -5,8 +5,9 @@
 #include <string>
 
 // The per-user data folder as a device path: $XDG_DATA_HOME/apexgrid, or, when that variable is
-// unset, empty or not an absolute path, $HOME/.local/share/apexgrid. Empty when neither can be
-// had. Whether it exists is not looked at.
+// unset, empty or not an absolute path, $HOME/.local/share/apexgrid, the account's home standing
+// in for a HOME that is unset or not absolute. Empty when none can be had. Whether it exists is
+// not looked at.
 std::u16string UserDataFolder();
 
 // Non-zero when the folder exists and this user may create and replace files in it.

@@ -1,5 +1,6 @@
 // The program folder and UTF-16 text files such as the last-circuit file.
 #include <gtest/gtest.h>
+#include <pwd.h>
 
 #include <sys/stat.h>
 
@@ -7,6 +8,7 @@
 
 #include "data/folder.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/text.h"
 #include "tests/support.h"
 
@@ -117,4 +119,31 @@ TEST(WritableFolder, IsTheProgramFolderWhenItTakesWritesElseTheUsersFolder) {
   for (const Case& c : cases) EXPECT_EQ(PrivateCopyOf(c.path, program, own), c.copy) << ToUtf8(c.path);
   EXPECT_EQ(PrivateCopyOf(u"\\usr\\lib\\apexgrid\\Circuits\\Ring.cct", program, program), u"")
       << "a program folder that takes writes keeps its circuits";
+}
+
+TEST(UserDataFolder, FollowsXdgDataHomeThenHomeThenTheAccount) {
+  const passwd* account = getpwuid(geteuid());
+  ASSERT_NE(account, nullptr);
+  const std::string own = std::string(account->pw_dir) + "/.local/share/apexgrid";
+  struct Case {
+    const char* data;  // XDG_DATA_HOME, nullptr for unset
+    const char* home;  // HOME, nullptr for unset
+    std::string folder;
+  } const cases[] = {
+      {"/d", "/h", "/d/apexgrid"},
+      {"d", "/h", "/h/.local/share/apexgrid"},  // a relative one is no XDG folder
+      {nullptr, "/h", "/h/.local/share/apexgrid"},
+      {nullptr, nullptr, own},  // no HOME: the account's home, or nothing would be kept
+      {"", "", own},
+  };
+  const char* savedData = std::getenv("XDG_DATA_HOME");
+  const char* savedHome = std::getenv("HOME");
+  const std::string data = savedData ? savedData : "", home = savedHome ? savedHome : "";
+  for (const Case& c : cases) {
+    c.data ? setenv("XDG_DATA_HOME", c.data, 1) : unsetenv("XDG_DATA_HOME");
+    c.home ? setenv("HOME", c.home, 1) : unsetenv("HOME");
+    EXPECT_EQ(ToUtf8(UserDataFolder()), ToUtf8(DevicePath(c.folder))) << (c.data ? c.data : "-") << " " << (c.home ? c.home : "-");
+  }
+  savedData ? setenv("XDG_DATA_HOME", data.c_str(), 1) : unsetenv("XDG_DATA_HOME");
+  savedHome ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
 }
