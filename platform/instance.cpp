@@ -144,17 +144,23 @@ bool SameFile(int fd, const std::string& path) {
          open.st_ino == named.st_ino;
 }
 
-// Takes the name's lock and listens on its socket, without waiting. The listening socket, or -1
-// when another copy holds the lock or the endpoint can't be made.
+// What Claim gives instead of a socket: another copy holds the lock (or is just letting go of
+// it), or the endpoint can't be made here at all, which says nothing of other copies.
+constexpr int kHeld = -1;
+constexpr int kCantMake = -2;
+
+// Takes the name's lock and listens on its socket, without waiting. The listening socket, or
+// kHeld or kCantMake.
 int Claim(const std::string& folder, const std::string& name) {
   const std::string lockPath = folder + "/" + name + ".lock";
   const std::string socketPath = folder + "/" + name + ".sock";
   for (int tries = 0; tries < 8; ++tries) {
     const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (lock < 0) return -1;
+    if (lock < 0) return kCantMake;
     if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+      const bool held = errno == EWOULDBLOCK;
       close(lock);
-      return -1;
+      return held ? kHeld : kCantMake;
     }
     // The holder before us may have removed the lock file as it ended, after we opened it: a
     // lock on a file no longer there is no lock, so take the one that is.
@@ -172,7 +178,7 @@ int Claim(const std::string& folder, const std::string& name) {
       if (endpoint >= 0) close(endpoint);
       unlink(lockPath.c_str());
       close(lock);
-      return -1;
+      return kCantMake;
     }
     Holding& holding = Held()[endpoint];
     holding.lock = lock;
@@ -180,7 +186,7 @@ int Claim(const std::string& folder, const std::string& name) {
     holding.socketPath = socketPath;
     return endpoint;
   }
-  return -1;
+  return kHeld;
 }
 
 // A connection to the copy of this user that holds the name, or -1 for now.
@@ -222,6 +228,9 @@ int FindEndpoint(const std::string& name, int* connection) {
       Reserved()[name] = endpoint;
       return 0;
     }
+    // Nobody holds the name and it can't be had: the program runs without it, as where no folder
+    // takes names, rather than ending as if another copy answered.
+    if (endpoint == kCantMake) return 0;
     *connection = Connect(folder, name);
     if (*connection >= 0) return 1;
     // The lock is held but nobody answers yet: its holder is about to listen, or busy. Past our
@@ -239,7 +248,8 @@ int OpenEndpoint(const std::string& name) {
     return endpoint;
   }
   const std::string folder = EndpointFolder(name.size());
-  return folder.empty() ? -1 : Claim(folder, name);
+  const int endpoint = folder.empty() ? kCantMake : Claim(folder, name);
+  return endpoint >= 0 ? endpoint : -1;
 }
 
 int SendFrontRequest(int connection) {

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/core.h"
 #include "platform/files.h"
 #include "platform/find.h"
 #include "platform/gx.h"
@@ -499,6 +501,29 @@ TEST_F(Headless, FindWindowFindsTheProgramsOwnWindowByClassAndTitle) {
   EXPECT_EQ(message.message, WM_SETFOCUS);
   EXPECT_EQ(PeekMessage(&message), 0);
   EXPECT_EQ(GetFocus(), window);
+}
+
+// A name that can't be made here (its lock can't be opened) is no copy running: the program
+// goes on without one at once, as it does where no folder will take names.
+TEST_F(Headless, AnEndpointThatCantBeMadeIsNoCopyRunning) {
+  const std::string runtime = folder_.HostFile("runtime");
+  std::filesystem::create_directories(runtime + "/apexgrid");
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  std::filesystem::permissions(runtime + "/apexgrid", std::filesystem::perms::owner_all);
+  const char* before = std::getenv("XDG_RUNTIME_DIR");
+  const std::string kept = before != nullptr ? before : "";
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  Start("");
+  const std::string name = EndpointName(u"OTHER", u"Test");
+  std::filesystem::create_directories(runtime + "/apexgrid/" + name + ".lock");
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(FindWindow(u"OTHER", u"Test"), nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(1));
+  if (before != nullptr) {
+    setenv("XDG_RUNTIME_DIR", kept.c_str(), 1);
+  } else {
+    unsetenv("XDG_RUNTIME_DIR");
+  }
 }
 
 // ---- Process start -----------------------------------------------------------------------------
