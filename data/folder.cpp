@@ -71,10 +71,15 @@ std::u16string PrivateCopyOf(const std::u16string& circuitPath, const std::u16st
     if (c == u'/') c = u'\\';
   }
   const std::u16string shipped = programFolder + kCircuitsFolder;
-  if (path.size() <= shipped.size() || path.compare(0, shipped.size(), shipped) != 0) return std::u16string();
-  const std::u16string name = path.substr(shipped.size());
-  if (name.find(u'\\') != std::u16string::npos) return std::u16string();
-  return writableFolder + kCircuitsFolder + name;
+  const size_t slash = path.rfind(u'\\');
+  if (slash == std::u16string::npos || slash + 1 == path.size()) return std::u16string();
+  const std::u16string folder = path.substr(0, slash + 1);
+  // The same folder by another name (a link to it, a "..") holds the same shipped circuits.
+  if (folder != shipped &&
+      !SameHostFile(HostPath(path.substr(0, slash)), HostPath(shipped.substr(0, shipped.size() - 1)))) {
+    return std::u16string();
+  }
+  return writableFolder + kCircuitsFolder + path.substr(slash + 1);
 }
 
 std::u16string CircuitToLoad(const std::u16string& path) {
@@ -93,6 +98,9 @@ std::u16string RecordFile(const std::u16string& circuitPath) {
     std::fclose(existing);
     return copy;
   }
+  // A copy that is there but can't be read is the user's to mend; the shipped file never
+  // replaces it, nor the record it may hold.
+  if (DeviceFileExists(copy)) return std::u16string();
   std::FILE* shipped = OpenDeviceFile(circuitPath, "rb");
   if (shipped == nullptr) return std::u16string();
   std::vector<unsigned char> bytes;

@@ -274,6 +274,12 @@ bool SameHostFile(const std::string& a, const std::string& b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool DeviceFileExists(const std::u16string& devicePath) {
+  const std::string path = HostPath(devicePath);
+  struct stat info;
+  return Usable(path) && lstat(path.c_str(), &info) == 0;
+}
+
 bool IsReadOnlyHostFile(const std::string& hostPath) {
   struct stat info;
   if (!Usable(hostPath) || stat(hostPath.c_str(), &info) != 0) return false;

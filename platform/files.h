@@ -34,6 +34,8 @@ long long FileSize(std::FILE* file);
 
 // True when both paths lead to one and the same existing file, whatever their names.
 bool SameHostFile(const std::string& a, const std::string& b);
+// True when something stands at the path, readable or not (a dangling link too).
+bool DeviceFileExists(const std::u16string& devicePath);
 // True when the file exists and its owner made it read-only (no write permission for anyone), or
 // we may not write it.
 bool IsReadOnlyHostFile(const std::string& hostPath);

@@ -119,6 +119,15 @@ TEST(WritableFolder, IsTheProgramFolderWhenItTakesWritesElseTheUsersFolder) {
   for (const Case& c : cases) EXPECT_EQ(PrivateCopyOf(c.path, program, own), c.copy) << ToUtf8(c.path);
   EXPECT_EQ(PrivateCopyOf(u"\\usr\\lib\\apexgrid\\Circuits\\Ring.cct", program, program), u"")
       << "a program folder that takes writes keeps its circuits";
+
+  // The shipped folder by another name is the same folder.
+  ASSERT_EQ(std::system(("mkdir -p " + folder.host() + "/lib/apexgrid/Circuits && ln -s lib " + folder.host() + "/link")
+                            .c_str()),
+            0);
+  const std::u16string installed = DevicePath(folder.host() + "/lib/apexgrid");
+  for (const char* other : {"/link/apexgrid/Circuits/Ring.cct", "/lib/apexgrid/Circuits/../Circuits/Ring.cct"}) {
+    EXPECT_EQ(PrivateCopyOf(DevicePath(folder.host() + other), installed, own), own + u"\\Circuits\\Ring.cct") << other;
+  }
 }
 
 TEST(UserDataFolder, FollowsXdgDataHomeThenHomeThenTheAccount) {
