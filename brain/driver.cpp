@@ -125,9 +125,11 @@ void Driver::Remember(const CarState& from, const std::vector<GridPoint>& moves,
     if (car.reverseCrossings < 0 || car.reverseCrossings > StateTable::kMaxCrossings) break;
     const uint32_t at = planIndex_.Find(car.at.x, car.at.y, car.velocity.x, car.velocity.y, car.reverseCrossings);
     if (at == StateTable::kNone) {
-      planIndex_.Add(SearchNode{car.at.x, car.at.y, car.velocity.x, car.velocity.y, 0,
-                                static_cast<uint8_t>(car.reverseCrossings), 0, static_cast<uint32_t>(plan_.size())});
+      // The step first: memory running out between the two must not leave the index naming a
+      // step that isn't there (Think goes on with what it has).
       plan_.push_back(PlanStep{car, moves[i]});
+      planIndex_.Add(SearchNode{car.at.x, car.at.y, car.velocity.x, car.velocity.y, 0,
+                                static_cast<uint8_t>(car.reverseCrossings), 0, static_cast<uint32_t>(plan_.size() - 1)});
     } else {
       plan_[planIndex_[at].parent].move = moves[i];
     }

@@ -129,7 +129,11 @@ void ComputerTick() {
     return;
   }
   KillTimer(mainWindow, kComputerTimer);
+  // The commit locks the pen that made it until it is lifted; no pen made this one, so a player's
+  // next drag must steer as freely as before it.
+  const uint8_t penLock = gameState.penLock;
   EndTurn(gameState.targetX, gameState.targetY);
+  gameState.penLock = penLock;
 }
 
 void CycleDriver() {
