@@ -148,7 +148,7 @@ GridPoint Driver::ProMove(const CarState& car) {
     live_ = std::make_unique<BeamSearch>(*model_, foresight_.get(), kProWidth);
     live_->Start(car);
   }
-  RunUntil(*live_, Clock::now() + kPlanTime);
+  RunUntil(*live_, Clock::now() + planTime);
   if (live_->done()) {
     const LapPlan lap = live_->Lap();
     live_.reset();
