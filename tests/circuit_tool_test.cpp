@@ -577,6 +577,7 @@ TEST_F(CircuitTool, AFailedPngWriteKeepsTheOldOne) {
 TEST_F(CircuitTool, WrongUsageSaysSoInOneLine) {
   const std::vector<std::vector<std::string>> cases = {
       {"fly"}, {"info"}, {"make", "a.png", "b.cct"}, {"render", "a.cct", "b.png", "--sideways"}, {"topng", "a", "b", "--scale"},
+      {"check", "a.cct", "--scale", "3"},  // no lap picture to scale
   };
   for (const auto& args : cases) {
     const ToolRun run = Tool(args);

@@ -270,6 +270,20 @@ std::unique_ptr<GameState> LoadForRace(const std::string& path) {
 
 // ---- Subcommands -----------------------------------------------------------------------------
 
+// A --scale with no lap picture to scale is a mistake worth a word.
+void RefuseScaleWithoutLap(const Arguments& a, const std::string& command) {
+  if (a.Has("scale") && !a.Has("lap")) throw UsageError(command + ": --scale goes with --lap");
+}
+
+// Refuses, in one line, a circuit no car can race on; `what` begins the line.
+void RefuseUnsound(const CircuitData& c, const std::string& what) {
+  const std::vector<std::string> problems = CircuitProblems(c);
+  if (problems.empty()) return;
+  std::string joined;
+  for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
+  throw ToolError(what + ": " + joined);
+}
+
 int Make(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a =
       Parse("make", args, 2, {"start", "line", "ahead", "mask", "track-colour"}, {"force"});
@@ -342,12 +356,7 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
     });
   }
 
-  std::vector<std::string> problems = CircuitProblems(c);
-  if (!problems.empty()) {
-    std::string joined;
-    for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
-    throw ToolError(Name(outPath) + " not written: " + joined);
-  }
+  RefuseUnsound(c, Name(outPath) + " not written");
   std::copy(c.cells.begin(), c.cells.end(), bytes.begin() + kCircuitHeaderBytes + 2 * c.cells.size());
   WriteFileSafely(outPath, bytes);
   const size_t free = static_cast<size_t>(std::count(c.cells.begin(), c.cells.end(), 0));
@@ -398,16 +407,12 @@ int Info(const std::vector<std::string>& args, std::ostream& out) {
 
 int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
   const Arguments a = Parse("check", args, 1, {"lap", "scale"}, {"moves", "force"});
+  RefuseScaleWithoutLap(a, "check");
   const std::string& path = a.files[0];
   if (a.Has("lap")) CheckOutput(a.Value("lap"), {path}, a.Has("force"));
   const CircuitData c = ReadCircuitFile(path);
   const int lapScale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
-  const std::vector<std::string> problems = CircuitProblems(c);
-  if (!problems.empty()) {
-    std::string joined;
-    for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
-    throw ToolError(Name(path) + ": " + joined);
-  }
+  RefuseUnsound(c, Name(path));
 
   std::unique_ptr<GameState> state = LoadForRace(path);
   LapSearchOptions options;
@@ -496,6 +501,7 @@ int DriveLap(GameState& state, const std::vector<GridPoint>& moves, const std::s
 
 int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
   const Arguments a = Parse("solve", args, 1, {"seconds", "lap", "scale"}, {"moves", "write-record", "force"});
+  RefuseScaleWithoutLap(a, "solve");
   const std::string& path = a.files[0];
   const std::string name = Name(path);
   if (a.Has("lap")) CheckOutput(a.Value("lap"), {path}, a.Has("force"));
@@ -513,12 +519,7 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     }
   }
   const CircuitData c = ReadCircuitFile(path);
-  const std::vector<std::string> problems = CircuitProblems(c);
-  if (!problems.empty()) {
-    std::string joined;
-    for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
-    throw ToolError(name + ": " + joined);
-  }
+  RefuseUnsound(c, name);
   const int scale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
 
   std::unique_ptr<GameState> state = LoadForRace(path);
