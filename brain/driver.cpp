@@ -12,7 +12,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kProWidth = 24;       // cars a round in the pro's search
-constexpr int kThinkWidth = 384;    // ... and in Think's
+// ... and in Think's, one search after the other: the first has a lap ready within a few
+// seconds, the wider one often finds a round less.
+constexpr int kThinkWidths[] = {384, 768};
+constexpr int kThinkStages = static_cast<int>(sizeof kThinkWidths / sizeof kThinkWidths[0]);
 constexpr int kClubWidth = 6;       // ... and in the club driver's
 constexpr int kClubRounds = 4;      // rounds the club driver looks ahead
 constexpr size_t kPlanMemory = 200000;  // remembered plan steps before they are dropped
@@ -58,7 +61,8 @@ bool Driver::Load(const TrackGrid& track) noexcept {
   planIndex_.Clear();
   live_.reset();
   ahead_.reset();
-  thought_ = false;
+  thinkStage_ = 0;
+  thoughtRounds_ = 0;
   clubForesight_.reset();
   foresight_.reset();
   model_.reset();
@@ -90,23 +94,29 @@ GridPoint Driver::Move(const PlayerRecord& record, DriverLevel level, uint32_t s
 }
 
 bool Driver::Think(std::chrono::milliseconds time) noexcept {
-  if (!loaded() || thought_) return thought_ || !loaded();
+  if (!loaded() || thinkStage_ >= kThinkStages) return true;
   try {
+    const CarState start{model_->start(), {}, 0};
     if (ahead_ == nullptr) {
-      ahead_ = std::make_unique<BeamSearch>(*model_, foresight_.get(), kThinkWidth);
-      ahead_->Start(CarState{model_->start(), {}, 0});
+      ahead_ = std::make_unique<BeamSearch>(*model_, foresight_.get(), kThinkWidths[thinkStage_]);
+      ahead_->Start(start);
     }
     RunUntil(*ahead_, Clock::now() + time);
     if (!ahead_->done()) return false;
     const LapPlan lap = ahead_->Lap();
-    if (lap.found) Remember(CarState{model_->start(), {}, 0}, lap.moves, lap.moves.size());
     ahead_.reset();
-    thought_ = true;
+    ++thinkStage_;
+    // Only a better lap replaces the one known; a car already on the old one keeps to it wherever
+    // the new one doesn't pass.
+    if (lap.found && (thoughtRounds_ == 0 || lap.rounds < thoughtRounds_)) {
+      Remember(start, lap.moves, lap.moves.size());
+      thoughtRounds_ = lap.rounds;
+    }
   } catch (const std::bad_alloc&) {
     ahead_.reset();
-    thought_ = true;  // no room for it: the pro plans move by move
+    thinkStage_ = kThinkStages;  // no room for it: the pro goes on with what it has
   }
-  return true;
+  return thinkStage_ >= kThinkStages;
 }
 
 const GridPoint* Driver::Known(const CarState& car) const {

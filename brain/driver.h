@@ -46,10 +46,11 @@ class Driver {
   // speed, after crashes, with backward crossings to undo. Never throws.
   GridPoint Move(const PlayerRecord& car, DriverLevel level, uint32_t seed = 0) noexcept;
 
-  // Spends up to `time` preparing the pro's lap from the standing start with a wider search than
+  // Spends up to `time` preparing the pro's lap from the standing start with wider searches than
   // one move can afford, resuming where the last call stopped; the game may call it while it
-  // waits for a player, on the title screen, or not at all. True once that lap is ready (or
-  // there is none to find). Never throws.
+  // waits for a player, on the title screen, or not at all. Each lap it finds is the pro's from
+  // then on when it beats the one before. True once there is nothing more to prepare. Never
+  // throws.
   bool Think(std::chrono::milliseconds time) noexcept;
 
   // A hint for a player: the move the pro would make.
@@ -82,7 +83,8 @@ class Driver {
   std::unique_ptr<Foresight> clubForesight_;
   std::unique_ptr<BeamSearch> live_;   // the pro's search while it has no lap yet
   std::unique_ptr<BeamSearch> ahead_;  // Think's search from the standing start
-  bool thought_ = false;               // Think's lap is ready
+  int thinkStage_ = 0;                 // Think's searches done
+  uint32_t thoughtRounds_ = 0;         // the rounds of Think's best lap; 0 while there is none
   std::vector<PlanStep> plan_;  // states on remembered plans and their moves
   StateTable planIndex_;        // the same states, found by hashing; rounds holds nothing
 };
