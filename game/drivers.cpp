@@ -47,6 +47,20 @@ Driver& Brain() {
   return brain;
 }
 
+bool AnyPro() {
+  for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
+    if (driverChoices.driver[p] == kDriverPro) return true;
+  }
+  return false;
+}
+
+// A slice of the pro's preparation of its lap from the standing start; true while there is more.
+bool ThinkAhead() {
+  if (thoughtAhead || !AnyPro()) return false;
+  thoughtAhead = Brain().Think(std::chrono::milliseconds(kThinkSlice));
+  return !thoughtAhead;
+}
+
 void SaveChoices() {
   Settings settings = ReadSettings(settingsFile);
   for (int p = 0; p < kMaxPlayers; ++p) {
@@ -94,7 +108,13 @@ void BeginTurn() {
   KillTimer(mainWindow, kComputerTimer);
   hintShown = false;
   NameDriverToMove();
-  if (!IsComputerTurn()) return;
+  if (!IsComputerTurn()) {
+    // While a player ponders, the pro prepares its lap on the same ticks.
+    if (gameState.screenMode == kScreenRace && AnyPro() && !thoughtAhead) {
+      SetTimer(mainWindow, kComputerTimer, kComputerTick);
+    }
+    return;
+  }
   const uint16_t p = CurrentIndex();
   PlayerRecord& car = s.players[p];
   const bool aimed = car.inputMode == kInputAim;
@@ -115,17 +135,13 @@ void BeginTurn() {
 void ComputerTick() {
   // Back from the menu or the title the turn begins again, with a fresh pause.
   if (!IsComputerTurn()) {
-    KillTimer(mainWindow, kComputerTimer);
+    if (gameState.screenMode != kScreenRace || !ThinkAhead()) KillTimer(mainWindow, kComputerTimer);
     return;
   }
   if (++pauseTicks < kComputerPause / kComputerTick) {
     // The pause is the players' time to follow the move; the pro uses some of it to prepare a
     // better lap than one turn's search can find.
-    bool anyPro = false;
-    for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
-      anyPro = anyPro || driverChoices.driver[p] == kDriverPro;
-    }
-    if (anyPro && !thoughtAhead) thoughtAhead = Brain().Think(std::chrono::milliseconds(kThinkSlice));
+    ThinkAhead();
     return;
   }
   KillTimer(mainWindow, kComputerTimer);

@@ -400,6 +400,10 @@ TEST_F(Play, AComputerCarShowsItsMovePausesWithTheBoardItsOwnAndMoves) {
   EXPECT_EQ(CarOf(0), chosen);
   EXPECT_EQ(gameState.currentPlayer, 1);
   EXPECT_FALSE(IsComputerTurn()) << "player 1 drives its own car";
+  // While player 1 ponders, the pro prepares its lap on the same ticks, and nothing moves.
+  for (int tick = 0; tick < 20; ++tick) ComputerTick();
+  EXPECT_EQ(gameState.currentPlayer, 1);
+  EXPECT_EQ(CarOf(1), Pt(100, 100));
   // No pen made the computer's move, so none is locked out: player 1's first drag steers.
   HandlePenMove(static_cast<int16_t>(105 - gameState.viewX), static_cast<int16_t>(100 - gameState.viewY));
   EXPECT_EQ(Target(), Pt(105, 100));
