@@ -18,7 +18,7 @@
 #include "brain/driver.h"
 #include "brain/foresight.h"
 #include "brain/track_model.h"
-#include "game/turn.h"
+#include "rules/turn.h"
 #include "platform/files.h"
 #include "rules/commit.h"
 #include "rules/move.h"

@@ -179,12 +179,8 @@ MoveOutcome TrackModel::Outcome(GridPoint from, GridPoint to, int reverseCrossin
 }
 
 MoveOutcome TrackModel::CleanOutcome(GridPoint from, GridPoint to, int reverseCrossings) const {
-  // CommitMove's test, step by step.
-  const int toSide = SideOf(to.x, to.y);
-  if (toSide == SideOf(from.x, from.y)) return MoveOutcome::kClean;
-  if (SideOfLine(from, to, lineA_) == SideOfLine(from, to, lineB_)) return MoveOutcome::kClean;
-  if (toSide != aheadSide_) return MoveOutcome::kBackward;
-  return reverseCrossings > 0 ? MoveOutcome::kUndo : MoveOutcome::kLap;
+  return CrossingOutcome(lineA_, lineB_, aheadSide_, from, SideOf(from.x, from.y), to, SideOf(to.x, to.y),
+                         reverseCrossings);
 }
 
 uint32_t TrackModel::StepsToGo(int crossings, int x, int y) const {

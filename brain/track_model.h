@@ -9,6 +9,7 @@
 
 #include "data/circuit.h"
 #include "data/grid_point.h"
+#include "rules/commit.h"
 #include "rules/state.h"
 
 // One car as the brain sees it: where it stands, its last move, and the backward crossings of
@@ -31,15 +32,6 @@ inline GridPoint Predicted(const CarState& car) {
   return GridPoint{static_cast<int16_t>(car.at.x + car.velocity.x),
                    static_cast<int16_t>(car.at.y + car.velocity.y)};
 }
-
-// What committing a move does, in CommitMove's terms.
-enum class MoveOutcome : uint8_t {
-  kClean,     // a plain move
-  kCrash,     // the path touches a blocked cell: back to the start of the move, two turns out
-  kBackward,  // a clean move across the line against the racing direction
-  kUndo,      // a clean forward crossing that only undoes an earlier backward one
-  kLap,       // a clean forward crossing that completes a lap
-};
 
 // The car after a move with the given outcome.
 CarState After(const CarState& car, GridPoint to, MoveOutcome outcome);

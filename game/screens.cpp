@@ -5,7 +5,7 @@
 #include "game/drivers.h"
 #include "game/globals.h"
 #include "game/startup.h"
-#include "game/turn.h"
+#include "rules/turn.h"
 #include "game/view.h"
 #include "gfx/display.h"
 #include "gfx/draw.h"

@@ -18,7 +18,7 @@
 #include "brain/foresight.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
-#include "game/turn.h"
+#include "rules/turn.h"
 #include "rules/commit.h"
 #include "rules/move.h"
 #include "tests/support.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "game/turn.h"
+#include "rules/turn.h"
 #include "platform/png.h"
 #include "rules/commit.h"
 #include "rules/move.h"

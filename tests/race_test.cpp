@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "game/turn.h"
+#include "rules/turn.h"
 #include "rules/commit.h"
 #include "rules/move.h"
 #include "tests/support.h"

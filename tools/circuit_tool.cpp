@@ -20,7 +20,7 @@
 #include "brain/solver.h"
 #include "brain/track_model.h"
 #include "data/circuit.h"
-#include "game/turn.h"
+#include "rules/turn.h"
 #include "gfx/picture.h"
 #include "platform/byte_order.h"
 #include "platform/files.h"

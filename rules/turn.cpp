@@ -1,5 +1,5 @@
 // NextTurn.
-#include "game/turn.h"
+#include "rules/turn.h"
 
 namespace {
 
