@@ -696,3 +696,42 @@ TEST(SettingsFile, IsWrittenWholeAndReadBack) {
   EXPECT_EQ(WriteSettings(folder.File("missing/settings.txt"), s), 1);
   EXPECT_TRUE(ReadSettings(folder.File("missing/settings.txt")).entries.empty());
 }
+
+// A file edited by hand keeps what the program doesn't know; one it can't read stays as it is.
+TEST(SettingsFile, WritingKeepsEveryOtherLineAndLeavesAloneAFileThatCantBeRead) {
+  struct Case {
+    const char* what;
+    std::string text;      // the file before
+    mode_t mode;           // its permissions, read as the test user
+    std::string expected;  // the file after setting scale = 3 and full-screen = 1; empty: as before
+  };
+  const std::string tooLarge = "# " + std::string(70 * 1024, 'x') + "\nscale = 2\n";
+  const Case cases[] = {
+      {"comments and unknown lines stay in their places",
+       "# my notes\nscale = 2\n\n# the colour I like\ncolour = teal\nnot a setting\n", 0644,
+       "# my notes\nscale = 3\n\n# the colour I like\ncolour = teal\nnot a setting\nfull-screen = 1\n"},
+      {"a line whose value is the same stays as written", "  scale=3  \r\nlast = x", 0644,
+       "  scale=3  \r\nlast = x\nfull-screen = 1\n"},
+      {"the line that counts is the last of its name", "scale = 1\nfull-screen = 0\nscale = 2\n", 0644,
+       "scale = 1\nfull-screen = 1\nscale = 3\n"},
+      {"larger than any settings file", tooLarge, 0644, ""},
+      {"unreadable", "scale = 2\n# mine\n", 0200, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    const std::string host = folder.HostFile("settings.txt");
+    WriteText(host, c.text);
+    GiveToTestUser(folder.host());
+    std::filesystem::permissions(host, static_cast<std::filesystem::perms>(c.mode));
+    EXPECT_TRUE(AsTestUser([&] {
+      Settings settings = ReadSettings(folder.File("settings.txt"));
+      SetSetting(&settings, "scale", 3);
+      SetSetting(&settings, "full-screen", 1);
+      EXPECT_EQ(WriteSettings(folder.File("settings.txt"), settings, "a heading for new files only"),
+                c.expected.empty() ? 1 : 0);
+    }));
+    std::filesystem::permissions(host, std::filesystem::perms::owner_all);
+    EXPECT_EQ(ReadText(host), c.expected.empty() ? c.text : c.expected);
+  }
+}
