@@ -100,6 +100,9 @@ TEST(WritableFolder, IsTheProgramFolderWhenItTakesWritesElseTheUsersFolder) {
   EXPECT_EQ(WritableFolderOf(here, user), here) << "a folder this test may write";
   EXPECT_EQ(WritableFolderOf(folder.File("missing"), user), user);
   EXPECT_EQ(WritableFolderOf(folder.File("missing"), u""), folder.File("missing")) << "no user folder to be had";
+  std::filesystem::create_directories(folder.HostFile("installed/Data"));
+  WriteText(folder.HostFile("installed/Data/installed.txt"), "");
+  EXPECT_EQ(WritableFolderOf(folder.File("installed"), user), user) << "an installed folder, though it takes writes";
 
   // Only circuits directly in the program folder's Circuits folder have private copies.
   const std::u16string program = u"\\usr\\lib\\apexgrid", own = u"\\home\\ana\\.local\\share\\apexgrid";
