@@ -152,6 +152,36 @@ TEST_F(Installed, RunAsRootTheGameStillWritesOnlyIntoItsOwnFolder) {
   EXPECT_EQ(GetU16(copy, static_cast<size_t>(RecordOffset(track.width, track.height))), lap.moves.size() + 2);
 }
 
+// Where nothing can be kept, a lap that should have become the record is not dropped without a word.
+TEST_F(Installed, ARecordThatCantBeKeptIsSaidOnce) {
+  const std::string program = prefix_ + "/lib/apexgrid";
+  const std::string shipped = program + "/Circuits/" + kShipped;
+  TrackGrid track;
+  ASSERT_EQ(LoadCircuit(track, DevicePath(shipped)), 0);
+  const LapSearchResult lap = FindLap(track);
+  ASSERT_TRUE(lap.found) << lap.problem;
+  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
+  for (GridPoint move : lap.moves) script += Tap(move);
+  const struct {
+    const char* what;
+    std::string prepare;
+  } cases[] = {
+      {"the data folder a file", "touch " + Quote(data_)},
+      {"a read-only home", "chmod 555 " + Quote(home_)},
+  };
+  const std::vector<std::string> installed = Snapshot(prefix_);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunShell("chmod 755 " + Quote(home_) + " && rm -rf " + Quote(data_) + " && " + c.prepare, folder_);
+    const ProgramRun run = Run("apexgrid", script, Quote(shipped));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.lines, std::vector<std::string>{"Apexgrid: the record couldn't be saved for " + Device(shipped)})
+        << ReadText(folder_.HostFile("err"));
+    EXPECT_EQ(Snapshot(prefix_), installed);
+  }
+  RunShell("chmod 755 " + Quote(home_), folder_);
+}
+
 TEST_F(Installed, HelpAndVersionAnswerAndEveryOtherCommandLineIsACircuit) {
   ProgramRun run = RunProgram(Quote(prefix_ + "/bin/apexgrid") + " --version >" + Quote(folder_.HostFile("out")), folder_);
   EXPECT_EQ(run.status, 0);
