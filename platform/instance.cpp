@@ -110,8 +110,9 @@ bool PrivateFolder(const std::string& path) {
 //   TEMP/apexgrid-UID       /tmp, where no session manager made one (root on a build machine);
 //   HOME/.cache/apexgrid    when another user took that name in /tmp first, or left it open.
 // Every place is derived from the account (the uid, the home the password database gives), never
-// from the environment, so that every copy of the user goes down the same list and they meet in
-// the same folder however each was started. A place that isn't the user's own is passed over.
+// from the environment (the headless backend's tests excepted: see AccountEndpointPlaces), so that
+// every copy of the user goes down the same list and they meet in the same folder however each was
+// started. A place that isn't the user's own is passed over.
 // Empty when none will do (the program then runs without an endpoint). A socket's whole path must
 // fit its address, so the name's length is allowed for.
 std::string EndpointFolderIn(const EndpointPlaces& places, size_t nameLength) {
@@ -226,9 +227,9 @@ int Claim(const std::string& folder, const std::string& name) {
     // display this copy shows its window on, for a copy started on another one to tell its user.
     unlink(socketPath.c_str());
     const std::string display = DisplayName();
-    if (ftruncate(lock, 0) != 0 || pwrite(lock, display.data(), display.size(), 0) < 0) {
-      // Only a word for the other copy is lost.
-    }
+    const bool told = ftruncate(lock, 0) == 0 &&
+                      pwrite(lock, display.data(), display.size(), 0) == static_cast<ssize_t>(display.size());
+    (void)told;  // failing, only that word for the other copy is lost
     const int endpoint = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_un address;
     const socklen_t length = Address(socketPath, &address);
