@@ -120,6 +120,13 @@ std::u16string RecordFile(const std::u16string& circuitPath) {
   while ((got = std::fread(buffer, 1, sizeof buffer, shipped)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
   const bool read = std::ferror(shipped) == 0;
   std::fclose(shipped);
-  if (!read || WriteWholeFile(copy, bytes.data(), bytes.size()) != 0) return std::u16string();
+  if (!read) return std::u16string();
+  // Made only where none stands: another writer (the circuit tool) may have made the copy since we
+  // looked, and put a record into it.
+  if (WriteNewFile(copy, bytes.data(), bytes.size()) != 0) {
+    std::FILE* made = OpenDeviceFile(copy, "rb");
+    if (made == nullptr) return std::u16string();
+    std::fclose(made);
+  }
   return copy;
 }

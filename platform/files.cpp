@@ -307,6 +307,30 @@ int WriteWholeFile(const std::u16string& devicePath, const void* data, size_t si
   return WriteHostFile(HostPath(devicePath), data, size, nullptr);
 }
 
+int WriteNewFile(const std::u16string& devicePath, const void* data, size_t size) {
+  const std::string target = HostPath(devicePath);
+  if (!Usable(target)) return 1;
+  std::string temp = target + ".XXXXXX";
+  const int fd = TemporaryStep(&temp);
+  if (fd < 0) return 1;
+  bool ok = WriteStep(fd, 0, data, size) == 0 && fchmod(fd, NewFileMode()) == 0 && SyncStep(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  // A second name for the finished file, which the file system refuses where one exists already.
+  if (ok && link(temp.c_str(), target.c_str()) != 0) {
+    // A file system without hard links may still rename without replacing.
+    ok = (errno == EPERM || errno == EOPNOTSUPP) &&
+         renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
+  }
+  unlink(temp.c_str());
+  if (!ok) return 1;
+  const int folder = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    SyncStep(folder);
+    close(folder);
+  }
+  return 0;
+}
+
 // ---- Updating part of a file ----------------------------------------------------------------------
 
 int OpenFileUpdate(const std::u16string& devicePath, FileUpdate* file) {

@@ -49,6 +49,9 @@ bool IsReadOnlyHostFile(const std::string& hostPath);
 // it was.
 int WriteHostFile(const std::string& hostPath, const void* data, size_t size, std::string* error);
 int WriteWholeFile(const std::u16string& devicePath, const void* data, size_t size);
+// Makes a new file, whole, only where nothing stands at the path yet: never over a file another
+// process made meanwhile. 0 when this call made it; 1 otherwise, nothing changed.
+int WriteNewFile(const std::u16string& devicePath, const void* data, size_t size);
 
 // ---- Updating part of a file that the user keeps ------------------------------------------------
 
