@@ -230,7 +230,7 @@ TEST_F(Game, ALapStoredByTheToolDuringARaceStandsAgainstASlowerLap) {
   ASSERT_TRUE(WaitForFile(game.Host("racing.png")));
 
   const TempFolder scratch;
-  ASSERT_EQ(RunShell(Quote(APEXGRID_CIRCUIT_TOOL) + " solve " + Quote(circuit) + " --seconds 1 --write-record >" +
+  ASSERT_EQ(RunShell(Quote(APEXGRID_CIRCUIT_TOOL) + " solve " + Quote(circuit) + " --seconds 0.5 --write-record >" +
                          Quote(game.Host("solved")) + " 2>&1",
                      scratch),
             0)
