@@ -216,15 +216,48 @@ RecordOnFile WriteRecord(const FileUpdate& file, long long offset, const std::ve
 
 }  // namespace
 
+namespace {
+
+// The record the file holds, read as LoadCircuit reads it: none (an empty list) when there is no
+// section or one that can't be trusted.
+std::vector<GridPoint> StoredRecord(const FileUpdate& file, long long offset) {
+  std::vector<GridPoint> points;
+  unsigned char countBytes[2];
+  if (file.size - offset < 2 || ReadFileAt(file, offset, countBytes, 2) != 0) return points;
+  const uint16_t count = ReadU16(countBytes);
+  if (count < kMinRecordPoints || count > kRecordCapacity || file.size - offset - 2 < 4LL * count) return points;
+  std::vector<unsigned char> raw(4 * static_cast<size_t>(count));
+  if (ReadFileAt(file, offset + 2, raw.data(), raw.size()) != 0) return points;
+  points.resize(count);
+  for (size_t i = 0; i < count; ++i) points[i] = ReadPoint(raw.data() + 4 * i);
+  return points;
+}
+
+void KeepInMemory(TrackGrid& track, const GridPoint* points, uint16_t count) {
+  std::copy(points, points + count, track.recordTrail);
+  track.recordCount = count;
+  track.recordRounds = static_cast<uint16_t>(count - 2);  // a count of 0 loads as 65534, too
+}
+
+}  // namespace
+
 void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count) {
   if (count > kRecordCapacity || track.path.empty()) return;
   // A shipped circuit of a program folder this user can't write keeps its records in the user's
   // private copy of it, which from now on is the circuit played.
   const std::u16string path = RecordFile(track.path);
-  if (path.empty()) return;
-  // The file must exist and take updates; a missing or read-only circuit drops the record.
+  if (path.empty()) {
+    ++track.recordsLost;
+    return;
+  }
+  // The file must exist and take updates; a missing or read-only circuit drops the record. The
+  // lock makes every writer (another copy of the game, the circuit tool) measure its lap against
+  // the record the file holds now, not the one it loaded: a better lap stored meanwhile stands.
   FileUpdate file;
-  if (OpenFileUpdate(path, &file) != 0) return;
+  if (OpenLockedFileUpdate(path, &file) != 0) {
+    ++track.recordsLost;
+    return;
+  }
   // Write only behind the grid of the circuit that was loaded. A file that has since been cut
   // short or given another size would be damaged by a record written at this offset.
   const long long recordOffset = RecordOffset(track.width, track.height);
@@ -232,6 +265,15 @@ void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count) {
   if (file.size < recordOffset || ReadFileAt(file, 0, size, sizeof size) != 0 || ReadU16(size) != track.width ||
       ReadU16(size + 2) != track.height) {
     CloseFileUpdate(&file);
+    ++track.recordsLost;
+    return;
+  }
+  const std::vector<GridPoint> stored = StoredRecord(file, recordOffset);
+  // Fewer points is a faster lap. Anything too short to be a lap only ever fills an empty place.
+  if (!stored.empty() && (count < kMinRecordPoints || count >= stored.size())) {
+    CloseFileUpdate(&file);
+    track.path = path;
+    KeepInMemory(track, stored.data(), static_cast<uint16_t>(stored.size()));
     return;
   }
   std::vector<unsigned char> section;
@@ -245,12 +287,14 @@ void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count) {
   // Memory follows the file, so that what the board shows and what the next lap is measured
   // against is what a new start would load.
   if (written == kNewRecord) {
-    std::copy(points, points + count, track.recordTrail);
-    track.recordCount = count;
-    track.recordRounds = static_cast<uint16_t>(count - 2);
-  } else if (written == kNoRecord) {
-    track.recordCount = 0;
-    track.recordRounds = static_cast<uint16_t>(0 - 2);  // as a count of 0 loads
+    KeepInMemory(track, points, count);
+    return;
+  }
+  ++track.recordsLost;
+  if (written == kOldRecord) {
+    KeepInMemory(track, stored.data(), static_cast<uint16_t>(stored.size()));
+  } else {
+    KeepInMemory(track, nullptr, 0);
   }
 }
 

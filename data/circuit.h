@@ -36,6 +36,7 @@ struct TrackGrid {
   GridPoint recordTrail[kRecordCapacity];
   uint16_t recordCount = 0;   // 0 = no record
   uint16_t recordRounds = 0;  // recordCount - 2, in 16 bits
+  uint16_t recordsLost = 0;   // laps SaveRecord had to store and couldn't, so that the player can be told
   // The outline cells row by row, built with outlineGrid, so that drawing the outline visits only
   // them: row y's cells lie at x = outlineCells[outlineRows[y]] up to (not including)
   // outlineCells[outlineRows[y + 1]], in ascending order. Both null when there is no outline.
@@ -65,12 +66,17 @@ int16_t LoadCircuit(TrackGrid& track, const std::u16string& path);
 int BuildOutline(TrackGrid& track);
 
 // Stores count points as the circuit's record, in the file and in memory, and ends the file with
-// it. The file the user has is updated, never swapped for another: through a link to its target,
+// it, when they beat the record the file holds at that moment: fewer points, under a lock on the
+// file that every writer takes, so that a better record stored since the circuit was loaded (by
+// another copy, or the circuit tool) is never overwritten. Otherwise the file stays as it is and
+// memory takes its record. A list too short to be a lap only fills a file without a record. The
+// file the user has is updated, never swapped for another: through a link to its target,
 // keeping its other links, owner, access lists and attributes. A plain file of ours with one link,
 // in a folder we may write, is replaced whole through a rename; any other takes the record in
 // place, in steps that leave the old record, none, or the new one at every moment. When the file
 // can't be opened for update or no longer matches the loaded circuit, neither the file nor the
-// grid changes; a failure on the way leaves the grid holding what the file holds.
+// grid changes; a failure on the way leaves the grid holding what the file holds. Each lap that
+// should have been stored and wasn't counts in recordsLost.
 void SaveRecord(TrackGrid& track, const GridPoint* points, uint16_t count);
 
 // Releases the grids, the path and the picture's pixels.

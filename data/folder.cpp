@@ -48,8 +48,16 @@ void WriteTextFile(const std::u16string& path, const std::u16string& text) {
 
 // ---- Where the programs write ---------------------------------------------------------------------
 
+bool IsInstalledFolder(const std::u16string& programFolder) {
+  return DeviceFileExists(programFolder + kInstalledMarkFile);
+}
+
 std::u16string WritableFolderOf(const std::u16string& programFolder, const std::u16string& userFolder) {
-  if (userFolder.empty() || FolderTakesWrites(programFolder)) return programFolder;
+  // Root may write anywhere, so "may I write it" alone would let a game run as root write into
+  // the package manager's tree.
+  if (userFolder.empty() || (FolderTakesWrites(programFolder) && !IsInstalledFolder(programFolder))) {
+    return programFolder;
+  }
   return userFolder;
 }
 
@@ -57,8 +65,11 @@ std::u16string GetWritableFolder() {
   const std::u16string program = GetProgramFolder();
   const std::u16string folder = WritableFolderOf(program, UserDataFolder());
   if (folder == program) return program;
-  // The per-user folder is made as it is first needed; without it nothing can be kept.
-  if (MakeFolders(folder + u"\\Data") != 0 || MakeFolders(folder + u"\\Circuits") != 0) return program;
+  // The per-user folder is made as it is first needed; without it nothing can be kept. An installed
+  // tree is no place to keep it instead: writes then fail, and the records say so.
+  if (MakeFolders(folder + u"\\Data") != 0 || MakeFolders(folder + u"\\Circuits") != 0) {
+    return IsInstalledFolder(program) ? folder : program;
+  }
   return folder;
 }
 
@@ -109,6 +120,13 @@ std::u16string RecordFile(const std::u16string& circuitPath) {
   while ((got = std::fread(buffer, 1, sizeof buffer, shipped)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
   const bool read = std::ferror(shipped) == 0;
   std::fclose(shipped);
-  if (!read || WriteWholeFile(copy, bytes.data(), bytes.size()) != 0) return std::u16string();
+  if (!read) return std::u16string();
+  // Made only where none stands: another writer (the circuit tool) may have made the copy since we
+  // looked, and put a record into it.
+  if (WriteNewFile(copy, bytes.data(), bytes.size()) != 0) {
+    std::FILE* made = OpenDeviceFile(copy, "rb");
+    if (made == nullptr) return std::u16string();
+    std::fclose(made);
+  }
   return copy;
 }

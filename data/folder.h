@@ -19,6 +19,9 @@ inline constexpr char16_t kGameProgram[] = u"\\Apexgrid.exe";
 inline constexpr char16_t kCircuitsFolder[] = u"\\Circuits\\";
 // The desktop window's scale and full screen (platform/settings.h), beside the last-circuit file.
 inline constexpr char16_t kWindowSettingsFile[] = u"\\Data\\window.txt";
+// Present in an installed program folder only (the install step puts it there): such a folder is
+// the package manager's, and is never written, whoever runs the programs.
+inline constexpr char16_t kInstalledMarkFile[] = u"\\Data\\installed.txt";
 
 // Full path of the running program file.
 std::u16string GetModulePath();
@@ -32,19 +35,24 @@ std::u16string ProgramFolderOf(const std::u16string& modulePath);
 // ---- Where the programs write -------------------------------------------------------------------
 //
 // Everything the programs write (the last-circuit file, the screenshot, settings, circuit records)
-// goes into the program folder when this user can write to it, as on the hand-held. An installed,
-// read-only program folder is never written: the per-user folder (platform/folders.h) takes its
-// place, laid out the same way, with Data and Circuits folders inside. A shipped circuit whose
+// goes into the program folder when this user can write to it, as on the hand-held, and it isn't
+// an installed one (it holds the installed mark). An installed or read-only program folder is
+// never written: the per-user folder (platform/folders.h) takes its place, laid out the same way,
+// with Data and Circuits folders inside. A shipped circuit whose
 // record is to be written is first copied into the per-user Circuits folder, and from then on that
 // private copy is the one played; the player's own circuits can be put there too.
 
 // The folder that takes what the programs write: the program folder or the per-user folder (made
-// with its Data and Circuits folders when it is first needed). The program folder also when there
-// is no per-user folder to be had, so that writes fail quietly as they always did.
+// with its Data and Circuits folders when it is first needed). When the per-user folder can't be
+// made (a read-only home), a program folder that takes writes and isn't installed, else the
+// per-user folder all the same, so that writes fail quietly rather than land in an installed tree.
+// The program folder also when there is no per-user folder to be had at all.
 std::u16string GetWritableFolder();
-// The same rule for given folders: userFolder when the program folder takes no writes and
-// userFolder isn't empty, else programFolder.
+// The same rule for given folders: userFolder when the program folder takes no writes or is
+// installed, and userFolder isn't empty, else programFolder.
 std::u16string WritableFolderOf(const std::u16string& programFolder, const std::u16string& userFolder);
+// True when the program folder holds the installed mark.
+bool IsInstalledFolder(const std::u16string& programFolder);
 
 // The per-user copy that stands for a shipped circuit: for a path directly in the program
 // folder's Circuits folder, the file of the same name in the writable folder's Circuits folder;

@@ -2,6 +2,7 @@
 #include "game/drivers.h"
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
@@ -16,6 +17,7 @@
 #include "gfx/draw.h"
 #include "gfx/layout.h"
 #include "platform/settings.h"
+#include "platform/text.h"
 #include "platform/window.h"
 
 DriverChoices driverChoices;
@@ -36,6 +38,7 @@ std::u16string shownCaption = kWindowTitle;
 bool hintShown = false;
 
 const char* const kDriverNames[] = {"human", "club", "pro"};
+constexpr char16_t kRecordLost[] = u" \u2013 the record couldn't be saved";
 const char16_t* const kCaptionDrivers[] = {u"human", u"computer (club)", u"computer (pro)"};
 const char16_t* const kColourNames[kMaxPlayers] = {u"red",    u"blue",   u"green", u"magenta",
                                                    u"yellow", u"orange", u"black", u"cyan"};
@@ -81,6 +84,14 @@ void NameDriverToMove() {
   if (anyComputer) {
     const uint16_t p = CurrentIndex();
     caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": " + kCaptionDrivers[driverChoices.driver[p]];
+  }
+  // A lap that should have become the record and couldn't be saved (a read-only home, a circuit
+  // made read-only) would otherwise go without a word: said once, and kept in the caption.
+  if (gameState.track.recordsLost != 0) {
+    if (shownCaption.find(kRecordLost) == std::u16string::npos) {
+      std::fprintf(stderr, "Apexgrid: the record couldn't be saved for %s\n", ToUtf8(gameState.track.path).c_str());
+    }
+    caption += kRecordLost;
   }
   if (caption == shownCaption) return;
   shownCaption = caption;

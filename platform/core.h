@@ -20,6 +20,7 @@ struct PlatformWindow {
   int x = 0, y = 0, width = 0, height = 0;
   int endpoint = -1;        // listening socket that other copies find it by; -1 for none
   int remoteConnection = -1;  // for a window of another program (FindWindow): our connection
+  std::string remoteDisplay;  // and the display it is on, when it said
   void* host = nullptr;     // the backend's own record of the window
 };
 
@@ -113,12 +114,31 @@ std::string OneLine(const std::string& text);
 
 // ---- The single-instance endpoints (instance.cpp) ----------------------------------------------
 
+// The places a user's endpoint folder may be in (see EndpointFolder): the runtime folder, the
+// temporary folder and the home. An empty one is passed over.
+struct EndpointPlaces {
+  std::string runtime;
+  std::string temp;
+  std::string home;
+};
+// The places of the account that runs the program: /run/user/UID, /tmp and the home in the
+// password database, whatever the environment says; except with the headless backend, where
+// XDG_RUNTIME_DIR, TMPDIR and HOME name them, so that tests keep to folders of their own.
+EndpointPlaces AccountEndpointPlaces();
+// The first of the places' endpoint folders that is the user's own (made when missing), or empty
+// when none is; names of nameLength characters must fit in it.
+std::string EndpointFolderIn(const EndpointPlaces& places, size_t nameLength);
+
 // The endpoint name for a class and title, for the running backend.
 std::string EndpointName(const std::u16string& className, const std::u16string& title);
 // Looks for the copy that holds the name, taking the name first: 0 when this program now holds it
 // (kept for the window OpenEndpoint makes next) or it can't be had at all; 1 when another copy of
-// this user holds it, with *connection to it, or -1 when it doesn't answer in time.
-int FindEndpoint(const std::string& name, int* connection);
+// this user holds it, with *connection to it, or -1 when it doesn't answer in time, and the display
+// the holder shows its window on in *holderDisplay (empty when it didn't say).
+int FindEndpoint(const std::string& name, int* connection, std::string* holderDisplay);
+// True when a holder's display is known and isn't this program's: bringing it to the front then
+// shows nothing here.
+bool ElsewhereOnScreen(const std::string& holderDisplay);
 // A listening endpoint for a window: the name FindEndpoint took, or the name taken now; -1 when
 // another copy holds it or endpoints can't be made.
 int OpenEndpoint(const std::string& name);

@@ -3,14 +3,17 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/text.h"
 
@@ -304,6 +307,30 @@ int WriteWholeFile(const std::u16string& devicePath, const void* data, size_t si
   return WriteHostFile(HostPath(devicePath), data, size, nullptr);
 }
 
+int WriteNewFile(const std::u16string& devicePath, const void* data, size_t size) {
+  const std::string target = HostPath(devicePath);
+  if (!Usable(target)) return 1;
+  std::string temp = target + ".XXXXXX";
+  const int fd = TemporaryStep(&temp);
+  if (fd < 0) return 1;
+  bool ok = WriteStep(fd, 0, data, size) == 0 && fchmod(fd, NewFileMode()) == 0 && SyncStep(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  // A second name for the finished file, which the file system refuses where one exists already.
+  if (ok && link(temp.c_str(), target.c_str()) != 0) {
+    // A file system without hard links may still rename without replacing.
+    ok = (errno == EPERM || errno == EOPNOTSUPP) &&
+         renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
+  }
+  unlink(temp.c_str());
+  if (!ok) return 1;
+  const int folder = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    SyncStep(folder);
+    close(folder);
+  }
+  return 0;
+}
+
 // ---- Updating part of a file ----------------------------------------------------------------------
 
 int OpenFileUpdate(const std::u16string& devicePath, FileUpdate* file) {
@@ -328,6 +355,34 @@ int OpenFileUpdate(const std::u16string& devicePath, FileUpdate* file) {
   file->replaceable = info.st_nlink == 1 && info.st_uid == geteuid() && flistxattr(fd, nullptr, 0) <= 0 &&
                       faccessat(AT_FDCWD, FolderOf(target).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
   return 0;
+}
+
+int OpenLockedFileUpdate(const std::u16string& devicePath, FileUpdate* file) {
+  // Another writer holds the lock for the few writes and syncs of one record; two seconds is far
+  // beyond that, and short enough for a program to go on when something holds it for good.
+  constexpr int kPatience = 200;
+  constexpr auto kPause = std::chrono::milliseconds(10);
+  for (int reopened = 0; reopened < 8; ++reopened) {
+    if (OpenFileUpdate(devicePath, file) != 0) return 1;
+    int waited = 0;
+    while (flock(file->descriptor, LOCK_EX | LOCK_NB) != 0) {
+      if ((errno != EWOULDBLOCK && errno != EINTR) || ++waited > kPatience) {
+        CloseFileUpdate(file);
+        return 1;
+      }
+      std::this_thread::sleep_for(kPause);
+    }
+    // What we waited for may have replaced the file whole: the lock and the descriptor are then
+    // on content nobody reads any more. The size may have changed in place too.
+    struct stat open, named;
+    if (fstat(file->descriptor, &open) == 0 && stat(file->hostPath.c_str(), &named) == 0 &&
+        open.st_dev == named.st_dev && open.st_ino == named.st_ino) {
+      file->size = static_cast<long long>(open.st_size);
+      return 0;
+    }
+    CloseFileUpdate(file);
+  }
+  return 1;
 }
 
 int ReadFileAt(const FileUpdate& file, long long offset, void* data, size_t size) {

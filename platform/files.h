@@ -49,6 +49,9 @@ bool IsReadOnlyHostFile(const std::string& hostPath);
 // it was.
 int WriteHostFile(const std::string& hostPath, const void* data, size_t size, std::string* error);
 int WriteWholeFile(const std::u16string& devicePath, const void* data, size_t size);
+// Makes a new file, whole, only where nothing stands at the path yet: never over a file another
+// process made meanwhile. 0 when this call made it; 1 otherwise, nothing changed.
+int WriteNewFile(const std::u16string& devicePath, const void* data, size_t size);
 
 // ---- Updating part of a file that the user keeps ------------------------------------------------
 
@@ -68,6 +71,11 @@ struct FileUpdate {
 // 0 when opened; 1 when it is missing, not a regular file, or can't be written. A file that its
 // owner made read-only (no write permission for anyone) is not opened, not even for root.
 int OpenFileUpdate(const std::u16string& devicePath, FileUpdate* file);
+// The same, holding an exclusive lock (flock) on the file until it is closed, so that writers
+// taking turns each see what the one before left. A file another writer replaced while we waited
+// is opened again: the lock then is on the file the path names. 1 also when the lock isn't had
+// within a few seconds (a writer that never lets go must not freeze the program).
+int OpenLockedFileUpdate(const std::u16string& devicePath, FileUpdate* file);
 // Each 0 on success, 1 on failure.
 int ReadFileAt(const FileUpdate& file, long long offset, void* data, size_t size);
 int WriteFileAt(const FileUpdate& file, long long offset, const void* data, size_t size);

@@ -8,6 +8,7 @@
 // another user can neither take a name first nor connect; as a second guard, a connection from
 // another user is closed unread, and a copy only knocks on a socket its own user holds.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -81,48 +82,102 @@ std::string EnvironmentValue(const char* name) {
   return value != nullptr ? std::string(value) : std::string();
 }
 
+// A real folder (no link) that others can't rearrange: owned by the user or by root, and not
+// writable by others unless sticky, as /tmp is.
+bool SteadyFolder(const std::string& path) {
+  struct stat p;
+  return lstat(path.c_str(), &p) == 0 && S_ISDIR(p.st_mode) &&
+         ((p.st_mode & S_IWOTH) == 0 || (p.st_mode & S_ISVTX) != 0) && (p.st_uid == geteuid() || p.st_uid == 0);
+}
+
 // A folder that only this user can enter, made when it is missing: a real folder (no link), owned
-// by the user and open to no one else, in a parent that others can't rearrange (owned by the user
-// or by root, and not writable by others unless sticky, as /tmp is).
+// by the user and open to no one else, in a steady parent. One that is there already but isn't so
+// (another user's, or left open) is never mended: anyone may have been inside.
 bool PrivateFolder(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   if (path.empty() || path[0] != '/' || slash + 1 == path.size()) return false;
-  const std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
-  struct stat p;
-  if (lstat(parent.c_str(), &p) != 0 || !S_ISDIR(p.st_mode)) return false;
-  if ((p.st_mode & S_IWOTH) != 0 && (p.st_mode & S_ISVTX) == 0) return false;
-  if (p.st_uid != geteuid() && p.st_uid != 0) return false;
+  if (!SteadyFolder(slash == 0 ? std::string("/") : path.substr(0, slash))) return false;
   mkdir(path.c_str(), 0700);
   struct stat f;
-  return lstat(path.c_str(), &f) == 0 && S_ISDIR(f.st_mode) && f.st_uid == geteuid() &&
-         (f.st_mode & 077) == 0;
+  return lstat(path.c_str(), &f) == 0 && S_ISDIR(f.st_mode) && f.st_uid == geteuid() && (f.st_mode & 077) == 0;
 }
 
+}  // namespace
+
 // Where this user's endpoints live: the first usable of
-//   $XDG_RUNTIME_DIR/apexgrid            the session's runtime folder;
-//   ${TMPDIR:-/tmp}/apexgrid-UID         when no session manager gave one (root on a build
-//                                        machine, a plain ssh login);
-//   ${XDG_CACHE_HOME:-~/.cache}/apexgrid when another user took that name in /tmp first.
-// Every copy of a user's session goes down the same list, so they meet in the same folder. Empty
-// when none will do (the program then runs without an endpoint). A socket's whole path must fit
-// its address, so the name's length is allowed for.
-std::string EndpointFolder(size_t nameLength) {
-  const std::string runtime = EnvironmentValue("XDG_RUNTIME_DIR");
-  const std::string temp = EnvironmentValue("TMPDIR");
-  const std::string home = EnvironmentValue("HOME");
-  std::string cache = EnvironmentValue("XDG_CACHE_HOME");
-  if (cache.empty() && !home.empty()) cache = home + "/.cache";
+//   RUNTIME/apexgrid        the user's runtime folder, /run/user/UID, which the session manager
+//                           makes for every session of the user (a desktop and an ssh login alike);
+//   TEMP/apexgrid-UID       /tmp, where no session manager made one (root on a build machine);
+//   HOME/.cache/apexgrid    when another user took that name in /tmp first, or left it open.
+// Every place is derived from the account (the uid, the home the password database gives), never
+// from the environment (the headless backend's tests excepted: see AccountEndpointPlaces), so that
+// every copy of the user goes down the same list and they meet in the same folder however each was
+// started. A place that isn't the user's own is passed over.
+// Empty when none will do (the program then runs without an endpoint). A socket's whole path must
+// fit its address, so the name's length is allowed for.
+std::string EndpointFolderIn(const EndpointPlaces& places, size_t nameLength) {
   const std::string candidates[] = {
-      runtime.empty() ? std::string() : runtime + "/apexgrid",
-      (temp.empty() ? std::string("/tmp") : temp) + "/apexgrid-" + std::to_string(geteuid()),
-      cache.empty() ? std::string() : cache + "/apexgrid",
+      places.runtime.empty() ? std::string() : places.runtime + "/apexgrid",
+      places.temp.empty() ? std::string() : places.temp + "/apexgrid-" + std::to_string(geteuid()),
+      places.home.empty() ? std::string() : places.home + "/.cache/apexgrid",
   };
   for (const std::string& folder : candidates) {
     if (folder.empty() || folder.size() + 1 + nameLength + 5 >= sizeof(sockaddr_un::sun_path)) continue;
-    if (folder == candidates[2]) mkdir(cache.c_str(), 0700);  // as any program that caches would
+    // The cache folder is made as any program that caches would make it.
+    if (folder == candidates[2] && SteadyFolder(places.home)) mkdir((places.home + "/.cache").c_str(), 0700);
     if (PrivateFolder(folder)) return folder;
   }
   return std::string();
+}
+
+EndpointPlaces AccountEndpointPlaces() {
+  EndpointPlaces places;
+  const std::string uid = std::to_string(geteuid());
+  places.runtime = "/run/user/" + uid;
+  places.temp = "/tmp";
+  const passwd* account = getpwuid(geteuid());
+  if (account != nullptr && account->pw_dir != nullptr && account->pw_dir[0] == '/') places.home = account->pw_dir;
+  // The headless backend runs tests side by side, each in folders of its own: there the
+  // environment may name the places instead.
+  if (ActiveBackend() == &kHeadlessBackend) {
+    const std::string runtime = EnvironmentValue("XDG_RUNTIME_DIR");
+    const std::string temp = EnvironmentValue("TMPDIR");
+    const std::string home = EnvironmentValue("HOME");
+    places.runtime = runtime;
+    if (!temp.empty()) places.temp = temp;
+    if (!home.empty()) places.home = home;
+  }
+  return places;
+}
+
+namespace {
+
+std::string EndpointFolder(size_t nameLength) { return EndpointFolderIn(AccountEndpointPlaces(), nameLength); }
+
+// The display the program's windows appear on, as the desktop names it: X's screen number
+// dropped, since every screen of a display is in front of the same user.
+std::string DisplayName() {
+  std::string display = EnvironmentValue("DISPLAY");
+  if (display.empty()) display = EnvironmentValue("WAYLAND_DISPLAY");
+  const size_t colon = display.rfind(':');
+  const size_t dot = display.rfind('.');
+  if (colon != std::string::npos && dot != std::string::npos && dot > colon) display.resize(dot);
+  return display;
+}
+
+// What the holder of a name wrote in its lock file: its display, or empty.
+std::string HolderDisplay(const std::string& folder, const std::string& name) {
+  const int lock = open((folder + "/" + name + ".lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (lock < 0) return std::string();
+  char buffer[256];
+  const ssize_t got = read(lock, buffer, sizeof buffer);
+  close(lock);
+  std::string display;
+  for (ssize_t i = 0; i < got; ++i) {
+    if (buffer[i] < ' ' || buffer[i] > '~') return std::string();  // not a display's name
+    display += buffer[i];
+  }
+  return display;
 }
 
 bool SameUser(int connection) {
@@ -168,8 +223,13 @@ int Claim(const std::string& folder, const std::string& name) {
       close(lock);
       continue;
     }
-    // Holding the lock, whatever socket file lies there is a leftover.
+    // Holding the lock, whatever socket file lies there is a leftover. The lock file says which
+    // display this copy shows its window on, for a copy started on another one to tell its user.
     unlink(socketPath.c_str());
+    const std::string display = DisplayName();
+    const bool told = ftruncate(lock, 0) == 0 &&
+                      pwrite(lock, display.data(), display.size(), 0) == static_cast<ssize_t>(display.size());
+    (void)told;  // failing, only that word for the other copy is lost
     const int endpoint = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_un address;
     const socklen_t length = Address(socketPath, &address);
@@ -216,8 +276,9 @@ std::string EndpointName(const std::u16string& className, const std::u16string& 
   return std::string(backend != nullptr ? backend->instancePrefix : "apexgrid.") + hex;
 }
 
-int FindEndpoint(const std::string& name, int* connection) {
+int FindEndpoint(const std::string& name, int* connection, std::string* holderDisplay) {
   *connection = -1;
+  holderDisplay->clear();
   if (Reserved().count(name) != 0) return 0;
   const std::string folder = EndpointFolder(name.size());
   if (folder.empty()) return 0;
@@ -232,7 +293,10 @@ int FindEndpoint(const std::string& name, int* connection) {
     // takes names, rather than ending as if another copy answered.
     if (endpoint == kCantMake) return 0;
     *connection = Connect(folder, name);
-    if (*connection >= 0) return 1;
+    if (*connection >= 0) {
+      *holderDisplay = HolderDisplay(folder, name);
+      return 1;
+    }
     // The lock is held but nobody answers yet: its holder is about to listen, or busy. Past our
     // patience it still runs, so this copy must not start a second game beside it.
     if (Clock::now() >= giveUp) return 1;
@@ -250,6 +314,10 @@ int OpenEndpoint(const std::string& name) {
   const std::string folder = EndpointFolder(name.size());
   const int endpoint = folder.empty() ? kCantMake : Claim(folder, name);
   return endpoint >= 0 ? endpoint : -1;
+}
+
+bool ElsewhereOnScreen(const std::string& holderDisplay) {
+  return !holderDisplay.empty() && holderDisplay != DisplayName();
 }
 
 int SendFrontRequest(int connection) {

@@ -404,12 +404,14 @@ WindowHandle FindWindow(const char16_t* className, const char16_t* title) {
   }
   if (Active() == nullptr) return nullptr;
   int connection = -1;
-  if (FindEndpoint(EndpointName(cls, ttl), &connection) == 0) return nullptr;
+  std::string display;
+  if (FindEndpoint(EndpointName(cls, ttl), &connection, &display) == 0) return nullptr;
   s.remoteWindows.push_back(std::make_unique<PlatformWindow>());
   PlatformWindow* remote = s.remoteWindows.back().get();
   remote->className = cls;
   remote->title = ttl;
   remote->remoteConnection = connection;
+  remote->remoteDisplay = display;
   return remote;
 }
 
@@ -421,6 +423,12 @@ int SetForegroundWindow(WindowHandle window) {
     if (remote->remoteConnection < 0) return 0;
     const int sent = SendFrontRequest(remote->remoteConnection);
     remote->remoteConnection = -1;
+    // The user at this display would see nothing happen and the program end without a word.
+    if (sent == 0 && ElsewhereOnScreen(remote->remoteDisplay)) {
+      std::fprintf(stderr, "%s is already running on display %s; it was brought to the front there\n",
+                   ToUtf8(remote->title).c_str(), remote->remoteDisplay.c_str());
+      std::fflush(stderr);
+    }
     return sent == 0 ? 1 : 0;
   }
   PlatformWindow* w = Live(window);

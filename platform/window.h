@@ -268,12 +268,15 @@ int MessageBox(WindowHandle owner, const std::u16string& text, const char16_t* c
 // finds that one (even while it is still starting up). A copy that holds the name but doesn't
 // answer in time is still found; bringing it to the front then fails.
 //
-// The names are the user's own: they live in a folder that only the user can enter (in the
-// session's runtime folder, $XDG_RUNTIME_DIR; without one, in the temporary folder, or in the
-// cache folder when another user got there first), so another user can neither take them first
-// nor reach a window through them. The SDL backend's names are
-// per user; the headless backend keeps a registry of its own, per program folder, so that tests
-// running copies side by side from different folders never find each other.
+// The names are the user's own: they live in a folder that only the user can enter (in the user's
+// runtime folder, /run/user/UID; without one, in /tmp/apexgrid-UID, or in the cache folder of the
+// account's home when that isn't the user's own), so another user can neither take them first nor
+// reach a window through them. The folder comes from the account, not the environment, so that
+// copies started from a desktop and from an ssh login find each other. A copy that finds another
+// running on another display says so on standard error, since nothing shows where it was started.
+// The SDL backend's names are per user; the headless backend keeps a registry of its own, per
+// program folder, whose folder XDG_RUNTIME_DIR, TMPDIR and HOME may place, so that tests running
+// copies side by side from different folders never find each other.
 // APEXGRID_INSTANCE=KEY narrows either further: only programs started with the same key find each
 // other.
 WindowHandle FindWindow(const char16_t* className, const char16_t* title);

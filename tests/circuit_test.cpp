@@ -1,6 +1,8 @@
 // Circuit files: loading, the outline, and the record section.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -122,7 +124,7 @@ TEST_F(Circuits, SavingARecordKeepsPictureAndGridByteForByte) {
   TestCircuit circuit(30, 20);
   circuit.BlockRect(0, 0, 30, 2);
   circuit.hasRecordSection = true;
-  circuit.record = Points(12, 7);
+  circuit.record = Points(4000, 7);
   const std::u16string path = Write("c.cct", circuit.Encode());
   const Bytes before = ReadBytes(folder.HostFile("c.cct"));
   ASSERT_EQ(LoadCircuit(*track, path), 0);
@@ -270,6 +272,55 @@ TEST_F(Circuits, RecordIsDroppedForAReadOnlyFile) {
   SaveRecord(*track, record.data(), 8);
   EXPECT_EQ(ReadBytes(folder.HostFile("small.cct")), bytes);
   EXPECT_EQ(track->recordCount, 0);
+}
+
+// Another writer (a second copy of the game, the circuit tool) may store a record after this grid
+// was loaded: a lap replaces the record the file holds only when it has fewer points, and memory
+// then holds what the file holds.
+TEST_F(Circuits, OnlyALapThatBeatsTheRecordOnFileReplacesIt) {
+  struct Case {
+    const char* what;
+    int stored;  // points stored by another writer since loading; 0 for none
+    int lap;     // points of the lap saved
+    bool replaced;  // the file holds the lap afterwards, else what was stored
+  };
+  const Case cases[] = {
+      {"none stored", 0, 8, true},
+      {"a better record stored meanwhile stands", 5, 8, false},
+      {"an equal one stands", 8, 8, false},
+      {"a worse one is replaced", 12, 8, true},
+      {"two points are no lap and never replace one", 5, 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestCircuit circuit(4, 3);
+    const std::u16string path = Write("c.cct", circuit.Encode());
+    ASSERT_EQ(LoadCircuit(*track, path), 0);
+    const auto stored = Points(c.stored, 100), lap = Points(c.lap, 500);
+    if (c.stored > 0) {
+      auto other = std::make_unique<TrackGrid>();
+      ASSERT_EQ(LoadCircuit(*other, path), 0);
+      SaveRecord(*other, stored.data(), static_cast<uint16_t>(c.stored));
+    }
+    SaveRecord(*track, lap.data(), static_cast<uint16_t>(c.lap));
+    const auto& expected = c.replaced ? lap : stored;
+    auto fresh = std::make_unique<TrackGrid>();
+    ASSERT_EQ(LoadCircuit(*fresh, path), 0);
+    EXPECT_EQ(std::vector<GridPoint>(fresh->recordTrail, fresh->recordTrail + fresh->recordCount), expected);
+    EXPECT_EQ(std::vector<GridPoint>(track->recordTrail, track->recordTrail + track->recordCount), expected);
+    EXPECT_EQ(track->recordRounds, fresh->recordRounds);
+    EXPECT_EQ(track->recordsLost, 0);
+  }
+
+  // A writer that never lets go of the file keeps the lap out; the game goes on, and knows.
+  const int holder = open(folder.HostFile("c.cct").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  const Bytes before = ReadBytes(folder.HostFile("c.cct"));
+  const auto fast = Points(4, 900);
+  SaveRecord(*track, fast.data(), 4);
+  close(holder);
+  EXPECT_EQ(ReadBytes(folder.HostFile("c.cct")), before);
+  EXPECT_EQ(track->recordsLost, 1);
 }
 
 // Whatever step fails, whichever way the record is written, a reload finds the old record, the new

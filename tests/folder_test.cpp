@@ -93,6 +93,18 @@ TEST(TextFile, AFileThatCantBeCreatedIsSilentlyNotWritten) {
   EXPECT_FALSE(FileExists(folder.HostFile("no such folder/lastmap.dat")));
 }
 
+// A private copy of a shipped circuit is made only where none stands: one another writer made
+// meanwhile, perhaps with a record in it, is never replaced.
+TEST(NewFile, IsMadeOnlyWhereNothingStands) {
+  TempFolder folder;
+  EXPECT_EQ(WriteNewFile(folder.File("c.cct"), "first", 5), 0);
+  EXPECT_EQ(WriteNewFile(folder.File("c.cct"), "second", 6), 1);
+  EXPECT_EQ(ReadText(folder.HostFile("c.cct")), "first");
+  EXPECT_EQ(WriteNewFile(folder.File("missing/c.cct"), "x", 1), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()), 1)
+      << "nothing left beside it";
+}
+
 TEST(WritableFolder, IsTheProgramFolderWhenItTakesWritesElseTheUsersFolder) {
   TempFolder folder;
   const std::u16string user = folder.File("user");
@@ -100,6 +112,9 @@ TEST(WritableFolder, IsTheProgramFolderWhenItTakesWritesElseTheUsersFolder) {
   EXPECT_EQ(WritableFolderOf(here, user), here) << "a folder this test may write";
   EXPECT_EQ(WritableFolderOf(folder.File("missing"), user), user);
   EXPECT_EQ(WritableFolderOf(folder.File("missing"), u""), folder.File("missing")) << "no user folder to be had";
+  std::filesystem::create_directories(folder.HostFile("installed/Data"));
+  WriteText(folder.HostFile("installed/Data/installed.txt"), "");
+  EXPECT_EQ(WritableFolderOf(folder.File("installed"), user), user) << "an installed folder, though it takes writes";
 
   // Only circuits directly in the program folder's Circuits folder have private copies.
   const std::u16string program = u"\\usr\\lib\\apexgrid", own = u"\\home\\ana\\.local\\share\\apexgrid";

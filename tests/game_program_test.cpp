@@ -212,6 +212,39 @@ TEST_F(Game, ALapWritesTheRecordIntoTheCircuitFile) {
   EXPECT_EQ(record, expected);
 }
 
+// The circuit tool stores a faster lap while a race runs; the race's own lap, slower than that
+// but faster than the record the race loaded, must not take its place.
+TEST_F(Game, ALapStoredByTheToolDuringARaceStandsAgainstASlowerLap) {
+  game.AddCircuit("Ring.cct", Ring());
+  const std::string circuit = game.Host("Circuits/Ring.cct");
+  const size_t offset = static_cast<size_t>(RecordOffset(240, 300));
+  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
+  const std::vector<GridPoint> lap = SmallRingLap();
+  for (size_t i = 0; i + 1 < lap.size(); ++i) script += Tap(lap[i]);
+  script += ShotLine("racing.png") + "sleep 6000\n" + Tap(lap.back()) + ShotLine("lap.png");
+  WriteText(game.Host("race script"), script);
+  StartShell(game.Isolation() + "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(game.Host("race script")) + " " +
+                 Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) + " 2>" +
+                 Quote(game.Host("race err")),
+             game.Host("race status"));
+  ASSERT_TRUE(WaitForFile(game.Host("racing.png")));
+
+  const TempFolder scratch;
+  ASSERT_EQ(RunShell(Quote(APEXGRID_CIRCUIT_TOOL) + " solve " + Quote(circuit) + " --seconds 0.5 --write-record >" +
+                         Quote(game.Host("solved")) + " 2>&1",
+                     scratch),
+            0)
+      << ReadText(game.Host("solved"));
+  ASSERT_FALSE(FileExists(game.Host("lap.png"))) << "the race lapped before the tool stored its lap";
+  const Bytes solved = ReadBytes(circuit);
+  ASSERT_GT(solved.size(), offset + 2);
+  EXPECT_LT(GetU16(solved, offset), lap.size() + 2) << "the tool's lap is the faster";
+
+  ASSERT_TRUE(WaitForFile(game.Host("race status")));
+  EXPECT_TRUE(FileExists(game.Host("lap.png"))) << ReadText(game.Host("race err"));
+  EXPECT_EQ(ReadBytes(circuit), solved) << "the race's slower lap left the stored record alone";
+}
+
 // ---- Computer drivers ----------------------------------------------------------------------------
 
 TEST_F(Game, WithEveryCarTheComputersTheRacePlaysItselfAndAProLapBecomesTheRecord) {

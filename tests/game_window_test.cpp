@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "gfx/colour.h"
@@ -115,12 +116,18 @@ TEST_F(GameWindow, TheMouseClicksThroughTheTitleAndMakesAMove) {
 }
 
 // A double click on a launcher starts copies at the same moment: of eight, one opens its window
-// and the other seven find it and end.
+// and the other seven find it and end, however each was started (a desktop session's runtime
+// folder, an ssh login without one, no home in the environment).
 TEST_F(GameWindow, CopiesStartedTogetherLeaveOneWindow) {
   game_.AddCircuit("Field.cct", Field());
+  const TempFolder runtime;
+  std::filesystem::permissions(runtime.host(), std::filesystem::perms::owner_all);
+  const std::string environments[] = {
+      "", "env -u XDG_RUNTIME_DIR -u HOME -u XDG_CACHE_HOME ",
+      "env XDG_RUNTIME_DIR=" + Quote(runtime.host()) + " TMPDIR=" + Quote(runtime.host()) + " "};
   std::string copies;
   for (int i = 0; i < 8; ++i) {
-    copies += "(" + Command() + " 2>" + Quote(game_.Host("err" + std::to_string(i))) + "; echo $? >>" +
+    copies += "(" + environments[i % 3] + Command() + " 2>" + Quote(game_.Host("err" + std::to_string(i))) + "; echo $? >>" +
               Quote(game_.Host("ended")) + ") & ";
   }
   StartShell(copies + "wait", game_.Host("status"));

@@ -64,10 +64,11 @@ class Installed : public ::testing::Test {
   }
   void TearDown() override { RunShell("chmod -R u+w " + Quote(prefix_), folder_); }
 
-  // Runs an installed launcher as the user, headless, with a script.
-  ProgramRun Run(const std::string& launcher, const std::string& script, const std::string& arguments = "") {
+  // Runs an installed launcher as the user (or as whoever runs the test), headless, with a script.
+  ProgramRun Run(const std::string& launcher, const std::string& script, const std::string& arguments = "",
+                 bool asUser = true) {
     WriteText(folder_.HostFile("script"), script);
-    return RunProgram(user_ + "env -u APEXGRID_START -u APEXGRID_SCRIPT_Apexgrid -u APEXGRID_SCRIPT_Apexpick " +
+    return RunProgram((asUser ? user_ : std::string()) + "env -u APEXGRID_START -u APEXGRID_SCRIPT_Apexgrid -u APEXGRID_SCRIPT_Apexpick " +
                           LeakSuppressions() + "APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder_.host()) +
                           " APEXGRID_SCRIPT=" + Quote(folder_.HostFile("script")) + " HOME=" + Quote(home_) +
                           " XDG_DATA_HOME=" + Quote(data_) + " " + Quote(prefix_ + "/bin/" + launcher) + " " + arguments,
@@ -125,6 +126,60 @@ TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInst
             std::vector<std::string>{"START " + Device(program + "/Apexgrid.exe") + " | " +
                                      Device(data_ + "/apexgrid/Circuits/My Track.cct")});
   EXPECT_EQ(Snapshot(prefix_), installed);
+}
+
+// Root may write anywhere, the installed tree too; the tree is the package manager's all the same.
+TEST_F(Installed, RunAsRootTheGameStillWritesOnlyIntoItsOwnFolder) {
+  if (geteuid() != 0) GTEST_SKIP() << "the programs run as root";
+  const std::string program = prefix_ + "/lib/apexgrid";
+  RunShell("chown -R 0:0 " + Quote(home_), folder_);
+  const std::vector<std::string> installed = Snapshot(prefix_);
+  TrackGrid track;
+  ASSERT_EQ(LoadCircuit(track, DevicePath(program + "/Circuits/" + kShipped)), 0);
+  const LapSearchResult lap = FindLap(track);
+  ASSERT_TRUE(lap.found) << lap.problem;
+  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
+  for (GridPoint move : lap.moves) script += Tap(move);
+  script += "key f11\nkey d\nkey a\n";  // the window's settings, the drivers' choices, a screenshot
+  const ProgramRun run = Run("apexgrid", script, Quote(program + "/Circuits/" + kShipped), false);
+  EXPECT_EQ(run.status, 0) << ReadText(folder_.HostFile("err"));
+  EXPECT_EQ(Snapshot(prefix_), installed) << "nothing written into the installed tree";
+  for (const char* file : {"Data/lastmap.dat", "Data/window.txt", "Data/drivers.txt", "ScrSave.pic"}) {
+    EXPECT_TRUE(FileExists(data_ + "/apexgrid/" + file)) << file;
+  }
+  const Bytes copy = ReadBytes(data_ + "/apexgrid/Circuits/" + kShipped);
+  ASSERT_GT(copy.size(), static_cast<size_t>(RecordOffset(track.width, track.height)) + 2);
+  EXPECT_EQ(GetU16(copy, static_cast<size_t>(RecordOffset(track.width, track.height))), lap.moves.size() + 2);
+}
+
+// Where nothing can be kept, a lap that should have become the record is not dropped without a word.
+TEST_F(Installed, ARecordThatCantBeKeptIsSaidOnce) {
+  const std::string program = prefix_ + "/lib/apexgrid";
+  const std::string shipped = program + "/Circuits/" + kShipped;
+  TrackGrid track;
+  ASSERT_EQ(LoadCircuit(track, DevicePath(shipped)), 0);
+  const LapSearchResult lap = FindLap(track);
+  ASSERT_TRUE(lap.found) << lap.problem;
+  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
+  for (GridPoint move : lap.moves) script += Tap(move);
+  const struct {
+    const char* what;
+    std::string prepare;
+  } cases[] = {
+      {"the data folder a file", "touch " + Quote(data_)},
+      {"a read-only home", "chmod 555 " + Quote(home_)},
+  };
+  const std::vector<std::string> installed = Snapshot(prefix_);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunShell("chmod 755 " + Quote(home_) + " && rm -rf " + Quote(data_) + " && " + c.prepare, folder_);
+    const ProgramRun run = Run("apexgrid", script, Quote(shipped));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.lines, std::vector<std::string>{"Apexgrid: the record couldn't be saved for " + Device(shipped)})
+        << ReadText(folder_.HostFile("err"));
+    EXPECT_EQ(Snapshot(prefix_), installed);
+  }
+  RunShell("chmod 755 " + Quote(home_), folder_);
 }
 
 TEST_F(Installed, HelpAndVersionAnswerAndEveryOtherCommandLineIsACircuit) {

@@ -1,12 +1,15 @@
 // The window system on the headless backend: scripts, the queue, timers, focus, reports, files.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -526,6 +529,88 @@ TEST_F(Headless, AnEndpointThatCantBeMadeIsNoCopyRunning) {
   }
 }
 
+// Every copy of a user must meet in one folder however it was started (a desktop session with a
+// runtime folder in its environment, an ssh login without, no HOME at all): the places come from
+// the account alone.
+TEST(EndpointFolder, ComesFromTheAccountWhateverTheEnvironment) {
+  const passwd* account = getpwuid(geteuid());
+  ASSERT_NE(account, nullptr);
+  const char* names[] = {"XDG_RUNTIME_DIR", "TMPDIR", "HOME", "XDG_CACHE_HOME"};
+  std::vector<std::pair<bool, std::string>> saved;
+  for (const char* name : names) {
+    const char* value = std::getenv(name);
+    saved.emplace_back(value != nullptr, value != nullptr ? value : "");
+  }
+  const char* settings[][4] = {
+      {"/run/user/elsewhere", "/var/tmp", "/home/else", "/c"},
+      {nullptr, nullptr, nullptr, nullptr},
+      {"", "", "", ""},
+      {nullptr, "/t", "relative", nullptr},
+  };
+  for (const auto& setting : settings) {
+    for (int i = 0; i < 4; ++i) setting[i] != nullptr ? setenv(names[i], setting[i], 1) : unsetenv(names[i]);
+    const EndpointPlaces places = AccountEndpointPlaces();
+    EXPECT_EQ(places.runtime, "/run/user/" + std::to_string(geteuid()));
+    EXPECT_EQ(places.temp, "/tmp");
+    EXPECT_EQ(places.home, account->pw_dir);
+  }
+  for (int i = 0; i < 4; ++i) saved[i].first ? setenv(names[i], saved[i].second.c_str(), 1) : unsetenv(names[i]);
+}
+
+// A folder that isn't the user's own (another user's, left open, a link) is passed over for the
+// next place.
+TEST(EndpointFolder, IsTheFirstPlaceThatIsTheUsersOwn) {
+  if (geteuid() != 0) GTEST_SKIP() << "making folders of another user takes root";
+  const uid_t other = 65534;
+  const std::string uid = std::to_string(geteuid());
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& root)> prepare;
+    const char* chosen;  // under the root; empty for none
+  };
+  namespace fs = std::filesystem;
+  const auto folder = [](const std::string& path, int mode, uid_t owner) {
+    fs::create_directories(path);
+    chown(path.c_str(), owner, owner);
+    chmod(path.c_str(), static_cast<mode_t>(mode));
+  };
+  const std::string temp = "/tmp/apexgrid-" + uid;
+  const Case cases[] = {
+      {"the runtime folder", [&](const std::string& r) { folder(r + "/run", 0700, 0); }, "/run/apexgrid"},
+      {"no runtime folder: the temporary one", [&](const std::string&) {}, temp.c_str()},
+      {"another user's runtime folder",
+       [&](const std::string& r) { folder(r + "/run", 0700, other); }, temp.c_str()},
+      {"the temporary name taken by another user",
+       [&](const std::string& r) { folder(r + temp, 0700, other); }, "/home/.cache/apexgrid"},
+      {"the temporary name ours but left open",
+       [&](const std::string& r) { folder(r + temp, 0755, 0); }, "/home/.cache/apexgrid"},
+      {"the temporary name a link to a folder of ours",
+       [&](const std::string& r) {
+         folder(r + "/mine", 0700, 0);
+         fs::create_symlink(r + "/mine", r + temp);
+       },
+       "/home/.cache/apexgrid"},
+      {"nothing of ours anywhere",
+       [&](const std::string& r) {
+         folder(r + temp, 0700, other);
+         folder(r + "/home", 0755, other);
+       },
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder root;
+    fs::permissions(root.host(), fs::perms(0755));
+    fs::create_directories(root.host() + "/tmp");
+    fs::permissions(root.host() + "/tmp", fs::perms(01777));
+    c.prepare(root.host());
+    fs::create_directories(root.host() + "/home");
+    EndpointPlaces places{root.host() + "/run", root.host() + "/tmp", root.host() + "/home"};
+    const std::string chosen = EndpointFolderIn(places, 25);
+    EXPECT_EQ(chosen, c.chosen[0] != 0 ? root.host() + c.chosen : std::string());
+  }
+}
+
 // ---- Process start -----------------------------------------------------------------------------
 
 namespace {
@@ -695,4 +780,43 @@ TEST(SettingsFile, IsWrittenWholeAndReadBack) {
   EXPECT_EQ(SettingNumber(ReadSettings(file), "scale", 1, 16, 0), 5);
   EXPECT_EQ(WriteSettings(folder.File("missing/settings.txt"), s), 1);
   EXPECT_TRUE(ReadSettings(folder.File("missing/settings.txt")).entries.empty());
+}
+
+// A file edited by hand keeps what the program doesn't know; one it can't read stays as it is.
+TEST(SettingsFile, WritingKeepsEveryOtherLineAndLeavesAloneAFileThatCantBeRead) {
+  struct Case {
+    const char* what;
+    std::string text;      // the file before
+    mode_t mode;           // its permissions, read as the test user
+    std::string expected;  // the file after setting scale = 3 and full-screen = 1; empty: as before
+  };
+  const std::string tooLarge = "# " + std::string(70 * 1024, 'x') + "\nscale = 2\n";
+  const Case cases[] = {
+      {"comments and unknown lines stay in their places",
+       "# my notes\nscale = 2\n\n# the colour I like\ncolour = teal\nnot a setting\n", 0644,
+       "# my notes\nscale = 3\n\n# the colour I like\ncolour = teal\nnot a setting\nfull-screen = 1\n"},
+      {"a line whose value is the same stays as written", "  scale=3  \r\nlast = x", 0644,
+       "  scale=3  \r\nlast = x\nfull-screen = 1\n"},
+      {"the line that counts is the last of its name", "scale = 1\nfull-screen = 0\nscale = 2\n", 0644,
+       "scale = 1\nfull-screen = 1\nscale = 3\n"},
+      {"larger than any settings file", tooLarge, 0644, ""},
+      {"unreadable", "scale = 2\n# mine\n", 0200, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    const std::string host = folder.HostFile("settings.txt");
+    WriteText(host, c.text);
+    GiveToTestUser(folder.host());
+    std::filesystem::permissions(host, static_cast<std::filesystem::perms>(c.mode));
+    EXPECT_TRUE(AsTestUser([&] {
+      Settings settings = ReadSettings(folder.File("settings.txt"));
+      SetSetting(&settings, "scale", 3);
+      SetSetting(&settings, "full-screen", 1);
+      EXPECT_EQ(WriteSettings(folder.File("settings.txt"), settings, "a heading for new files only"),
+                c.expected.empty() ? 1 : 0);
+    }));
+    std::filesystem::permissions(host, std::filesystem::perms::owner_all);
+    EXPECT_EQ(ReadText(host), c.expected.empty() ? c.text : c.expected);
+  }
 }
