@@ -71,6 +71,7 @@ void NewScene() {
   GameState& s = gameState;
   MakeLoopCircuit(s.track, 1024, 1024);
   SetStartValues(s);
+  SetPlayerColours(s, MakeColour);
   s.screenMode = kScreenRace;
 }
 

@@ -8,6 +8,7 @@
 
 #include "game/board.h"
 #include "game/globals.h"
+#include "gfx/colour.h"
 #include "gfx/display.h"
 #include "platform/files.h"
 #include "platform/png.h"
@@ -178,6 +179,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   SetStartValues(s);
+  SetPlayerColours(s, MakeColour);
   s.screenMode = kScreenRace;
   s.playerCount = static_cast<uint16_t>(players);
   s.currentPlayer = static_cast<uint16_t>(current);
