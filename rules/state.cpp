@@ -1,6 +1,8 @@
 // Start values of the game state.
 #include "rules/state.h"
 
+#include "gfx/colour.h"  // Pack565 alone, which needs no display
+
 void SetPlayerColours(GameState& state, ColourPacker pack) {
   for (int p = 0; p < kMaxPlayers; ++p) {
     const ColourComponents& c = kPlayerColours[p];
@@ -37,6 +39,7 @@ void ResetRace(GameState& state) {
 void SetStartValues(GameState& state) {
   ResetRace(state);
   state.playerCount = 2;
+  SetPlayerColours(state, Pack565);
   state.screenMode = kScreenTitle;
   state.showOutline = 0;
   state.showRecord = 0;

@@ -84,8 +84,8 @@ inline constexpr ColourComponents kPlayerColours[kMaxPlayers] = {
 // Packs a colour's components into a pixel of the screen's format (MakeColour, for the game).
 using ColourPacker = uint16_t (*)(uint16_t red, uint16_t green, uint16_t blue);
 
-// Gives every player its colour, packed by `pack`. The game does so once, after SetStartValues at
-// start-up; the rules themselves never pack, so that they need no display.
+// Gives every player its colour, packed by `pack`. The game packs them for its screen once, after
+// SetStartValues at start-up; the rules themselves never ask the display.
 void SetPlayerColours(GameState& state, ColourPacker pack);
 
 // Puts all eight cars on the circuit's start point with a zero move vector and clears their
@@ -96,6 +96,7 @@ void PlaceCarsOnStart(GameState& state);
 // in round 0, the pen locked. The player count, colours and display switches are kept.
 void ResetRace(GameState& state);
 
-// The start-up values of the whole state for a loaded circuit: two players, title screen. The
-// colours are left as they are (SetPlayerColours gives them).
+// The start-up values of the whole state for a loaded circuit: two players, title screen, and the
+// players' colours as 5-6-5 pixels, which a screen of another format packs again through
+// SetPlayerColours.
 void SetStartValues(GameState& state);
