@@ -1,7 +1,6 @@
-// The racing brain on the built-in circuits: solving, the pro's moves through a whole race, the
-// foresight on every aim of a race, and the drivers' laps beside check's. Each time is also given
-// as a multiple of one sweep of the reach disc with the game's path test, measured in the same
-// run.
+// The racing brain on the built-in circuits: check and solve, the pro's moves through a whole
+// race, the foresight on every aim of a race, and the drivers' laps. Each time is also given as a
+// multiple of one sweep of the reach disc with the game's path test, measured in the same run.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -23,7 +22,6 @@
 #include "rules/commit.h"
 #include "rules/move.h"
 #include "tools/circuit_tool.h"
-#include "tools/lap_search.h"
 
 namespace {
 
@@ -34,11 +32,11 @@ const char* const kCircuits[] = {"1-First-Race", "2-Riverside", "3-Switchbacks",
 
 std::string CircuitPath(const std::string& name) { return std::string(APEXGRID_CIRCUITS) + "/" + name + ".cct"; }
 
-// A built-in circuit loaded as a race loads it, its path forgotten so that no lap is stored.
+// A built-in circuit loaded as a race loads it. The laps raced here are judged and applied, never
+// committed, so no record is stored.
 std::unique_ptr<GameState> Load(const std::string& name) {
   auto state = std::make_unique<GameState>();
   if (LoadCircuit(state->track, DevicePath(CircuitPath(name))) != 0) return nullptr;
-  state->track.path.clear();
   SetStartValues(*state);
   state->playerCount = 1;
   return state;
@@ -68,7 +66,7 @@ Race DriveLap(GameState& s, Driver& driver, DriverLevel level, uint32_t seed) {
     const Clock::time_point start = Clock::now();
     const GridPoint to = driver.Move(car, level, seed);
     race.milliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    CommitMove(s, to.x, to.y);
+    ApplyMove(s, to, JudgeMove(s, to));
     NextTurn(s);
   }
   race.rounds = car.laps == 1 ? s.round : -1;
@@ -98,7 +96,18 @@ void DiscSweep(benchmark::State& state) {
   }
 }
 
-// ---- Solving ------------------------------------------------------------------------------------------
+// ---- Checking and solving ------------------------------------------------------------------------------------------
+
+// apexcircuit check: the time it took and the rounds of its lap.
+void Check(benchmark::State& state, const std::string& name) {
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    RunCircuitTool({"check", CircuitPath(name)}, out, err);
+    const std::string line = out.str();
+    const size_t takes = line.find("takes ");
+    state.counters["rounds"] = takes == std::string::npos ? -1 : std::stod(line.substr(takes + 6));
+  }
+}
 
 // apexcircuit solve with ten seconds: the time it took, the best lap and the bound.
 void Solve(benchmark::State& state, const std::string& name) {
@@ -175,12 +184,10 @@ void ForesightAims(benchmark::State& state) {
   state.counters["gave_up_share"] = micro.empty() ? 0 : static_cast<double>(gaveUp) / micro.size();
 }
 
-// The laps: check's today, the pro's, and the club driver's over four seeds.
+// The laps: the pro's, and the club driver's over four seeds.
 void Laps(benchmark::State& state, const std::string& name) {
   auto s = Load(name);
   for (auto _ : state) {
-    const LapSearchResult check = FindLap(s->track);
-    state.counters["check"] = check.found ? static_cast<double>(check.moves.size()) : -1;
     Driver driver;
     driver.Load(s->track);
     state.counters["pro"] = DriveLap(*s, driver, DriverLevel::kPro, 0).rounds;
@@ -241,6 +248,10 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("ForesightAims/5-Grand-Prix", ForesightAims)->Unit(benchmark::kMillisecond)->Iterations(1);
   for (const char* name : kCircuits) {
     benchmark::RegisterBenchmark((std::string("Laps/") + name).c_str(), Laps, std::string(name))
+        ->Unit(benchmark::kMillisecond)->Iterations(1);
+  }
+  for (const char* name : kCircuits) {
+    benchmark::RegisterBenchmark((std::string("Check/") + name).c_str(), Check, std::string(name))
         ->Unit(benchmark::kMillisecond)->Iterations(1);
   }
   for (const char* name : kCircuits) {

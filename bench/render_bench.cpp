@@ -70,8 +70,7 @@ std::vector<GridPoint> CircleTrail(double cx, double cy, double radius, double s
 void NewScene() {
   GameState& s = gameState;
   MakeLoopCircuit(s.track, 1024, 1024);
-  SetStartValues(s);
-  s.screenMode = kScreenRace;
+  StartBoardRace(s);
 }
 
 // 1024 x 1024 circuit; two cars with 60 moves each in view, a record of 60 points, outline and
@@ -218,13 +217,10 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   // The emulated device: 240 x 320, 5-6-5, dense portrait frame buffer.
-  if (OpenDisplay(display, nullptr, 1) != 0) {
+  if (OpenBoardScreen() != 0) {
     std::fprintf(stderr, "render_bench: the display can't be opened\n");
     return 1;
   }
-  CreatePicture(framePicture, 0, 0, kPictureScreenSize);
-  CreatePicture(boardPicture, 0, 0, kPictureScreenSize);
-  MakeStandInPictures(menuBarPicture, goButtonPicture, digitsPicture);
   // APEXGRID_BENCH_SHOTS=DIR: the boards being timed, as PNGs, for looking at them.
   if (const char* shots = std::getenv("APEXGRID_BENCH_SHOTS")) {
     TypicalScene();

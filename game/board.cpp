@@ -208,7 +208,7 @@ int DrawBoard() {
 
   const int16_t px = BoardX(predicted.x);
   const int16_t py = BoardY(predicted.y);
-  DrawCircle(framePicture, px, py, kReachCircleRadius, current.colour);
+  DrawCircle(framePicture, px, py, kMoveRadius, current.colour);
 
   // Up and to the right of the reach circle, kept on the board; placed whatever the input mode,
   // so that switching to the cursor finds it where it belongs.

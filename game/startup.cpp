@@ -112,6 +112,7 @@ void StartUp(WindowHandle window) {
   }
   WriteTextFile(ownFolder + kLastCircuitFile, path);
   SetStartValues(gameState);
+  SetPlayerColours(gameState, MakeColour);
   ShowTitle();
   run.startedUp = true;
 }

@@ -26,9 +26,7 @@ bool Is565(FormatCache& cache) {
 }  // namespace
 
 uint16_t MakeColour(uint16_t red, uint16_t green, uint16_t blue) {
-  if (Is565(makeCache)) {
-    return static_cast<uint16_t>((red << 11) | (green << 5) | blue);
-  }
+  if (Is565(makeCache)) return Pack565(red, green, blue);
   return static_cast<uint16_t>((red << 10) | ((green & 0x1FE) << 4) | blue);
 }
 

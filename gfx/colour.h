@@ -3,6 +3,12 @@
 
 #include <cstdint>
 
+// Packs red 0-31, green 0-63, blue 0-31 as 5-6-5, the format of every file the game reads
+// whatever the screen shows: what MakeColour gives on a 5-6-5 screen. Needs no display.
+constexpr uint16_t Pack565(uint16_t red, uint16_t green, uint16_t blue) {
+  return static_cast<uint16_t>((red << 11) | (green << 5) | blue);
+}
+
 // Packs red 0-31, green 0-63, blue 0-31 into the screen's 16-bit format (5-6-5, or 5-5-5 with
 // the green's top five bits). Components are not masked; callers keep them in range.
 uint16_t MakeColour(uint16_t red, uint16_t green, uint16_t blue);

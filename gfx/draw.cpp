@@ -26,6 +26,13 @@ const uint16_t& PixelAt(const Picture& p, int x, int y) {
   return p.pixels[static_cast<size_t>(x) * p.xStep + static_cast<size_t>(y) * p.yStep];
 }
 
+// PutPixel and PutPixelClipped: the point as a plain int, so that both an unsigned 65535 and a
+// signed -1 are simply off the picture.
+int SetPixel(Picture& p, int x, int y, uint16_t colour) {
+  if (p.pixels != nullptr && OnPicture(p, x, y)) PixelAt(p, x, y) = colour;
+  return 0;
+}
+
 // A copy's rectangle cut to what lies on both pictures: columns [x0, x1) and rows [y0, y1) of
 // the source, landing at (dx, dy) of the target. Empty when x0 >= x1 or y0 >= y1.
 struct CopyArea {
@@ -141,15 +148,9 @@ int BlitKeyed(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, 
   return 0;
 }
 
-int PutPixel(Picture& picture, uint16_t x, uint16_t y, uint16_t colour) {
-  if (picture.pixels != nullptr && OnPicture(picture, x, y)) PixelAt(picture, x, y) = colour;
-  return 0;
-}
+int PutPixel(Picture& picture, uint16_t x, uint16_t y, uint16_t colour) { return SetPixel(picture, x, y, colour); }
 
-int PutPixelClipped(Picture& picture, int16_t x, int16_t y, uint16_t colour) {
-  if (picture.pixels != nullptr && OnPicture(picture, x, y)) PixelAt(picture, x, y) = colour;
-  return 0;
-}
+int PutPixelClipped(Picture& picture, int16_t x, int16_t y, uint16_t colour) { return SetPixel(picture, x, y, colour); }
 
 int DrawLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour) {
   if (picture.pixels == nullptr) return 0;

@@ -104,7 +104,6 @@ void ScriptFocus(bool gained);
 int QueueCloseToAll();
 // The first live window, or null.
 PlatformWindow* FirstWindow();
-bool IsLiveWindow(const PlatformWindow* window);
 // Answers other copies' requests (FindWindow, SetForegroundWindow) without waiting.
 void AnswerInstanceRequests();
 // Writes one line to standard error at once (MESSAGE, START, ERROR).

@@ -23,29 +23,17 @@ constexpr uint32_t kfDirect565 = 0x80;
 constexpr uint32_t GX_FULLSCREEN = 0x01;
 constexpr int GX_NORMALKEYS = 0x02;
 
-struct GXScreenPoint {
-  int32_t x;
-  int32_t y;
-};
-
-// The default key assignment: a key code and the key's place on the device, for eight keys.
+// The default key assignment: the key code of each of the eight keys. (Where the keys sit on the
+// device is nothing a program here reads.)
 struct GXKeyList {
   int16_t vkUp;
-  GXScreenPoint ptUp;
   int16_t vkDown;
-  GXScreenPoint ptDown;
   int16_t vkLeft;
-  GXScreenPoint ptLeft;
   int16_t vkRight;
-  GXScreenPoint ptRight;
   int16_t vkA;
-  GXScreenPoint ptA;
   int16_t vkB;
-  GXScreenPoint ptB;
   int16_t vkC;
-  GXScreenPoint ptC;
   int16_t vkStart;
-  GXScreenPoint ptStart;
 };
 
 // Key codes of the portrait assignment; the backends deliver key messages with these.

@@ -493,10 +493,6 @@ PlatformWindow* FirstWindow() {
   return nullptr;
 }
 
-bool IsLiveWindow(const PlatformWindow* window) {
-  return Live(const_cast<PlatformWindow*>(window)) != nullptr;
-}
-
 void AnswerInstanceRequests() {
   PlatformState& s = State();
   for (size_t i = 0; i < s.windows.size(); ++i) {

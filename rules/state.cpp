@@ -1,12 +1,12 @@
 // Start values of the game state.
 #include "rules/state.h"
 
-#include "gfx/colour.h"
+#include "gfx/colour.h"  // Pack565 alone, which needs no display
 
-void SetPlayerColours(GameState& state) {
+void SetPlayerColours(GameState& state, ColourPacker pack) {
   for (int p = 0; p < kMaxPlayers; ++p) {
     const ColourComponents& c = kPlayerColours[p];
-    state.players[p].colour = MakeColour(c.red, c.green, c.blue);
+    state.players[p].colour = pack(c.red, c.green, c.blue);
   }
 }
 
@@ -39,7 +39,7 @@ void ResetRace(GameState& state) {
 void SetStartValues(GameState& state) {
   ResetRace(state);
   state.playerCount = 2;
-  SetPlayerColours(state);
+  SetPlayerColours(state, Pack565);
   state.screenMode = kScreenTitle;
   state.showOutline = 0;
   state.showRecord = 0;

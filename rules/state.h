@@ -70,7 +70,8 @@ inline PlayerRecord& CurrentRecord(GameState& state) {
   return state.players[state.currentPlayer < kMaxPlayers ? state.currentPlayer : 0];
 }
 
-// Player colours as (red 0-31, green 0-63, blue 0-31).
+// Player colours as (red 0-31, green 0-63, blue 0-31). The rules know them only so; what draws
+// packs them into its screen's format.
 struct ColourComponents {
   uint16_t red;
   uint16_t green;
@@ -80,8 +81,12 @@ inline constexpr ColourComponents kPlayerColours[kMaxPlayers] = {
     {31, 0, 0}, {0, 0, 31}, {0, 31, 0}, {31, 0, 31}, {31, 60, 0}, {31, 31, 0}, {0, 0, 0}, {0, 63, 31},
 };
 
-// Gives every player its colour, packed for the screen.
-void SetPlayerColours(GameState& state);
+// Packs a colour's components into a pixel of the screen's format (MakeColour, for the game).
+using ColourPacker = uint16_t (*)(uint16_t red, uint16_t green, uint16_t blue);
+
+// Gives every player its colour, packed by `pack`. The game packs them for its screen once, after
+// SetStartValues at start-up; the rules themselves never ask the display.
+void SetPlayerColours(GameState& state, ColourPacker pack);
 
 // Puts all eight cars on the circuit's start point with a zero move vector and clears their
 // penalties and laps; every player aims. Shared by start-up and a new race.
@@ -91,5 +96,7 @@ void PlaceCarsOnStart(GameState& state);
 // in round 0, the pen locked. The player count, colours and display switches are kept.
 void ResetRace(GameState& state);
 
-// The start-up values of the whole state for a loaded circuit: two players, title screen.
+// The start-up values of the whole state for a loaded circuit: two players, title screen, and the
+// players' colours as 5-6-5 pixels, which a screen of another format packs again through
+// SetPlayerColours.
 void SetStartValues(GameState& state);

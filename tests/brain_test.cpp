@@ -1,6 +1,6 @@
-// The racing brain against the game's own rules: every move's outcome against CommitMove, the
-// solver's laps against an exhaustive search on circuits small enough for one, the computer
-// drivers' races replayed through the commit, and foresight against an exhaustive search.
+// The racing brain against the game's own rules: every move's outcome against the rules' judgement,
+// the solver's laps against an exhaustive search on circuits small enough for one, the computer
+// drivers' races replayed through the rules, and foresight against an exhaustive search.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,10 +34,13 @@ struct Loaded {
   explicit Loaded(const TestCircuit& circuit) {
     WriteBytes(folder.HostFile("c.cct"), circuit.Encode());
     EXPECT_EQ(LoadCircuit(state->track, folder.File("c.cct")), 0);
-    state->track.path.clear();  // laps counted here never touch the file
     EXPECT_TRUE(model.Build(state->track));
   }
 };
+
+// The current player's move as the rules judge and apply it: the state changes as in a race, and
+// no lap is ever saved into the circuit file. 0, or 1 when the move doesn't fit.
+int Apply(GameState& s, GridPoint to) { return ApplyMove(s, to, JudgeMove(s, to)); }
 
 // A player record whose car stands at `at` having come from `from`.
 void Place(PlayerRecord& car, GridPoint from, GridPoint at, int reverseCrossings) {
@@ -49,7 +52,7 @@ void Place(PlayerRecord& car, GridPoint from, GridPoint at, int reverseCrossings
   car.reverseCrossings = static_cast<int16_t>(reverseCrossings);
 }
 
-// Drives the moves through the game's commit for one car from its standing start; returns the
+// Drives the moves through the rules for one car from its standing start; returns the
 // rounds the game counted when the car's first lap was complete, or -1 when a move was out of
 // reach or no lap was counted.
 int Replay(GameState& s, const std::vector<GridPoint>& moves) {
@@ -59,7 +62,7 @@ int Replay(GameState& s, const std::vector<GridPoint>& moves) {
   for (GridPoint to : moves) {
     const GridPoint p = PredictedPoint(car);
     if (!IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), kMoveRadius)) return -1;
-    if (car.laps != 0 || CommitMove(s, to.x, to.y) != 0) return -1;
+    if (car.laps != 0 || Apply(s, to) != 0) return -1;
     NextTurn(s);
   }
   return car.laps == 1 ? car.lastIndex - 2 : -1;
@@ -67,7 +70,7 @@ int Replay(GameState& s, const std::vector<GridPoint>& moves) {
 
 // ---- The game's own answer ----------------------------------------------------------------------
 
-// What CommitMove makes of one move of the car: where it stands after, and whether it crashed
+// What the rules make of one move of the car: where it stands after, and whether it crashed
 // or completed a lap. Uses player 0 of the state.
 struct Committed {
   CarState car;
@@ -81,7 +84,7 @@ Committed CommitOne(GameState& s, const CarState& car, GridPoint to) {
   PlayerRecord& p = s.players[0];
   Place(p, GridPoint{static_cast<int16_t>(car.at.x - car.velocity.x), static_cast<int16_t>(car.at.y - car.velocity.y)},
         car.at, car.reverseCrossings);
-  EXPECT_EQ(CommitMove(s, to.x, to.y), 0);
+  EXPECT_EQ(Apply(s, to), 0);
   Committed after;
   after.car = CarOf(p);
   after.crashed = p.waitTurns == 2;
@@ -271,6 +274,34 @@ TEST(BrainSolver, ProvesTheOptimumAnExhaustiveSearchFinds) {
   }
 }
 
+TEST(BrainSolver, StepsLeadTheLongWayRoundAndTheQuickLapCrossesTheLineOnlyAtItsEnd) {
+  // The line crosses the ring's top straight at x = 30 and cars race clockwise; these start two
+  // cells further past it.
+  TestCircuit ring = SmallRing();
+  ring.start = {33, 8};
+  Loaded loaded(ring);
+  const TrackModel& m = loaded.model;
+  EXPECT_EQ(m.StepsToGo(1, 0, 0), TrackModel::kFar) << "in the wall";
+  EXPECT_LE(m.StepsToGo(1, 29, 8), 1u) << "just behind the line";
+  // Just past the line the way is the whole lap: round the right side, the bottom, the left.
+  EXPECT_GT(m.StepsToGo(1, 31, 8), 60u);
+  EXPECT_GT(m.StepsToGo(1, 31, 8), m.StepsToGo(1, 52, 20));
+  EXPECT_GT(m.StepsToGo(1, 52, 20), m.StepsToGo(1, 30, 32));
+  EXPECT_GT(m.StepsToGo(1, 30, 32), m.StepsToGo(1, 8, 20));
+  EXPECT_GT(m.StepsToGo(1, 8, 20), m.StepsToGo(1, 20, 8));
+
+  const LapPlan lap = QuickLap(m, CarState{ring.start, {}, 0}, 16);
+  ASSERT_TRUE(lap.found);
+  GridPoint from = ring.start;
+  for (size_t i = 0; i < lap.moves.size(); ++i) {
+    const GridPoint to = lap.moves[i];
+    const bool crosses = SideOfLine(ring.lineA, ring.lineB, from) != SideOfLine(ring.lineA, ring.lineB, to) &&
+                         SideOfLine(from, to, ring.lineA) != SideOfLine(from, to, ring.lineB);
+    EXPECT_EQ(crosses, i + 1 == lap.moves.size()) << "move " << i;
+    from = to;
+  }
+}
+
 // ---- The computer drivers ------------------------------------------------------------------------
 
 TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndThePromptBeatsTheClub) {
@@ -314,7 +345,7 @@ TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndThePromptBeatsTheClub) {
           // The same question gives the same answer.
           ASSERT_EQ(driver.Move(car, level, static_cast<uint32_t>(seed)), to);
           const int16_t waited = car.waitTurns;
-          ASSERT_EQ(CommitMove(s, to.x, to.y), 0);
+          ASSERT_EQ(Apply(s, to), 0);
           if (level == DriverLevel::kPro) {
             EXPECT_EQ(car.waitTurns, waited) << "the pro crashed";
           }

@@ -3,6 +3,7 @@
 
 #include "data/circuit.h"
 #include "game/globals.h"
+#include "gfx/colour.h"
 #include "gfx/display.h"
 #include "platform/gx.h"
 
@@ -23,6 +24,7 @@ void GameScreen::Race(const TestCircuit& circuit) {
   WriteBytes(folder.HostFile("c.cct"), circuit.Encode());
   ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
   SetStartValues(gameState);
+  SetPlayerColours(gameState, MakeColour);
   gameState.screenMode = kScreenRace;
 }
 

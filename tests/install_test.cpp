@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "brain/solver.h"
+#include "brain/track_model.h"
 #include "data/circuit.h"
 #include "data/folder.h"
 #include "platform/files.h"
@@ -17,7 +19,6 @@
 #include "rules/state.h"
 #include "tests/support.h"
 #include "tests/taps.h"
-#include "tools/lap_search.h"
 
 namespace {
 
@@ -94,8 +95,10 @@ TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInst
   // The lap the search finds, raced by one player tapping each destination.
   TrackGrid track;
   ASSERT_EQ(LoadCircuit(track, DevicePath(program + "/Circuits/" + kShipped)), 0);
-  const LapSearchResult lap = FindLap(track);
-  ASSERT_TRUE(lap.found) << lap.problem;
+  TrackModel model;
+  ASSERT_TRUE(model.Build(track));
+  const LapPlan lap = QuickLap(model, CarState{track.startPoint, {}, 0}, 32);
+  ASSERT_TRUE(lap.found);
   std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
   for (GridPoint move : lap.moves) script += Tap(move);
   const std::string shipped = program + "/Circuits/" + kShipped;
@@ -106,8 +109,8 @@ TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInst
   const std::string copy = data_ + "/apexgrid/Circuits/" + kShipped;
   const Bytes record = ReadBytes(copy);
   const size_t offset = static_cast<size_t>(RecordOffset(track.width, track.height));
-  ASSERT_EQ(record.size(), offset + 2 + 4 * (lap.moves.size() + 2)) << "the record, in the user's copy";
-  EXPECT_EQ(GetU16(record, offset), lap.moves.size() + 2);
+  ASSERT_EQ(record.size(), offset + 2 + 4 * (lap.rounds + 2)) << "the record, in the user's copy";
+  EXPECT_EQ(GetU16(record, offset), lap.rounds + 2);
   EXPECT_EQ(ReadTextFile(DevicePath(data_ + "/apexgrid/Data/lastmap.dat")), DevicePath(shipped))
       << "the path typed in a shell, remembered as a full device path";
   EXPECT_EQ(Snapshot(prefix_), installed) << "nothing written into the installed tree";

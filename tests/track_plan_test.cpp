@@ -1,5 +1,5 @@
-// Circuit descriptions: reading them, laying out their centre line, building a circuit from
-// them, and the distance-to-go field the lap search steers by.
+// Circuit descriptions: reading them, laying out their centre line, and building a circuit from
+// them.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,7 +12,6 @@
 #include "rules/commit.h"
 #include "tests/support.h"
 #include "tools/circuit_data.h"
-#include "tools/lap_search.h"
 #include "tools/tool_error.h"
 #include "tools/track_builder.h"
 #include "tools/track_plan.h"
@@ -128,40 +127,5 @@ TEST(TrackBuilder, RefusesTracksThatLeaveThePictureTouchThemselvesOrFoldInCorner
   for (const auto& c : cases) {
     const std::string error = ErrorOf([&] { BuildCircuit(PlanOf(folder, c.text)); });
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
-  }
-}
-
-TEST(DistanceToGo, LeadsTheLongWayRoundAndNeverThroughTheLine) {
-  // The line crosses the ring's top straight at x = 30 and cars race clockwise; these start two
-  // cells further past it.
-  TestCircuit ring = SmallRing();
-  ring.start = {33, 8};
-  TempFolder folder;
-  WriteBytes(folder.HostFile("Ring.cct"), ring.Encode());
-  auto track = std::make_unique<TrackGrid>();
-  ASSERT_EQ(LoadCircuit(*track, folder.File("Ring.cct")), 0);
-  const DistanceToGo field = MeasureDistanceToGo(*track);
-
-  EXPECT_EQ(field.At(29, 8), 0.0f) << "just behind the line";
-  EXPECT_EQ(field.At(30, 8), DistanceToGo::kUnreachable) << "on the line";
-  EXPECT_EQ(field.At(0, 0), DistanceToGo::kUnreachable) << "in the wall";
-  // Just past the line the way is the whole lap: round the right side, the bottom, the left.
-  EXPECT_GT(field.At(31, 8), 80.0f);
-  EXPECT_GT(field.At(31, 8), field.At(52, 20));
-  EXPECT_GT(field.At(52, 20), field.At(30, 32));
-  EXPECT_GT(field.At(30, 32), field.At(8, 20));
-  EXPECT_GT(field.At(8, 20), field.At(20, 8));
-
-  const LapSearchResult lap = FindLap(*track);
-  ASSERT_TRUE(lap.found) << lap.problem;
-  EXPECT_NEAR(lap.lapLength, field.At(33, 8), 1e-3);
-  // The last move crosses the line forwards, and no earlier one crosses it at all.
-  GridPoint from = track->startPoint;
-  for (size_t i = 0; i < lap.moves.size(); ++i) {
-    const GridPoint to = lap.moves[i];
-    const bool crosses = SideOfLine(ring.lineA, ring.lineB, from) != SideOfLine(ring.lineA, ring.lineB, to) &&
-                         SideOfLine(from, to, ring.lineA) != SideOfLine(from, to, ring.lineB);
-    EXPECT_EQ(crosses, i + 1 == lap.moves.size()) << "move " << i;
-    from = to;
   }
 }

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "game/globals.h"
 #include "gfx/colour.h"
+#include "gfx/display.h"
 #include "gfx/draw.h"
 #include "gfx/layout.h"
 #include "platform/png.h"
@@ -122,6 +124,20 @@ uint16_t Noise(int x, int y) {
 
 void DrawLabel(Picture& picture, int x, int y, const std::string& text, uint16_t colour) {
   for (size_t i = 0; i < text.size(); ++i) DrawGlyph(picture, x + static_cast<int>(i) * 6, y, text[i], colour, 7, false);
+}
+
+int OpenBoardScreen() {
+  if (OpenDisplay(display, nullptr, 1) != 0) return 1;
+  CreatePicture(framePicture, 0, 0, kPictureScreenSize);
+  CreatePicture(boardPicture, 0, 0, kPictureScreenSize);
+  MakeStandInPictures(menuBarPicture, goButtonPicture, digitsPicture);
+  return 0;
+}
+
+void StartBoardRace(GameState& state) {
+  SetStartValues(state);
+  SetPlayerColours(state, MakeColour);
+  state.screenMode = kScreenRace;
 }
 
 void MakeStandInPictures(Picture& menuBar, Picture& goButton, Picture& digits) {

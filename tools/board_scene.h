@@ -9,6 +9,15 @@
 #include "gfx/picture.h"
 #include "rules/state.h"
 
+// Opens the emulated display (240 x 320, 5-6-5) and gives the game's frame and board pictures
+// their stores and its data pictures stand-ins, as the game's start-up would. 0, or 1 when the
+// display can't be opened.
+int OpenBoardScreen();
+
+// The game state's values for a race on the loaded circuit, with the players' colours packed for
+// the screen, as the game starts one.
+void StartBoardRace(GameState& state);
+
 // Stand-ins for the menu bar (240 x 40: buttons up, then switched on), the Go button (20 x 40:
 // normal, then pressed) and the digit strip (100 x 14, black digits on the transparent key).
 void MakeStandInPictures(Picture& menuBar, Picture& goButton, Picture& digits);

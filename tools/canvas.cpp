@@ -5,7 +5,7 @@
 #include <array>
 #include <cmath>
 
-#include "gfx/colour.h"
+#include "gfx/colour.h"  // Pack565 alone: files are 5-6-5 whatever the screen shows
 
 namespace {
 
@@ -206,7 +206,7 @@ uint16_t Quantise(float value, int bits) {
   return static_cast<uint16_t>(std::lround(Clamp01(value) * top));
 }
 
-uint16_t PixelOf(Rgb c) { return MakeColour(Quantise(c.r, 5), Quantise(c.g, 6), Quantise(c.b, 5)); }
+uint16_t PixelOf(Rgb c) { return Pack565(Quantise(c.r, 5), Quantise(c.g, 6), Quantise(c.b, 5)); }
 
 std::vector<uint16_t> Canvas::ToPixels(bool dither) const {
   static const int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
@@ -228,7 +228,7 @@ std::vector<uint16_t> Canvas::ToPixels(bool dither) const {
         const float value = whole + (scaled - whole > t ? 1.0f : 0.0f);
         return static_cast<uint16_t>(std::min(value, top));
       };
-      out[Index(x, y)] = MakeColour(channel(c.r, 5), channel(c.g, 6), channel(c.b, 5));
+      out[Index(x, y)] = Pack565(channel(c.r, 5), channel(c.g, 6), channel(c.b, 5));
     }
   }
   return out;

@@ -105,5 +105,5 @@ float PolygonDistance(float x, float y, const std::vector<Point>& points);
 
 // One channel value (0 to 1) in n bits, rounded to the nearest step.
 uint16_t Quantise(float value, int bits);
-// A colour as a game pixel, packed by MakeColour.
+// A colour as a pixel of the circuit and picture files (5-6-5).
 uint16_t PixelOf(Rgb c);

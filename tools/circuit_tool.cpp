@@ -17,6 +17,7 @@
 #include <set>
 #include <utility>
 
+#include "brain/foresight.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
 #include "data/circuit.h"
@@ -29,7 +30,6 @@
 #include "rules/state.h"
 #include "tools/canvas.h"
 #include "tools/circuit_data.h"
-#include "tools/lap_search.h"
 #include "tools/tool_error.h"
 #include "tools/tool_files.h"
 #include "tools/whole_number.h"
@@ -257,15 +257,62 @@ class Preview {
 };
 
 // Loads the circuit with the game's own loader, as a race would; the name mapping gives the loader
-// exactly this host path, a "\" in it included. The path is then forgotten, so that a lap counted
-// while checking can never write a record into the file.
+// exactly this host path, a "\" in it included.
 std::unique_ptr<GameState> LoadForRace(const std::string& path) {
   auto state = std::make_unique<GameState>();
   if (LoadCircuit(state->track, DevicePath(path)) != 0) {
     throw ToolError("the game can't load " + path);
   }
-  state->track.path.clear();
   return state;
+}
+
+// The brain's model of the loaded circuit, refusing one whose start leads nowhere.
+std::unique_ptr<TrackModel> ModelFor(const GameState& state, const std::string& name) {
+  auto model = std::make_unique<TrackModel>();
+  if (!model->Build(state.track)) throw ToolError(name + ": out of memory for the lap search");
+  if (model->RoundsBound(CarState{state.track.startPoint, {}, 0}) == TrackModel::kFar) {
+    throw ToolError(name + ": no way along the track leads from the start point round to the start/finish line");
+  }
+  return model;
+}
+
+// Races the lap from the standing start, one car, and returns the rounds the game counted; a lap
+// the game does not count is the tool's fault, reported as such. Every move is judged and applied
+// by the rules, which write nothing; with storeRecord the game's own CommitMove makes each move
+// instead, so that a lap beating the stored record is saved by SaveRecord exactly as in a race.
+int DriveLap(GameState& state, const std::vector<GridPoint>& moves, const std::string& name,
+             bool storeRecord = false) {
+  SetStartValues(state);
+  state.playerCount = 1;
+  PlayerRecord& car = state.players[0];
+  for (GridPoint to : moves) {
+    const GridPoint p = PredictedPoint(car);
+    const bool legal =
+        car.laps == 0 &&
+        IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), state.moveRadius);
+    if (!legal || (storeRecord ? CommitMove(state, to.x, to.y) : ApplyMove(state, to, JudgeMove(state, to))) != 0) {
+      throw ToolError(name + ": the lap found breaks the game's rules at " + PointText(to));
+    }
+    NextTurn(state);
+  }
+  if (car.laps != 1) throw ToolError(name + ": the lap found is not counted by the game");
+  return state.round;
+}
+
+// What check and solve show of their lap: its moves (--moves) and its picture (--lap).
+void ShowLap(const Arguments& a, const CircuitData& c, int scale, const std::vector<GridPoint>& moves,
+             std::ostream& out) {
+  if (a.Has("moves")) {
+    for (GridPoint p : moves) out << PointText(p) << "\n";
+  }
+  if (a.Has("lap")) {
+    Preview preview(c, scale);
+    std::vector<GridPoint> trail{c.start};
+    trail.insert(trail.end(), moves.begin(), moves.end());
+    preview.Trail(trail, kPreviewLap, 0.9f);
+    preview.Line();
+    preview.Write(a.Value("lap"));
+  }
 }
 
 // ---- Subcommands -----------------------------------------------------------------------------
@@ -405,54 +452,50 @@ int Info(const std::vector<std::string>& args, std::ostream& out) {
   return 0;
 }
 
+// The widths check's quick searches try in turn, until one finds a lap: the narrowest finds one on
+// every built-in circuit, the wider ones keep more slow cars for corners that catch them all.
+constexpr int kCheckWidths[] = {32, 128, 512, 2048};
+
 int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
   const Arguments a = Parse("check", args, 1, {"lap", "scale"}, {"moves", "force"});
   RefuseScaleWithoutLap(a, "check");
   const std::string& path = a.files[0];
+  const std::string name = Name(path);
   if (a.Has("lap")) CheckOutput(a.Value("lap"), {path}, a.Has("force"));
   const CircuitData c = ReadCircuitFile(path);
   const int lapScale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
-  RefuseUnsound(c, Name(path));
+  RefuseUnsound(c, name);
 
   std::unique_ptr<GameState> state = LoadForRace(path);
-  LapSearchOptions options;
-  if (showProgress) {
-    options.progress = [&](int round, double covered) {
-      err << "\rchecking " << Name(path) << ": round " << round << ", "
-          << static_cast<int>(std::min(1.0, covered) * 100) << "% of the lap covered " << std::flush;
-    };
+  const std::unique_ptr<TrackModel> model = ModelFor(*state, name);
+  const CarState start{c.start, {}, 0};
+  Foresight foresight(*model);
+  LapPlan lap;
+  for (int width : kCheckWidths) {
+    BeamSearch beam(*model, &foresight, width);
+    beam.Start(start);
+    beam.Run([&] {
+      if (showProgress) {
+        err << "\rchecking " << name << ": round " << beam.round() + 1 << ", " << width << " cars a round "
+            << std::flush;
+      }
+      return false;
+    });
+    lap = beam.Lap();
+    if (lap.found) break;
   }
-  const LapSearchResult lap = FindLap(state->track, options);
   if (showProgress) err << "\r" << std::string(70, ' ') << "\r" << std::flush;
-  if (!lap.found) throw ToolError(Name(path) + ": " + lap.problem);
+  if (!lap.found) throw ToolError(name + ": no lap found: every car the search sent off ran into a dead end");
 
-  // The lap is driven again through the game's own commit, one player, as a race would run it.
-  SetStartValues(*state);
-  state->playerCount = 1;
-  PlayerRecord& car = state->players[0];
-  for (GridPoint to : lap.moves) {
-    const GridPoint p = PredictedPoint(car);
-    if (!IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), state->moveRadius) ||
-        CommitMove(*state, to.x, to.y) != 0 || car.waitTurns != 0) {
-      throw ToolError(Name(path) + ": the lap found breaks the game's rules at " + PointText(to));
-    }
-    NextTurn(*state);
+  // The lap is driven again by the game's rules, one player, as a race would run it.
+  const int counted = DriveLap(*state, lap.moves, name);
+  if (counted != static_cast<int>(lap.rounds)) {
+    throw ToolError(name + ": the game counts " + std::to_string(counted) + " rounds for a lap of " +
+                    std::to_string(lap.rounds));
   }
-  if (car.laps != 1) throw ToolError(Name(path) + ": the lap found is not counted by the game");
-
-  out << Name(path) << ": a lap takes " << lap.moves.size() << " rounds (about "
-      << static_cast<int>(lap.lapLength) << " pixels of track)\n";
-  if (a.Has("moves")) {
-    for (GridPoint p : lap.moves) out << PointText(p) << "\n";
-  }
-  if (a.Has("lap")) {
-    Preview preview(c, lapScale);
-    std::vector<GridPoint> trail{c.start};
-    trail.insert(trail.end(), lap.moves.begin(), lap.moves.end());
-    preview.Trail(trail, kPreviewLap, 0.9f);
-    preview.Line();
-    preview.Write(a.Value("lap"));
-  }
+  out << name << ": a lap takes " << lap.rounds << " rounds (the shortest way round is "
+      << model->StepsToGo(1, c.start.x, c.start.y) << " cell steps)\n";
+  ShowLap(a, c, lapScale, lap.moves, out);
   return 0;
 }
 
@@ -480,25 +523,6 @@ class InterruptStopsSearch {
 
 constexpr double kDefaultSolveSeconds = 60;
 
-// Drives the lap through the game's own commit, one car from the standing start, and returns the
-// rounds the game counted; a lap the game does not count is the tool's fault, reported as such.
-int DriveLap(GameState& state, const std::vector<GridPoint>& moves, const std::string& name) {
-  SetStartValues(state);
-  state.playerCount = 1;
-  PlayerRecord& car = state.players[0];
-  for (GridPoint to : moves) {
-    const GridPoint p = PredictedPoint(car);
-    if (car.laps != 0 ||
-        !IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), state.moveRadius) ||
-        CommitMove(state, to.x, to.y) != 0) {
-      throw ToolError(name + ": the lap found breaks the game's rules at " + PointText(to));
-    }
-    NextTurn(state);
-  }
-  if (car.laps != 1) throw ToolError(name + ": the lap found is not counted by the game");
-  return state.round;
-}
-
 int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
   const Arguments a = Parse("solve", args, 1, {"seconds", "lap", "scale"}, {"moves", "write-record", "force"});
   RefuseScaleWithoutLap(a, "solve");
@@ -523,12 +547,7 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   const int scale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
 
   std::unique_ptr<GameState> state = LoadForRace(path);
-  const DistanceToGo field = MeasureDistanceToGo(state->track);
-  if (field.At(c.start.x, c.start.y) == DistanceToGo::kUnreachable) {
-    throw ToolError(name + ": no way along the track leads from the start point round to the start/finish line");
-  }
-  auto model = std::make_unique<TrackModel>();
-  if (!model->Build(state->track)) throw ToolError(name + ": out of memory for the solver");
+  const std::unique_ptr<TrackModel> model = ModelFor(*state, name);
   const CarState start{state->track.startPoint, {}, 0};
 
   // Quick searches of growing width find good laps early; the best-first search then looks for
@@ -583,27 +602,16 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   } else {
     out << "no lap can take fewer than " << std::min(bound, best.rounds) << "\n";
   }
-  if (a.Has("moves")) {
-    for (GridPoint p : best.moves) out << PointText(p) << "\n";
-  }
-  if (a.Has("lap")) {
-    Preview preview(c, scale);
-    std::vector<GridPoint> trail{c.start};
-    trail.insert(trail.end(), best.moves.begin(), best.moves.end());
-    preview.Trail(trail, kPreviewLap, 0.9f);
-    preview.Line();
-    preview.Write(a.Value("lap"));
-  }
+  ShowLap(a, c, scale, best.moves, out);
   if (a.Has("write-record")) {
-    // The lap is raced once more with the circuit's path kept, so that the game's commit stores
-    // it through SaveRecord exactly as a race would; only a lap that beats the stored record is.
-    auto race = std::make_unique<GameState>();
-    if (LoadCircuit(race->track, DevicePath(path)) != 0) throw ToolError("the game can't load " + path);
+    // The lap is raced once more through the game's commit, which stores it through SaveRecord
+    // exactly as a race would; only a lap that beats the stored record is.
+    std::unique_ptr<GameState> race = LoadForRace(path);
     const uint16_t stored = race->track.recordCount == 0 ? 0 : race->track.recordRounds;
     if (stored != 0 && stored <= best.rounds) {
       out << "the stored record of " << stored << " rounds stands\n";
     } else {
-      DriveLap(*race, best.moves, name);
+      DriveLap(*race, best.moves, name, true);
       if (race->track.recordCount == 0 || race->track.recordRounds != best.rounds) {
         throw ToolError(name + ": the record could not be written");
       }

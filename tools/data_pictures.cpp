@@ -151,88 +151,110 @@ void DrawButtonBody(Canvas& c, float left, float top, float right, float bottom,
 
 // ---- Icons -----------------------------------------------------------------------------------
 
+// The small icons by name, each drawn round its middle m in ink over back.
+using IconDrawer = void (*)(Canvas& c, Point m, Rgb ink, Rgb back);
+
+constexpr float kIconStroke = 1.5f;  // stroke weight of the small icons
+
+const std::pair<const char*, IconDrawer> kIcons[] = {
+    {"menu", [](Canvas& c, Point m, Rgb ink, Rgb) {
+       for (float dy : {-4.0f, 0.0f, 4.0f}) c.StrokeLine({m.x - 4, m.y + dy}, {m.x + 4, m.y + dy}, 2.0f, ink);
+     }},
+    {"record", [](Canvas& c, Point m, Rgb ink, Rgb) {
+       // A stopwatch: the lap against the clock.
+       const float t = kIconStroke;
+       const Point face{m.x, m.y + 1};
+       c.StrokeCircle(face, 5.5f, t, ink);
+       c.FillRoundRect(m.x - 2, m.y - 8, m.x + 2, m.y - 5.5f, 0.8f, ink);
+       c.StrokeLine({m.x + 4.5f, m.y - 4.5f}, {m.x + 6, m.y - 6}, t, ink);
+       c.StrokeLine(face, {face.x, face.y - 3.5f}, 1.3f, ink);
+       c.StrokeLine(face, {face.x + 2.5f, face.y + 1}, 1.3f, ink);
+     }},
+    {"aim", [](Canvas& c, Point m, Rgb ink, Rgb) {
+       // The aim cursor: a ring with cross hairs.
+       const float t = kIconStroke;
+       c.StrokeCircle(m, 5, t, ink);
+       for (int k = 0; k < 4; ++k) {
+         const float a = k * kPi / 2;
+         c.StrokeLine({m.x + 2.5f * std::cos(a), m.y + 2.5f * std::sin(a)},
+                      {m.x + 8.0f * std::cos(a), m.y + 8.0f * std::sin(a)}, 1.3f, ink);
+       }
+       c.FillCircle(m, 1.1f, ink);
+     }},
+    {"outline", [](Canvas& c, Point m, Rgb ink, Rgb) {
+       // A circuit's two edges.
+       c.StrokeRoundRect(m.x - 8, m.y - 6.5f, m.x + 8, m.y + 6.5f, 5.0f, 1.3f, ink);
+       c.StrokeRoundRect(m.x - 3.5f, m.y - 2, m.x + 3.5f, m.y + 2, 1.6f, 1.3f, ink);
+     }},
+    {"desktop", [](Canvas& c, Point m, Rgb ink, Rgb) {
+       // A screen on its stand.
+       const float t = kIconStroke;
+       c.StrokeRoundRect(m.x - 8, m.y - 7, m.x + 8, m.y + 4, 1.5f, t, ink);
+       c.StrokeLine({m.x, m.y + 4}, {m.x, m.y + 6.5f}, t, ink);
+       c.StrokeLine({m.x - 4, m.y + 7}, {m.x + 4, m.y + 7}, t, ink);
+       c.StrokeLine({m.x - 3, m.y - 3}, {m.x + 3, m.y - 3}, 1.0f, ink, 0.8f);
+     }},
+    {"flag", [](Canvas& c, Point m, Rgb ink, Rgb back) {
+       // A chequered flag on its pole.
+       const float t = kIconStroke;
+       c.StrokeLine({m.x - 6, m.y - 7}, {m.x - 6, m.y + 8}, t, ink);
+       for (int row = 0; row < 3; ++row) {
+         for (int col = 0; col < 4; ++col) {
+           const float x = m.x - 5 + col * 3.0f;
+           const float y = m.y - 7 + row * 3.0f;
+           c.FillPolygon(Box(x, y, x + 3, y + 3), (row + col) % 2 ? back : ink);
+         }
+       }
+       c.StrokeRoundRect(m.x - 5.5f, m.y - 7.5f, m.x + 7.5f, m.y + 2.5f, 0, 1.0f, ink);
+     }},
+    {"circuit", [](Canvas& c, Point m, Rgb ink, Rgb) {
+       // A circuit seen from above, with its start line.
+       c.StrokeRoundRect(m.x - 8, m.y - 6, m.x + 8, m.y + 6, 6.0f, 2.0f, ink);
+       c.StrokeRoundRect(m.x - 3.5f, m.y - 1.5f, m.x + 3.5f, m.y + 1.5f, 1.5f, 1.2f, ink, 0.6f);
+       c.StrokeLine({m.x, m.y - 8}, {m.x, m.y - 3}, 1.6f, ink);
+     }},
+    {"players", [](Canvas& c, Point m, Rgb ink, Rgb back) {
+       // Two people, one in front of the other; each is cut out of what lies behind it.
+       for (const Point p : {Point{m.x + 3.5f, m.y - 1}, Point{m.x - 2.5f, m.y + 0.5f}}) {
+         auto person = [=](float x, float y) {
+           const float head = CircleDistance(x, y, {p.x, p.y - 3.5f}, 2.2f);
+           const float body = std::max(RoundRectDistance(x, y, p.x - 4.5f, p.y, p.x + 4.5f, p.y + 10, 4.0f),
+                                       y - (p.y + 7.0f));
+           return std::min(head, body);
+         };
+         c.FillShape(p.x - 6, p.y - 7, p.x + 6, p.y + 9, [=](float x, float y) { return person(x, y) - 1.0f; }, back);
+         c.FillShape(p.x - 6, p.y - 7, p.x + 6, p.y + 9, person, ink);
+       }
+     }},
+    {"restart", [](Canvas& c, Point m, Rgb ink, Rgb) {
+       // A circular arrow: go again.
+       const Point ctr{m.x, m.y + 0.5f};
+       std::vector<Point> arc;
+       for (int k = 0; k <= 20; ++k) {
+         const float a = -kPi / 2 + 0.35f + k * (2 * kPi - 1.1f) / 20;
+         arc.push_back({ctr.x + 6 * std::cos(a), ctr.y + 6 * std::sin(a)});
+       }
+       c.StrokePolyline(arc, 1.8f, ink, false);
+       const Point tip = arc.back();
+       c.FillPolygon({{tip.x - 3.5f, tip.y - 3.0f}, {tip.x + 3.0f, tip.y - 0.5f}, {tip.x - 1.0f, tip.y + 3.5f}}, ink);
+     }},
+    {"quit", [](Canvas& c, Point m, Rgb ink, Rgb) {
+       // The power sign.
+       std::vector<Point> arc;
+       for (int k = 0; k <= 24; ++k) {
+         const float a = -kPi / 2 + 0.7f + k * (2 * kPi - 1.4f) / 24;
+         arc.push_back({m.x + 6 * std::cos(a), m.y + 1 + 6 * std::sin(a)});
+       }
+       c.StrokePolyline(arc, 1.8f, ink, false);
+       c.StrokeLine({m.x, m.y - 7}, {m.x, m.y}, 1.8f, ink);
+     }},
+};
+
 void DrawIcon(Canvas& c, const std::string& icon, Point m, Rgb ink, Rgb back) {
-  const float t = 1.5f;  // stroke weight of the small icons
-  if (icon == "menu") {
-    for (float dy : {-4.0f, 0.0f, 4.0f}) c.StrokeLine({m.x - 4, m.y + dy}, {m.x + 4, m.y + dy}, 2.0f, ink);
-  } else if (icon == "record") {
-    // A stopwatch: the lap against the clock.
-    const Point face{m.x, m.y + 1};
-    c.StrokeCircle(face, 5.5f, t, ink);
-    c.FillRoundRect(m.x - 2, m.y - 8, m.x + 2, m.y - 5.5f, 0.8f, ink);
-    c.StrokeLine({m.x + 4.5f, m.y - 4.5f}, {m.x + 6, m.y - 6}, t, ink);
-    c.StrokeLine(face, {face.x, face.y - 3.5f}, 1.3f, ink);
-    c.StrokeLine(face, {face.x + 2.5f, face.y + 1}, 1.3f, ink);
-  } else if (icon == "aim") {
-    // The aim cursor: a ring with cross hairs.
-    c.StrokeCircle(m, 5, t, ink);
-    for (int k = 0; k < 4; ++k) {
-      const float a = k * kPi / 2;
-      c.StrokeLine({m.x + 2.5f * std::cos(a), m.y + 2.5f * std::sin(a)},
-                   {m.x + 8.0f * std::cos(a), m.y + 8.0f * std::sin(a)}, 1.3f, ink);
-    }
-    c.FillCircle(m, 1.1f, ink);
-  } else if (icon == "outline") {
-    // A circuit's two edges.
-    c.StrokeRoundRect(m.x - 8, m.y - 6.5f, m.x + 8, m.y + 6.5f, 5.0f, 1.3f, ink);
-    c.StrokeRoundRect(m.x - 3.5f, m.y - 2, m.x + 3.5f, m.y + 2, 1.6f, 1.3f, ink);
-  } else if (icon == "desktop") {
-    // A screen on its stand.
-    c.StrokeRoundRect(m.x - 8, m.y - 7, m.x + 8, m.y + 4, 1.5f, t, ink);
-    c.StrokeLine({m.x, m.y + 4}, {m.x, m.y + 6.5f}, t, ink);
-    c.StrokeLine({m.x - 4, m.y + 7}, {m.x + 4, m.y + 7}, t, ink);
-    c.StrokeLine({m.x - 3, m.y - 3}, {m.x + 3, m.y - 3}, 1.0f, ink, 0.8f);
-  } else if (icon == "flag") {
-    // A chequered flag on its pole.
-    c.StrokeLine({m.x - 6, m.y - 7}, {m.x - 6, m.y + 8}, t, ink);
-    for (int row = 0; row < 3; ++row) {
-      for (int col = 0; col < 4; ++col) {
-        const float x = m.x - 5 + col * 3.0f;
-        const float y = m.y - 7 + row * 3.0f;
-        c.FillPolygon(Box(x, y, x + 3, y + 3), (row + col) % 2 ? back : ink);
-      }
-    }
-    c.StrokeRoundRect(m.x - 5.5f, m.y - 7.5f, m.x + 7.5f, m.y + 2.5f, 0, 1.0f, ink);
-  } else if (icon == "circuit") {
-    // A circuit seen from above, with its start line.
-    c.StrokeRoundRect(m.x - 8, m.y - 6, m.x + 8, m.y + 6, 6.0f, 2.0f, ink);
-    c.StrokeRoundRect(m.x - 3.5f, m.y - 1.5f, m.x + 3.5f, m.y + 1.5f, 1.5f, 1.2f, ink, 0.6f);
-    c.StrokeLine({m.x, m.y - 8}, {m.x, m.y - 3}, 1.6f, ink);
-  } else if (icon == "players") {
-    // Two people, one in front of the other; each is cut out of what lies behind it.
-    for (const Point p : {Point{m.x + 3.5f, m.y - 1}, Point{m.x - 2.5f, m.y + 0.5f}}) {
-      auto person = [=](float x, float y) {
-        const float head = CircleDistance(x, y, {p.x, p.y - 3.5f}, 2.2f);
-        const float body = std::max(RoundRectDistance(x, y, p.x - 4.5f, p.y, p.x + 4.5f, p.y + 10, 4.0f),
-                                    y - (p.y + 7.0f));
-        return std::min(head, body);
-      };
-      c.FillShape(p.x - 6, p.y - 7, p.x + 6, p.y + 9, [=](float x, float y) { return person(x, y) - 1.0f; }, back);
-      c.FillShape(p.x - 6, p.y - 7, p.x + 6, p.y + 9, person, ink);
-    }
-  } else if (icon == "restart") {
-    // A circular arrow: go again.
-    const Point ctr{m.x, m.y + 0.5f};
-    std::vector<Point> arc;
-    for (int k = 0; k <= 20; ++k) {
-      const float a = -kPi / 2 + 0.35f + k * (2 * kPi - 1.1f) / 20;
-      arc.push_back({ctr.x + 6 * std::cos(a), ctr.y + 6 * std::sin(a)});
-    }
-    c.StrokePolyline(arc, 1.8f, ink, false);
-    const Point tip = arc.back();
-    c.FillPolygon({{tip.x - 3.5f, tip.y - 3.0f}, {tip.x + 3.0f, tip.y - 0.5f}, {tip.x - 1.0f, tip.y + 3.5f}}, ink);
-  } else if (icon == "quit") {
-    // The power sign.
-    std::vector<Point> arc;
-    for (int k = 0; k <= 24; ++k) {
-      const float a = -kPi / 2 + 0.7f + k * (2 * kPi - 1.4f) / 24;
-      arc.push_back({m.x + 6 * std::cos(a), m.y + 1 + 6 * std::sin(a)});
-    }
-    c.StrokePolyline(arc, 1.8f, ink, false);
-    c.StrokeLine({m.x, m.y - 7}, {m.x, m.y}, 1.8f, ink);
-  } else {
-    throw ToolError("no icon called '" + icon + "'");
+  for (const auto& [name, draw] : kIcons) {
+    if (icon == name) return draw(c, m, ink, back);
   }
+  throw ToolError("no icon called '" + icon + "'");
 }
 
 // ---- The pictures ----------------------------------------------------------------------------
@@ -618,6 +640,24 @@ void DrawBadges(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
   }
 }
 
+// Each data picture's drawing, by file name. Pictures with the key colour are not dithered, so
+// that the key comes out exactly.
+struct DataPictureDrawer {
+  const char* file;
+  void (*draw)(Canvas& c, const PictureLayout& layout, const Fonts& fonts);
+  bool dither;
+};
+
+const DataPictureDrawer kDataPictureDrawers[] = {
+    {"MenuBar.pic", DrawMenuBar, true},
+    {"GoButton.pic", DrawGoButton, true},
+    {"Menu.pic", DrawMenu, true},
+    {"SubMenu_NPlayer.pic", DrawSubMenu, true},
+    {"Numbers-CourierNew14.pic", DrawDigits, false},
+    {"GameData.dat", DrawTitle, true},
+    {"Badges.pic", DrawBadges, false},
+};
+
 }  // namespace
 
 Rgb DigitKeyRgb() { return Rgb{1, 0, 1}; }
@@ -657,26 +697,13 @@ void DrawChequer(Canvas& c, int left, int top, int right, int square, Rgb dark, 
 std::vector<uint16_t> DrawDataPicture(const PictureLayout& layout, const std::string& fontFolder) {
   const Fonts fonts(fontFolder);
   Canvas canvas(layout.width, layout.height);
-  bool dither = true;
-  if (layout.file == "MenuBar.pic") {
-    DrawMenuBar(canvas, layout, fonts);
-  } else if (layout.file == "GoButton.pic") {
-    DrawGoButton(canvas, layout, fonts);
-  } else if (layout.file == "Menu.pic") {
-    DrawMenu(canvas, layout, fonts);
-  } else if (layout.file == "SubMenu_NPlayer.pic") {
-    DrawSubMenu(canvas, layout, fonts);
-  } else if (layout.file == "Numbers-CourierNew14.pic") {
-    DrawDigits(canvas, layout, fonts);
-    dither = false;  // the key colour must come out exactly
-  } else if (layout.file == "GameData.dat") {
-    DrawTitle(canvas, layout, fonts);
-  } else if (layout.file == "Badges.pic") {
-    DrawBadges(canvas, layout, fonts);
-    dither = false;  // the key colour must come out exactly
-  } else {
-    throw ToolError("no drawing for a picture called " + layout.file);
+  const DataPictureDrawer* drawer = nullptr;
+  for (const DataPictureDrawer& d : kDataPictureDrawers) {
+    if (layout.file == d.file) drawer = &d;
   }
+  if (drawer == nullptr) throw ToolError("no drawing for a picture called " + layout.file);
+  drawer->draw(canvas, layout, fonts);
+  const bool dither = drawer->dither;
   return canvas.ToPixels(dither);
 }
 

@@ -129,13 +129,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  if (OpenDisplay(display, nullptr, 1) != 0) {
+  if (OpenBoardScreen() != 0) {
     std::fprintf(stderr, "apexgrid-render: the display can't be opened\n");
     return 1;
   }
-  CreatePicture(framePicture, 0, 0, kPictureScreenSize);
-  CreatePicture(boardPicture, 0, 0, kPictureScreenSize);
-  MakeStandInPictures(menuBarPicture, goButtonPicture, digitsPicture);
   if (!data.empty()) {
     const std::pair<Picture*, const char*> wanted[] = {{&menuBarPicture, "MenuBar.pic"},
                                                          {&goButtonPicture, "GoButton.pic"},
@@ -177,8 +174,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "apexgrid-render: can't load circuit %s\n", circuit.c_str());
     return 1;
   }
-  SetStartValues(s);
-  s.screenMode = kScreenRace;
+  StartBoardRace(s);
   s.playerCount = static_cast<uint16_t>(players);
   s.currentPlayer = static_cast<uint16_t>(current);
   s.showRecord = record ? 1 : 0;
