@@ -139,5 +139,5 @@ void StartSelector() {
 
 void ShowTitle() {
   CopyPicture(titlePicture, framePicture);
-  PresentFrame(display, framePicture, 0);
+  PresentFrame(display, framePicture, kPresentStaged);
 }

@@ -15,6 +15,7 @@
 #include "game/globals.h"
 #include "game/screens.h"
 #include "game/startup.h"
+#include "game/turn.h"
 #include "game/view.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"

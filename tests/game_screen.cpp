@@ -2,6 +2,7 @@
 #include "tests/game_screen.h"
 
 #include "data/circuit.h"
+#include "game/drivers.h"
 #include "game/globals.h"
 #include "gfx/display.h"
 #include "platform/gx.h"
@@ -23,6 +24,7 @@ void GameScreen::Race(const TestCircuit& circuit) {
   WriteBytes(folder.HostFile("c.cct"), circuit.Encode());
   ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
   SetStartValues(gameState);
+  ForgetBrain();  // the computer learns the new circuit
   gameState.screenMode = kScreenRace;
 }
 
