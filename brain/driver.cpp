@@ -63,12 +63,17 @@ bool Driver::Load(const TrackGrid& track) noexcept {
   ahead_.reset();
   thinkStage_ = 0;
   thoughtRounds_ = 0;
+  outOfMemory_ = false;
   clubForesight_.reset();
   foresight_.reset();
   model_.reset();
   try {
     auto model = std::make_unique<TrackModel>();
-    if (!model->Build(track)) return false;
+    if (!model->Build(track)) {
+      // The model fails only for a circuit without a grid, or when memory runs out.
+      outOfMemory_ = track.collisionGrid != nullptr && track.width > 0 && track.height > 0;
+      return false;
+    }
     model_ = std::move(model);
     foresight_ = std::make_unique<Foresight>(*model_);
     return !foresight_->outOfMemory();

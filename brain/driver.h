@@ -31,7 +31,7 @@ class Driver {
   static constexpr size_t kPlanWork = 3'000'000;
   // The work of one of the game's slices of Think: well under the 50 ms a slice may take on the
   // largest circuits, since a slice stops at the first small step past it.
-  static constexpr size_t kThinkSliceWork = 1'500'000;
+  static constexpr size_t kThinkSliceWork = 2'000'000;
 
   Driver() = default;
   Driver(const Driver&) = delete;

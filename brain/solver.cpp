@@ -264,6 +264,9 @@ int VelocityGroup(int vx, int vy) {
 constexpr int kVelocityGroups = 1 + 64 * 16;
 constexpr int kPerParentGroup = 2;  // moves of one velocity group each car hands on
 constexpr size_t kBeamForesight = 4000;  // foresight's work for one car of the beam
+// What the beam counts for a move it considers (its outcome, the line, the steps still to go): in
+// the foresight's units, which its searches also count, about four of them by the clock.
+constexpr size_t kMoveWork = 4;
 
 }  // namespace
 
@@ -333,7 +336,7 @@ void BeamSearch::Expand(uint32_t index) {
   const CarState here = nodes_[index].car;
   const GridPoint c = Predicted(here);
   bool crashes = false;
-  work_ += reach.size();
+  work_ += reach.size() * kMoveWork;
   for (GridPoint o : reach) {
     const GridPoint d{static_cast<int16_t>(c.x + o.x), static_cast<int16_t>(c.y + o.y)};
     if (model_.Blocked(d.x, d.y)) {
@@ -360,7 +363,7 @@ void BeamSearch::Expand(uint32_t index) {
   for (const BeamCandidate& cand : own) {
     const int group = VelocityGroup(cand.to.x - here.at.x, cand.to.y - here.at.y);
     if (ownGroup_[group] >= kPerParentGroup) continue;
-    if (model_.PathBlocked(here.at, cand.to)) {
+    if (model_.PathBlocked(here.at, cand.to, &work_)) {
       crashes = true;
       continue;
     }
@@ -369,7 +372,7 @@ void BeamSearch::Expand(uint32_t index) {
   }
   for (int g : touched) ownGroup_[g] = 0;
   if (here.velocity.x == 0 && here.velocity.y == 0) return;
-  for (size_t i = 0; !crashes && i < own.size(); ++i) crashes = model_.PathBlocked(here.at, own[i].to);
+  for (size_t i = 0; !crashes && i < own.size(); ++i) crashes = model_.PathBlocked(here.at, own[i].to, &work_);
   if (crashes) {
     const uint32_t steps = model_.StepsToGo(here.reverseCrossings + 1, here.at.x, here.at.y);
     arriving_[2].push_back(BeamCandidate{steps, index, here.at, 1});
