@@ -197,10 +197,11 @@ void Laps(benchmark::State& state, const std::string& name) {
     // The same with the standing start's lap prepared while the game waits.
     Driver prepared;
     prepared.Load(s->track);
-    const Clock::time_point start = Clock::now();
-    while (!prepared.Think(Driver::kThinkSliceWork)) {
-    }
-    state.counters["think_s"] = std::chrono::duration<double>(Clock::now() - start).count();
+    const double start = ThreadMilliseconds();
+    int slices = 1;
+    while (!prepared.Think(Driver::kThinkSliceWork)) ++slices;
+    state.counters["think_s"] = (ThreadMilliseconds() - start) / 1000;
+    state.counters["think_slices"] = slices;
     state.counters["pro_prepared"] = DriveLap(*s, prepared, DriverLevel::kPro, 0).rounds;
     double club = 0;
     for (uint32_t seed = 1; seed <= 4; ++seed) club += DriveLap(*s, driver, DriverLevel::kClub, seed).rounds;
@@ -262,7 +263,6 @@ void ThinkSlices(benchmark::State& state, int size) {
       const double start = ThreadMilliseconds();
       const bool done = driver.Think(Driver::kThinkSliceWork);
       slices.push_back(ThreadMilliseconds() - start);
-      if (std::getenv("SLICE_LOG") && slices.back() > 20) std::fprintf(stderr, "slice %d: %.1f ms\n", slice, slices.back());
       if (done) break;
     }
   }
