@@ -135,6 +135,15 @@ GridPoint HintMove() {
   return Softly([&] { return driver->Hint(car); });
 }
 
+void PrepareBrain() {
+  for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
+    if (driverChoices.driver[p] != kDriverHuman) {
+      Made();
+      return;
+    }
+  }
+}
+
 bool MoreToThink() { return !brain.thoughtAhead && !brain.outOfMemory && AnyPro(); }
 
 bool ThinkAhead() {

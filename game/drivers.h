@@ -51,6 +51,10 @@ GridPoint ComputerMove();
 // The move the pro would make for the car to move (H).
 GridPoint HintMove();
 
+// Makes the brain for the circuit now when any car in the race is the computer's, so that no
+// tick of the computer's timer pays for it (on a 4000 x 4000 circuit it takes most of a second).
+void PrepareBrain();
+
 // A slice of the pro's preparation of its lap from the standing start, a fixed amount of work so
 // that the pro plays the same on any machine; true while a pro is in the race and there is more
 // to prepare.

@@ -113,6 +113,8 @@ void StartUp(WindowHandle window) {
   WriteTextFile(ownFolder + kLastCircuitFile, path);
   SetStartValues(gameState);
   ShowTitle();
+  // While the title shows, the computer learns the circuit, if any car is the computer's.
+  PrepareBrain();
   run.startedUp = true;
 }
 

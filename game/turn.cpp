@@ -72,6 +72,7 @@ void ComputerTakesTurn(GridPoint to) {
 
 void BeginTurn() {
   KillTimer(mainWindow, kComputerTimer);
+  PrepareBrain();  // not on a tick
   if (IsComputerTurn()) {
     const GridPoint to = ComputerMove();
     // Memory may run short for the brain: then the car is its player's again.
