@@ -68,6 +68,19 @@ void ComputerTakesTurn(GridPoint to) {
   SetTimer(mainWindow, kComputerTimer, kComputerTick);
 }
 
+// The brain gave up on the circuit in the middle of a turn (memory ran short): every car is its
+// player's now, so the board loses its badges, and the car to move, when the computer had it, is
+// its player's again from its predicted point, in its own input mode.
+void AfterComputerGaveUp(bool hadTheCar) {
+  if (hadTheCar) {
+    GiveBackInputMode();
+    ForgetHint();
+    ResetTarget();
+  }
+  ShowBoard();
+  BeginTurn();
+}
+
 }  // namespace
 
 void BeginTurn() {
@@ -75,13 +88,14 @@ void BeginTurn() {
   PrepareBrain();  // not on a tick
   if (IsComputerTurn()) {
     const GridPoint to = ComputerMove();
-    // Memory may run short for the brain: then the car is its player's again.
     if (IsComputerTurn()) {
       ComputerTakesTurn(to);
-      return;
+    } else {
+      AfterComputerGaveUp(true);
     }
+    return;
   }
-  if (GiveBackInputMode() || ComputerUnavailable()) ShowBoard();
+  if (GiveBackInputMode()) ShowBoard();
   // While a player ponders, the pro prepares its lap on the same ticks.
   if (gameState.screenMode == kScreenRace && MoreToThink()) SetTimer(mainWindow, kComputerTimer, kComputerTick);
   NameDriverToMove();
@@ -106,15 +120,16 @@ void EndTurn(int16_t x, int16_t y) {
 void ComputerTick() {
   // Back from the menu or the title the turn begins again, with a fresh pause.
   if (!IsComputerTurn()) {
+    const bool gaveUp = ComputerUnavailable();
     if (gameState.screenMode != kScreenRace || !ThinkAhead()) KillTimer(mainWindow, kComputerTimer);
-    if (ComputerUnavailable()) BeginTurn();
+    if (!gaveUp && ComputerUnavailable()) AfterComputerGaveUp(false);
     return;
   }
   if (++pauseTicks < kComputerPause / kComputerTick) {
     // The pause is the players' time to follow the move; the pro uses some of it to prepare a
     // better lap than one turn's search can find.
     ThinkAhead();
-    if (!IsComputerTurn()) BeginTurn();  // memory ran short: the car is its player's again
+    if (!IsComputerTurn()) AfterComputerGaveUp(true);
     return;
   }
   KillTimer(mainWindow, kComputerTimer);
@@ -182,8 +197,8 @@ void ShowHint() {
   GameState& s = gameState;
   if (s.screenMode != kScreenRace || IsComputerTurn() || ComputerUnavailable()) return;
   const GridPoint to = HintMove();
-  if (ComputerUnavailable()) {  // memory ran short for it
-    BeginTurn();
+  if (ComputerUnavailable()) {
+    AfterComputerGaveUp(false);
     return;
   }
   s.targetX = to.x;
@@ -194,7 +209,8 @@ void ShowHint() {
 }
 
 void ToggleForesight() {
+  const bool gaveUp = ComputerUnavailable();
   SwitchForesight();
   if (gameState.screenMode == kScreenRace && CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();
-  if (ComputerUnavailable()) NameDriverToMove();
+  if (!gaveUp && ComputerUnavailable()) AfterComputerGaveUp(false);
 }
