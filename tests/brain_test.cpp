@@ -282,6 +282,10 @@ TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndTheProBeatsTheClub) {
   const int optimum = static_cast<int>(SolveLap(loaded.model, CarState{chicane.start, {}, 0}, SolveLimits{}).rounds);
   Driver driver;
   ASSERT_TRUE(driver.Load(s.track));
+  // A second driver asked the same questions in the same order gives the same answers, whatever
+  // the machine is doing meanwhile: its budgets are work, not time.
+  Driver twin;
+  ASSERT_TRUE(twin.Load(s.track));
 
   // From the standing start, and from cars placed oddly: stopped against a wall after a crash,
   // having crossed the line backwards, fast into a corner.
@@ -312,6 +316,7 @@ TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndTheProBeatsTheClub) {
           ASSERT_TRUE(IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), kMoveRadius));
           // The same question gives the same answer.
           ASSERT_EQ(driver.Move(car, level, static_cast<uint32_t>(seed)), to);
+          ASSERT_EQ(twin.Move(car, level, static_cast<uint32_t>(seed)), to);
           const int16_t waited = car.waitTurns;
           ASSERT_EQ(CommitMove(s, to.x, to.y), 0);
           if (level == DriverLevel::kPro) {
