@@ -43,7 +43,7 @@ bool InReach(const CarState& car, GridPoint to) {
 
 // Runs the search round by round until it has done `work` more, stopping before a round that
 // would likely overrun it: the round before took as much.
-bool RunFor(BeamSearch& search, size_t work) {
+bool RunRoundsFor(BeamSearch& search, size_t work) {
   const size_t until = search.work() + work;
   size_t roundStart = search.work();
   return search.Run([&] {
@@ -172,7 +172,7 @@ GridPoint Driver::ProMove(const CarState& car) {
     live_ = std::make_unique<BeamSearch>(*model_, foresight_.get(), kProWidth);
     live_->Start(car);
   }
-  RunFor(*live_, kPlanWork);
+  RunRoundsFor(*live_, kPlanWork);
   if (live_->outOfMemory()) throw std::bad_alloc();
   if (live_->done()) {
     const LapPlan lap = live_->Lap();

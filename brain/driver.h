@@ -46,9 +46,10 @@ class Driver {
 
   // The destination for the car of the record, strictly inside its reach. For kClub, `seed`
   // (the caller's, e.g. one per computer player and race) makes the roughness repeatable: the
-  // same seed and car give the same move. Asked twice for the same car, the pro answers the same. Works for a car in any state: at any
-  // speed, after crashes, with backward crossings to undo. The pro's moves depend on its plans'
-  // work budget and on how much Think has prepared, never on time. Never throws.
+  // same seed and car give the same move. Asked twice for the same car, the pro answers the same.
+  // Works for a car in any state: at any speed, after crashes, with backward crossings to undo.
+  // The pro's moves depend on its plans' work budget and on how much Think has prepared, never
+  // on time. Never throws.
   GridPoint Move(const PlayerRecord& car, DriverLevel level, uint32_t seed = 0) noexcept;
 
   // Does `work` more of the preparation of the pro's lap from the standing start, with wider

@@ -430,9 +430,8 @@ void BeamSearch::Pick() {
     }
     const int group = VelocityGroup(next.velocity.x, next.velocity.y);
     if (perGroup_[group] >= groupLimit) continue;
-    if (seen_.Find(next.at.x, next.at.y, next.velocity.x, next.velocity.y, next.reverseCrossings) != StateTable::kNone) {
-      continue;
-    }
+    const uint32_t held = seen_.Find(next.at.x, next.at.y, next.velocity.x, next.velocity.y, next.reverseCrossings);
+    if (held != StateTable::kNone) continue;
     bool judged = false;
     if (!cand.crash && foresight_ != nullptr) {
       const size_t before = foresight_->work();

@@ -220,7 +220,9 @@ int DrawBoard() {
   DrawMenuBar();
 
   DrawNumber(framePicture, kCounterRight, kRoundCounterTop, s.round, NumberAlign::kEndLeftOf);
-  if (s.track.recordCount > 0) DrawNumber(framePicture, kCounterRight, kRecordCounterTop, s.track.recordRounds, NumberAlign::kEndLeftOf);
+  if (s.track.recordCount > 0) {
+    DrawNumber(framePicture, kCounterRight, kRecordCounterTop, s.track.recordRounds, NumberAlign::kEndLeftOf);
+  }
 
   if (current.inputMode == kInputAim) {
     BlitRect(framePicture, static_cast<uint16_t>(s.goButtonX), static_cast<uint16_t>(s.goButtonY), goButtonPicture,

@@ -27,7 +27,9 @@ struct HeldMode {
 };
 HeldMode heldModes[kMaxPlayers];
 
-HeldMode& HeldModeOfCarToMove() { return heldModes[gameState.currentPlayer < kMaxPlayers ? gameState.currentPlayer : 0]; }
+HeldMode& HeldModeOfCarToMove() {
+  return heldModes[gameState.currentPlayer < kMaxPlayers ? gameState.currentPlayer : 0];
+}
 
 // Gives a player's car back its own input mode when the computer no longer drives it; true when
 // the mode changed.

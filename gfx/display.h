@@ -46,7 +46,8 @@ enum PresentPath : uint8_t {
 };
 
 // Puts the picture on the screen: through the staging buffer and one block copy (direct 0,
-// kPresentStaged), or straight into the frame buffer (direct 1, kPresentDirect). Pixel (x, y) of the picture lands on screen pixel
+// kPresentStaged), or straight into the frame buffer (direct 1, kPresentDirect). Pixel (x, y) of
+// the picture lands on screen pixel
 // (x, y) whatever the frame buffer's pitches. A picture larger than the screen shows its top-left
 // corner; of a smaller one only its own pixels are read, and the rest of the screen keeps what it
 // showed. A picture without pixels, or a display that gives no frame buffer, shows nothing.

@@ -119,14 +119,16 @@ TEST_F(Game, ADirectTapAndAnAimedGoEachMoveTheCarAndPassTheTurn) {
   Picture bar;
   LoadDataPicture(bar, "MenuBar.pic");
   Shot direct = ShotOf("direct.png");
-  EXPECT_TRUE(direct.Shows(bar, 0, kMenuBarTop, kScreenColumns, kScreenRows, 0, kBarUp)) << "in direct mode no bar button is on";
+  EXPECT_TRUE(direct.Shows(bar, 0, kMenuBarTop, kScreenColumns, kScreenRows, 0, kBarUp))
+      << "in direct mode no bar button is on";
   EXPECT_TRUE(direct.Is(kGoX, kGoY, Wall())) << "and there is no Go button";
 
   Shot moved = ShotOf("moved.png");
   EXPECT_TRUE(moved.Is(40, 8, Red())) << "player 0's car stands on the tapped pixel";
   EXPECT_TRUE(moved.Is(44, 12, Red()) && moved.Is(45, 8, Track()));
   EXPECT_TRUE(moved.Is(kReachCircleBottom.x, kReachCircleBottom.y, Blue())) << "player 1 has the turn";
-  EXPECT_TRUE(moved.Shows(bar, kInputButtonLeft, kMenuBarTop, kInputButtonRight, kScreenRows, 0, kBarOn)) << "player 1 aims";
+  EXPECT_TRUE(moved.Shows(bar, kInputButtonLeft, kMenuBarTop, kInputButtonRight, kScreenRows, 0, kBarOn))
+      << "player 1 aims";
 
   Shot aiming = ShotOf("aiming.png");
   EXPECT_TRUE(aiming.Is(33, 16, Red())) << "the island is in the way: the cursor is red";
@@ -310,12 +312,15 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
   EXPECT_TRUE(open.Is(200, 150, Wall()));
 
   Shot withSub = ShotOf("submenu.png");
-  EXPECT_TRUE(withSub.Shows(menu, 0, kPlayersEntryTop, kMenuPanelWidth, kPlayersEntryBottom, 0, kMenuHighlightRow)) << "the players entry highlighted";
-  EXPECT_TRUE(withSub.Shows(sub, kSubMenuLeft, kSubMenuTop, kSubMenuRight, kTwoPlayersTop, -kSubMenuLeft, -kSubMenuTop)) << "the submenu panel above count 2";
+  EXPECT_TRUE(withSub.Shows(menu, 0, kPlayersEntryTop, kMenuPanelWidth, kPlayersEntryBottom, 0, kMenuHighlightRow))
+      << "the players entry highlighted";
+  EXPECT_TRUE(withSub.Shows(sub, kSubMenuLeft, kSubMenuTop, kSubMenuRight, kTwoPlayersTop, -kSubMenuLeft, -kSubMenuTop))
+      << "the submenu panel above count 2";
   EXPECT_TRUE(withSub.Shows(sub, kSubMenuLeft, kTwoPlayersTop, kSubMenuRight, kTwoPlayersBottom, -kSubMenuLeft,
-                             kSubMenuHighlightRow - kSubMenuTop)) << "two players highlighted";
-  EXPECT_TRUE(withSub.Shows(sub, kSubMenuLeft, kTwoPlayersBottom, kSubMenuRight, kSubMenuTop + kSubMenuHeight, -kSubMenuLeft,
-                             -kSubMenuTop));
+                            kSubMenuHighlightRow - kSubMenuTop))
+      << "two players highlighted";
+  EXPECT_TRUE(withSub.Shows(sub, kSubMenuLeft, kTwoPlayersBottom, kSubMenuRight, kSubMenuTop + kSubMenuHeight,
+                            -kSubMenuLeft, -kSubMenuTop));
   EXPECT_TRUE(ShotOf("beside.png").SameAs(withSub));
   // Taps are still read as the menu's, so the menu is what comes back with the focus.
   EXPECT_TRUE(ShotOf("refocused.png").SameAs(withSub));
@@ -325,7 +330,8 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
   EXPECT_TRUE(three.Is(kReachCircleBottom.x, kReachCircleBottom.y, Red()));
 
   Shot closed = ShotOf("closed.png");
-  EXPECT_TRUE(closed.Shows(menu, 0, 0, kMenuPanelWidth, kMenuPanelHeight)) << "tapping players again closed the submenu";
+  EXPECT_TRUE(closed.Shows(menu, 0, 0, kMenuPanelWidth, kMenuPanelHeight))
+      << "tapping players again closed the submenu";
   EXPECT_TRUE(closed.Is(180, 150, Wall()));
 
   EXPECT_TRUE(ShotOf("race.png").SameAs(three));
@@ -403,7 +409,8 @@ TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
 
   Shot plain = ShotOf("plain.png");
   EXPECT_TRUE(plain.Shows(bar, 0, kMenuBarTop, kInputButtonLeft, kScreenRows, 0, kBarUp));
-  EXPECT_TRUE(plain.Shows(bar, kInputButtonLeft, kMenuBarTop, kInputButtonRight, kScreenRows, 0, kBarOn)) << "aiming is on";
+  EXPECT_TRUE(plain.Shows(bar, kInputButtonLeft, kMenuBarTop, kInputButtonRight, kScreenRows, 0, kBarOn))
+      << "aiming is on";
   EXPECT_TRUE(plain.Shows(bar, kInputButtonRight, kMenuBarTop, kScreenColumns, kScreenRows, 0, kBarUp));
   EXPECT_TRUE(plain.Is(40, 30, Track()));
   EXPECT_TRUE(plain.Is(31, 1, Wall()));
@@ -420,7 +427,8 @@ TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
   EXPECT_TRUE(outline.Is(31, 0, Wall())) << "a wall cell away from it";
 
   Shot direct = ShotOf("direct.png");
-  EXPECT_TRUE(direct.Shows(bar, kInputButtonLeft, kMenuBarTop, kInputButtonRight, kScreenRows, 0, kBarUp)) << "aiming is off";
+  EXPECT_TRUE(direct.Shows(bar, kInputButtonLeft, kMenuBarTop, kInputButtonRight, kScreenRows, 0, kBarUp))
+      << "aiming is off";
   EXPECT_TRUE(direct.Is(kGoX, kGoY, Wall())) << "no Go button";
 
   EXPECT_TRUE(ShotOf("off.png").SameAs(plain));

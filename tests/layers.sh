@@ -45,10 +45,16 @@ for file in "$root"/game/*.h "$root"/game/*.cpp; do
     [ "$each" = "$name" ] && break
     earlier="$earlier$each "
   done
-  case " $order " in *" $name "*) ;; *) echo "game/$(basename "$file") is not in the order of game/ files"; status=1; continue ;; esac
+  case " $order " in
+    *" $name "*) ;;
+    *) echo "game/$(basename "$file") is not in the order of game/ files"; status=1; continue ;;
+  esac
   while read -r used; do
     [ "$used" = "$name" ] && continue
-    case "$earlier" in *" $used "*) ;; *) echo "game/$(basename "$file") includes game/$used.h, which comes after it"; status=1 ;; esac
+    case "$earlier" in
+      *" $used "*) ;;
+      *) echo "game/$(basename "$file") includes game/$used.h, which comes after it"; status=1 ;;
+    esac
   done < <(sed -n 's|^#include "game/\([a-z_]*\)\.h".*|\1|p' "$file")
 done
 exit $status
