@@ -265,6 +265,15 @@ TEST(BrainSolver, ProvesTheOptimumAnExhaustiveSearchFinds) {
     ASSERT_TRUE(quick.found);
     EXPECT_EQ(Replay(*loaded.state, quick.moves), static_cast<int>(quick.rounds));
     EXPECT_GE(static_cast<int>(quick.rounds), optimum);
+    // The same search stopped after every small step of work, inside its rounds too, and resumed
+    // finds the same lap.
+    Foresight foresight(loaded.model);
+    BeamSearch sliced(loaded.model, &foresight, 16);
+    sliced.Start(start);
+    int slices = 1;
+    while (!sliced.RunFor(500)) ++slices;
+    EXPECT_GT(slices, 10);
+    EXPECT_EQ(sliced.Lap().moves, quick.moves);
     const LapPlan again = SolveLap(loaded.model, start, SolveLimits{}, &quick);
     EXPECT_TRUE(again.proven);
     EXPECT_EQ(static_cast<int>(again.rounds), optimum);
