@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -26,6 +28,14 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The CPU time of the calling thread, in milliseconds: what a move or a slice costs, without the
+// time other programs take the processor away on a busy machine (on an idle one the two agree).
+double ThreadMilliseconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
 
 const char* const kCircuits[] = {"1-First-Race", "2-Riverside", "3-Switchbacks",
                                  "4-Twin-Chicanes", "5-Grand-Prix", "6-Tight-Knot"};
@@ -63,9 +73,9 @@ Race DriveLap(GameState& s, Driver& driver, DriverLevel level, uint32_t seed) {
   Race race;
   while (car.laps == 0 && s.round < 2000) {
     race.cars.push_back(CarOf(car));
-    const Clock::time_point start = Clock::now();
+    const double start = ThreadMilliseconds();
     const GridPoint to = driver.Move(car, level, seed);
-    race.milliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    race.milliseconds.push_back(ThreadMilliseconds() - start);
     ApplyMove(s, to, JudgeMove(s, to));
     NextTurn(s);
   }
@@ -194,16 +204,80 @@ void Laps(benchmark::State& state, const std::string& name) {
     // The same with the standing start's lap prepared while the game waits.
     Driver prepared;
     prepared.Load(s->track);
-    const Clock::time_point start = Clock::now();
-    while (!prepared.Think(std::chrono::milliseconds(30))) {
-    }
-    state.counters["think_s"] = std::chrono::duration<double>(Clock::now() - start).count();
+    const double start = ThreadMilliseconds();
+    int slices = 1;
+    while (!prepared.Think(Driver::kThinkSliceWork)) ++slices;
+    state.counters["think_s"] = (ThreadMilliseconds() - start) / 1000;
+    state.counters["think_slices"] = slices;
     state.counters["pro_prepared"] = DriveLap(*s, prepared, DriverLevel::kPro, 0).rounds;
     double club = 0;
     for (uint32_t seed = 1; seed <= 4; ++seed) club += DriveLap(*s, driver, DriverLevel::kClub, seed).rounds;
     state.counters["club"] = club / 4;
     state.counters["club_over_pro"] = club / 4 / state.counters["pro"];
   }
+}
+
+// A walled ring of side `size` with lanes a tenth as wide, written as a circuit file and loaded
+// as a race loads it: far larger than any built-in circuit.
+std::unique_ptr<GameState> BigRing(int size) {
+  CircuitFile c;
+  c.width = c.height = static_cast<uint16_t>(size);
+  c.cells.assign(static_cast<size_t>(size) * size, 1);
+  c.pixels.assign(c.cells.size(), 0);
+  const int lane = size / 10;
+  for (int y = 3; y < size - 3; ++y) {
+    for (int x = 3; x < size - 3; ++x) {
+      const bool island = x >= 3 + lane && x < size - 3 - lane && y >= 3 + lane && y < size - 3 - lane;
+      c.cells[static_cast<size_t>(y) * size + x] = island ? 1 : 0;
+    }
+  }
+  const int16_t lineX = static_cast<int16_t>(size / 2);
+  c.lineA = GridPoint{lineX, 0};
+  c.lineB = GridPoint{lineX, static_cast<int16_t>(3 + lane + 2)};
+  c.start = GridPoint{static_cast<int16_t>(lineX + 1), static_cast<int16_t>(3 + lane / 2)};
+  c.ahead = GridPoint{static_cast<int16_t>(lineX + 3), static_cast<int16_t>(3 + lane / 2)};
+  const std::string file = "/tmp/apexgrid-bench-ring-" + std::to_string(size) + ".cct";
+  const std::vector<unsigned char> bytes = EncodeCircuit(c);
+  WriteWholeFile(DevicePath(file), bytes.data(), bytes.size());
+  auto state = std::make_unique<GameState>();
+  const int16_t loaded = LoadCircuit(state->track, DevicePath(file));
+  std::remove(file.c_str());
+  if (loaded != 0) return nullptr;
+  state->track.path.clear();
+  SetStartValues(*state);
+  state->playerCount = 1;
+  return state;
+}
+
+// The game's slices of the pro's preparation: each is a fixed amount of work, and must end
+// within 50 ms even on circuits far larger than the built-in ones, also while a player ponders.
+// The slices from the start (at most 150 of them), each timed; and the driver's load, which the
+// game makes once before its first slice.
+void ThinkSlices(benchmark::State& state, int size) {
+  auto s = size == 0 ? Load("5-Grand-Prix") : BigRing(size);
+  if (s == nullptr) {
+    state.SkipWithError("no circuit");
+    return;
+  }
+  std::vector<double> slices;
+  double loadMs = 0;
+  for (auto _ : state) {
+    Driver driver;
+    const double load = ThreadMilliseconds();
+    driver.Load(s->track);
+    loadMs = ThreadMilliseconds() - load;
+    for (int slice = 0; slice < 150; ++slice) {
+      const double start = ThreadMilliseconds();
+      const bool done = driver.Think(Driver::kThinkSliceWork);
+      slices.push_back(ThreadMilliseconds() - start);
+      if (done) break;
+    }
+  }
+  state.counters["load_ms"] = loadMs;
+  state.counters["slices"] = static_cast<double>(slices.size());
+  state.counters["p50_ms"] = Percentile(slices, 0.5);
+  state.counters["p99_ms"] = Percentile(slices, 0.99);
+  state.counters["max_ms"] = Percentile(slices, 1.0);
 }
 
 // ---- Figures as multiples of the disc sweep ---------------------------------------------------------
@@ -246,6 +320,11 @@ int main(int argc, char** argv) {
   }
   benchmark::RegisterBenchmark("ProMove/5-Grand-Prix", ProMove)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
   benchmark::RegisterBenchmark("ForesightAims/5-Grand-Prix", ForesightAims)->Unit(benchmark::kMillisecond)->Iterations(1);
+  for (int size : {0, 4000, 6000}) {
+    const std::string name = size == 0 ? "5-Grand-Prix" : "ring-" + std::to_string(size);
+    benchmark::RegisterBenchmark(("ThinkSlices/" + name).c_str(), ThinkSlices, size)
+        ->Unit(benchmark::kMillisecond)->Iterations(1);
+  }
   for (const char* name : kCircuits) {
     benchmark::RegisterBenchmark((std::string("Laps/") + name).c_str(), Laps, std::string(name))
         ->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -9,8 +9,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kProWidth = 24;       // cars a round in the pro's search
 // ... and in Think's, one search after the other: the first has a lap ready within a few
 // seconds, the wider one often finds a round less.
@@ -43,14 +41,16 @@ bool InReach(const CarState& car, GridPoint to) {
   return IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), kMoveRadius);
 }
 
-// Runs the search until the deadline, stopping before a round that would likely overrun it.
-bool RunUntil(BeamSearch& search, Clock::time_point deadline) {
-  Clock::time_point roundStart = Clock::now();
+// Runs the search round by round until it has done `work` more, stopping before a round that
+// would likely overrun it: the round before took as much.
+bool RunRoundsFor(BeamSearch& search, size_t work) {
+  const size_t until = search.work() + work;
+  size_t roundStart = search.work();
   return search.Run([&] {
-    const Clock::time_point now = Clock::now();
-    const Clock::duration lastRound = now - roundStart;
+    const size_t now = search.work();
+    const size_t lastRound = now - roundStart;
     roundStart = now;
-    return now + lastRound > deadline;
+    return now + lastRound > until;
   });
 }
 
@@ -63,20 +63,31 @@ bool Driver::Load(const TrackGrid& track) noexcept {
   ahead_.reset();
   thinkStage_ = 0;
   thoughtRounds_ = 0;
+  outOfMemory_ = false;
   clubForesight_.reset();
   foresight_.reset();
   model_.reset();
   try {
     auto model = std::make_unique<TrackModel>();
-    if (!model->Build(track)) return false;
+    if (!model->Build(track)) {
+      // The model fails only for a circuit without a grid, or when memory runs out.
+      outOfMemory_ = track.collisionGrid != nullptr && track.width > 0 && track.height > 0;
+      return false;
+    }
     model_ = std::move(model);
     foresight_ = std::make_unique<Foresight>(*model_);
-    return true;
+    return !foresight_->outOfMemory();
   } catch (const std::bad_alloc&) {
+    outOfMemory_ = true;
     foresight_.reset();
     model_.reset();
     return false;
   }
+}
+
+bool Driver::outOfMemory() const {
+  return outOfMemory_ || (foresight_ != nullptr && foresight_->outOfMemory()) ||
+         (clubForesight_ != nullptr && clubForesight_->outOfMemory());
 }
 
 GridPoint Driver::Move(const PlayerRecord& record, DriverLevel level, uint32_t seed) noexcept {
@@ -86,6 +97,7 @@ GridPoint Driver::Move(const PlayerRecord& record, DriverLevel level, uint32_t s
     const GridPoint to = level == DriverLevel::kPro ? ProMove(car) : ClubMove(car, record, seed);
     if (InReach(car, to)) return to;
   } catch (const std::bad_alloc&) {
+    outOfMemory_ = true;
     plan_.clear();
     planIndex_.Clear();
     live_.reset();
@@ -93,7 +105,7 @@ GridPoint Driver::Move(const PlayerRecord& record, DriverLevel level, uint32_t s
   return Predicted(car);  // in reach always; a crash at worst
 }
 
-bool Driver::Think(std::chrono::milliseconds time) noexcept {
+bool Driver::Think(size_t work) noexcept {
   if (!loaded() || thinkStage_ >= kThinkStages) return true;
   try {
     const CarState start{model_->start(), {}, 0};
@@ -101,8 +113,9 @@ bool Driver::Think(std::chrono::milliseconds time) noexcept {
       ahead_ = std::make_unique<BeamSearch>(*model_, foresight_.get(), kThinkWidths[thinkStage_]);
       ahead_->Start(start);
     }
-    RunUntil(*ahead_, Clock::now() + time);
-    if (!ahead_->done()) return false;
+    // A round of the widest search is far more work than a slice: the slice ends within it.
+    if (!ahead_->RunFor(work)) return false;
+    if (ahead_->outOfMemory()) throw std::bad_alloc();
     const LapPlan lap = ahead_->Lap();
     ahead_.reset();
     ++thinkStage_;
@@ -113,8 +126,9 @@ bool Driver::Think(std::chrono::milliseconds time) noexcept {
       thoughtRounds_ = lap.rounds;
     }
   } catch (const std::bad_alloc&) {
+    outOfMemory_ = true;
     ahead_.reset();
-    thinkStage_ = kThinkStages;  // no room for it: the pro goes on with what it has
+    thinkStage_ = kThinkStages;
   }
   return thinkStage_ >= kThinkStages;
 }
@@ -158,7 +172,8 @@ GridPoint Driver::ProMove(const CarState& car) {
     live_ = std::make_unique<BeamSearch>(*model_, foresight_.get(), kProWidth);
     live_->Start(car);
   }
-  RunUntil(*live_, Clock::now() + planTime);
+  RunRoundsFor(*live_, kPlanWork);
+  if (live_->outOfMemory()) throw std::bad_alloc();
   if (live_->done()) {
     const LapPlan lap = live_->Lap();
     live_.reset();
@@ -212,6 +227,7 @@ std::vector<GridPoint> Driver::ShortPlan(const CarState& car, int width, int rou
   BeamSearch beam(*model_, clubForesight_.get(), width);
   beam.Start(car);
   beam.Run([&] { return beam.round() >= rounds; });
+  if (beam.outOfMemory()) throw std::bad_alloc();
   return beam.Leader();
 }
 

@@ -3,10 +3,12 @@
 // The game keeps one Driver per loaded circuit and asks it for a move whenever a computer car
 // is to move (or a player asks for a hint). The driver remembers the plans it made, so a car
 // that follows its plan costs almost nothing; a car found off every plan (the first move, a
-// hint for a player's car) gets a new plan within a fixed time.
+// hint for a player's car) gets a new plan within a fixed amount of work. Every budget is counted
+// in work (moves considered, cells tested), never in time, so that the same question gets the
+// same answer on any machine and under any load.
 #pragma once
 
-#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -24,11 +26,12 @@ enum class DriverLevel : uint8_t {
 
 class Driver {
  public:
-  // Time a new plan may take; a move on a known plan takes microseconds.
-  static constexpr std::chrono::milliseconds kPlanTime{30};
-  // The time this driver's new plans get. A test that wants the same moves on a busy machine as
-  // on an idle one gives it all the time the search can use.
-  std::chrono::milliseconds planTime = kPlanTime;
+  // The work a new plan may take (about 30 ms on the largest built-in circuit on an ordinary
+  // machine); a move on a known plan takes microseconds.
+  static constexpr size_t kPlanWork = 3'000'000;
+  // The work of one of the game's slices of Think: well under the 50 ms a slice may take on the
+  // largest circuits, since a slice stops at the first small step past it.
+  static constexpr size_t kThinkSliceWork = 2'000'000;
 
   Driver() = default;
   Driver(const Driver&) = delete;
@@ -36,29 +39,34 @@ class Driver {
 
   // Reads the circuit (tens of milliseconds on the largest built-in one). False when the circuit
   // has no grid or memory runs out; Move then answers the predicted point. Never throws.
+  // Memory running short anywhere in the driver is caught, never thrown: the answer is then the
+  // predicted point (or, for Think, nothing more to prepare), and outOfMemory says so from then on.
   bool Load(const TrackGrid& track) noexcept;
   bool loaded() const { return model_ != nullptr && model_->built(); }
 
   // The destination for the car of the record, strictly inside its reach. For kClub, `seed`
   // (the caller's, e.g. one per computer player and race) makes the roughness repeatable: the
-  // same seed and car give the same move. The pro's moves depend on the time its searches get;
-  // asked twice for the same car, it answers the same. Works for a car in any state: at any
-  // speed, after crashes, with backward crossings to undo. Never throws.
+  // same seed and car give the same move. Asked twice for the same car, the pro answers the same.
+  // Works for a car in any state: at any speed, after crashes, with backward crossings to undo.
+  // The pro's moves depend on its plans' work budget and on how much Think has prepared, never
+  // on time. Never throws.
   GridPoint Move(const PlayerRecord& car, DriverLevel level, uint32_t seed = 0) noexcept;
 
-  // Spends up to `time` preparing the pro's lap from the standing start with wider searches than
-  // one move can afford, resuming where the last call stopped; the game may call it while it
-  // waits for a player, on the title screen, or not at all. Each lap it finds is the pro's from
-  // then on when it beats the one before. True once there is nothing more to prepare. Never
-  // throws.
-  bool Think(std::chrono::milliseconds time) noexcept;
+  // Does `work` more of the preparation of the pro's lap from the standing start, with wider
+  // searches than one move can afford, resuming where the last call stopped, even within a round
+  // of the search; the game may call it while it waits for a player, on the title screen, or not
+  // at all. Each lap it finds is the pro's from then on when it beats the one before. True once
+  // there is nothing more to prepare. Never throws.
+  bool Think(size_t work) noexcept;
 
   // A hint for a player: the move the pro would make.
   GridPoint Hint(const PlayerRecord& car) noexcept { return Move(car, DriverLevel::kPro); }
 
-  // The circuit as the driver knows it; null before Load. The foresight shares it.
+  // The circuit as the driver knows it; null before Load. A foresight may share it.
   const TrackModel* model() const { return model_.get(); }
-  Foresight* foresight() { return foresight_.get(); }
+
+  // True once memory ran short for the driver or its foresight.
+  bool outOfMemory() const;
 
  private:
   struct PlanStep {
@@ -84,6 +92,7 @@ class Driver {
   std::unique_ptr<BeamSearch> live_;   // the pro's search while it has no lap yet
   std::unique_ptr<BeamSearch> ahead_;  // Think's search from the standing start
   int thinkStage_ = 0;                 // Think's searches done
+  bool outOfMemory_ = false;
   uint32_t thoughtRounds_ = 0;         // the rounds of Think's best lap; 0 while there is none
   std::vector<PlanStep> plan_;  // states on remembered plans and their moves
   StateTable planIndex_;        // the same states, found by hashing; rounds holds nothing

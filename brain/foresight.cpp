@@ -30,7 +30,7 @@ Foresight::Foresight(const TrackModel& model, size_t budget) noexcept : model_(m
     visited_.Reserve(std::min<size_t>(budget_ / 300 + 1, kMemo / 4));
     order_.reserve(64 * 1024);
   } catch (const std::bad_alloc&) {
-    // The queries make what room they can.
+    outOfMemory_ = true;  // the queries make what room they can
   }
 }
 
@@ -42,9 +42,10 @@ void Foresight::Forget() noexcept {
 bool Foresight::Doomed(const CarState& car) noexcept { return Judge(car, budget_) == Fate::kDoomed; }
 
 Foresight::Fate Foresight::Judge(const CarState& car, size_t budget) noexcept {
-  lastSearched_ = 0;
   lastGaveUp_ = false;
+  ++work_;
   if (!model_.built() || AtRest(car.velocity)) return Fate::kCanStop;
+  tried_ = 0;
   try {
     // The memo keeps a fixed table: growing it would stall one query for milliseconds, so a
     // full memo starts again instead.
@@ -53,12 +54,15 @@ Foresight::Fate Foresight::Judge(const CarState& car, size_t budget) noexcept {
     const size_t states = std::min<size_t>(budget / 300 + 1, kMemo / 4);
     if (visited_.capacity() < states) visited_.Reserve(states);
     if (known_.size() + states + 64 > known_.capacity()) known_.Clear();
-    tried_ = 0;
     if (const uint8_t* memo = known_.Find(Key(car))) return *memo != 0 ? Fate::kDoomed : Fate::kCanStop;
-    return Search(car, budget);
+    const Fate fate = Search(car, budget);
+    work_ += tried_;
+    return fate;
   } catch (const std::bad_alloc&) {
+    work_ += tried_;
     Forget();
     lastGaveUp_ = true;
+    outOfMemory_ = true;
     return Fate::kUnknown;
   }
 }
@@ -121,7 +125,6 @@ Foresight::Fate Foresight::Search(const CarState& root, size_t budget) {
       }
       tried_ += 2;
       if (tried_ > budget) {
-        lastSearched_ = tried_;
         lastGaveUp_ = true;
         return Fate::kUnknown;
       }
@@ -129,7 +132,6 @@ Foresight::Fate Foresight::Search(const CarState& root, size_t budget) {
       if (safe) {
         // A way to rest: every state on the way can stop too.
         for (const Frame& f : frames_) known_.Put(Key(f.car), 0);
-        lastSearched_ = tried_;
         return Fate::kCanStop;
       }
       visited_.Put(key, 0);
@@ -144,6 +146,5 @@ Foresight::Fate Foresight::Search(const CarState& root, size_t budget) {
   }
   // Nothing reachable from the car can stop: all of it is doomed.
   visited_.ForEach([this](uint64_t key, uint8_t) { known_.Put(key, 1); });
-  lastSearched_ = tried_;
   return Fate::kDoomed;
 }

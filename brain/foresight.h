@@ -41,9 +41,13 @@ class Foresight {
   // only needed to bound the memory: the memo is dropped by itself when it grows large.
   void Forget() noexcept;
 
-  // The work the last query did, and whether it ran out of budget.
-  size_t lastSearched() const { return lastSearched_; }
+  // Whether the last query ran out of budget.
   bool lastGaveUp() const { return lastGaveUp_; }
+  // The work every query so far has done, in the budget's units: what a search that asks this
+  // foresight counts towards its own budget.
+  size_t work() const { return work_; }
+  // True once memory ran out for a query (which then answered "not doomed").
+  bool outOfMemory() const { return outOfMemory_; }
 
  private:
   static uint64_t Key(const CarState& car);
@@ -62,7 +66,8 @@ class Foresight {
   };
   std::vector<Frame> frames_;
   std::vector<uint64_t> order_;
-  size_t lastSearched_ = 0;
   size_t tried_ = 0;
+  size_t work_ = 0;
   bool lastGaveUp_ = false;
+  bool outOfMemory_ = false;
 };

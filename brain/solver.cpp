@@ -264,6 +264,9 @@ int VelocityGroup(int vx, int vy) {
 constexpr int kVelocityGroups = 1 + 64 * 16;
 constexpr int kPerParentGroup = 2;  // moves of one velocity group each car hands on
 constexpr size_t kBeamForesight = 4000;  // foresight's work for one car of the beam
+// What the beam counts for a move it considers (its outcome, the line, the steps still to go): in
+// the foresight's units, which its searches also count, about four of them by the clock.
+constexpr size_t kMoveWork = 4;
 
 }  // namespace
 
@@ -277,6 +280,11 @@ void BeamSearch::Start(const CarState& car) {
   seen_.Clear();
   seen_.Add(SearchNode{car.at.x, car.at.y, car.velocity.x, car.velocity.y, 0,
                        static_cast<uint8_t>(std::clamp<int>(car.reverseCrossings, 0, StateTable::kMaxCrossings)), 0, 0});
+  expandAt_ = 0;
+  picking_ = false;
+  candidates_.clear();
+  picked_.clear();
+  ownGroup_.assign(kVelocityGroups, 0);
   round_ = 0;
   best_ = 0;
   committed_ = 0;
@@ -287,111 +295,159 @@ void BeamSearch::Start(const CarState& car) {
 bool BeamSearch::Run(const std::function<bool()>& stop) noexcept {
   try {
     while (!done_) {
-      if (stop && stop()) return false;
-      Advance();
+      if (BetweenRounds() && stop && stop()) return false;
+      Step();
     }
   } catch (const std::bad_alloc&) {
+    outOfMemory_ = true;
     done_ = true;
   }
   return true;
 }
 
-void BeamSearch::Advance() {
+bool BeamSearch::RunFor(size_t work) noexcept {
+  const size_t until = work_ + work;
+  try {
+    while (!done_) {
+      if (work_ >= until) return false;
+      Step();
+    }
+  } catch (const std::bad_alloc&) {
+    outOfMemory_ = true;
+    done_ = true;
+  }
+  return true;
+}
+
+void BeamSearch::Step() {
+  if (picking_) {
+    Pick();
+  } else if (expandAt_ < layer_.size()) {
+    Expand(layer_[expandAt_++]);
+  } else {
+    BeginPicking();
+  }
+}
+
+void BeamSearch::Expand(uint32_t index) {
   const auto& reach = model_.Reach();
   std::vector<BeamCandidate> own;
-  std::vector<int> ownGroup(kVelocityGroups, 0);
   std::vector<int> touched;
-  for (uint32_t index : layer_) {
-    const CarState here = nodes_[index].car;
-    const GridPoint c = Predicted(here);
-    own.clear();
-    bool crashes = false;
-    for (GridPoint o : reach) {
-      const GridPoint d{static_cast<int16_t>(c.x + o.x), static_cast<int16_t>(c.y + o.y)};
-      if (model_.Blocked(d.x, d.y)) {
-        crashes = true;
-        continue;
-      }
-      const MoveOutcome outcome = model_.CleanOutcome(here.at, d, here.reverseCrossings);
-      if (outcome == MoveOutcome::kLap) {
-        if (model_.PathBlocked(here.at, d)) continue;
-        // The first lap of the earliest round: done.
-        lapFrom_ = index;
-        lapMove_ = d;
-        done_ = true;
-        return;
-      }
-      const CarState next = After(here, d, outcome);
-      if (next.reverseCrossings > StateTable::kMaxCrossings) continue;
-      const uint32_t steps = model_.StepsToGo(next.reverseCrossings + 1, d.x, d.y);
-      if (steps == TrackModel::kFar) continue;
-      own.push_back(BeamCandidate{steps, index, d, 0});
+  const CarState here = nodes_[index].car;
+  const GridPoint c = Predicted(here);
+  bool crashes = false;
+  work_ += reach.size() * kMoveWork;
+  for (GridPoint o : reach) {
+    const GridPoint d{static_cast<int16_t>(c.x + o.x), static_cast<int16_t>(c.y + o.y)};
+    if (model_.Blocked(d.x, d.y)) {
+      crashes = true;
+      continue;
     }
-    // Each car hands on only its furthest clean moves of each velocity group.
-    std::sort(own.begin(), own.end(), [](const BeamCandidate& p, const BeamCandidate& q) { return p.steps < q.steps; });
-    for (const BeamCandidate& cand : own) {
-      const int group = VelocityGroup(cand.to.x - here.at.x, cand.to.y - here.at.y);
-      if (ownGroup[group] >= kPerParentGroup) continue;
-      if (model_.PathBlocked(here.at, cand.to)) {
-        crashes = true;
-        continue;
-      }
-      if (ownGroup[group]++ == 0) touched.push_back(group);
-      arriving_[0].push_back(cand);
+    const MoveOutcome outcome = model_.CleanOutcome(here.at, d, here.reverseCrossings);
+    if (outcome == MoveOutcome::kLap) {
+      if (model_.PathBlocked(here.at, d)) continue;
+      // The first lap of the earliest round: done.
+      lapFrom_ = index;
+      lapMove_ = d;
+      done_ = true;
+      return;
     }
-    for (int g : touched) ownGroup[g] = 0;
-    touched.clear();
-    if (here.velocity.x == 0 && here.velocity.y == 0) continue;
-    for (size_t i = 0; !crashes && i < own.size(); ++i) crashes = model_.PathBlocked(here.at, own[i].to);
-    if (crashes) {
-      const uint32_t steps = model_.StepsToGo(here.reverseCrossings + 1, here.at.x, here.at.y);
-      arriving_[2].push_back(BeamCandidate{steps, index, here.at, 1});
-    }
+    const CarState next = After(here, d, outcome);
+    if (next.reverseCrossings > StateTable::kMaxCrossings) continue;
+    const uint32_t steps = model_.StepsToGo(next.reverseCrossings + 1, d.x, d.y);
+    if (steps == TrackModel::kFar) continue;
+    own.push_back(BeamCandidate{steps, index, d, 0});
   }
+  // Each car hands on only its furthest clean moves of each velocity group.
+  std::sort(own.begin(), own.end(), [](const BeamCandidate& p, const BeamCandidate& q) { return p.steps < q.steps; });
+  for (const BeamCandidate& cand : own) {
+    const int group = VelocityGroup(cand.to.x - here.at.x, cand.to.y - here.at.y);
+    if (ownGroup_[group] >= kPerParentGroup) continue;
+    if (model_.PathBlocked(here.at, cand.to, &work_)) {
+      crashes = true;
+      continue;
+    }
+    if (ownGroup_[group]++ == 0) touched.push_back(group);
+    arriving_[0].push_back(cand);
+  }
+  for (int g : touched) ownGroup_[g] = 0;
+  if (here.velocity.x == 0 && here.velocity.y == 0) return;
+  for (size_t i = 0; !crashes && i < own.size(); ++i) crashes = model_.PathBlocked(here.at, own[i].to, &work_);
+  if (crashes) {
+    const uint32_t steps = model_.StepsToGo(here.reverseCrossings + 1, here.at.x, here.at.y);
+    arriving_[2].push_back(BeamCandidate{steps, index, here.at, 1});
+  }
+}
 
+void BeamSearch::BeginPicking() {
   // The next round's cars: the furthest along that can still stop, a few of each velocity
-  // group, each state once. Crashed cars join only when no clean car is left.
+  // group, each state once.
   ++round_;
-  std::vector<BeamCandidate> candidates = std::move(arriving_[0]);
+  candidates_ = std::move(arriving_[0]);
   arriving_.erase(arriving_.begin());
   arriving_.emplace_back();
-  std::sort(candidates.begin(), candidates.end(),
+  std::sort(candidates_.begin(), candidates_.end(),
             [](const BeamCandidate& p, const BeamCandidate& q) { return p.steps < q.steps; });
-  std::vector<int> perGroup(kVelocityGroups, 0);
-  const int groupLimit = std::max(1, width_ / 24);
-  layer_.clear();
+  work_ += candidates_.size();
+  perGroup_.assign(kVelocityGroups, 0);
+  picked_.clear();
+  candidateAt_ = 0;
+  pass_ = 0;
+  picking_ = true;
+}
+
+void BeamSearch::Pick() {
   // Cars the foresight could not judge in time join only when no car is certain to be able to
-  // stop, and crashed ones only when no clean car is left.
-  for (int pass = 0; pass < 3 && layer_.empty(); ++pass) {
-    for (const BeamCandidate& cand : candidates) {
-      if (static_cast<int>(layer_.size()) >= width_) break;
-      if (cand.crash != (pass == 2)) continue;
-      const Node& parent = nodes_[cand.parent];
-      CarState next = parent.car;
-      if (cand.crash) {
-        next.velocity = GridPoint{};
-      } else {
-        next = After(parent.car, cand.to, model_.CleanOutcome(parent.car.at, cand.to, parent.car.reverseCrossings));
+  // stop, and crashed ones only when no clean car is left. A step judges at most one car with the
+  // foresight, or looks at a few hundred candidates.
+  const int groupLimit = std::max(1, width_ / 24);
+  for (int looked = 0; looked < 256; ++looked) {
+    if (candidateAt_ >= candidates_.size() || static_cast<int>(picked_.size()) >= width_) {
+      ++pass_;
+      candidateAt_ = 0;
+      if (pass_ < 3 && picked_.empty()) return;  // the next pass
+      // The round is complete.
+      picking_ = false;
+      expandAt_ = 0;
+      layer_.swap(picked_);
+      picked_.clear();
+      candidates_.clear();
+      // The furthest car of this round leads; crashed ones never do.
+      if (!layer_.empty()) best_ = layer_.front();
+      if ((layer_.empty() && arriving_[0].empty() && arriving_[1].empty()) || round_ >= kTrailCapacity - 3) {
+        done_ = true;
       }
-      const int group = VelocityGroup(next.velocity.x, next.velocity.y);
-      if (perGroup[group] >= groupLimit) continue;
-      if (seen_.Find(next.at.x, next.at.y, next.velocity.x, next.velocity.y, next.reverseCrossings) != StateTable::kNone) {
-        continue;
-      }
-      if (!cand.crash && foresight_ != nullptr) {
-        const Foresight::Fate fate = foresight_->Judge(next, kBeamForesight);
-        if (fate == Foresight::Fate::kDoomed || (fate == Foresight::Fate::kUnknown && pass == 0)) continue;
-      }
-      seen_.Add(SearchNode{next.at.x, next.at.y, next.velocity.x, next.velocity.y, 0,
-                           static_cast<uint8_t>(next.reverseCrossings), 0, 0});
-      ++perGroup[group];
-      nodes_.push_back(Node{next, cand.parent, static_cast<uint16_t>(parent.rounds + (cand.crash ? 3 : 1))});
-      layer_.push_back(static_cast<uint32_t>(nodes_.size() - 1));
+      return;
     }
+    const BeamCandidate& cand = candidates_[candidateAt_++];
+    if (cand.crash != (pass_ == 2)) continue;
+    const Node& parent = nodes_[cand.parent];
+    CarState next = parent.car;
+    if (cand.crash) {
+      next.velocity = GridPoint{};
+    } else {
+      next = After(parent.car, cand.to, model_.CleanOutcome(parent.car.at, cand.to, parent.car.reverseCrossings));
+    }
+    const int group = VelocityGroup(next.velocity.x, next.velocity.y);
+    if (perGroup_[group] >= groupLimit) continue;
+    const uint32_t held = seen_.Find(next.at.x, next.at.y, next.velocity.x, next.velocity.y, next.reverseCrossings);
+    if (held != StateTable::kNone) continue;
+    bool judged = false;
+    if (!cand.crash && foresight_ != nullptr) {
+      const size_t before = foresight_->work();
+      const Foresight::Fate fate = foresight_->Judge(next, kBeamForesight);
+      work_ += foresight_->work() - before;
+      judged = true;
+      if (fate == Foresight::Fate::kDoomed || (fate == Foresight::Fate::kUnknown && pass_ == 0)) return;
+    }
+    seen_.Add(SearchNode{next.at.x, next.at.y, next.velocity.x, next.velocity.y, 0,
+                         static_cast<uint8_t>(next.reverseCrossings), 0, 0});
+    ++perGroup_[group];
+    const uint16_t rounds = static_cast<uint16_t>(parent.rounds + (cand.crash ? 3 : 1));
+    nodes_.push_back(Node{next, cand.parent, rounds});
+    picked_.push_back(static_cast<uint32_t>(nodes_.size() - 1));
+    if (judged) return;
   }
-  // The furthest car of this round leads; crashed ones never do.
-  if (!layer_.empty()) best_ = layer_.front();
-  if ((layer_.empty() && arriving_[0].empty() && arriving_[1].empty()) || round_ >= kTrailCapacity - 3) done_ = true;
 }
 
 std::vector<GridPoint> BeamSearch::MovesTo(uint32_t last) const {

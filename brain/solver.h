@@ -65,11 +65,22 @@ class BeamSearch {
   BeamSearch(const TrackModel& model, Foresight* foresight, int width);
 
   void Start(const CarState& car);
-  // Searches round by round until a lap is found or no car is left; false when `stop` said
-  // so first, with the search ready to go on. Never throws.
+  // Searches round by round until a lap is found or no car is left; false when `stop`, asked
+  // before each round, said so first, with the search ready to go on. Never throws.
   bool Run(const std::function<bool()>& stop) noexcept;
+  // Searches on until a lap is found or no car is left, or until the search has done `work`
+  // more, stopping at the first step past it (a car's moves looked at, or a candidate for the
+  // next round judged), even in the middle of a round; false when the work ran out first. A
+  // search run this way is not committed to. Never throws.
+  bool RunFor(size_t work) noexcept;
   bool done() const { return done_; }
   int round() const { return round_; }
+  // True when memory ran out: the search then ended where it stood.
+  bool outOfMemory() const { return outOfMemory_; }
+  // The work the search has done since it was made, in the foresight's units (a move considered, a
+  // cell of a path tested): the same on any machine, so a budget of work gives the same search
+  // everywhere.
+  size_t work() const { return work_; }
 
   // The lap found; found is false while there is none.
   LapPlan Lap() const;
@@ -95,7 +106,13 @@ class BeamSearch {
     uint8_t crash;
   };
 
-  void Advance();
+  // One step of a round: the moves of the next car of the layer, or the next round's cars picked
+  // from the candidates, a few at a time.
+  void Step();
+  void Expand(uint32_t index);
+  void BeginPicking();
+  void Pick();
+  bool BetweenRounds() const { return !picking_ && expandAt_ == 0; }
   std::vector<GridPoint> MovesTo(uint32_t last) const;
   bool Descends(uint32_t node, uint32_t from) const;
 
@@ -107,10 +124,22 @@ class BeamSearch {
   std::vector<std::vector<BeamCandidate>> arriving_;
   std::vector<uint32_t> layer_;
   StateTable seen_;  // every state the beam has held
+  size_t work_ = 0;
+  // Where the round under way stands: the next car of layer_ to expand; then, picking, the
+  // candidates in order, the next one to judge, the pass over them, and the cars picked so far.
+  size_t expandAt_ = 0;
+  bool picking_ = false;
+  std::vector<BeamCandidate> candidates_;
+  size_t candidateAt_ = 0;
+  int pass_ = 0;
+  std::vector<int> perGroup_;
+  std::vector<int> ownGroup_;
+  std::vector<uint32_t> picked_;
   int round_ = 0;
   uint32_t best_ = 0;
   uint32_t committed_ = 0;  // the car the moves start from
   uint32_t lapFrom_ = StateTable::kNone;
   GridPoint lapMove_;
   bool done_ = true;
+  bool outOfMemory_ = false;
 };

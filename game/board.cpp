@@ -219,8 +219,10 @@ int DrawBoard() {
   if (s.showOutline) DrawOutline();
   DrawMenuBar();
 
-  DrawNumber(framePicture, kCounterRight, kRoundCounterTop, s.round, 1);
-  if (s.track.recordCount > 0) DrawNumber(framePicture, kCounterRight, kRecordCounterTop, s.track.recordRounds, 1);
+  DrawNumber(framePicture, kCounterRight, kRoundCounterTop, s.round, NumberAlign::kEndLeftOf);
+  if (s.track.recordCount > 0) {
+    DrawNumber(framePicture, kCounterRight, kRecordCounterTop, s.track.recordRounds, NumberAlign::kEndLeftOf);
+  }
 
   if (current.inputMode == kInputAim) {
     BlitRect(framePicture, static_cast<uint16_t>(s.goButtonX), static_cast<uint16_t>(s.goButtonY), goButtonPicture,
@@ -230,7 +232,7 @@ int DrawBoard() {
   }
 
   CopyPicture(framePicture, boardPicture);
-  PresentFrame(display, framePicture, 0);
+  PresentFrame(display, framePicture, kPresentStaged);
   return 0;
 }
 
@@ -283,13 +285,13 @@ std::u16string NumberToText(uint16_t value) {
   return text;
 }
 
-void DrawNumber(Picture& target, uint16_t x, uint16_t y, uint16_t value, int16_t alignment) {
+void DrawNumber(Picture& target, uint16_t x, uint16_t y, uint16_t value, NumberAlign alignment) {
   const std::u16string text = NumberToText(value);
   const uint16_t length = static_cast<uint16_t>(text.size());
   const uint16_t glyph = static_cast<uint16_t>(digitsPicture.width / 10);
   uint16_t shift = 0;
-  if (alignment == 1) shift = static_cast<uint16_t>(length * glyph + 2);
-  if (alignment == 2) shift = static_cast<uint16_t>((length * glyph) / 2 + 2);
+  if (alignment == NumberAlign::kEndLeftOf) shift = static_cast<uint16_t>(length * glyph + 2);
+  if (alignment == NumberAlign::kCentreOn) shift = static_cast<uint16_t>((length * glyph) / 2 + 2);
   const uint16_t key = DigitKeyColour();
   for (uint16_t i = 0; i < length; ++i) {
     const uint16_t d = static_cast<uint16_t>(text[i] - u'0');

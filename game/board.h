@@ -16,9 +16,15 @@ int DrawBoard();
 // no outline.
 void DrawOutline();
 
-// Draws value in decimal with the digit strip, tops at y. Alignment 1 ends the number 2 pixels
-// left of x, 2 centres it on x − 2, anything else starts it at x.
-void DrawNumber(Picture& target, uint16_t x, uint16_t y, uint16_t value, int16_t alignment);
+// Where DrawNumber puts a number against its x.
+enum class NumberAlign : uint8_t {
+  kStartAt,    // starts at x
+  kEndLeftOf,  // ends 2 pixels left of x
+  kCentreOn,   // centred on x − 2
+};
+
+// Draws value in decimal with the digit strip, tops at y, aligned against x.
+void DrawNumber(Picture& target, uint16_t x, uint16_t y, uint16_t value, NumberAlign alignment);
 
 // The value in decimal: no sign, no leading zeros, "0" for 0.
 std::u16string NumberToText(uint16_t value);

@@ -65,5 +65,5 @@ void DrawCursor() {
            colour);
   DrawLine(framePicture, cx, static_cast<int16_t>(cy - kCursorArm), cx, static_cast<int16_t>(cy + kCursorArm),
            colour);
-  PresentFrame(display, framePicture, 1);
+  PresentFrame(display, framePicture, kPresentDirect);
 }

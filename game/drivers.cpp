@@ -1,67 +1,47 @@
-// The computer drivers, the hint and foresight.
+// The computer drivers, the hint and foresight: the choices, the brain and its answers.
 #include "game/drivers.h"
 
-#include <chrono>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "brain/driver.h"
-#include "data/folder.h"
-#include "game/cursor.h"
 #include "game/globals.h"
-#include "game/screens.h"
-#include "game/view.h"
 #include "gfx/colour.h"
 #include "gfx/draw.h"
 #include "gfx/layout.h"
 #include "platform/settings.h"
-#include "platform/text.h"
-#include "platform/window.h"
+#include "rules/move.h"
 
 DriverChoices driverChoices;
 
 namespace {
 
-// The brain of every computer car and of the hint, made for the circuit the first time it is
-// needed: the largest built-in circuit takes it a tenth of a second.
-Driver brain;
+// What the computer knows of the circuit: made the first time it is needed (the largest built-in
+// circuit takes it a tenth of a second) and dropped only with the circuit.
+struct Brain {
+  std::unique_ptr<Driver> driver;
+  std::unique_ptr<Foresight> aim;  // foresight for the aim cursor, with more room than the drivers' own
+  bool thoughtAhead = false;       // the pro's lap from the standing start is ready
+  bool outOfMemory = false;        // the brain found no room on this circuit: no computer for it
+};
 
-// Foresight for the aim cursor, with more room than the drivers' own.
-std::unique_ptr<Foresight> aimForesight;
-
+Brain brain;
 std::u16string settingsFile;  // where the choices are kept
-uint32_t pauseTicks = 0;      // ticks of the computer's pause so far
-bool thoughtAhead = false;    // the pro's lap from the standing start is ready
-std::u16string shownCaption = kWindowTitle;
-bool hintShown = false;
 
 const char* const kDriverNames[] = {"human", "club", "pro"};
-constexpr char16_t kRecordLost[] = u" \u2013 the record couldn't be saved";
 const char16_t* const kCaptionDrivers[] = {u"human", u"computer (club)", u"computer (pro)"};
 const char16_t* const kColourNames[kMaxPlayers] = {u"red",    u"blue",   u"green", u"magenta",
                                                    u"yellow", u"orange", u"black", u"cyan"};
+inline constexpr char16_t kNoRoomCaption[] = u" \u2013 no computer drivers: not enough memory for this circuit";
 
 uint16_t CurrentIndex() { return gameState.currentPlayer < kMaxPlayers ? gameState.currentPlayer : 0; }
-
-Driver& Brain() {
-  if (!brain.loaded()) brain.Load(gameState.track);
-  return brain;
-}
 
 bool AnyPro() {
   for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
     if (driverChoices.driver[p] == kDriverPro) return true;
   }
   return false;
-}
-
-// A slice of the pro's preparation of its lap from the standing start; true while there is more.
-bool ThinkAhead() {
-  if (thoughtAhead || !AnyPro()) return false;
-  thoughtAhead = Brain().Think(std::chrono::milliseconds(kThinkSlice));
-  return !thoughtAhead;
 }
 
 void SaveChoices() {
@@ -73,29 +53,42 @@ void SaveChoices() {
   WriteSettings(settingsFile, settings, "Who drives each car, and whether the aim warns of doomed moves");
 }
 
-// The window's caption names the driver to move once any car is the computer's; until then it is
-// the game's own title.
-void NameDriverToMove() {
-  bool anyComputer = false;
-  for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
-    anyComputer = anyComputer || driverChoices.driver[p] != kDriverHuman;
+// The brain's tables are the one thing the game can go on without. While the brain works the
+// program's out-of-memory handler is set aside, so that a table that doesn't fit ends the brain's
+// work (it catches the failure and says so) rather than the program. Every call into the brain
+// goes through here. Once memory has run short the brain is given up for the circuit: every car
+// goes back to a player, and so it is saved, so that the next start doesn't meet the same wall.
+template <typename Work>
+auto Softly(Work work) {
+  const std::new_handler handler = std::set_new_handler(nullptr);
+  auto result = work();
+  std::set_new_handler(handler);
+  const bool ranOut = brain.driver != nullptr && (brain.driver->outOfMemory() ||
+                                                  (brain.aim != nullptr && brain.aim->outOfMemory()));
+  if (ranOut) {
+    brain.aim.reset();
+    brain.driver.reset();
+    brain.outOfMemory = true;
+    for (uint8_t& driver : driverChoices.driver) driver = kDriverHuman;
+    SaveChoices();
   }
-  std::u16string caption = kWindowTitle;
-  if (anyComputer) {
-    const uint16_t p = CurrentIndex();
-    caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": " + kCaptionDrivers[driverChoices.driver[p]];
+  return result;
+}
+
+// The brain for the circuit, made on first use; null when memory ran short for it.
+Driver* Made() {
+  if (brain.outOfMemory) return nullptr;
+  if (brain.driver == nullptr) {
+    Softly([] {
+      brain.driver.reset(new (std::nothrow) Driver);
+      if (brain.driver == nullptr) {
+        brain.outOfMemory = true;
+        return false;
+      }
+      return brain.driver->Load(gameState.track);
+    });
   }
-  // A lap that should have become the record and couldn't be saved (a read-only home, a circuit
-  // made read-only) would otherwise go without a word: said once, and kept in the caption.
-  if (gameState.track.recordsLost != 0) {
-    if (shownCaption.find(kRecordLost) == std::u16string::npos) {
-      std::fprintf(stderr, "Apexgrid: the record couldn't be saved for %s\n", ToUtf8(gameState.track.path).c_str());
-    }
-    caption += kRecordLost;
-  }
-  if (caption == shownCaption) return;
-  shownCaption = caption;
-  SetWindowText(mainWindow, caption);
+  return brain.driver.get();
 }
 
 }  // namespace
@@ -110,98 +103,81 @@ void LoadDriverChoices(const std::u16string& folder) {
   driverChoices.foresight = SettingText(settings, "foresight") == "on" ? 1 : 0;
 }
 
+void NextDriverForCarToMove() {
+  if (gameState.screenMode != kScreenRace || brain.outOfMemory) return;
+  uint8_t& driver = driverChoices.driver[CurrentIndex()];
+  driver = static_cast<uint8_t>((driver + 1) % 3);
+  SaveChoices();
+}
+
+void SwitchForesight() {
+  driverChoices.foresight = driverChoices.foresight != 0 ? 0 : 1;
+  SaveChoices();
+}
+
 bool IsComputerTurn() {
   return gameState.screenMode == kScreenRace && driverChoices.driver[CurrentIndex()] != kDriverHuman;
 }
 
-void BeginTurn() {
-  GameState& s = gameState;
-  KillTimer(mainWindow, kComputerTimer);
-  hintShown = false;
-  NameDriverToMove();
-  if (!IsComputerTurn()) {
-    // While a player ponders, the pro prepares its lap on the same ticks.
-    if (gameState.screenMode == kScreenRace && AnyPro() && !thoughtAhead) {
-      SetTimer(mainWindow, kComputerTimer, kComputerTick);
-    }
-    return;
-  }
+GridPoint ComputerMove() {
   const uint16_t p = CurrentIndex();
-  PlayerRecord& car = s.players[p];
-  const bool aimed = car.inputMode == kInputAim;
-  car.inputMode = kInputAim;  // a computer plays as a player who aims
-  const GridPoint to = Brain().Move(car, driverChoices.driver[p] == kDriverPro ? DriverLevel::kPro : DriverLevel::kClub,
-                                    p + 1u);
-  s.targetX = to.x;
-  s.targetY = to.y;
-  if (aimed) {
-    DrawCursor();
-  } else {
-    ShowBoard();  // the Go button and the aiming look come with it
+  const PlayerRecord& car = gameState.players[p];
+  Driver* driver = Made();
+  if (driver == nullptr) return PredictedPoint(car);
+  const DriverLevel level = driverChoices.driver[p] == kDriverPro ? DriverLevel::kPro : DriverLevel::kClub;
+  return Softly([&] { return driver->Move(car, level, p + 1u); });
+}
+
+GridPoint HintMove() {
+  const PlayerRecord& car = CurrentRecord(gameState);
+  Driver* driver = Made();
+  if (driver == nullptr) return PredictedPoint(car);
+  return Softly([&] { return driver->Hint(car); });
+}
+
+void PrepareBrain() {
+  for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
+    if (driverChoices.driver[p] != kDriverHuman) {
+      Made();
+      return;
+    }
   }
-  pauseTicks = 0;
-  SetTimer(mainWindow, kComputerTimer, kComputerTick);
 }
 
-void ComputerTick() {
-  // Back from the menu or the title the turn begins again, with a fresh pause.
-  if (!IsComputerTurn()) {
-    if (gameState.screenMode != kScreenRace || !ThinkAhead()) KillTimer(mainWindow, kComputerTimer);
-    return;
-  }
-  if (++pauseTicks < kComputerPause / kComputerTick) {
-    // The pause is the players' time to follow the move; the pro uses some of it to prepare a
-    // better lap than one turn's search can find.
-    ThinkAhead();
-    return;
-  }
-  KillTimer(mainWindow, kComputerTimer);
-  // The commit locks the pen that made it until it is lifted; no pen made this one, so a player's
-  // next drag must steer as freely as before it.
-  const uint8_t penLock = gameState.penLock;
-  EndTurn(gameState.targetX, gameState.targetY);
-  gameState.penLock = penLock;
-}
+bool MoreToThink() { return !brain.thoughtAhead && !brain.outOfMemory && AnyPro(); }
 
-void CycleDriver() {
-  if (gameState.screenMode != kScreenRace) return;
-  uint8_t& driver = driverChoices.driver[CurrentIndex()];
-  driver = static_cast<uint8_t>((driver + 1) % 3);
-  SaveChoices();
-  // Back in the player's hands the turn starts from the predicted point, as any turn does; the
-  // board shows the car's badge, or no longer.
-  ResetTarget();
-  ShowBoard();
-  BeginTurn();
-}
-
-void ShowHint() {
-  GameState& s = gameState;
-  if (s.screenMode != kScreenRace || IsComputerTurn()) return;
-  const PlayerRecord& car = CurrentRecord(s);
-  const GridPoint to = Brain().Hint(car);
-  s.targetX = to.x;
-  s.targetY = to.y;
-  // Aiming, the hint is the target; tapping directly, the cross shows where to tap.
-  DrawCursor();
-  hintShown = car.inputMode == kInputDirect;
-}
-
-void ToggleForesight() {
-  driverChoices.foresight = driverChoices.foresight != 0 ? 0 : 1;
-  SaveChoices();
-  if (gameState.screenMode == kScreenRace && CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();
+bool ThinkAhead() {
+  if (!MoreToThink()) return false;
+  Driver* driver = Made();
+  if (driver == nullptr) return false;
+  brain.thoughtAhead = Softly([&] { return driver->Think(Driver::kThinkSliceWork); });
+  return MoreToThink();
 }
 
 bool MoveIsDoomed(GridPoint to) {
   if (driverChoices.foresight == 0 || IsComputerTurn()) return false;
-  if (aimForesight == nullptr) {
-    const TrackModel* model = Brain().model();
-    if (model == nullptr) return false;
-    aimForesight.reset(new (std::nothrow) Foresight(*model, Foresight::kAimBudget));
-    if (aimForesight == nullptr) return false;
+  Driver* driver = Made();
+  if (driver == nullptr || driver->model() == nullptr) return false;
+  return Softly([&] {
+    if (brain.aim == nullptr) brain.aim.reset(new (std::nothrow) Foresight(*driver->model(), Foresight::kAimBudget));
+    return brain.aim != nullptr && brain.aim->MoveDooms(CurrentRecord(gameState), to);
+  });
+}
+
+bool ComputerUnavailable() { return brain.outOfMemory; }
+
+std::u16string CaptionForCarToMove() {
+  std::u16string caption = kWindowTitle;
+  if (brain.outOfMemory) return caption + kNoRoomCaption;
+  bool anyComputer = false;
+  for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
+    anyComputer = anyComputer || driverChoices.driver[p] != kDriverHuman;
   }
-  return aimForesight->MoveDooms(CurrentRecord(gameState), to);
+  if (anyComputer) {
+    const uint16_t p = CurrentIndex();
+    caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": " + kCaptionDrivers[driverChoices.driver[p]];
+  }
+  return caption;
 }
 
 void DrawDriverBadges() {
@@ -222,6 +198,4 @@ void DrawDriverBadges() {
   }
 }
 
-bool HintShown() { return hintShown; }
-
-void ForgetHint() { hintShown = false; }
+void ForgetBrain() { brain = Brain{}; }

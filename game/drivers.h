@@ -1,14 +1,15 @@
-// The computer drivers, the hint and foresight: what the host keys D, H and F add to a race.
+// The computer drivers, the hint and foresight as the race sees them: who drives each car, the
+// brain that answers for the computer, and the badges. What the host keys D, H and F add to a race.
 //
-// Any car may be handed to the computer, at the level "club" or "pro"; a computer car plays its
-// turn as a player who aims would: it shows its target with the cursor, pauses so that the
-// players can follow, flashes Go and commits. H shows a player the move the pro would make, and
-// F colours the aim cursor amber where the move is clean but leaves no way to stop before a wall.
-// The drivers and foresight are kept in a settings file beside the last-circuit file. With every
-// car driven by a player and foresight off, nothing here draws or changes anything.
+// Any car may be handed to the computer, at the level "club" or "pro"; H asks the pro's move for a
+// player, and F has the aim cursor warn where a move is clean but leaves no way to stop before a
+// wall. The choices are kept in a settings file beside the last-circuit file. This file answers
+// questions and keeps the choices; it moves no car and draws only the badges: the turn sequence
+// (game/turn.h) acts on its answers.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "data/grid_point.h"
 #include "rules/state.h"
@@ -17,13 +18,6 @@
 constexpr uint8_t kDriverHuman = 0;
 constexpr uint8_t kDriverClub = 1;
 constexpr uint8_t kDriverPro = 2;
-
-// The pause a computer car makes with its target shown, on its own window timer, which ticks a
-// few times in it: the pro spends part of each tick preparing its lap from the standing start.
-constexpr uintptr_t kComputerTimer = 101;
-constexpr uint32_t kComputerPause = 800;
-constexpr uint32_t kComputerTick = 100;
-constexpr uint32_t kThinkSlice = 40;
 
 // The settings file, beside the last-circuit file.
 inline constexpr char16_t kDriverSettingsFile[] = u"\\Data\\drivers.txt";
@@ -40,32 +34,48 @@ extern DriverChoices driverChoices;
 // there is none.
 void LoadDriverChoices(const std::u16string& folder);
 
+// D: the car to move goes to the next driver along human, club, pro and back to human, and the
+// choices are saved. Only on the race board, and only while the computer can drive on this
+// circuit.
+void NextDriverForCarToMove();
+
+// F: foresight on or off, saved.
+void SwitchForesight();
+
 // True when the car whose turn it is on the race board is driven by the computer.
 bool IsComputerTurn();
 
-// A turn begins on the race board (after a move, at the start of a race, back from the menu or
-// the title): a computer car chooses its move, shows it and starts its pause; for a player's car
-// any pause left over is stopped. Also names the driver to move in the window's caption.
-void BeginTurn();
+// The move the computer driver of the car to move makes, strictly inside its reach.
+GridPoint ComputerMove();
 
-// A tick of the computer's pause: the pro thinks ahead; once the pause is over the car moves,
-// when the race board still shows its turn.
-void ComputerTick();
+// The move the pro would make for the car to move (H).
+GridPoint HintMove();
 
-// The host keys, on the race board: D hands the car to move along human, club, pro and back to
-// human; H puts the target (or, tapping directly, a cross) on the pro's move for a player's car;
-// F switches foresight on and off.
-void CycleDriver();
-void ShowHint();
-void ToggleForesight();
+// Makes the brain for the circuit now when any car in the race is the computer's, so that no
+// tick of the computer's timer pays for it (on a 4000 x 4000 circuit it takes most of a second).
+void PrepareBrain();
+
+// A slice of the pro's preparation of its lap from the standing start, a fixed amount of work so
+// that the pro plays the same on any machine; true while a pro is in the race and there is more
+// to prepare.
+bool ThinkAhead();
+bool MoreToThink();
 
 // Whether the cursor should warn that the move to `to` is clean but doomed: foresight on, a
 // player's car, and no way to bring the car to rest after it.
 bool MoveIsDoomed(GridPoint to);
 
+// When memory ran short for the brain on this circuit: the computer drives no car on it, every
+// car is back in a player's hands (and saved so), and H and F answer nothing.
+bool ComputerUnavailable();
+
+// The window's caption for the car to move: the game's title, with the driver to move once any
+// car is the computer's, or the word that the computer is unavailable.
+std::u16string CaptionForCarToMove();
+
 // Draws the level's badge beside every computer car on framePicture, for the board renderer.
 void DrawDriverBadges();
 
-// True while a hint's cross is shown on a board tapped directly; the next tap takes it away.
-bool HintShown();
-void ForgetHint();
+// Drops the brain made for the circuit (and the word that it had no room): the next question
+// makes it again for the circuit in the game state.
+void ForgetBrain();

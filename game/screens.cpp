@@ -1,16 +1,17 @@
 // The screens and their taps.
 #include "game/screens.h"
 
+#include "data/folder.h"
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
 #include "game/startup.h"
-#include "rules/turn.h"
+#include "game/turn.h"
 #include "game/view.h"
 #include "gfx/display.h"
 #include "gfx/draw.h"
 #include "gfx/layout.h"
-#include "rules/commit.h"
+#include "platform/window.h"
 #include "rules/move.h"
 
 namespace {
@@ -53,6 +54,7 @@ void TapMenuBar(uint16_t x) {
   } else if (kInputButtonTap.Holds(x) && !IsComputerTurn()) {
     PlayerRecord& player = CurrentRecord(s);
     player.inputMode = player.inputMode == kInputDirect ? kInputAim : kInputDirect;
+    ForgetHint();  // aiming, the target is on the hint already
     ShowBoard();
   } else if (kOutlineButtonTap.Holds(x)) {
     s.showOutline = s.showOutline == 0 ? 1 : 0;
@@ -83,12 +85,6 @@ void TapRace(uint16_t x, uint16_t y) {
 
 // ---- The menu ------------------------------------------------------------------------------------
 
-void BackToRace() {
-  gameState.screenMode = kScreenRace;
-  ShowBoard();
-  BeginTurn();
-}
-
 // The entries in the order they are tested: where two regions share a row, the first wins.
 void TapMenu(uint16_t x, uint16_t y) {
   GameState& s = gameState;
@@ -107,17 +103,16 @@ void TapMenu(uint16_t x, uint16_t y) {
     s.subMenuOpen = s.subMenuOpen == 1 ? 0 : 1;
     DrawMenu();
   } else if (kMenuCloseColumns.Holds(x) && kMenuCloseRows.Holds(y)) {
-    BackToRace();
+    ResumeRace();
   } else if (s.subMenuOpen == 0) {
-    if (kBesideMenuColumns.Holds(x) && kBesideMenuRows.Holds(y)) BackToRace();
+    if (kBesideMenuColumns.Holds(x) && kBesideMenuRows.Holds(y)) ResumeRace();
   } else if (s.subMenuOpen == 1 && kCountBandColumns.Holds(x)) {
     for (int i = 0; i < kMaxPlayers; ++i) {
       const int top = kCountBandTop + kCountBandPitch * i;
       const int bottom = kCountBandBottom + kCountBandPitch * i;
       if (y < top || y > bottom) continue;
       // The submenu stays marked open until the menu is next opened from the menu bar.
-      s.playerCount = static_cast<uint16_t>(i + 1);
-      BackToRace();
+      ChangePlayerCount(static_cast<uint16_t>(i + 1));
       return;
     }
   }
@@ -150,21 +145,6 @@ void LeaveTitle() {
   BeginTurn();
 }
 
-void EndTurn(int16_t x, int16_t y) {
-  GameState& s = gameState;
-  FlashGoButton();
-  // A car whose trail is full can't move: the commit refuses and its turn passes unused.
-  CommitMove(s, x, y);
-  NextTurn(s);
-  s.scrollX = s.scrollY = 0;
-  CentreView();
-  ResetTarget();
-  if (CurrentRecord(s).inputMode == kInputAim) DrawCursor();
-  // The pen that made this tap must not drag the next player's cursor before it is lifted.
-  s.penLock = 1;
-  BeginTurn();
-}
-
 void DrawMenu() {
   const GameState& s = gameState;
   CopyPicture(boardPicture, framePicture);
@@ -180,14 +160,33 @@ void DrawMenu() {
              static_cast<uint16_t>(kSubMenuHighlightRow + entryRow), kSubMenuWidth,
              static_cast<uint16_t>(kSubMenuHighlightRow + entryRow + kCountEntryHeight));
   }
-  PresentFrame(display, framePicture, 0);
+  PresentFrame(display, framePicture, kPresentStaged);
 }
 
-void FlashGoButton() {
-  const GameState& s = gameState;
-  if (CurrentRecord(gameState).inputMode == kInputAim) {
-    BlitRect(framePicture, static_cast<uint16_t>(s.goButtonX), static_cast<uint16_t>(s.goButtonY), goButtonPicture,
-             0, kGoButtonPressedRow, kGoButtonSize, kGoButtonPressedRow + kGoButtonSize);
+void HandleKey(int16_t key) {
+  GameState& s = gameState;
+  if (s.screenMode == kScreenRace) {
+    struct Scroll {
+      int16_t key;
+      int dx;
+      int dy;
+    };
+    const Scroll scrolls[] = {
+        {keyList.vkUp, 0, -kScrollStep},
+        {keyList.vkDown, 0, kScrollStep},
+        {keyList.vkLeft, -kScrollStep, 0},
+        {keyList.vkRight, kScrollStep, 0},
+    };
+    for (const Scroll& scroll : scrolls) {
+      if (key != scroll.key) continue;
+      s.scrollX = static_cast<int16_t>(s.scrollX + scroll.dx);
+      s.scrollY = static_cast<int16_t>(s.scrollY + scroll.dy);
+      ShowBoard();  // the aim target stays where it was
+    }
   }
-  PresentFrame(display, framePicture, 1);
+  if (key == keyList.vkA) SavePicture(framePicture, GetWritableFolder() + kScreenshotFile);
+  // The host keys of what the hand-held never had.
+  if (key == kHostKeyDriver) CycleDriver();
+  if (key == kHostKeyHint) ShowHint();
+  if (key == kHostKeyForesight) ToggleForesight();
 }

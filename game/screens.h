@@ -1,5 +1,5 @@
-// The screens and every tap on them: the title, the race board with its menu bar, and the menu
-// with the player-count submenu; and the sequence that ends a turn.
+// The screens and every tap and key on them: the title, the race board with its menu bar, and the
+// menu with the player-count submenu.
 #pragma once
 
 #include <cstdint>
@@ -18,14 +18,11 @@ void HandleTap(uint16_t x, uint16_t y);
 // target on the predicted point. The first timer tick does the same.
 void LeaveTitle();
 
-// Ends the current player's turn with a move to (x, y) in track coordinates: the Go button is
-// shown pressed, the move committed (a crash sends the car back), the turn passed, the view
-// centred on the next car with its target reset, and the pen locked until it is lifted. A move
-// the car's full trail has no room for is refused and the turn passes all the same.
-void EndTurn(int16_t x, int16_t y);
-
 // The menu over the last race board, with the player-count submenu when it is open.
 void DrawMenu();
 
-// The Go button in its pressed look (for a player who aims), put straight on the screen.
-void FlashGoButton();
+// A key press: during a race the four direction keys scroll the view by 20 pixels; on every
+// screen the A key saves the last composed screen as ScrSave.pic beside the program; on the race
+// board the host keys D, H and F hand the car to the computer, show a hint and switch foresight.
+// Other keys do nothing.
+void HandleKey(int16_t key);

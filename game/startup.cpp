@@ -114,6 +114,8 @@ void StartUp(WindowHandle window) {
   SetStartValues(gameState);
   SetPlayerColours(gameState, MakeColour);
   ShowTitle();
+  // While the title shows, the computer learns the circuit, if any car is the computer's.
+  PrepareBrain();
   run.startedUp = true;
 }
 
@@ -140,5 +142,5 @@ void StartSelector() {
 
 void ShowTitle() {
   CopyPicture(titlePicture, framePicture);
-  PresentFrame(display, framePicture, 0);
+  PresentFrame(display, framePicture, kPresentStaged);
 }

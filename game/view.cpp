@@ -1,14 +1,17 @@
-// The aim target, the view on the current car, a new race, and the keys.
+// The aim target, the view on the current car, and a hint's cross.
 #include "game/view.h"
 
-#include "data/folder.h"
 #include "game/board.h"
 #include "game/cursor.h"
-#include "game/drivers.h"
 #include "game/globals.h"
 #include "gfx/layout.h"
-#include "platform/window.h"
 #include "rules/move.h"
+
+namespace {
+
+bool hintShown = false;  // a hint's cross is on a board tapped directly
+
+}  // namespace
 
 void ResetTarget() {
   const GridPoint predicted = PredictedPoint(CurrentRecord(gameState));
@@ -32,43 +35,11 @@ void CentreView() {
 
 void ShowBoard() {
   CentreView();
-  if (CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();
+  if (CurrentRecord(gameState).inputMode == kInputAim || hintShown) DrawCursor();
 }
 
-void NewRace() {
-  GameState& s = gameState;
-  ResetRace(s);
-  s.screenMode = kScreenRace;
-  CentreView();
-  ResetTarget();
-  if (CurrentRecord(s).inputMode == kInputAim) DrawCursor();
-  BeginTurn();
-}
+void ShowHintCross() { hintShown = true; }
 
-void HandleKey(int16_t key) {
-  GameState& s = gameState;
-  if (s.screenMode == kScreenRace) {
-    struct Scroll {
-      int16_t key;
-      int dx;
-      int dy;
-    };
-    const Scroll scrolls[] = {
-        {keyList.vkUp, 0, -kScrollStep},
-        {keyList.vkDown, 0, kScrollStep},
-        {keyList.vkLeft, -kScrollStep, 0},
-        {keyList.vkRight, kScrollStep, 0},
-    };
-    for (const Scroll& scroll : scrolls) {
-      if (key != scroll.key) continue;
-      s.scrollX = static_cast<int16_t>(s.scrollX + scroll.dx);
-      s.scrollY = static_cast<int16_t>(s.scrollY + scroll.dy);
-      ShowBoard();  // the aim target stays where it was
-    }
-  }
-  if (key == keyList.vkA) SavePicture(framePicture, GetWritableFolder() + kScreenshotFile);
-  // The host keys of what the hand-held never had.
-  if (key == kHostKeyDriver) CycleDriver();
-  if (key == kHostKeyHint) ShowHint();
-  if (key == kHostKeyForesight) ToggleForesight();
-}
+bool HintShown() { return hintShown; }
+
+void ForgetHint() { hintShown = false; }

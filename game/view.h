@@ -1,4 +1,4 @@
-// Between two moves: the aim target, the view on the current car, a new race, and the keys.
+// Between two moves: the aim target, the view on the current car, and a hint's cross.
 #pragma once
 
 #include <cstdint>
@@ -14,14 +14,11 @@ void ResetTarget();
 void CentreView();
 
 // The race board as the current player needs it: CentreView, and the aim cursor for a player who
-// aims.
+// aims or the hint's cross for one who taps directly.
 void ShowBoard();
 
-// Every car back on the start, round 0, player 0 to move, the race board shown. The player count,
-// the colours, the display switches and the circuit's record stay.
-void NewRace();
-
-// A key press: during a race the four direction keys scroll the view by 20 pixels; on every
-// screen the A key saves the last composed screen as ScrSave.pic beside the program. Other keys
-// do nothing.
-void HandleKey(int16_t key);
+// Tapping directly, a hint's cross shows where to tap until the next tap or the end of the turn,
+// through scrolls and the menu bar's switches.
+void ShowHintCross();
+bool HintShown();
+void ForgetHint();

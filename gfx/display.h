@@ -39,8 +39,15 @@ int UnlockFrameBuffer(Display& display);
 uint16_t ScreenWidth(const Display& display);
 uint16_t ScreenHeight(const Display& display);
 
-// Puts the picture on the screen: through the staging buffer and one block copy (direct 0), or
-// straight into the frame buffer (direct 1). Pixel (x, y) of the picture lands on screen pixel
+// How PresentFrame reaches the screen.
+enum PresentPath : uint8_t {
+  kPresentStaged = 0,  // through the staging buffer and one block copy
+  kPresentDirect = 1,  // straight into the frame buffer
+};
+
+// Puts the picture on the screen: through the staging buffer and one block copy (direct 0,
+// kPresentStaged), or straight into the frame buffer (direct 1, kPresentDirect). Pixel (x, y) of
+// the picture lands on screen pixel
 // (x, y) whatever the frame buffer's pitches. A picture larger than the screen shows its top-left
 // corner; of a smaller one only its own pixels are read, and the rest of the screen keeps what it
 // showed. A picture without pixels, or a display that gives no frame buffer, shows nothing.

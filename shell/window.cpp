@@ -4,7 +4,7 @@
 #include "data/program_icon.h"
 
 #include "game/cursor.h"
-#include "game/drivers.h"
+#include "game/turn.h"
 #include "game/globals.h"
 #include "game/screens.h"
 #include "game/startup.h"

@@ -358,10 +358,14 @@ TEST_F(Board, NumbersAreDrawnFromTheDigitStrip) {
 
   struct Case {
     uint16_t x, value;
-    int16_t alignment;
+    NumberAlign alignment;
     int firstColumn;  // the number's leftmost column
   };
-  const Case cases[] = {{240, 7, 1, 228}, {240, 12, 1, 218}, {100, 12, 2, 88}, {100, 12, 0, 100}, {50, 305, 3, 50}};
+  const Case cases[] = {{240, 7, NumberAlign::kEndLeftOf, 228},
+                       {240, 12, NumberAlign::kEndLeftOf, 218},
+                       {100, 12, NumberAlign::kCentreOn, 88},
+                       {100, 12, NumberAlign::kStartAt, 100},
+                       {50, 305, NumberAlign::kStartAt, 50}};
   for (const Case& c : cases) {
     FillFrame(kSentinel);
     DrawNumber(framePicture, c.x, 40, c.value, c.alignment);

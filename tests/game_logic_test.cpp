@@ -15,6 +15,7 @@
 #include "game/globals.h"
 #include "game/screens.h"
 #include "game/startup.h"
+#include "game/turn.h"
 #include "game/view.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
@@ -140,6 +141,8 @@ TEST_F(Play, EveryMenuRegionAndItsEdges) {
     int16_t subMenuAfter;
     uint16_t players;
     bool newRace;
+    uint16_t mover = 0;  // the car to move before the tap, and after it
+    uint16_t moverAfter = 0;
   };
   const Case cases[] = {
       {100, 249, 0, kScreenRace, 0, 2, true},      // new race wins the row it shares with players
@@ -159,6 +162,8 @@ TEST_F(Play, EveryMenuRegionAndItsEdges) {
       {60, 320, 1, kScreenRace, 1, 2, false},
       {61, 310, 0, kScreenMenu, 0, 2, false},
       {150, 76, 1, kScreenRace, 1, 1, false},      // player counts: the submenu stays marked open
+      {150, 76, 1, kScreenRace, 1, 1, false, 1, 0},  // the car to move leaves the race: the next round's first moves
+      {150, 100, 1, kScreenRace, 1, 2, false, 1, 1},
       {209, 93, 1, kScreenRace, 1, 1, false},
       {150, 93 + 19 * 7, 1, kScreenRace, 1, 8, false},
       {150, 94, 1, kScreenMenu, 1, 2, false},
@@ -173,12 +178,17 @@ TEST_F(Play, EveryMenuRegionAndItsEdges) {
     gameState.subMenuOpen = c.subMenu;
     gameState.playerCount = 2;
     gameState.round = 5;
+    gameState.currentPlayer = c.mover;
     HandleTap(static_cast<uint16_t>(c.x), static_cast<uint16_t>(c.y));
     SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y) + " submenu " + std::to_string(c.subMenu));
     EXPECT_EQ(gameState.screenMode, c.screenMode);
     EXPECT_EQ(gameState.subMenuOpen, c.subMenuAfter);
     EXPECT_EQ(gameState.playerCount, c.players);
     EXPECT_EQ(gameState.round == 0, c.newRace);
+    EXPECT_EQ(gameState.currentPlayer, c.moverAfter);
+    if (!c.newRace) {
+      EXPECT_EQ(gameState.round, c.moverAfter < c.mover ? 6 : 5);
+    }
   }
 }
 
@@ -409,7 +419,7 @@ TEST_F(Play, AComputerCarShowsItsMovePausesWithTheBoardItsOwnAndMoves) {
   EXPECT_EQ(Target(), Pt(105, 100));
 }
 
-TEST_F(Play, AHintAimsAtTheProsMoveAndTappingDirectlyItsCrossGoesAtTheNextTap) {
+TEST_F(Play, AHintAimsAtTheProsMoveAndTappingDirectlyItsCrossStaysUntilTheNextTap) {
   Race(240, 300, Pt(100, 100));
   ShowHint();
   const GridPoint hint = Target();
@@ -421,6 +431,9 @@ TEST_F(Play, AHintAimsAtTheProsMoveAndTappingDirectlyItsCrossGoesAtTheNextTap) {
   ShowHint();
   EXPECT_EQ(Target(), hint) << "the same move, asked again";
   EXPECT_EQ(Frame(hint.x, hint.y), MakeColour(0, 0, 0)) << "tapping directly: a cross on it";
+  HandleKey(kKeyUp);
+  HandleTap(kOutlineButton.x, kOutlineButton.y);
+  EXPECT_EQ(Frame(hint.x, hint.y), MakeColour(0, 0, 0)) << "through a scroll and the outline switch";
   HandleTap(10, 10);  // out of reach: no move, but the cross goes
   EXPECT_EQ(CarOf(0), Pt(100, 100));
   EXPECT_EQ(Frame(hint.x, hint.y), boardPicture.pixels[hint.y * 240 + hint.x]);
@@ -430,11 +443,14 @@ TEST_F(Play, DCyclesTheDriverOfTheCarToMoveAndTheChoicesAreKept) {
   std::filesystem::create_directory(folder.HostFile("Data"));
   LoadDriverChoices(DevicePath(folder.host()));
   Race(240, 300, Pt(100, 100));
+  gameState.players[0].inputMode = kInputDirect;
   const uint8_t cycle[] = {kDriverClub, kDriverPro, kDriverHuman, kDriverClub};
   for (uint8_t expected : cycle) {
     CycleDriver();
     EXPECT_EQ(driverChoices.driver[0], expected);
     EXPECT_EQ(IsComputerTurn(), expected != kDriverHuman);
+    // The computer aims; back in the player's hands, the car taps directly again.
+    EXPECT_EQ(gameState.players[0].inputMode, expected == kDriverHuman ? kInputDirect : kInputAim);
   }
   ToggleForesight();
   driverChoices = DriverChoices{};

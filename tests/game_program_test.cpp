@@ -46,6 +46,14 @@ TestCircuit Field(GridPoint start) {
   return field;
 }
 
+// The menu bar picture's rows against the screen's bar rows: every button up, or switched on.
+constexpr int kBarUp = kMenuBarUpRow - kMenuBarTop;
+constexpr int kBarOn = kMenuBarOnRow - kMenuBarTop;
+// The player-count submenu's right edge, and the rows of its entry for two players.
+constexpr int kSubMenuRight = kSubMenuLeft + kSubMenuWidth;
+constexpr int kTwoPlayersTop = kSubMenuTop + kCountEntryTop + 2 * kCountEntryPitch;
+constexpr int kTwoPlayersBottom = kTwoPlayersTop + kCountEntryHeight;
+
 // Screen places of the ring's race board.
 constexpr int kGoX = 70, kGoY = 10;   // inside the Go button, which sits at (66, 0) for a car at the start
 const GridPoint kReachCircleBottom = Pt(31, 28);  // the reach circle's first point for a car on the start
@@ -76,7 +84,7 @@ TEST_F(Game, TheTitleGivesWayToTheRaceOnATapOrTheFirstTick) {
   // The timer: still the title at 399 ms, the race at 400.
   ProgramRun run = game.PlayCircuit("wait 399\n" + ShotLine("before.png") + "wait 1\n" + ShotLine("after.png"), "Ring.cct");
   EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(ShotOf("before.png").Shows(title, 0, 0, 240, 320));
+  EXPECT_TRUE(ShotOf("before.png").Shows(title, 0, 0, kScreenColumns, kScreenRows));
   Shot raced = ShotOf("after.png");
   EXPECT_TRUE(raced.Is(kCarCorner.x, kCarCorner.y, Blue())) << "the cars stand on the start, player 1's over player 0's";
   EXPECT_TRUE(raced.Is(31, 8, Black())) << "the aim cursor on the predicted point";
@@ -111,14 +119,16 @@ TEST_F(Game, ADirectTapAndAnAimedGoEachMoveTheCarAndPassTheTurn) {
   Picture bar;
   LoadDataPicture(bar, "MenuBar.pic");
   Shot direct = ShotOf("direct.png");
-  EXPECT_TRUE(direct.Shows(bar, 0, 300, 240, 320, 0, -300)) << "in direct mode no bar button is on";
+  EXPECT_TRUE(direct.Shows(bar, 0, kMenuBarTop, kScreenColumns, kScreenRows, 0, kBarUp))
+      << "in direct mode no bar button is on";
   EXPECT_TRUE(direct.Is(kGoX, kGoY, Wall())) << "and there is no Go button";
 
   Shot moved = ShotOf("moved.png");
   EXPECT_TRUE(moved.Is(40, 8, Red())) << "player 0's car stands on the tapped pixel";
   EXPECT_TRUE(moved.Is(44, 12, Red()) && moved.Is(45, 8, Track()));
   EXPECT_TRUE(moved.Is(kReachCircleBottom.x, kReachCircleBottom.y, Blue())) << "player 1 has the turn";
-  EXPECT_TRUE(moved.Shows(bar, 152, 300, 178, 320, 0, -280)) << "player 1 aims";
+  EXPECT_TRUE(moved.Shows(bar, kInputButtonLeft, kMenuBarTop, kInputButtonRight, kScreenRows, 0, kBarOn))
+      << "player 1 aims";
 
   Shot aiming = ShotOf("aiming.png");
   EXPECT_TRUE(aiming.Is(33, 16, Red())) << "the island is in the way: the cursor is red";
@@ -272,6 +282,39 @@ TEST_F(Game, WithEveryCarTheComputersTheRacePlaysItselfAndAProLapBecomesTheRecor
             Pt(31, 8));
 }
 
+TEST_F(Game, WhenTheComputerHasNoRoomForACircuitTheCarsStayThePlayersAndTheGamePlaysOn) {
+#ifdef APEXGRID_SANITIZED
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#endif
+  // A circuit far larger than any built-in one: its picture and grid fit under the limit, the
+  // computer's tables for it do not.
+  TestCircuit big(4000, 4000);
+  big.BlockRect(0, 0, 4000, 4000);
+  for (int y = 3; y < 3997; ++y) {
+    for (int x = 3; x < 3997; ++x) {
+      big.cells[static_cast<size_t>(y) * 4000 + x] = x < 400 || y < 400 || x >= 3600 || y >= 3600 ? 0 : 1;
+    }
+  }
+  big.lineA = Pt(2000, 0);
+  big.lineB = Pt(2000, 405);
+  big.start = Pt(2001, 200);
+  big.ahead = Pt(2003, 200);
+  game.AddCircuit("Big.cct", big);
+  const std::string limit = "ulimit -v 300000";
+  // D, then H and F, then D again: no computer takes the car, and nothing ends the game.
+  const std::string script = TapTitle() + "key d\nwait 800\nkey h\nkey f\nkey d\nwait 800\n" + ShotLine("after.png");
+  const ProgramRun run = game.Play(script, game.Device("Circuits/Big.cct"), "", "", limit);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.LinesStarting("MESSAGE").empty()) << run.LinesStarting("MESSAGE").front();
+  ShotOf("after.png");  // the game was still there to take it
+  const std::string drivers = ReadText(game.Host("Data/drivers.txt"));
+  EXPECT_NE(drivers.find("driver-1 = human"), std::string::npos) << drivers;
+  // The next start, with the same limit, plays as well.
+  const ProgramRun again = game.Play(TapTitle() + "wait 800\n", game.Device("Circuits/Big.cct"), "", "", limit);
+  EXPECT_EQ(again.status, 0);
+  EXPECT_TRUE(again.LinesStarting("MESSAGE").empty());
+}
+
 // ---- The menu ------------------------------------------------------------------------------------
 
 TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
@@ -297,15 +340,20 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
 
   Shot board = ShotOf("board.png");
   Shot open = ShotOf("menu.png");
-  EXPECT_TRUE(open.Shows(menu, 0, 0, 140, 300)) << "the panel over the board's left";
-  EXPECT_TRUE(open.Shows(bar, 0, 300, 65, 320, 0, -280)) << "the menu button pressed";
+  EXPECT_TRUE(open.Shows(menu, 0, 0, kMenuPanelWidth, kMenuPanelHeight)) << "the panel over the board's left";
+  EXPECT_TRUE(open.Shows(bar, 0, kMenuBarTop, kMenuButtonRight, kScreenRows, 0, kBarOn)) << "the menu button pressed";
   EXPECT_TRUE(open.Is(200, 150, Wall()));
 
   Shot withSub = ShotOf("submenu.png");
-  EXPECT_TRUE(withSub.Shows(menu, 0, 227, 140, 253, 0, 300)) << "the players entry highlighted";
-  EXPECT_TRUE(withSub.Shows(sub, 140, 50, 210, 94, -140, -50)) << "the submenu panel above count 2";
-  EXPECT_TRUE(withSub.Shows(sub, 140, 94, 210, 113, -140, 150)) << "two players highlighted";
-  EXPECT_TRUE(withSub.Shows(sub, 140, 113, 210, 250, -140, -50));
+  EXPECT_TRUE(withSub.Shows(menu, 0, kPlayersEntryTop, kMenuPanelWidth, kPlayersEntryBottom, 0, kMenuHighlightRow))
+      << "the players entry highlighted";
+  EXPECT_TRUE(withSub.Shows(sub, kSubMenuLeft, kSubMenuTop, kSubMenuRight, kTwoPlayersTop, -kSubMenuLeft, -kSubMenuTop))
+      << "the submenu panel above count 2";
+  EXPECT_TRUE(withSub.Shows(sub, kSubMenuLeft, kTwoPlayersTop, kSubMenuRight, kTwoPlayersBottom, -kSubMenuLeft,
+                            kSubMenuHighlightRow - kSubMenuTop))
+      << "two players highlighted";
+  EXPECT_TRUE(withSub.Shows(sub, kSubMenuLeft, kTwoPlayersBottom, kSubMenuRight, kSubMenuTop + kSubMenuHeight,
+                            -kSubMenuLeft, -kSubMenuTop));
   EXPECT_TRUE(ShotOf("beside.png").SameAs(withSub));
   // Taps are still read as the menu's, so the menu is what comes back with the focus.
   EXPECT_TRUE(ShotOf("refocused.png").SameAs(withSub));
@@ -315,12 +363,13 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
   EXPECT_TRUE(three.Is(kReachCircleBottom.x, kReachCircleBottom.y, Red()));
 
   Shot closed = ShotOf("closed.png");
-  EXPECT_TRUE(closed.Shows(menu, 0, 0, 140, 300)) << "tapping players again closed the submenu";
+  EXPECT_TRUE(closed.Shows(menu, 0, 0, kMenuPanelWidth, kMenuPanelHeight))
+      << "tapping players again closed the submenu";
   EXPECT_TRUE(closed.Is(180, 150, Wall()));
 
   EXPECT_TRUE(ShotOf("race.png").SameAs(three));
   EXPECT_TRUE(ShotOf("button.png").SameAs(three));
-  EXPECT_TRUE(ShotOf("title.png").Shows(title, 0, 0, 240, 320));
+  EXPECT_TRUE(ShotOf("title.png").Shows(title, 0, 0, kScreenColumns, kScreenRows));
   EXPECT_TRUE(ShotOf("again.png").SameAs(three)) << "a tap on the title returns to the race";
 }
 
@@ -392,25 +441,27 @@ TEST_F(Game, TheRecordInputModeAndOutlineButtons) {
   EXPECT_EQ(run.status, 0);
 
   Shot plain = ShotOf("plain.png");
-  EXPECT_TRUE(plain.Shows(bar, 0, 300, 152, 320, 0, -300));
-  EXPECT_TRUE(plain.Shows(bar, 152, 300, 178, 320, 0, -280)) << "aiming is on";
-  EXPECT_TRUE(plain.Shows(bar, 178, 300, 240, 320, 0, -300));
+  EXPECT_TRUE(plain.Shows(bar, 0, kMenuBarTop, kInputButtonLeft, kScreenRows, 0, kBarUp));
+  EXPECT_TRUE(plain.Shows(bar, kInputButtonLeft, kMenuBarTop, kInputButtonRight, kScreenRows, 0, kBarOn))
+      << "aiming is on";
+  EXPECT_TRUE(plain.Shows(bar, kInputButtonRight, kMenuBarTop, kScreenColumns, kScreenRows, 0, kBarUp));
   EXPECT_TRUE(plain.Is(40, 30, Track()));
   EXPECT_TRUE(plain.Is(31, 1, Wall()));
 
   Shot record = ShotOf("record.png");
-  EXPECT_TRUE(record.Shows(bar, 126, 300, 150, 320, 0, -280));
+  EXPECT_TRUE(record.Shows(bar, kRecordButtonLeft, kMenuBarTop, kRecordButtonRight, kScreenRows, 0, kBarOn));
   EXPECT_FALSE(record.Is(40, 30, Track())) << "the record lap is drawn";
   EXPECT_TRUE(plain.Is(kCarCorner.x, kCarCorner.y, Blue()));
   EXPECT_FALSE(record.Is(kCarCorner.x, kCarCorner.y, Blue())) << "its marker, on its second point in round 0";
 
   Shot outline = ShotOf("outline.png");
-  EXPECT_TRUE(outline.Shows(bar, 180, 300, 204, 320, 0, -280));
+  EXPECT_TRUE(outline.Shows(bar, kOutlineButtonLeft, kMenuBarTop, kOutlineButtonRight, kScreenRows, 0, kBarOn));
   EXPECT_TRUE(outline.Is(31, 1, Black())) << "a wall cell against the track";
   EXPECT_TRUE(outline.Is(31, 0, Wall())) << "a wall cell away from it";
 
   Shot direct = ShotOf("direct.png");
-  EXPECT_TRUE(direct.Shows(bar, 152, 300, 178, 320, 0, -300)) << "aiming is off";
+  EXPECT_TRUE(direct.Shows(bar, kInputButtonLeft, kMenuBarTop, kInputButtonRight, kScreenRows, 0, kBarUp))
+      << "aiming is off";
   EXPECT_TRUE(direct.Is(kGoX, kGoY, Wall())) << "no Go button";
 
   EXPECT_TRUE(ShotOf("off.png").SameAs(plain));
@@ -526,7 +577,7 @@ TEST_F(Game, TheLastCircuitIsRememberedAndPlayedWithoutACommandLine) {
     run = game.Play(ShotLine("second.png") + TapTitle() + ShotLine("race.png"), "");
     EXPECT_EQ(run.status, 0) << c.what;
     EXPECT_TRUE(run.lines.empty()) << c.what << ": no message and no selector";
-    EXPECT_TRUE(ShotOf("second.png").Shows(title, 0, 0, 240, 320)) << c.what;
+    EXPECT_TRUE(ShotOf("second.png").Shows(title, 0, 0, kScreenColumns, kScreenRows)) << c.what;
     EXPECT_TRUE(ShotOf("race.png").Is(kCarCorner.x, kCarCorner.y, Blue())) << c.what;
     EXPECT_EQ(ReadBytes(lastmap), expected) << c.what << ": written again, the same";
   }
@@ -614,7 +665,7 @@ TEST_F(Game, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   Shot front;
   for (int tries = 0; tries < 100 && !front.Load(game.Host("front.png")); ++tries) Pause(50);
   // Coming to the front gave the first copy the focus back, which shows the race board.
-  EXPECT_FALSE(front.Shows(title, 0, 0, 240, 320));
+  EXPECT_FALSE(front.Shows(title, 0, 0, kScreenColumns, kScreenRows));
   EXPECT_TRUE(front.Is(kCarCorner.x, kCarCorner.y, Blue()));
   const std::u16string remembered = FromUtf8(game.Device("Circuits/Ring.cct"));
   Bytes expected;

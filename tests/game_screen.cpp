@@ -2,6 +2,7 @@
 #include "tests/game_screen.h"
 
 #include "data/circuit.h"
+#include "game/drivers.h"
 #include "game/globals.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
@@ -25,6 +26,7 @@ void GameScreen::Race(const TestCircuit& circuit) {
   ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
   SetStartValues(gameState);
   SetPlayerColours(gameState, MakeColour);
+  ForgetBrain();  // the computer learns the new circuit
   gameState.screenMode = kScreenRace;
 }
 

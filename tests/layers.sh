@@ -33,4 +33,28 @@ for folder in "${!below[@]}"; do
     case "$allowed" in *" $used "*) ;; *) echo "$file includes $used/, which $folder/ may not"; status=1 ;; esac
   done < <(cd "$root" && grep -rHo '#include "[a-z_]*/' "$folder" || true)
 done
+
+# Within game/ the files include one way, in the order game/CMakeLists.txt states: a file includes
+# only the game/ headers named before its own.
+order=$(sed -n 's/^#   order: *//p' "$root/game/CMakeLists.txt")
+[ -n "$order" ] || { echo "no order of game/ files found in game/CMakeLists.txt"; exit 1; }
+for file in "$root"/game/*.h "$root"/game/*.cpp; do
+  name=$(basename "${file%.*}")
+  earlier=" "
+  for each in $order; do
+    [ "$each" = "$name" ] && break
+    earlier="$earlier$each "
+  done
+  case " $order " in
+    *" $name "*) ;;
+    *) echo "game/$(basename "$file") is not in the order of game/ files"; status=1; continue ;;
+  esac
+  while read -r used; do
+    [ "$used" = "$name" ] && continue
+    case "$earlier" in
+      *" $used "*) ;;
+      *) echo "game/$(basename "$file") includes game/$used.h, which comes after it"; status=1 ;;
+    esac
+  done < <(sed -n 's|^#include "game/\([a-z_]*\)\.h".*|\1|p' "$file")
+done
 exit $status
