@@ -243,7 +243,6 @@ std::unique_ptr<GameState> BigRing(int size) {
   const int16_t loaded = LoadCircuit(state->track, DevicePath(file));
   std::remove(file.c_str());
   if (loaded != 0) return nullptr;
-  state->track.path.clear();
   SetStartValues(*state);
   state->playerCount = 1;
   return state;
