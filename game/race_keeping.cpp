@@ -14,6 +14,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/race_animation.h"
 #include "game/screens.h"
 #include "game/view.h"
 #include "platform/files.h"
@@ -384,6 +385,31 @@ void PlaybackTick() {
   const size_t next = p.progress.moves + 1;
   if (next >= p.moveEvents.size()) p.paused = true;  // the last move stays on the board
   ShowPlaybackMove(std::min(next, p.moveEvents.size()));
+}
+
+void ExportRace() {
+  GameState& s = gameState;
+  if (s.screenMode != kScreenRace || playback.on || !kept.open || kept.race.events.empty()) return;
+  const std::string folder = HostPath(GetWritableFolder() + kReplaysFolder);
+  mkdir(folder.c_str(), 0755);
+  std::string name = FileNameOf(kept.host);
+  name = name.substr(0, name.size() - (sizeof(kRaceFileExtension) - 1)) + ".gif";
+  // The animation is drawn on the live board; the race, the view and the drivers are given back.
+  auto live = std::make_unique<LiveRace>();
+  live->Take(s);
+  int16_t inputModes[kMaxPlayers];
+  for (int car = 0; car < kMaxPlayers; ++car) inputModes[car] = s.players[car].inputMode;
+  BoardAnimation options;
+  options.inputModes = inputModes;
+  options.menuBar = false;  // the bar's shading alone has more colours than a frame's palette holds
+  std::string error;
+  const int failed = WriteBoardAnimation(kept.race, kept.host, folder + "/" + name, options, &error);
+  live->Give(s);
+  ShowBoard();
+  // The caption says what became of it until the next turn names its driver again.
+  SetWindowText(mainWindow, failed != 0 ? FromUtf8("Apexgrid \u2013 no replay written: " + error)
+                                        : u"Apexgrid \u2013 replay written to " + FromUtf8(name));
+  ForgetCaption();
 }
 
 const std::string& KeptRaceText() { return kept.text; }

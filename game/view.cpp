@@ -79,4 +79,5 @@ void HandleKey(int16_t key) {
   if (key == kHostKeyForesight) ToggleForesight();
   if (key == kHostKeyResume) ResumeLastRace();
   if (key == kHostKeyPlayback) StartPlayback();
+  if (key == kHostKeyExport) ExportRace();
 }

@@ -125,3 +125,31 @@ TEST_F(RaceKeeping, ABadRaceFileIsToldAndANewRaceBeginsInAFileOfItsOwn) {
   EXPECT_EQ(ReadText(bad), text);
   EXPECT_EQ(RaceFiles(game).size(), 2u);
 }
+
+// E writes the race so far as a GIF that another decoder reads: a frame before the first move and
+// one after each, the last the board (above the menu bar) as it stands.
+TEST_F(RaceKeeping, ExportWritesAGifWhoseLastFrameIsTheBoard) {
+  if (std::system("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0) GTEST_SKIP() << "no Pillow to decode with";
+  const std::vector<GridPoint> lap = SmallRingLap();
+  // Red taps along the lap, blue aims and stays; red's third move crashes into the wall.
+  std::string script = TapTitle() + TapInputButton();
+  for (int i = 0; i < 3; ++i) script += Tap(lap[i]) + Tap(kGo);
+  script += Tap(lap[3].x, 1) + Tap(kGo) + Tap(kGo);
+  const std::string board = scratch.HostFile("board.png");
+  script += "key e\nshot " + board + "\n";
+  ASSERT_EQ(game.Play(script, game.Device("Circuits/Ring.cct")).status, 0);
+  std::vector<std::string> gifs;
+  for (const auto& entry : std::filesystem::directory_iterator(game.Host("Replays"))) gifs.push_back(entry.path());
+  ASSERT_EQ(gifs.size(), 1u);
+  const std::string check = scratch.HostFile("check.py");
+  WriteText(check,
+            "import sys\nfrom PIL import Image, ImageSequence\n"
+            "frames = [f.convert('RGB') for f in ImageSequence.Iterator(Image.open(sys.argv[1]))]\n"
+            "shot = Image.open(sys.argv[2]).convert('RGB').crop((0, 0, 240, 300))\n"
+            "print(len(frames), int(list(frames[-1].getdata()) == list(shot.getdata())))\n");
+  const ProgramRun run = RunProgram("/usr/bin/python3 " + Quote(check) + " " + Quote(gifs[0]) + " " + Quote(board) +
+                                        " > " + Quote(scratch.HostFile("out")),
+                                    scratch);
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(ReadText(scratch.HostFile("out")), "10 1\n") << "nine moves and the start, the last the board";
+}
