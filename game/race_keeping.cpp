@@ -22,6 +22,7 @@
 #include "platform/window.h"
 #include "race/race_circuit.h"
 #include "race/race_file.h"
+#include "race/race_writer.h"
 #include "race/replay.h"
 
 static_assert(kRaceHuman == kDriverHuman && kRaceClub == kDriverClub && kRacePro == kDriverPro,
@@ -30,6 +31,12 @@ static_assert(kRaceHuman == kDriverHuman && kRaceClub == kDriverClub && kRacePro
 namespace {
 
 const char16_t kRaceCaption[] = u"Apexgrid";
+
+// Made at the first move, and done with its last write before the program ends.
+RaceFileWriter& Writer() {
+  static RaceFileWriter writer;
+  return writer;
+}
 
 struct KeptRace {
   bool open = false;     // the race on the board has its file
@@ -159,6 +166,7 @@ void Tell(const std::string& what) { MessageBox(mainWindow, FromUtf8(what), kRac
 // The race kept last for the loaded circuit: the newest file in Races whose circuit line names it.
 std::string LastRaceFile() {
   namespace fs = std::filesystem;
+  Writer().Flush();
   const std::string name = FileNameOf(HostPath(gameState.track.path));
   std::vector<std::pair<fs::file_time_type, std::string>> races;
   std::error_code failed;
@@ -254,8 +262,8 @@ void KeepMove(int car, GridPoint to) {
   move.car = static_cast<uint8_t>(car);
   move.point = to;
   Note(move);
-  // A file that can't be written now is written whole at the next move.
-  WriteRaceFile(kept.host, kept.text, nullptr);
+  // Written whole, off the turn's path; a file that can't be written now is written at the next move.
+  Writer().Write(kept.host, kept.text);
 }
 
 void ForgetRace() { kept = KeptRace(); }

@@ -63,6 +63,11 @@ TEST_F(RaceKeeping, KilledBetweenTwoMovesTheRaceComesBackWithR) {
              scratch.HostFile("status"));
   ASSERT_TRUE(WaitForFile(before));
   ASSERT_TRUE(WaitForText(scratch.HostFile("pid"), "\n"));
+  // The file is written off the turn's path: the kill comes once the last move has reached it.
+  for (int waited = 0; waited < 20000 && (RaceFiles(game).size() != 1 || Count(ReadText(RaceFiles(game)[0]), "move ") < 6);
+       waited += 20) {
+    Pause(20);
+  }
   std::system(("kill -9 " + ReadText(scratch.HostFile("pid"))).c_str());
   ASSERT_TRUE(WaitForFile(scratch.HostFile("status")));
   ASSERT_EQ(RaceFiles(game).size(), 1u);
