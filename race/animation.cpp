@@ -1,13 +1,13 @@
 // Writing animated GIFs with giflib.
 #include "race/animation.h"
 
-#include <fcntl.h>
 #include <gif_lib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace {
 
@@ -23,29 +23,25 @@ int Failed(std::string* error, const std::string& what, int code) {
 
 }  // namespace
 
+static int Collect(GifFileType* gif, const GifByteType* bytes, int count) {
+  auto* out = static_cast<std::vector<unsigned char>*>(gif->UserData);
+  out->insert(out->end(), bytes, bytes + count);
+  return count;
+}
+
 GifWriter::~GifWriter() {
   if (gif_ != nullptr) {
     int code = 0;
     EGifCloseFile(gif_, &code);
-    std::remove(partPath_.c_str());
   }
 }
 
 int GifWriter::Open(const std::string& hostPath, uint32_t width, uint32_t height, std::string* error) {
   path_ = hostPath;
-  partPath_ = hostPath + ".part";
-  // giflib would make the file private to its owner; a replay is made to be shared.
-  const int fd = open(partPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    if (error != nullptr) *error = hostPath + ": can't be written";
-    return 1;
-  }
+  bytes_.clear();
   int code = 0;
-  gif_ = EGifOpenFileHandle(fd, &code);
-  if (gif_ == nullptr) {
-    close(fd);
-    return Failed(error, hostPath, code);
-  }
+  gif_ = EGifOpen(&bytes_, Collect, &code);
+  if (gif_ == nullptr) return Failed(error, hostPath, code);
   EGifSetGifVersion(gif_, true);
   if (EGifPutScreenDesc(gif_, static_cast<int>(width), static_cast<int>(height), 8, 0, nullptr) == GIF_ERROR) {
     return Failed(error, hostPath, gif_->Error);
@@ -153,13 +149,11 @@ int GifWriter::Close(std::string* error) {
   int code = 0;
   const int status = EGifCloseFile(gif_, &code);
   gif_ = nullptr;
-  if (status == GIF_ERROR) {
-    std::remove(partPath_.c_str());
-    return Failed(error, path_, code);
-  }
-  if (std::rename(partPath_.c_str(), path_.c_str()) != 0) {
-    std::remove(partPath_.c_str());
-    if (error != nullptr) *error = path_ + ": can't be written";
+  if (status == GIF_ERROR) return Failed(error, path_, code);
+  // Whole or not at all, as every file the programs write; a file that is there keeps its mode.
+  std::string reason;
+  if (WriteHostFile(path_, bytes_.data(), bytes_.size(), &reason) != 0) {
+    if (error != nullptr) *error = path_ + ": " + reason;
     return 1;
   }
   return 0;

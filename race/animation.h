@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/png.h"
 
@@ -16,16 +17,17 @@ class GifWriter {
   GifWriter(const GifWriter&) = delete;
   GifWriter& operator=(const GifWriter&) = delete;
 
-  // Starts the file (written beside its place, and put there by Close). 0, or 1 with *error.
+  // Starts the animation, kept in memory until Close writes it whole. 0, or 1 with *error.
   int Open(const std::string& hostPath, uint32_t width, uint32_t height, std::string* error);
   // A frame of the size given to Open, shown for `delay` hundredths of a second.
   int Add(const RgbImage& frame, int delay, std::string* error);
-  // Ends the file and puts it in its place. 0, or 1 with *error and no file.
+  // Ends the animation and writes the file whole, the way every file of the programs is written (an
+  // existing one keeps its mode). 0, or 1 with *error and the file as it was.
   int Close(std::string* error);
 
  private:
   GifFileType* gif_ = nullptr;
   std::string path_;
-  std::string partPath_;
+  std::vector<unsigned char> bytes_;
   RgbImage last_;
 };

@@ -486,7 +486,9 @@ TEST_F(CircuitTool, OutputsThatWouldLoseAFileAreRefused) {
   const std::vector<GridPoint> record(5, GridPoint{44, 12});
   SaveRecord(state->track, record.data(), 5);
   WriteBytes(lockedPicture, Bytes{1, 0, 1, 0, 0, 0});
-  for (const std::string& file : {locked, lockedPicture}) fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const std::string lockedGif = folder.HostFile("locked.gif");
+  WriteBytes(lockedGif, Bytes{1});
+  for (const std::string& file : {locked, lockedPicture, lockedGif}) fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   const std::vector<std::string> guarded{circuit, mask, picture, locked, lockedPicture, folder.HostFile("a.pic")};
   std::vector<Bytes> before;
   for (const std::string& file : guarded) before.push_back(ReadBytes(file));
@@ -506,6 +508,8 @@ TEST_F(CircuitTool, OutputsThatWouldLoseAFileAreRefused) {
       {MakeArgs(locked), locked + " is read-only"},
       {{"frompng", picture, lockedPicture}, lockedPicture + " is read-only"},
       {{"clear-record", locked}, locked + " is read-only"},
+      {{"replay", circuit, "--record", folder.HostFile("Alias.cct")}, "is also the input"},
+      {{"replay", locked, "--record", lockedPicture}, lockedPicture + " is read-only"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.args);
@@ -516,7 +520,8 @@ TEST_F(CircuitTool, OutputsThatWouldLoseAFileAreRefused) {
   for (size_t i = 0; i < guarded.size(); ++i) EXPECT_EQ(ReadBytes(guarded[i]), before[i]) << guarded[i];
 
   // Forced, a read-only file is written, and stays read-only.
-  for (const auto& args : {std::vector<std::string>{"clear-record", locked, "--force"},
+  for (const auto& args : {std::vector<std::string>{"replay", locked, "--record", lockedGif, "--force"},
+                           std::vector<std::string>{"clear-record", locked, "--force"},
                            std::vector<std::string>{"frompng", picture, lockedPicture, "--force"}}) {
     const ToolRun run = Tool(args);
     EXPECT_EQ(run.status, 0) << run.err;

@@ -34,6 +34,7 @@ struct Usage {
 struct Options {
   std::string race, circuit, out;
   bool record = false;  // the circuit's record lap rather than a race file
+  bool force = false;   // write over a read-only file
   bool whole = true;
   int follow = -1;
   int scale = 1;
@@ -182,6 +183,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (a == "--scale" && more) {
       if (ReadWholeNumber(args[++i], 1, 8, &n) != WholeNumber::kRead) throw Usage{"--scale needs 1 to 8"};
       o.scale = static_cast<int>(n);
+    } else if (a == "--force") {
+      o.force = true;
     } else if (a == "--whole") {
       whole = true;
     } else if (a == "--follow" && more) {
@@ -217,7 +220,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
 
 std::string ReplayToolUsage() {
   return "  replay RACE.apxrace OUT.gif [--circuit CCT] [--scale N] [--whole | --follow CAR]\n"
-         "         [--moves-per-second F]\n"
+         "         [--moves-per-second F] [--force]\n"
          "  replay CIRCUIT.cct --record OUT.gif [--scale N] [--whole | --follow 0] [--moves-per-second F]\n"
          "      a race (or the record lap) as an animated GIF: the whole circuit, shrunk to fit\n"
          "      960 px, with every trail (the default), or the device's board following one car;\n"
@@ -232,8 +235,9 @@ int RunReplayTool(const std::vector<std::string>& args, std::ostream& out, std::
     return Fail(err, usage.what, 2);
   }
   for (const std::string& input : {o.race, o.circuit}) {
-    if (!input.empty() && SameHostFile(o.out, input)) return Fail(err, o.out + " is also an input; give another file to write");
+    if (!input.empty() && SameHostFile(o.out, input)) return Fail(err, o.out + " is also the input; give another file to write");
   }
+  if (!o.force && IsReadOnlyHostFile(o.out)) return Fail(err, o.out + " is read-only; --force writes over it");
   RaceFile race;
   std::string error;
   std::string circuit = o.circuit;
