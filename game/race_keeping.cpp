@@ -155,6 +155,7 @@ int ReplayIntoGame(const std::string& host, const RaceFile& race, std::string* e
   const bool ours = FileNameOf(host) != host && host.substr(0, host.rfind('/')) == RacesFolder();
   kept.host = ours ? host : NewRaceFile(race.circuitName);
   kept.race = race;
+  kept.race.circuitPath = HostPath(gameState.track.path);  // where the race goes on, found by its hash
   kept.race.hasScroll = false;
   kept.text = FormatRace(kept.race);
   std::copy(progress.drivers, progress.drivers + kMaxPlayers, kept.drivers);
