@@ -237,11 +237,11 @@ void LeavePlayback() {
 
 }  // namespace
 
-void KeepMove(int car, GridPoint to) {
+void KeepMove(int car, GridPoint to, bool committed) {
   if (kept.stopped) return;
-  if (kept.open && gameState.playerCount != kept.race.players) {
-    // The player count changed in the middle of a race: no race file can say that, so this race
-    // keeps the file it has so far.
+  if (!committed || (kept.open && gameState.playerCount != kept.race.players)) {
+    // A turn passed without a move, or the player count changed in the middle of the race: no race
+    // file can say that, so this race keeps the file it has so far, which replays as it stood.
     kept = KeptRace();
     kept.stopped = true;
     return;

@@ -15,9 +15,10 @@ inline constexpr char16_t kReplaysFolder[] = u"\\Replays";
 constexpr uintptr_t kPlaybackTimer = 102;
 constexpr uint32_t kPlaybackPeriod = 250;
 
-// After a committed move of `car` to `to`: the move, and any change of driver since the last one,
-// go into the race file, which is written whole. The first move of a race makes its file.
-void KeepMove(int car, GridPoint to);
+// After the move of `car` to `to` ends a turn: the move, and any change of driver since the last
+// one, go into the race file, which is written whole. The first move of a race makes its file. A
+// move the car's full trail refused can't be said in a race file: the race keeps the file it has.
+void KeepMove(int car, GridPoint to, bool committed);
 
 // A new race begins on the board: its first move starts a new file.
 void ForgetRace();

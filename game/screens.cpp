@@ -156,7 +156,8 @@ void EndTurn(int16_t x, int16_t y) {
   FlashGoButton();
   // A car whose trail is full can't move: the commit refuses and its turn passes unused.
   const int car = s.currentPlayer;
-  if (CommitMove(s, x, y) == 0) KeepMove(car, GridPoint{x, y});
+  const int refused = CommitMove(s, x, y);
+  KeepMove(car, GridPoint{x, y}, refused == 0);
   NextTurn(s);
   s.scrollX = s.scrollY = 0;
   CentreView();
