@@ -11,6 +11,7 @@
 #include "gfx/draw.h"
 #include "gfx/layout.h"
 #include "platform/settings.h"
+#include "platform/window.h"
 #include "rules/move.h"
 
 DriverChoices driverChoices;
@@ -28,6 +29,7 @@ struct Brain {
 
 Brain brain;
 std::u16string settingsFile;  // where the choices are kept
+std::u16string shownCaption = kWindowTitle;  // what the window's caption shows
 
 const char* const kDriverNames[] = {"human", "club", "pro"};
 const char16_t* const kCaptionDrivers[] = {u"human", u"computer (club)", u"computer (pro)"};
@@ -114,6 +116,16 @@ void SwitchForesight() {
   driverChoices.foresight = driverChoices.foresight != 0 ? 0 : 1;
   SaveChoices();
 }
+
+void ShowCaption(const std::u16string& caption) {
+  if (caption == shownCaption) return;
+  shownCaption = caption;
+  SetWindowText(mainWindow, caption);
+}
+
+const std::u16string& ShownCaption() { return shownCaption; }
+
+void ForgetCaption() { shownCaption.clear(); }
 
 bool IsComputerTurn() {
   return gameState.screenMode == kScreenRace && driverChoices.driver[CurrentIndex()] != kDriverHuman;

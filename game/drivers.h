@@ -73,6 +73,13 @@ bool ComputerUnavailable();
 // car is the computer's, or the word that the computer is unavailable.
 std::u16string CaptionForCarToMove();
 
+// Puts the caption on the window unless it shows it already.
+void ShowCaption(const std::u16string& caption);
+const std::u16string& ShownCaption();
+// The caption names the driver to move again at the next BeginTurn, after something else has
+// shown its own.
+void ForgetCaption();
+
 // Draws the level's badge beside every computer car on framePicture, for the board renderer.
 void DrawDriverBadges();
 

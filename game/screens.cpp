@@ -5,6 +5,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/race_keeping.h"
 #include "game/startup.h"
 #include "game/turn.h"
 #include "game/view.h"
@@ -136,15 +137,6 @@ void HandleTap(uint16_t x, uint16_t y) {
   }
 }
 
-void LeaveTitle() {
-  KillTimer(mainWindow, kTitleTimer);
-  gameState.screenMode = kScreenRace;
-  CentreView();
-  ResetTarget();
-  if (CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();
-  BeginTurn();
-}
-
 void DrawMenu() {
   const GameState& s = gameState;
   CopyPicture(boardPicture, framePicture);
@@ -165,6 +157,10 @@ void DrawMenu() {
 
 void HandleKey(int16_t key) {
   GameState& s = gameState;
+  if (PlaybackShown()) {
+    PlaybackKey(key);
+    return;
+  }
   if (s.screenMode == kScreenRace) {
     struct Scroll {
       int16_t key;
@@ -189,4 +185,7 @@ void HandleKey(int16_t key) {
   if (key == kHostKeyDriver) CycleDriver();
   if (key == kHostKeyHint) ShowHint();
   if (key == kHostKeyForesight) ToggleForesight();
+  if (key == kHostKeyResume) ResumeLastRace();
+  if (key == kHostKeyPlayback) StartPlayback();
+  if (key == kHostKeyExport) ExportRace();
 }

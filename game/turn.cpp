@@ -7,6 +7,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/race_log.h"
 #include "game/view.h"
 #include "gfx/display.h"
 #include "gfx/draw.h"
@@ -19,7 +20,6 @@
 namespace {
 
 uint32_t pauseTicks = 0;  // ticks of the computer's pause so far
-std::u16string shownCaption = kWindowTitle;
 constexpr char16_t kRecordLost[] = u" \u2013 the record couldn't be saved";
 
 // A computer plays as a player who aims; the input mode the car's player chose is kept here while
@@ -51,14 +51,12 @@ void NameDriverToMove() {
   // A lap that should have become the record and couldn't be saved (a read-only home, a circuit
   // made read-only) would otherwise go without a word: said once, and kept in the caption.
   if (gameState.track.recordsLost != 0) {
-    if (shownCaption.find(kRecordLost) == std::u16string::npos) {
+    if (ShownCaption().find(kRecordLost) == std::u16string::npos) {
       std::fprintf(stderr, "Apexgrid: the record couldn't be saved for %s\n", ToUtf8(gameState.track.path).c_str());
     }
     caption += kRecordLost;
   }
-  if (caption == shownCaption) return;
-  shownCaption = caption;
-  SetWindowText(mainWindow, caption);
+  ShowCaption(caption);
 }
 
 // A computer car shows its target and starts its pause.
@@ -119,7 +117,9 @@ void EndTurn(int16_t x, int16_t y) {
   FlashGoButton();
   ForgetHint();
   // A car whose trail is full can't move: the commit refuses and its turn passes unused.
-  CommitMove(s, x, y);
+  const int car = s.currentPlayer;
+  const int refused = CommitMove(s, x, y);
+  KeepMove(car, GridPoint{x, y}, refused == 0);
   NextTurn(s);
   s.scrollX = s.scrollY = 0;
   CentreView();
@@ -156,6 +156,7 @@ void ComputerTick() {
 void NewRace() {
   GameState& s = gameState;
   ResetRace(s);
+  ForgetRace();
   for (HeldMode& held : heldModes) held = HeldMode{};  // every car aims again
   ForgetHint();
   s.screenMode = kScreenRace;
@@ -226,4 +227,13 @@ void ToggleForesight() {
   SwitchForesight();
   if (gameState.screenMode == kScreenRace && CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();
   if (!gaveUp && ComputerUnavailable()) AfterComputerGaveUp(false);
+}
+
+void LeaveTitle() {
+  KillTimer(mainWindow, kTitleTimer);
+  gameState.screenMode = kScreenRace;
+  CentreView();
+  ResetTarget();
+  if (CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();
+  BeginTurn();
 }

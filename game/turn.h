@@ -46,3 +46,11 @@ void FlashGoButton();
 void CycleDriver();
 void ShowHint();
 void ToggleForesight();
+
+// The title's timer: started with the window, its first tick leaves the title screen.
+constexpr uintptr_t kTitleTimer = 100;
+constexpr uint32_t kTitlePeriod = 400;
+
+// Leaves the title for the race board: stops the title's timer, shows the board and puts the aim
+// target on the predicted point. The first timer tick does the same.
+void LeaveTitle();
