@@ -488,6 +488,7 @@ class InterruptStopsSearch {
 
 constexpr double kDefaultSolveSeconds = 60;
 constexpr double kMaxSolveSeconds = 1e6;
+constexpr double kMaxSolveGigabytes = 65536;
 constexpr int kMaxSolveThreads = 256;
 
 // A positive decimal number of an option, at most `most`: digits with an optional fraction and
@@ -507,10 +508,8 @@ double DecimalOption(const Arguments& a, const std::string& option, double most,
     while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
     if (j > exponent) i = j;
   }
-  std::ostringstream limit;
-  limit << most;
   const std::string wanted = "--" + option + " " + text + ": give a number of " + unit + " above 0 and at most " +
-                             limit.str();
+                             std::to_string(static_cast<long long>(most));
   if (digits == 0 || i != text.size()) throw ToolError(wanted);
   const double value = std::strtod(text.c_str(), nullptr);
   if (!(value > 0) || value > most) throw ToolError(wanted);
@@ -524,7 +523,8 @@ void CheckOutputFolder(const std::string& output) {
   if (folder.empty()) folder = ".";
   std::error_code error;
   if (!std::filesystem::is_directory(folder, error)) {
-    throw ToolError("can't write " + output + ": the folder " + folder.string() + " is missing");
+    const bool there = std::filesystem::exists(folder, error);
+    throw ToolError("can't write " + output + ": " + folder.string() + (there ? " is not a folder" : " is missing"));
   }
   std::string probe = (folder / ".apexcircuit-XXXXXX").string();
   const int fd = mkstemp(probe.data());
@@ -604,7 +604,7 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   const std::string name = Name(path);
   const double seconds = a.Has("seconds") ? DecimalOption(a, "seconds", kMaxSolveSeconds, "seconds")
                                           : kDefaultSolveSeconds;
-  const double gigabytes = a.Has("memory") ? DecimalOption(a, "memory", 1 << 20, "gigabytes") : DefaultSolveGigabytes();
+  const double gigabytes = a.Has("memory") ? DecimalOption(a, "memory", kMaxSolveGigabytes, "gigabytes") : DefaultSolveGigabytes();
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   if (a.Has("threads")) {
     long long n = 0;
@@ -614,6 +614,8 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     }
     threads = static_cast<int>(n);
   }
+  // Ctrl-C from here on stops the search and reports what it has, even while the circuit loads.
+  InterruptStopsSearch interrupt;
   // Every output is checked before the search, which may take long: a lap that can't be
   // written helps nobody.
   if (a.Has("lap")) {
@@ -639,7 +641,6 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   // the exact search, round by round, which ends with the optimum or with a proven bound.
   using Clock = std::chrono::steady_clock;
   const Clock::time_point began = Clock::now();
-  InterruptStopsSearch interrupt;
   auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - began).count(); };
   if (showProgress) err << "\rsolving " << name << ": quick search " << std::flush;
   LapPlan best = QuickLap(*model, start, 32, [&] { return interrupted.load(); });
