@@ -12,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "rules/move.h"
@@ -29,41 +30,42 @@ constexpr size_t kArenaChunkBytes = 1 << 20;  // bitmaps are handed out from chu
 constexpr uint32_t kNoPosition = 0xFFFFFFFFu;
 
 // A layer's states: runs of one position and count of backward crossings ("group" =
-// position * kPlanes + crossings, ascending), each run's velocities as window x | y << 8.
+// position * kPlanes + crossings, ascending), each run's velocities as window x | y << bits.
+template <typename Velocity>
 struct Layer {
   std::vector<uint32_t> groups;
   std::vector<uint32_t> starts;  // groups.size() + 1 offsets into velocities
-  std::vector<uint16_t> velocities;
+  std::vector<Velocity> velocities;
   size_t Bytes() const {
     return groups.capacity() * sizeof(uint32_t) + starts.capacity() * sizeof(uint32_t) +
-           velocities.capacity() * sizeof(uint16_t);
+           velocities.capacity() * sizeof(Velocity);
   }
 };
 
 inline uint32_t GroupOf(uint32_t position, int crossings) { return position * kPlanes + static_cast<uint32_t>(crossings); }
-inline uint16_t Velocity(int x, int y) { return static_cast<uint16_t>(x | y << 8); }
 
 // Zeroed memory for the reached-state bitmaps, in chunks, counted against the limit.
+template <typename T>
 class Arena {
  public:
   explicit Arena(std::atomic<size_t>* bytes) : bytes_(bytes) {}
   // Throws std::bad_alloc when memory runs out.
-  uint64_t* Take(size_t words) {
-    if (used_ + words > capacity_) {
-      const size_t chunkWords = std::max(words, kArenaChunkBytes / sizeof(uint64_t));
-      chunks_.emplace_back(new uint64_t[chunkWords]());
-      capacity_ = chunkWords;
+  T* Take(size_t count) {
+    if (used_ + count > capacity_) {
+      const size_t chunk = std::max(count, kArenaChunkBytes / sizeof(T));
+      chunks_.emplace_back(new T[chunk]());
+      capacity_ = chunk;
       used_ = 0;
-      bytes_->fetch_add(chunkWords * sizeof(uint64_t));
+      bytes_->fetch_add(chunk * sizeof(T));
     }
-    uint64_t* words_ = chunks_.back().get() + used_;
-    used_ += words;
-    return words_;
+    T* taken = chunks_.back().get() + used_;
+    used_ += count;
+    return taken;
   }
 
  private:
   std::atomic<size_t>* bytes_;
-  std::vector<std::unique_ptr<uint64_t[]>> chunks_;
+  std::vector<std::unique_ptr<T[]>> chunks_;
   size_t used_ = 0;
   size_t capacity_ = 0;
 };
@@ -73,7 +75,7 @@ class Arena {
 // `outside`.
 class GridBits {
  public:
-  static constexpr int kPad = 192;  // at least the widest window's half plus a word
+  static constexpr int kPad = 384;  // at least the widest window's half plus a word
 
   void Build(int width, int height, bool outside, const std::function<bool(int, int)>& bit) {
     stride_ = (width + 2 * kPad) / 64 + 2;
@@ -130,9 +132,18 @@ class Search {
  public:
   static constexpr int kWidth = 64 * Words;
   static constexpr int kHalf = kWidth / 2;  // velocities -kHalf to kHalf - 1
-  static constexpr size_t kBitmapWords = static_cast<size_t>(kWidth) * Words;
+  // The states reached from a position are kept in tiles of 64 x 64 velocities, made when the
+  // first of them is reached: a car at one place only ever goes a few ways.
+  static constexpr int kTiles = Words * Words;
+  static constexpr int kBits = Words <= 4 ? 8 : 9;  // of each velocity component in a layer
+  static constexpr int kShift = 2 * kBits;          // of the group in an arrival
+  using Velocity = std::conditional_t<(Words <= 4), uint16_t, uint32_t>;
   using Row = std::array<uint64_t, Words>;
-  static_assert(kWidth <= 256, "a layer keeps a velocity in 16 bits");
+  static_assert(kWidth <= 1 << kBits, "a layer's velocity holds the window");
+
+  static Velocity Pack(int x, int y) { return static_cast<Velocity>(x | y << kBits); }
+  static int XOf(Velocity v) { return static_cast<int>(v) & ((1 << kBits) - 1); }
+  static int YOf(Velocity v) { return static_cast<int>(v) >> kBits; }
 
   // Why a layer's expansion ended early; kNone when it ran through.
   enum class Abort { kNone, kTooFast, kTooManyCrossings, kMemory, kTime, kStopped };
@@ -142,7 +153,7 @@ class Search {
     for (int t = 0; t < threads; ++t) workers_.emplace_back(std::make_unique<Worker>(&bytes_));
     for (auto& plane : seen_) plane.assign(shared.cellOf.size(), nullptr);
     counts_.assign(shared.cellOf.size() * kPlanes, 0);
-    bytes_ += kPlanes * shared.cellOf.size() * sizeof(uint64_t*) + counts_.size() * sizeof(uint32_t);
+    bytes_ += kPlanes * shared.cellOf.size() * sizeof(uint64_t**) + counts_.size() * sizeof(uint32_t);
   }
 
   // Runs to the lap or to a limit. *tooFast when a car went too fast for the window: a wider
@@ -150,7 +161,7 @@ class Search {
   ExactLap Run(const CarState& car, bool* tooFast) {
     *tooFast = false;
     uint32_t startGroup = 0;
-    uint16_t startVelocity = 0;
+    Velocity startVelocity = 0;
     if (!StartOf(car, &startGroup, &startVelocity)) {
       *tooFast = true;
       return Ended(ExactEnd::kLimits, 1);
@@ -162,7 +173,7 @@ class Search {
     std::vector<uint64_t> standing;
     try {
       MarkStart(car);
-      standing.push_back(static_cast<uint64_t>(startGroup) << 16 | startVelocity);
+      standing.push_back(static_cast<uint64_t>(startGroup) << kShift | startVelocity);
     } catch (const std::bad_alloc&) {
       return Ended(ExactEnd::kMemory, 1);
     }
@@ -171,8 +182,8 @@ class Search {
       std::vector<uint32_t>& crashed = crashes[layer % 4];
       try {
         for (uint32_t group : crashed) {
-          if (Mark(group / kPlanes, static_cast<int>(group % kPlanes), kHalf, kHalf, &workers_[0]->arena)) {
-            standing.push_back(static_cast<uint64_t>(group) << 16 | Velocity(kHalf, kHalf));
+          if (Mark(group / kPlanes, static_cast<int>(group % kPlanes), kHalf, kHalf, workers_[0].get())) {
+            standing.push_back(static_cast<uint64_t>(group) << kShift | Pack(kHalf, kHalf));
           }
         }
         crashed = std::vector<uint32_t>();
@@ -180,7 +191,7 @@ class Search {
       } catch (const std::bad_alloc&) {
         return Ended(ExactEnd::kMemory, layer + 1);
       }
-      const Layer& current = layers_.back();
+      const Layer<Velocity>& current = layers_.back();
       bytes_ += current.Bytes();
       if (current.groups.empty()) {
         if (++empties == 3) return Ended(ExactEnd::kNoLap, TrackModel::kFar);
@@ -217,9 +228,10 @@ class Search {
 
  private:
   struct Worker {
-    explicit Worker(std::atomic<size_t>* bytes) : arena(bytes) {}
-    Arena arena;
-    std::vector<uint64_t> next;     // clean moves: group << 16 | velocity, already marked
+    explicit Worker(std::atomic<size_t>* bytes) : tiles(bytes), tileLists(bytes) {}
+    Arena<uint64_t> tiles;
+    Arena<uint64_t*> tileLists;
+    std::vector<uint64_t> next;     // clean moves: group << kShift | velocity, already marked
     std::vector<uint32_t> crashed;  // groups whose cars stand still three rounds on
     Row source[kWidth] = {};        // velocities reached at the position
     Row widened[kWidth] = {};       // ... widened by the disc
@@ -251,7 +263,7 @@ class Search {
     return result;
   }
 
-  bool StartOf(const CarState& car, uint32_t* group, uint16_t* velocity) const {
+  bool StartOf(const CarState& car, uint32_t* group, Velocity* velocity) const {
     const GridPoint at = car.at;
     if (at.x < 0 || at.y < 0 || at.x >= s_.model.width() || at.y >= s_.model.height()) return false;
     const uint32_t position = s_.positionOf[s_.model.Index(at.x, at.y)];
@@ -261,7 +273,7 @@ class Search {
       return false;
     }
     *group = GroupOf(position, car.reverseCrossings);
-    *velocity = Velocity(x, y);
+    *velocity = Pack(x, y);
     return true;
   }
 
@@ -271,19 +283,26 @@ class Search {
     if (fx < 0 || fy < 0 || fx >= s_.model.width() || fy >= s_.model.height()) return;
     const uint32_t from = s_.positionOf[s_.model.Index(fx, fy)];
     if (from != kNoPosition) {
-      Mark(from, car.reverseCrossings, car.velocity.x + kHalf, car.velocity.y + kHalf, &workers_[0]->arena);
+      Mark(from, car.reverseCrossings, car.velocity.x + kHalf, car.velocity.y + kHalf, workers_[0].get());
     }
   }
 
-  // The bitmap of the states that moves from `from` reach with `crossings` after the move.
-  uint64_t* Seen(uint32_t from, int crossings, Arena* arena) {
-    uint64_t*& bits = seen_[crossings][from];
-    if (bits == nullptr) bits = arena->Take(kBitmapWords);
-    return bits;
+  // The tiles of the states that moves from `from` reach with `crossings` after the move; a
+  // tile not yet made is null.
+  uint64_t** Tiles(uint32_t from, int crossings, Worker* w) {
+    uint64_t**& tiles = seen_[crossings][from];
+    if (tiles == nullptr) tiles = w->tileLists.Take(kTiles);
+    return tiles;
+  }
+  // The word of row y, word i of the window in the tiles, the tile made when missing.
+  uint64_t& WordOf(uint64_t** tiles, int y, int i, Worker* w) {
+    uint64_t*& tile = tiles[(y / 64) * Words + i];
+    if (tile == nullptr) tile = w->tiles.Take(64);
+    return tile[y % 64];
   }
   // Marks the state reached from `from` with window velocity (x, y); false when it was marked.
-  bool Mark(uint32_t from, int crossings, int x, int y, Arena* arena) {
-    uint64_t& word = Seen(from, crossings, arena)[static_cast<size_t>(y) * Words + x / 64];
+  bool Mark(uint32_t from, int crossings, int x, int y, Worker* w) {
+    uint64_t& word = WordOf(Tiles(from, crossings, w), y, x / 64, w);
     const uint64_t bit = 1ULL << (x % 64);
     if ((word & bit) != 0) return false;
     word |= bit;
@@ -293,15 +312,15 @@ class Search {
   // The arrivals of a round as a layer, sorted by counting: runs of one group. Takes the
   // workers' clean arrivals and the cars standing after a crash (or at the start), and empties
   // the lists.
-  Layer Gather(std::vector<uint64_t>* standing) {
-    Layer layer;
+  Layer<Velocity> Gather(std::vector<uint64_t>* standing) {
+    Layer<Velocity> layer;
     std::vector<const std::vector<uint64_t>*> lists{standing};
     for (const auto& w : workers_) lists.push_back(&w->next);
     std::vector<uint32_t> used;
     for (const std::vector<uint64_t>* list : lists) {
       for (uint64_t e : *list) {
-        uint32_t& count = counts_[e >> 16];
-        if (count == 0) used.push_back(static_cast<uint32_t>(e >> 16));
+        uint32_t& count = counts_[e >> kShift];
+        if (count == 0) used.push_back(static_cast<uint32_t>(e >> kShift));
         ++count;
       }
     }
@@ -317,7 +336,7 @@ class Search {
     layer.starts[used.size()] = at;
     layer.velocities.resize(at);
     for (const std::vector<uint64_t>* list : lists) {
-      for (uint64_t e : *list) layer.velocities[counts_[e >> 16]++] = static_cast<uint16_t>(e);
+      for (uint64_t e : *list) layer.velocities[counts_[e >> kShift]++] = static_cast<Velocity>(e & ((1ULL << kShift) - 1));
     }
     for (uint32_t g : used) counts_[g] = 0;
     standing->clear();
@@ -343,7 +362,7 @@ class Search {
 
   // Expands one layer over the threads. The states of one position go to one thread, which
   // alone touches that position's bitmaps.
-  Abort Expand(const Layer& layer, std::vector<uint32_t>* crashes) {
+  Abort Expand(const Layer<Velocity>& layer, std::vector<uint32_t>* crashes) {
     std::vector<uint32_t> units;  // first run of each position
     for (size_t i = 0; i < layer.groups.size(); ++i) {
       if (i == 0 || layer.groups[i] / kPlanes != layer.groups[i - 1] / kPlanes) units.push_back(static_cast<uint32_t>(i));
@@ -408,7 +427,7 @@ class Search {
   }
 
   // Every move from the states of one run: one position, one count of crossings.
-  Abort ExpandGroup(Worker* w, const Layer& layer, uint32_t run) {
+  Abort ExpandGroup(Worker* w, const Layer<Velocity>& layer, uint32_t run) {
     const uint32_t group = layer.groups[run];
     const uint32_t from = group / kPlanes;
     const int crossings = static_cast<int>(group % kPlanes);
@@ -416,7 +435,7 @@ class Search {
     const Clock::time_point t0 = Clock::now();
     int lowX = kWidth, highX = -1, lowY = kWidth, highY = -1;
     for (uint32_t i = layer.starts[run]; i < layer.starts[run + 1]; ++i) {
-      const int x = layer.velocities[i] & 0xFF, y = layer.velocities[i] >> 8;
+      const int x = XOf(layer.velocities[i]), y = YOf(layer.velocities[i]);
       // A velocity this close to the window's edge would widen beyond it.
       if (x < kReach || y < kReach || x >= kWidth - kReach || y >= kWidth - kReach) return Abort::kTooFast;
       w->source[y][x / 64] |= 1ULL << (x % 64);
@@ -451,7 +470,7 @@ class Search {
         w->crashed.push_back(group);
       }
     };
-    uint64_t* seen = Seen(from, crossings, &w->arena);
+    uint64_t** tiles = Tiles(from, crossings, w);
     for (int y = lowY - kReach; y <= highY + kReach; ++y) {
       if (Empty(w->widened[y])) continue;
       uint64_t blocked[Words], side[Words];
@@ -464,9 +483,9 @@ class Search {
         // keeps the crossings: a state reached before is dropped here, 64 at a time, and the
         // rest are marked, crashes included, since a move that crashes always will.
         const uint64_t across = (sideOfQ ? ~side[i] : side[i]) & ~blocked[i];
-        uint64_t& mark = seen[static_cast<size_t>(y) * Words + i];
-        uint64_t fresh = reached & ~across & ~mark;
-        mark |= fresh;
+        uint64_t* tile = tiles[(y / 64) * Words + i];
+        uint64_t fresh = reached & ~across & ~(tile != nullptr ? tile[y % 64] : 0);
+        if (fresh != 0) WordOf(tiles, y, i, w) |= fresh;
         if ((fresh & blocked[i]) != 0) crash();
         fresh &= ~blocked[i];
         while (fresh != 0) {
@@ -478,8 +497,8 @@ class Search {
             crash();
             continue;
           }
-          w->next.push_back(static_cast<uint64_t>(GroupOf(s_.positionOf[s_.model.Index(to.x, to.y)], crossings)) << 16 |
-                            Velocity(x, y));
+          w->next.push_back(static_cast<uint64_t>(GroupOf(s_.positionOf[s_.model.Index(to.x, to.y)], crossings)) << kShift |
+                            Pack(x, y));
         }
         uint64_t crossing = reached & across;
         while (crossing != 0) {
@@ -494,7 +513,7 @@ class Search {
             if (!s_.model.PathBlocked(q, to)) return Abort::kTooManyCrossings;
             continue;
           }
-          if (outcome != MoveOutcome::kLap && !Mark(from, after, x, y, &w->arena)) continue;
+          if (outcome != MoveOutcome::kLap && !Mark(from, after, x, y, w)) continue;
           ++w->pathTests;
           if (s_.model.PathBlocked(q, to)) {
             crash();
@@ -509,8 +528,8 @@ class Search {
             }
             continue;
           }
-          w->next.push_back(static_cast<uint64_t>(GroupOf(s_.positionOf[s_.model.Index(to.x, to.y)], after)) << 16 |
-                            Velocity(x, y));
+          w->next.push_back(static_cast<uint64_t>(GroupOf(s_.positionOf[s_.model.Index(to.x, to.y)], after)) << kShift |
+                            Pack(x, y));
         }
       }
     }
@@ -520,10 +539,10 @@ class Search {
 
   // ---- Rebuilding the lap ---------------------------------------------------------------------
 
-  CarState CarOf(uint32_t group, uint16_t velocity) const {
+  CarState CarOf(uint32_t group, Velocity velocity) const {
     CarState car;
     car.at = s_.cellOf[group / kPlanes];
-    car.velocity = GridPoint{static_cast<int16_t>((velocity & 0xFF) - kHalf), static_cast<int16_t>((velocity >> 8) - kHalf)};
+    car.velocity = GridPoint{static_cast<int16_t>(XOf(velocity) - kHalf), static_cast<int16_t>(YOf(velocity) - kHalf)};
     car.reverseCrossings = static_cast<int16_t>(group % kPlanes);
     return car;
   }
@@ -531,7 +550,7 @@ class Search {
   // The cars of a layer's group.
   std::vector<CarState> CarsAt(uint32_t layer, uint32_t group) const {
     std::vector<CarState> cars;
-    const Layer& l = layers_[layer];
+    const Layer<Velocity>& l = layers_[layer];
     const auto it = std::lower_bound(l.groups.begin(), l.groups.end(), group);
     if (it == l.groups.end() || *it != group) return cars;
     const size_t run = static_cast<size_t>(it - l.groups.begin());
@@ -618,9 +637,9 @@ class Search {
 
   Shared& s_;
   std::vector<std::unique_ptr<Worker>> workers_;
-  std::array<std::vector<uint64_t*>, kPlanes> seen_;
+  std::array<std::vector<uint64_t**>, kPlanes> seen_;
   std::vector<uint32_t> counts_;  // per group, for sorting a round's arrivals
-  std::vector<Layer> layers_;
+  std::vector<Layer<Velocity>> layers_;
   std::atomic<size_t> bytes_{0};
   size_t states_ = 0;
   std::mutex lapMutex_;
@@ -671,11 +690,12 @@ ExactLap SolveExact(const TrackModel& model, const CarState& car, const ExactLim
     shared.blocked.Build(w, h, true, [&](int x, int y) { return model.Blocked(x, y); });
     shared.side.Build(w, h, false, [&](int x, int y) { return model.SideOf(x, y) != 0; });
     ExactLap lap = failed;
-    for (int words = 1; words <= 4; words *= 2) {
+    for (int words = 1; words <= 8; words *= 2) {
       bool tooFast = false;
-      lap = words == 1 ? RunWith<1>(shared, car, &tooFast)
+      lap = words == 1   ? RunWith<1>(shared, car, &tooFast)
             : words == 2 ? RunWith<2>(shared, car, &tooFast)
-                         : RunWith<4>(shared, car, &tooFast);
+            : words == 4 ? RunWith<4>(shared, car, &tooFast)
+                         : RunWith<8>(shared, car, &tooFast);
       if (!tooFast) return lap;
       // A car went faster than the window holds: again with a wider one, while there is time.
       if (SecondsSince(shared.began) > limits.seconds) {
