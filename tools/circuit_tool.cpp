@@ -488,6 +488,9 @@ class InterruptStopsSearch {
 
 constexpr double kDefaultSolveSeconds = 60;
 constexpr double kMaxSolveSeconds = 1e6;
+// The exact search's share of the time; the rest, when it proves nothing, goes to wider quick
+// searches for a better lap to report.
+constexpr double kExactShare = 0.75;
 constexpr double kMaxSolveGigabytes = 65536;
 constexpr int kMaxSolveThreads = 256;
 
@@ -645,7 +648,7 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   if (showProgress) err << "\rsolving " << name << ": quick search " << std::flush;
   LapPlan best = QuickLap(*model, start, 32, [&] { return interrupted.load(); });
   ExactLimits limits;
-  limits.seconds = std::max(0.0, seconds - elapsed());
+  limits.seconds = std::max(0.0, seconds * kExactShare - elapsed());
   limits.memoryBytes = static_cast<size_t>(std::min(gigabytes * (1 << 30), 1e18));
   limits.threads = threads;
   limits.stop = [&] { return interrupted.load(); };
@@ -660,6 +663,12 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   exact.end = ExactEnd::kStopped;
   if (!interrupted) exact = SolveExact(*model, start, limits);
   if (exact.plan.found) best = exact.plan;
+  // Without a proof, what is left of the time goes to wider quick searches for a better lap.
+  for (int width = 128; !exact.plan.found && width <= 2048 && !interrupted && elapsed() < seconds; width *= 4) {
+    if (showProgress) err << "\rsolving " << name << ": quick search, " << width << " cars a round " << std::flush;
+    const LapPlan wider = QuickLap(*model, start, width, [&] { return interrupted || elapsed() > seconds; });
+    if (wider.found && (!best.found || wider.rounds < best.rounds)) best = wider;
+  }
   const uint32_t bound = exact.plan.lowerBound;
   if (showProgress) err << "\r" << std::string(78, ' ') << "\r" << std::flush;
   if (exact.end == ExactEnd::kNoLap) throw ToolError(name + ": no lap can be driven on this circuit");
