@@ -6,8 +6,10 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -148,6 +150,12 @@ class Search {
   // Why a layer's expansion ended early; kNone when it ran through.
   enum class Abort { kNone, kTooFast, kTooManyCrossings, kMemory, kTime, kStopped };
 
+  ~Search() {
+    if (spill_ != nullptr) std::fclose(spill_);
+  }
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
+
   explicit Search(Shared& shared) : s_(shared) {
     const int threads = std::max(1, shared.limits.threads);
     for (int t = 0; t < threads; ++t) workers_.emplace_back(std::make_unique<Worker>(&bytes_));
@@ -178,6 +186,7 @@ class Search {
       return Ended(ExactEnd::kMemory, 1);
     }
     uint32_t empties = 0;
+    Layer<Velocity> current;
     for (uint32_t layer = 0;; ++layer) {
       std::vector<uint32_t>& crashed = crashes[layer % 4];
       try {
@@ -187,20 +196,20 @@ class Search {
           }
         }
         crashed = std::vector<uint32_t>();
-        layers_.push_back(Gather(&standing));
+        current = Gather(&standing);
       } catch (const std::bad_alloc&) {
         return Ended(ExactEnd::kMemory, layer + 1);
       }
-      const Layer<Velocity>& current = layers_.back();
-      bytes_ += current.Bytes();
       if (current.groups.empty()) {
+        if (!Keep(std::move(current))) return Ended(ExactEnd::kMemory, layer + 1);
         if (++empties == 3) return Ended(ExactEnd::kNoLap, TrackModel::kFar);
         continue;
       }
       empties = 0;
       states_ += current.velocities.size();
 
-      const Abort abort = Expand(current, &crashes[(layer + 3) % 4]);
+      Abort abort = Expand(current, &crashes[(layer + 3) % 4]);
+      if (!Keep(std::move(current)) && abort == Abort::kNone) abort = Abort::kMemory;
       if (abort == Abort::kTooFast) {
         *tooFast = true;
         return Ended(ExactEnd::kLimits, layer + 1);
@@ -259,7 +268,7 @@ class Search {
     ExactLap result;
     result.end = end;
     result.plan.lowerBound = bound;
-    result.effort = Effort(static_cast<uint32_t>(layers_.size()));
+    result.effort = Effort(static_cast<uint32_t>(kept_.size()));
     return result;
   }
 
@@ -547,10 +556,69 @@ class Search {
     return car;
   }
 
+  // ---- The layers, kept for rebuilding the lap ----------------------------------------------------
+  //
+  // Each layer goes to a scratch file once it has been searched from, so that memory holds only
+  // the reached states' tiles; a layer stays in memory when there is no such file.
+
+  struct Kept {
+    long long offset = -1;  // in the scratch file; -1 when in memory
+    size_t groups = 0;
+    size_t velocities = 0;
+    Layer<Velocity> layer;
+  };
+
+  // False when the layer could be kept neither on disk nor in memory.
+  bool Keep(Layer<Velocity> layer) {
+    Kept k;
+    k.groups = layer.groups.size();
+    k.velocities = layer.velocities.size();
+    if (spill_ != nullptr) {
+      k.offset = spilled_;
+      const bool written = std::fwrite(layer.groups.data(), sizeof(uint32_t), k.groups, spill_) == k.groups &&
+                           std::fwrite(layer.starts.data(), sizeof(uint32_t), k.groups + 1, spill_) == k.groups + 1 &&
+                           std::fwrite(layer.velocities.data(), sizeof(Velocity), k.velocities, spill_) == k.velocities;
+      if (!written) return false;
+      spilled_ += static_cast<long long>(k.groups * 2 + 1) * sizeof(uint32_t) +
+                  static_cast<long long>(k.velocities * sizeof(Velocity));
+    } else {
+      bytes_ += layer.Bytes();
+      k.layer = std::move(layer);
+    }
+    try {
+      kept_.push_back(std::move(k));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
+  // A kept layer, read back from the scratch file when it went there; empty when it can't be.
+  const Layer<Velocity>& LayerAt(uint32_t index) const {
+    const Kept& k = kept_[index];
+    if (k.offset < 0) return k.layer;
+    auto cached = cache_.find(index);
+    if (cached != cache_.end()) return cached->second;
+    if (cache_.size() >= 4) cache_.erase(cache_.begin());
+    Layer<Velocity>& l = cache_[index];
+    std::fflush(spill_);
+    if (fseeko(spill_, static_cast<off_t>(k.offset), SEEK_SET) != 0) return l;
+    l.groups.resize(k.groups);
+    l.starts.resize(k.groups + 1);
+    l.velocities.resize(k.velocities);
+    const bool read = std::fread(l.groups.data(), sizeof(uint32_t), k.groups, spill_) == k.groups &&
+                      std::fread(l.starts.data(), sizeof(uint32_t), k.groups + 1, spill_) == k.groups + 1 &&
+                      std::fread(l.velocities.data(), sizeof(Velocity), k.velocities, spill_) == k.velocities;
+    fseeko(spill_, 0, SEEK_END);
+    if (!read) l = Layer<Velocity>();
+    return l;
+  }
+
   // The cars of a layer's group.
   std::vector<CarState> CarsAt(uint32_t layer, uint32_t group) const {
     std::vector<CarState> cars;
-    const Layer<Velocity>& l = layers_[layer];
+    const Layer<Velocity>& l = LayerAt(layer);
+    if (l.starts.size() != l.groups.size() + 1) return cars;
     const auto it = std::lower_bound(l.groups.begin(), l.groups.end(), group);
     if (it == l.groups.end() || *it != group) return cars;
     const size_t run = static_cast<size_t>(it - l.groups.begin());
@@ -639,7 +707,10 @@ class Search {
   std::vector<std::unique_ptr<Worker>> workers_;
   std::array<std::vector<uint64_t**>, kPlanes> seen_;
   std::vector<uint32_t> counts_;  // per group, for sorting a round's arrivals
-  std::vector<Layer<Velocity>> layers_;
+  std::vector<Kept> kept_;
+  std::FILE* spill_ = std::tmpfile();
+  long long spilled_ = 0;
+  mutable std::map<uint32_t, Layer<Velocity>> cache_;
   std::atomic<size_t> bytes_{0};
   size_t states_ = 0;
   std::mutex lapMutex_;
