@@ -208,8 +208,8 @@ class Search {
       empties = 0;
       states_ += current.velocities.size();
 
-      Abort abort = Expand(current, &crashes[(layer + 3) % 4]);
-      if (!Keep(std::move(current)) && abort == Abort::kNone) abort = Abort::kMemory;
+      const Abort abort = Expand(current, &crashes[(layer + 3) % 4]);
+      if (!Keep(std::move(current))) return Ended(ExactEnd::kMemory, layer + 1);
       if (abort == Abort::kTooFast) {
         *tooFast = true;
         return Ended(ExactEnd::kLimits, layer + 1);
