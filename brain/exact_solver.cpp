@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -77,7 +76,7 @@ class Arena {
 // `outside`.
 class GridBits {
  public:
-  static constexpr int kPad = 384;  // at least the widest window's half plus a word
+  static constexpr int kPad = 640;  // at least the widest window's half plus a word
 
   void Build(int width, int height, bool outside, const std::function<bool(int, int)>& bit) {
     stride_ = (width + 2 * kPad) / 64 + 2;
@@ -137,7 +136,7 @@ class Search {
   // The states reached from a position are kept in tiles of 64 x 64 velocities, made when the
   // first of them is reached: a car at one place only ever goes a few ways.
   static constexpr int kTiles = Words * Words;
-  static constexpr int kBits = Words <= 4 ? 8 : 9;  // of each velocity component in a layer
+  static constexpr int kBits = Words <= 4 ? 8 : Words <= 8 ? 9 : 10;  // of a velocity component in a layer
   static constexpr int kShift = 2 * kBits;          // of the group in an arrival
   using Velocity = std::conditional_t<(Words <= 4), uint16_t, uint32_t>;
   using Row = std::array<uint64_t, Words>;
@@ -761,12 +760,13 @@ ExactLap SolveExact(const TrackModel& model, const CarState& car, const ExactLim
     shared.blocked.Build(w, h, true, [&](int x, int y) { return model.Blocked(x, y); });
     shared.side.Build(w, h, false, [&](int x, int y) { return model.SideOf(x, y) != 0; });
     ExactLap lap = failed;
-    for (int words = 1; words <= 8; words *= 2) {
+    for (int words = 1; words <= 16; words *= 2) {
       bool tooFast = false;
       lap = words == 1   ? RunWith<1>(shared, car, &tooFast)
             : words == 2 ? RunWith<2>(shared, car, &tooFast)
             : words == 4 ? RunWith<4>(shared, car, &tooFast)
-                         : RunWith<8>(shared, car, &tooFast);
+            : words == 8 ? RunWith<8>(shared, car, &tooFast)
+                         : RunWith<16>(shared, car, &tooFast);
       if (!tooFast) return lap;
       // A car went faster than the window holds: again with a wider one, while there is time.
       if (SecondsSince(shared.began) > limits.seconds) {
