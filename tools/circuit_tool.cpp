@@ -678,7 +678,8 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     const std::string why = interrupted ? "stopped before a lap was found"
                                         : exact.end == ExactEnd::kMemory ? "no lap found before memory ran out"
                                                                          : "no lap found in " + limit.str() + " seconds";
-    throw ToolError(name + ": " + why + "; no lap can take fewer than " + std::to_string(bound) + " rounds");
+    throw ToolError(name + ": " + why +
+                    (bound > 1 ? "; no lap can take fewer than " + std::to_string(bound) + " rounds" : ""));
   }
 
   const int counted = DriveLap(*state, best.moves, name);
