@@ -560,8 +560,10 @@ RecordTarget WhereRecordGoes(const std::string& path) {
   target.compare = HostPath(target.load);
   const std::u16string copy = PrivateCopyOf(device, GetProgramFolder(), GetWritableFolder());
   if (!copy.empty() && target.load == device) {
-    // The copy is made when the record is stored.
+    // The copy is made when the record is stored; one that is there but can't be read is the
+    // user's to mend, and the game would store nothing.
     target.written = HostPath(copy);
+    if (DeviceFileExists(copy)) throw ToolError("can't read " + target.written + ": a record can't be stored in it");
     CheckOutputFolder(target.written);
   } else {
     target.written = target.compare;
