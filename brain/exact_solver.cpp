@@ -2,6 +2,9 @@
 // the layers.
 #include "brain/exact_solver.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -12,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -70,6 +74,19 @@ class Arena {
   size_t used_ = 0;
   size_t capacity_ = 0;
 };
+
+// An unnamed scratch file for the searched rounds: in $TMPDIR when it is set, else in /var/tmp,
+// which lies on disk where /tmp may be memory. Null when none can be made.
+std::FILE* ScratchFile() {
+  const char* folder = std::getenv("TMPDIR");
+  std::string name = std::string(folder != nullptr && folder[0] != '\0' ? folder : "/var/tmp") + "/apexgrid-solve-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return std::tmpfile();
+  unlink(name.c_str());
+  std::FILE* file = fdopen(fd, "w+b");
+  if (file == nullptr) close(fd);
+  return file;
+}
 
 // A bitmap of the grid with room around it: one bit a cell, rows padded so that a window of a
 // move's reach around any cell can be read without a bounds test. Cells off the grid read as
@@ -707,7 +724,7 @@ class Search {
   std::array<std::vector<uint64_t**>, kPlanes> seen_;
   std::vector<uint32_t> counts_;  // per group, for sorting a round's arrivals
   std::vector<Kept> kept_;
-  std::FILE* spill_ = std::tmpfile();
+  std::FILE* spill_ = ScratchFile();
   long long spilled_ = 0;
   mutable std::map<uint32_t, Layer<Velocity>> cache_;
   std::atomic<size_t> bytes_{0};

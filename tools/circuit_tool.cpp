@@ -1,6 +1,9 @@
 // The subcommands of apexcircuit.
 #include "tools/circuit_tool.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -19,9 +22,6 @@
 #include <sstream>
 #include <thread>
 #include <utility>
-
-#include <stdlib.h>
-#include <unistd.h>
 
 #include "brain/exact_solver.h"
 #include "brain/solver.h"
