@@ -246,7 +246,7 @@ class Search {
         case Abort::kTooFast:
           break;
       }
-      if (bytes_ > s_.limits.memoryBytes) return Ended(ExactEnd::kMemory, layer + 2);
+      if (Held() > s_.limits.memoryBytes) return Ended(ExactEnd::kMemory, layer + 2);
       if (s_.limits.progress) s_.limits.progress(Effort(layer + 1));
     }
   }
@@ -264,13 +264,21 @@ class Search {
     double dilationSeconds = 0;
     double pathSeconds = 0;
     size_t pathTests = 0;
+    std::atomic<size_t> held{0};  // the bytes of the lists above, as last counted
   };
+
+  // The memory the search holds: the tiles, the tables, and the arrivals of the next round.
+  size_t Held() const {
+    size_t held = bytes_.load(std::memory_order_relaxed);
+    for (const auto& w : workers_) held += w->held.load(std::memory_order_relaxed);
+    return held;
+  }
 
   ExactProgress Effort(uint32_t layer) const {
     ExactProgress p;
     p.layer = layer;
     p.states = states_;
-    p.bytes = bytes_;
+    p.bytes = Held();
     p.seconds = SecondsSince(s_.began);
     for (const auto& w : workers_) {
       p.dilationSeconds += w->dilationSeconds;
@@ -394,6 +402,7 @@ class Search {
     }
     units.push_back(static_cast<uint32_t>(layer.groups.size()));
     const size_t count = units.size() - 1;
+    const size_t layerBytes = layer.Bytes() + units.capacity() * sizeof(uint32_t);
     std::atomic<size_t> taken{0};
     std::atomic<int> abort{static_cast<int>(Abort::kNone)};
     constexpr size_t kChunk = 32;
@@ -413,7 +422,9 @@ class Search {
               }
             }
           }
-          if (bytes_.load(std::memory_order_relaxed) > s_.limits.memoryBytes) {
+          w->held.store(w->next.capacity() * sizeof(uint64_t) + w->crashed.capacity() * sizeof(uint32_t),
+                        std::memory_order_relaxed);
+          if (Held() + layerBytes > s_.limits.memoryBytes) {
             abort = static_cast<int>(Abort::kMemory);
           } else if (Clock::now() > s_.deadline) {
             abort = static_cast<int>(Abort::kTime);
