@@ -115,6 +115,26 @@ TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInst
       << "the path typed in a shell, remembered as a full device path";
   EXPECT_EQ(Snapshot(prefix_), installed) << "nothing written into the installed tree";
 
+  // apexcircuit solve --write-record on the shipped circuit measures its lap against the record
+  // of the file it would write, the user's copy; here one no lap can beat, which stays.
+  {
+    TrackGrid inCopy;
+    ASSERT_EQ(LoadCircuit(inCopy, DevicePath(copy)), 0);
+    const std::vector<GridPoint> unbeatable(5, track.startPoint);
+    SaveRecord(inCopy, unbeatable.data(), 5);
+  }
+  const Bytes unbeaten = ReadBytes(copy);
+  ASSERT_EQ(GetU16(unbeaten, offset), 5);
+  run = RunProgram(user_ + "env HOME=" + Quote(home_) + " XDG_DATA_HOME=" + Quote(data_) + " " +
+                       Quote(prefix_ + "/bin/apexcircuit") + " solve " + Quote(shipped) +
+                       " --write-record --memory 0.001 >" + Quote(folder_.HostFile("out")),
+                   folder_);
+  EXPECT_EQ(run.status, 0) << ReadText(folder_.HostFile("err"));
+  EXPECT_TRUE(ReadText(folder_.HostFile("out")).find("the stored record of 3 rounds stands\n") != std::string::npos)
+      << ReadText(folder_.HostFile("out"));
+  EXPECT_EQ(ReadBytes(copy), unbeaten);
+  EXPECT_EQ(Snapshot(prefix_), installed);
+
   // The selector lists the copy in the shipped circuit's place, and the user's own circuits after
   // the shipped ones; both start the game on the user's file.
   fs::copy_file(program + "/Circuits/2-Riverside.cct", data_ + "/apexgrid/Circuits/My Track.cct");
