@@ -80,6 +80,20 @@ class Installed : public ::testing::Test {
   std::string prefix_, home_, data_, user_;
 };
 
+// The brain's quick lap from the circuit's start, and the script of one player tapping its
+// destinations from the title on.
+LapPlan QuickLapOf(const TrackGrid& track) {
+  TrackModel model;
+  if (!model.Build(track)) return LapPlan();
+  return QuickLap(model, CarState{track.startPoint, {}, 0}, 32);
+}
+
+std::string OnePlayerTapping(const LapPlan& lap) {
+  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
+  for (GridPoint move : lap.moves) script += Tap(move);
+  return script;
+}
+
 }  // namespace
 
 TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInstalled) {
@@ -95,12 +109,9 @@ TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInst
   // The lap the search finds, raced by one player tapping each destination.
   TrackGrid track;
   ASSERT_EQ(LoadCircuit(track, DevicePath(program + "/Circuits/" + kShipped)), 0);
-  TrackModel model;
-  ASSERT_TRUE(model.Build(track));
-  const LapPlan lap = QuickLap(model, CarState{track.startPoint, {}, 0}, 32);
+  const LapPlan lap = QuickLapOf(track);
   ASSERT_TRUE(lap.found);
-  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
-  for (GridPoint move : lap.moves) script += Tap(move);
+  std::string script = OnePlayerTapping(lap);
   const std::string shipped = program + "/Circuits/" + kShipped;
   ProgramRun run = Run("apexgrid", script, Quote(shipped));
   EXPECT_EQ(run.status, 0);
@@ -159,12 +170,9 @@ TEST_F(Installed, RunAsRootTheGameStillWritesOnlyIntoItsOwnFolder) {
   const std::vector<std::string> installed = Snapshot(prefix_);
   TrackGrid track;
   ASSERT_EQ(LoadCircuit(track, DevicePath(program + "/Circuits/" + kShipped)), 0);
-  TrackModel model;
-  ASSERT_TRUE(model.Build(track));
-  const LapPlan lap = QuickLap(model, CarState{track.startPoint, {}, 0}, 32);
+  const LapPlan lap = QuickLapOf(track);
   ASSERT_TRUE(lap.found);
-  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
-  for (GridPoint move : lap.moves) script += Tap(move);
+  std::string script = OnePlayerTapping(lap);
   script += "key f11\nkey d\nkey a\n";  // the window's settings, the drivers' choices, a screenshot
   const ProgramRun run = Run("apexgrid", script, Quote(program + "/Circuits/" + kShipped), false);
   EXPECT_EQ(run.status, 0) << ReadText(folder_.HostFile("err"));
@@ -183,12 +191,9 @@ TEST_F(Installed, ARecordThatCantBeKeptIsSaidOnce) {
   const std::string shipped = program + "/Circuits/" + kShipped;
   TrackGrid track;
   ASSERT_EQ(LoadCircuit(track, DevicePath(shipped)), 0);
-  TrackModel model;
-  ASSERT_TRUE(model.Build(track));
-  const LapPlan lap = QuickLap(model, CarState{track.startPoint, {}, 0}, 32);
+  const LapPlan lap = QuickLapOf(track);
   ASSERT_TRUE(lap.found);
-  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
-  for (GridPoint move : lap.moves) script += Tap(move);
+  std::string script = OnePlayerTapping(lap);
   const struct {
     const char* what;
     std::string prepare;
