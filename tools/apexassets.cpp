@@ -52,6 +52,11 @@ void WriteFuzzSeeds(const std::string& corpus) {
       {"read_text_file_fuzz", "path", ByteVector{'\\', 0, 'C', 0, 0x0C, 0x01}},
       {"circuit_tool_fuzz", "ring", circuit},
       {"circuit_tool_fuzz", "square", picture},
+      {"race_file_fuzz", "race",
+       text("apexgrid-race 1\ncircuit Field.cct\ncircuit-sha256 "
+            "0000000000000000000000000000000000000000000000000000000000000000\nplayers 2\nlaps 1\n"
+            "pace live 30\nassists off\nseat 0 Ana\ndriver 1 pro\nmove 0 37 6\nmove 1 33 0\n"
+            "move 0 41 6\ndriver 1 club\nretire 1\nscroll 0 20\n")},
   };
   namespace fs = std::filesystem;
   std::error_code error;
