@@ -159,14 +159,14 @@ std::vector<RaceEvent> RaceEvents(const json& race) {
   for (size_t m = 0; m <= moves.size(); ++m) {
     while (r < retirements.size() && retirements[r]["index"].get<size_t>() <= m) {
       RaceEvent event;
-      event.kind = RaceEvent::Kind::kRetire;
-      event.seat = retirements[r++]["seat"].get<int>();
+      event.kind = RaceEventKind::kRetire;
+      event.car = retirements[r++]["seat"].get<int>();
       events.push_back(event);
     }
     if (m == moves.size()) break;
     RaceEvent event;
-    event.seat = moves[m]["seat"].get<int>();
-    event.to = GridPoint{moves[m]["x"].get<int16_t>(), moves[m]["y"].get<int16_t>()};
+    event.car = moves[m]["seat"].get<int>();
+    event.point = GridPoint{moves[m]["x"].get<int16_t>(), moves[m]["y"].get<int16_t>()};
     events.push_back(event);
   }
   return events;
@@ -349,7 +349,7 @@ int Bot(Client& client, const std::string& id, int seat, DriverLevel level) {
     }
     if (race["state"] == "running" && race["turn"] == seat) {
       RacePlay play(*track, static_cast<int>(race["seats"].size()), race["laps"].get<int>());
-      if (!play.Play(RaceEvents(race))) Fail("the race's moves don't replay");
+      if (!play.PlayAll(RaceEvents(race))) Fail("the race's moves don't replay");
       const GridPoint to = brain.Move(play.car(seat), level, static_cast<uint32_t>(raceId * 8 + seat + 1));
       const json body{{"index", race["moves"].size()}, {"x", to.x}, {"y", to.y}};
       const HttpResult result = client.api->Call("POST", "races/" + id + "/moves", body.dump());

@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   races.StartClock();
-  const int status = ServeHttp(races, http, Log, [&service](const std::string& address) {
+  const int status = ServeHttp(races, http, Log, [&service, &races](const std::string& address) {
+    races.SetServerUrl("http://" + address);
     Log("listening on " + address + ", data in " + service.dataFolder);
   });
   races.StopClock();

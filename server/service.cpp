@@ -82,10 +82,10 @@ std::string QueryValue(const std::string& query, const std::string& key) {
 }
 
 std::string EventMessage(const RaceEvent& event, int moveIndex) {
-  if (event.kind == RaceEvent::Kind::kRetire) {
-    return json{{"type", "retire"}, {"seat", event.seat}, {"index", moveIndex}}.dump();
+  if (event.kind == RaceEventKind::kRetire) {
+    return json{{"type", "retire"}, {"seat", event.car}, {"index", moveIndex}}.dump();
   }
-  return json{{"type", "move"}, {"index", moveIndex}, {"seat", event.seat}, {"x", event.to.x}, {"y", event.to.y}}
+  return json{{"type", "move"}, {"index", moveIndex}, {"seat", event.car}, {"x", event.point.x}, {"y", event.point.y}}
       .dump();
 }
 
@@ -111,6 +111,10 @@ Service::Service(ServiceOptions options, Log log)
       brake_(options_.signInFailuresPerName, options_.signInFailuresPerAddress, options_.signInWindowMs) {}
 
 Service::~Service() { StopClock(); }
+
+void Service::SetServerUrl(const std::string& url) {
+  if (options_.serverUrl.empty()) options_.serverUrl = url;
+}
 
 bool Service::Open(std::string* error) {
   if (!StartCrypto()) {
@@ -294,7 +298,7 @@ std::unique_ptr<RacePlay> Service::Replay(const RaceRow& race, std::shared_ptr<T
   auto play = std::make_unique<RacePlay>(**track, race.seats, race.laps);
   // Every stored event was checked when it came; one that no longer fits (a changed rule) ends the
   // replay there rather than the server.
-  play->Play(race.events);
+  play->PlayAll(race.events);
   return play;
 }
 
@@ -325,10 +329,10 @@ void Service::SetTurn(RaceRow* race, const RacePlay& play, int64_t now) const {
 bool Service::Commit(RaceRow* race, RacePlay* play, const RaceEvent& event, int64_t now) {
   const int moveIndex = play->moves();
   LapDone lap;
-  if (event.kind == RaceEvent::Kind::kRetire) {
-    play->Retire(event.seat);
-  } else {
-    play->Move(event.to, &lap);
+  std::string refusal;
+  if (play->Play(event, &lap, &refusal) != 0) {
+    log_("race " + std::to_string(race->id) + ": " + refusal);
+    return false;
   }
   SetTurn(race, *play, now);
   LapRow lapRow;
@@ -337,11 +341,11 @@ bool Service::Commit(RaceRow* race, RacePlay* play, const RaceEvent& event, int6
   if (!store_.AddEvent(*race, position, event, now, lap.seat >= 0 ? &lapRow : nullptr)) return false;
   race->events.push_back(event);
   const std::string name = "race " + std::to_string(race->id);
-  if (event.kind == RaceEvent::Kind::kRetire) {
-    log_(name + " seat " + std::to_string(event.seat) + " retired");
+  if (event.kind == RaceEventKind::kRetire) {
+    log_(name + " seat " + std::to_string(event.car) + " retired");
   } else {
-    log_(name + " move " + std::to_string(moveIndex) + " seat " + std::to_string(event.seat) + " to " +
-         std::to_string(event.to.x) + "," + std::to_string(event.to.y) +
+    log_(name + " move " + std::to_string(moveIndex) + " seat " + std::to_string(event.car) + " to " +
+         std::to_string(event.point.x) + "," + std::to_string(event.point.y) +
          (lap.seat >= 0 ? " lap in " + std::to_string(lap.rounds) + " rounds" : ""));
   }
   Publish(race->id, EventMessage(event, moveIndex));
@@ -380,10 +384,10 @@ std::string Service::RaceJson(const RaceRow& race, const RacePlay* play) const {
   json retirements = json::array();
   int index = 0;
   for (const RaceEvent& event : race.events) {
-    if (event.kind == RaceEvent::Kind::kRetire) {
-      retirements.push_back({{"seat", event.seat}, {"index", index}});
+    if (event.kind == RaceEventKind::kRetire) {
+      retirements.push_back({{"seat", event.car}, {"index", index}});
     } else {
-      moves.push_back({{"index", index++}, {"seat", event.seat}, {"x", event.to.x}, {"y", event.to.y}});
+      moves.push_back({{"index", index++}, {"seat", event.car}, {"x", event.point.x}, {"y", event.point.y}});
     }
   }
   json places = json::object();
@@ -479,7 +483,25 @@ ApiReply Service::GetRaceFile(int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   RaceRow race;
   if (id == 0 || !store_.LoadRace(id, &race)) return Error(404, "unknown race");
-  return Error(404, "race files are not served yet");
+  RaceFile file;
+  file.circuitName = race.circuit + ".cct";
+  file.circuitSha256 = race.circuit;
+  file.players = race.seats;
+  file.server = options_.serverUrl;
+  file.raceId = std::to_string(race.id);
+  file.laps = race.laps;
+  file.pace = race.live ? RacePace::kLive : RacePace::kCorrespondence;
+  file.paceSeconds = race.moveSeconds;
+  file.assists = race.assists ? 1 : 0;
+  for (const SeatRow& seat : race.seatRows) {
+    file.drivers[seat.seat] = static_cast<uint8_t>(seat.driver);
+    if (seat.account != 0) file.seats[seat.seat] = seat.player;
+  }
+  file.events = race.events;
+  ApiReply reply;
+  reply.body = FormatRace(file);
+  reply.contentType = "text/plain; charset=utf-8";
+  return reply;
 }
 
 ApiReply Service::Join(int64_t id, const std::string& seatText, const Account& account) {
@@ -534,9 +556,9 @@ ApiReply Service::PostMove(int64_t id, const ApiRequest& request, const Account&
   // A move sent again (the same index and point, by the same seat) is answered as the first was.
   int64_t moves = 0;
   for (const RaceEvent& event : race.events) {
-    if (event.kind != RaceEvent::Kind::kMove) continue;
+    if (event.kind != RaceEventKind::kMove) continue;
     if (moves == body.index) {
-      if (event.seat == seat && event.to.x == body.x && event.to.y == body.y) {
+      if (event.car == seat && event.point.x == body.x && event.point.y == body.y) {
         return Json(201, json{{"index", body.index}, {"repeated", true}});
       }
       return Error(409, "move " + std::to_string(body.index) + " has been made");
@@ -558,11 +580,13 @@ ApiReply Service::PostMove(int64_t id, const ApiRequest& request, const Account&
       return Error(409, "not your turn");
     case MoveCheck::kOutOfReach:
       return Error(422, "the point is outside the reach disc");
+    case MoveCheck::kTrailFull:
+      return Error(409, "the car's trail is full: it retires");
   }
   RaceEvent event;
-  event.seat = seat;
-  event.to = to;
-  if (!Commit(&race, play.get(), event, now)) return Error(500, "the database failed");
+  event.car = static_cast<uint8_t>(seat);
+  event.point = to;
+  if (!Commit(&race, play.get(), event, now)) return Error(500, "the move can't be stored");
   return Json(201, json{{"index", body.index}});
 }
 
@@ -578,7 +602,7 @@ ApiReply Service::Subscribe(const std::string& authorization, int64_t raceId, in
   int index = 0;
   for (const RaceEvent& event : race.events) {
     if (index > after) backlog->push_back(EventMessage(event, index));
-    if (event.kind == RaceEvent::Kind::kMove) ++index;
+    if (event.kind == RaceEventKind::kMove) ++index;
   }
   backlog->push_back(json{{"type", "state"}, {"state", race.state}, {"turn", race.state == "running" ? race.turn : -1}}
                          .dump());
@@ -655,8 +679,8 @@ void Service::RunDue(int64_t raceId) {
     driver = race.seatRows[seat].driver;
     if (driver == SeatDriver::kHuman || play->TrailFull()) {
       RaceEvent event;
-      event.kind = RaceEvent::Kind::kRetire;
-      event.seat = seat;
+      event.kind = RaceEventKind::kRetire;
+      event.car = seat;
       if (!Commit(&race, play.get(), event, now)) log_("race " + std::to_string(raceId) + ": the database failed");
       return;
     }
@@ -682,11 +706,11 @@ void Service::RunDue(int64_t raceId) {
   std::unique_ptr<RacePlay> play = Replay(race, &track);
   if (play == nullptr || play->turn() != seat) return;
   RaceEvent event;
-  event.seat = seat;
-  event.to = to;
+  event.car = seat;
+  event.point = to;
   if (play->Check(seat, to) != MoveCheck::kOk) {
     // The brain answers inside the reach; should it not, the car retires rather than stall the race.
-    event.kind = RaceEvent::Kind::kRetire;
+    event.kind = RaceEventKind::kRetire;
   }
   if (!Commit(&race, play.get(), event, NowMs())) log_("race " + std::to_string(raceId) + ": the database failed");
 }

@@ -58,6 +58,8 @@ class Service {
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
 
+  // How race files name this server, unless the options named it; before the first request.
+  void SetServerUrl(const std::string& url);
   // Opens the database in the data folder. False with a reason.
   bool Open(std::string* error);
   // Any request but the event stream. Safe to call from several threads.

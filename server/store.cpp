@@ -238,9 +238,9 @@ bool Store::LoadRace(int64_t id, RaceRow* race) {
   events.Bind(1, id);
   while (events.Step() == SQLITE_ROW) {
     RaceEvent event;
-    event.kind = events.Int(0) == 1 ? RaceEvent::Kind::kRetire : RaceEvent::Kind::kMove;
-    event.seat = static_cast<int>(events.Int(1));
-    event.to = GridPoint{static_cast<int16_t>(events.Int(2)), static_cast<int16_t>(events.Int(3))};
+    event.kind = events.Int(0) == 1 ? RaceEventKind::kRetire : RaceEventKind::kMove;
+    event.car = static_cast<int>(events.Int(1));
+    event.point = GridPoint{static_cast<int16_t>(events.Int(2)), static_cast<int16_t>(events.Int(3))};
     race->events.push_back(event);
   }
   return static_cast<int>(race->seatRows.size()) == race->seats;
@@ -273,8 +273,8 @@ bool Store::AddEvent(const RaceRow& race, size_t position, const RaceEvent& even
     Use insert(Prepare("INSERT INTO events(race, position, kind, seat, x, y, at) VALUES (?, ?, ?, ?, ?, ?, ?)"));
     if (!insert.ok()) return false;
     insert.Bind(1, race.id).Bind(2, static_cast<int64_t>(position));
-    insert.Bind(3, event.kind == RaceEvent::Kind::kRetire ? 1 : 0).Bind(4, event.seat);
-    insert.Bind(5, event.to.x).Bind(6, event.to.y).Bind(7, now);
+    insert.Bind(3, event.kind == RaceEventKind::kRetire ? 1 : 0).Bind(4, event.car);
+    insert.Bind(5, event.point.x).Bind(6, event.point.y).Bind(7, now);
     if (!insert.Done()) return false;
   }
   if (lap != nullptr) {
@@ -283,7 +283,7 @@ bool Store::AddEvent(const RaceRow& race, size_t position, const RaceEvent& even
         "WHERE race = ? AND seat = ?"));
     if (!insert.ok()) return false;
     insert.Bind(1, race.circuit).Bind(2, lap->rounds).Bind(3, race.id).Bind(4, now).Bind(5, race.id);
-    insert.Bind(6, event.seat);
+    insert.Bind(6, event.car);
     if (!insert.Done()) return false;
   }
   return WriteRaceHead(race) && transaction.Commit();
