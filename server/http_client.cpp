@@ -148,8 +148,11 @@ bool EventStream::Open(const ServerUrl& url, const std::string& token, long long
   std::string target = "/api/v1/races/" + std::to_string(race) + "/events";
   if (after >= 0) target += "?after=" + std::to_string(after);
   websocket::response_type response;
-  beast::error_code ec;
-  stream_->ws.handshake(response, url.host, target, ec);
+  beast::error_code ec = net::error::timed_out;
+  // The asynchronous handshake hands back a refusal's answer too, which the blocking one drops.
+  stream_->ws.async_handshake(response, url.host, target, [&ec](beast::error_code result) { ec = result; });
+  stream_->io.run_for(std::chrono::seconds(30));
+  stream_->io.restart();
   if (ec) {
     if (status != nullptr) *status = static_cast<int>(response.result_int());
     const unsigned answer = response.result_int();

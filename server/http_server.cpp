@@ -210,7 +210,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void ReadHeader(bool idle) {
     parser_.emplace();
     parser_->header_limit(kHeaderLimit);
-    parser_->body_limit(kMaxJsonBody);
+    // The header is read against the largest body any request may have; its own limit is set
+    // once the target is known.
+    parser_->body_limit(kMaxCircuitBody);
     // The whole header must come within its time, however slowly its bytes trickle in.
     stream_.expires_after(std::chrono::seconds(idle ? shared_.options.idleSeconds : shared_.options.headerSeconds));
     http::async_read_header(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, size_t) {
@@ -224,6 +226,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         ec == net::error::connection_reset || ec == net::error::eof) {
       return Close();
     }
+    if (ec == http::error::body_limit) return Refuse(413, "the body is too large");
     if (ec) return Refuse(ec == http::error::header_limit ? 431 : 400, "malformed request");
     auto& request = parser_->get();
     method_ = std::string(request.method_string());

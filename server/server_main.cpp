@@ -19,7 +19,8 @@ const char kUsage[] =
     "  --listen ADDRESS:PORT  where to serve plain HTTP (default 127.0.0.1:8470; port 0 picks one)\n"
     "  --data FOLDER          the folder of the database and the circuits (made when missing)\n"
     "  --url URL              how race files name this server (default http://ADDRESS:PORT)\n"
-    "  --computer-pause MS    the pause before a computer's move (default 800, as in the game)\n";
+    "  --computer-pause MS    the pause before a computer's move (default 800, as in the game)\n"
+    "  --request-seconds S    the time a client has to send a request's header (default 10)\n";
 
 std::mutex logMutex;
 
@@ -82,6 +83,10 @@ int main(int argc, char** argv) {
       long ms = 0;
       if (!WholeNumber(value, 0, 60000, &ms)) return Usage("--computer-pause takes 0 to 60000 milliseconds");
       service.computerPauseMs = static_cast<int>(ms);
+    } else if (flag == "--request-seconds") {
+      long seconds = 0;
+      if (!WholeNumber(value, 1, 3600, &seconds)) return Usage("--request-seconds takes 1 to 3600 seconds");
+      http.headerSeconds = static_cast<int>(seconds);
     } else if (flag == "--database" || flag == "--tls-cert" || flag == "--tls-key") {
       return Usage(flag + " is not supported by this build");
     } else {
