@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kListLimit = 100;
 constexpr int kLapsLimit = 50;
-constexpr size_t kTrackCache = 64;
+constexpr size_t kTrackCache = 16;
 constexpr size_t kDriverCache = 16;
 
 ApiReply Error(int status, const std::string& reason) {
@@ -287,6 +287,8 @@ std::shared_ptr<TrackGrid> Service::Track(const std::string& circuit) {
       track->collisionGrid == nullptr) {
     return nullptr;
   }
+  // Races need the grid and the line, never the picture: the largest circuit's is 32 MB.
+  ReleasePixels(track->picture);
   if (tracks_.size() >= kTrackCache) tracks_.erase(tracks_.begin());
   tracks_[circuit] = track;
   return track;

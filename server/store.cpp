@@ -295,10 +295,12 @@ std::vector<RaceSummary> Store::ListRaces(int64_t account, bool openOnly, int li
                        ? "SELECT r.id, r.circuit, r.seats, r.laps, r.state, r.turn, "
                          "(SELECT COUNT(*) FROM seats f WHERE f.race = r.id AND f.account = 0 AND f.driver = 0) "
                          "FROM races r WHERE r.state = 'open' ORDER BY r.id DESC LIMIT ?1"
+                       // Walks the account's seats newest first through their index, however many
+                       // races the account has had.
                        : "SELECT r.id, r.circuit, r.seats, r.laps, r.state, r.turn, "
                          "(SELECT COUNT(*) FROM seats f WHERE f.race = r.id AND f.account = 0 AND f.driver = 0) "
-                         "FROM races r WHERE r.id IN (SELECT race FROM seats WHERE account = ?2) "
-                         "ORDER BY r.id DESC LIMIT ?1"));
+                         "FROM seats s JOIN races r ON r.id = s.race WHERE s.account = ?2 "
+                         "ORDER BY s.race DESC LIMIT ?1"));
   if (!find.ok()) return list;
   find.Bind(1, limit);
   if (!openOnly) find.Bind(2, account);
