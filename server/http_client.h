@@ -1,5 +1,5 @@
-// A small client of the race API over Boost.Beast, for apexgrid-online and the tests: calls
-// with JSON bodies and a bearer token, and a race's event stream as a WebSocket.
+// A small client of the race API over Boost.Beast, plain or over TLS, for apexgrid-online and the
+// tests: calls with JSON bodies and a bearer token, and a race's event stream as a WebSocket.
 #pragma once
 
 #include <memory>
@@ -8,9 +8,12 @@
 struct ServerUrl {
   std::string host;
   std::string port = "80";
+  bool tls = false;
+  std::string caFile;  // PEM certificates to trust over TLS; empty: the system's
 };
 
-// http://HOST[:PORT][/]; false with a reason for anything else.
+// http://HOST[:PORT][/] or https://...; false with a reason for anything else. The CA file the url
+// held is kept.
 bool ParseServerUrl(const std::string& text, ServerUrl* url, std::string* error);
 
 struct HttpResult {

@@ -11,9 +11,12 @@
 #include <optional>
 
 #include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
 
 #include "server/service.h"
 
@@ -30,13 +33,26 @@ constexpr size_t kHeaderLimit = 8 * 1024;
 // costs bounded memory.
 constexpr size_t kMaxQueuedMessages = 1024;
 
+using PlainStream = beast::tcp_stream;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+
 struct Shared {
   Service& service;
   const HttpOptions& options;
   const std::function<void(const std::string&)>& log;
   net::thread_pool& workers;
+  net::ssl::context* tls;  // null: plain HTTP
   std::atomic<size_t> connections{0};
 };
+
+// Closes the connection under a stream of either kind, at once.
+template <class Stream>
+void CloseLowest(Stream& stream) {
+  beast::error_code ignored;
+  auto& socket = beast::get_lowest_layer(stream).socket();
+  socket.shutdown(tcp::socket::shutdown_both, ignored);
+  socket.close(ignored);
+}
 
 // Holds a connection's place in the count while the connection lives.
 struct ConnectionSlot {
@@ -89,10 +105,11 @@ bool EventsTarget(const std::string& target, int64_t* race, int64_t* after) {
   return true;
 }
 
-class EventSession : public std::enable_shared_from_this<EventSession> {
+template <class Stream>
+class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
  public:
-  EventSession(tcp::socket&& socket, Shared& shared, std::string address)
-      : ws_(std::move(socket)), shared_(shared), slot_(shared), address_(std::move(address)) {}
+  EventSession(Stream&& stream, Shared& shared, std::string address)
+      : ws_(std::move(stream)), shared_(shared), slot_(shared), address_(std::move(address)) {}
 
   ~EventSession() {
     if (subscription_ != 0) shared_.service.Unsubscribe(subscription_);
@@ -102,7 +119,7 @@ class EventSession : public std::enable_shared_from_this<EventSession> {
     const auto start = std::chrono::steady_clock::now();
     const std::string target(request.target());
     std::vector<std::string> backlog;
-    std::weak_ptr<EventSession> weak = weak_from_this();
+    std::weak_ptr<EventSession> weak = this->weak_from_this();
     auto executor = ws_.get_executor();
     // On the network thread, as every message this session sends: the listener's messages come
     // after the backlog.
@@ -129,14 +146,12 @@ class EventSession : public std::enable_shared_from_this<EventSession> {
       response->body() = std::move(refusal.body);
       response->prepare_payload();
       beast::get_lowest_layer(ws_).expires_after(std::chrono::seconds(shared_.options.headerSeconds));
-      http::async_write(ws_.next_layer(), *response, [self = shared_from_this(), response](beast::error_code, size_t) {
-        beast::error_code ignored;
-        beast::get_lowest_layer(self->ws_).socket().shutdown(tcp::socket::shutdown_send, ignored);
-      });
+      http::async_write(ws_.next_layer(), *response,
+                        [self = this->shared_from_this(), response](beast::error_code, size_t) { CloseLowest(self->ws_); });
       return;
     }
     for (std::string& message : backlog) queue_.push_back(std::move(message));
-    ws_.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
+    ws_.async_accept(request, [self = this->shared_from_this()](beast::error_code ec) {
       if (ec) return;
       self->accepted_ = true;
       self->Write();
@@ -149,8 +164,7 @@ class EventSession : public std::enable_shared_from_this<EventSession> {
     if (closed_) return;
     if (queue_.size() >= kMaxQueuedMessages) {
       closed_ = true;
-      beast::error_code ignored;
-      beast::get_lowest_layer(ws_).socket().close(ignored);
+      CloseLowest(ws_);
       return;
     }
     queue_.push_back(message);
@@ -161,7 +175,7 @@ class EventSession : public std::enable_shared_from_this<EventSession> {
     if (writing_ || queue_.empty() || closed_) return;
     writing_ = true;
     ws_.text(true);
-    ws_.async_write(net::buffer(queue_.front()), [self = shared_from_this()](beast::error_code ec, size_t) {
+    ws_.async_write(net::buffer(queue_.front()), [self = this->shared_from_this()](beast::error_code ec, size_t) {
       self->writing_ = false;
       if (ec) {
         self->closed_ = true;
@@ -174,7 +188,7 @@ class EventSession : public std::enable_shared_from_this<EventSession> {
 
   // Reads and drops what the client sends; a read ends when the connection does.
   void Read() {
-    ws_.async_read(readBuffer_, [self = shared_from_this()](beast::error_code ec, size_t) {
+    ws_.async_read(readBuffer_, [self = this->shared_from_this()](beast::error_code ec, size_t) {
       if (ec) {
         self->closed_ = true;
         return;
@@ -184,7 +198,7 @@ class EventSession : public std::enable_shared_from_this<EventSession> {
     });
   }
 
-  websocket::stream<beast::tcp_stream> ws_;
+  websocket::stream<Stream> ws_;
   Shared& shared_;
   ConnectionSlot slot_;
   std::string address_;
@@ -196,17 +210,31 @@ class EventSession : public std::enable_shared_from_this<EventSession> {
   bool closed_ = false;
 };
 
-class HttpSession : public std::enable_shared_from_this<HttpSession> {
+template <class Stream>
+class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
  public:
-  HttpSession(tcp::socket&& socket, Shared& shared) : stream_(std::move(socket)), shared_(shared), slot_(shared) {
+  HttpSession(Stream&& stream, Shared& shared) : stream_(std::move(stream)), shared_(shared), slot_(shared) {
     beast::error_code ec;
-    const tcp::endpoint peer = stream_.socket().remote_endpoint(ec);
+    const tcp::endpoint peer = Lowest().socket().remote_endpoint(ec);
     address_ = ec ? "?" : peer.address().to_string();
   }
 
-  void Start() { ReadHeader(false); }
+  void Start() {
+    if constexpr (std::is_same_v<Stream, TlsStream>) {
+      // The handshake is part of the header's time.
+      Lowest().expires_after(std::chrono::seconds(shared_.options.headerSeconds));
+      stream_.async_handshake(net::ssl::stream_base::server, [self = this->shared_from_this()](beast::error_code ec) {
+        if (ec) return self->Close();
+        self->ReadHeader(false);
+      });
+    } else {
+      ReadHeader(false);
+    }
+  }
 
  private:
+  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
+
   void ReadHeader(bool idle) {
     parser_.emplace();
     parser_->header_limit(kHeaderLimit);
@@ -214,8 +242,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     // once the target is known.
     parser_->body_limit(kMaxCircuitBody);
     // The whole header must come within its time, however slowly its bytes trickle in.
-    stream_.expires_after(std::chrono::seconds(idle ? shared_.options.idleSeconds : shared_.options.headerSeconds));
-    http::async_read_header(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, size_t) {
+    Lowest().expires_after(std::chrono::seconds(idle ? shared_.options.idleSeconds : shared_.options.headerSeconds));
+    http::async_read_header(stream_, buffer_, *parser_, [self = this->shared_from_this()](beast::error_code ec, size_t) {
       self->OnHeader(ec);
     });
   }
@@ -223,7 +251,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void OnHeader(beast::error_code ec) {
     start_ = std::chrono::steady_clock::now();
     if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == net::error::operation_aborted ||
-        ec == net::error::connection_reset || ec == net::error::eof) {
+        ec == net::error::connection_reset || ec == net::error::eof || ec == net::ssl::error::stream_truncated) {
       return Close();
     }
     if (ec == http::error::body_limit) return Refuse(413, "the body is too large");
@@ -235,7 +263,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     int64_t after = 0;
     if (websocket::is_upgrade(request)) {
       if (!EventsTarget(target_, &race, &after)) return Refuse(404, "no event stream here");
-      auto session = std::make_shared<EventSession>(stream_.release_socket(), shared_, address_);
+      auto session = std::make_shared<EventSession<Stream>>(std::move(stream_), shared_, address_);
       session->Start(parser_->release(), race, after);
       return;
     }
@@ -246,8 +274,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
       return Refuse(413, "the body is too large");
     }
     parser_->body_limit(limit);
-    stream_.expires_after(std::chrono::seconds(circuit ? shared_.options.bodySeconds : shared_.options.headerSeconds));
-    http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec2, size_t) {
+    Lowest().expires_after(std::chrono::seconds(circuit ? shared_.options.bodySeconds : shared_.options.headerSeconds));
+    http::async_read(stream_, buffer_, *parser_, [self = this->shared_from_this()](beast::error_code ec2, size_t) {
       self->OnBody(ec2);
     });
   }
@@ -255,11 +283,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void OnBody(beast::error_code ec) {
     if (ec == http::error::body_limit) return Refuse(413, "the body is too large");
     if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof ||
-        ec == net::error::connection_reset) {
+        ec == net::error::connection_reset || ec == net::ssl::error::stream_truncated) {
       return Close();
     }
     if (ec) return Refuse(400, "malformed request");
-    stream_.expires_never();
+    Lowest().expires_never();
     auto request = std::make_shared<http::request<http::string_body>>(parser_->release());
     ApiRequest api;
     api.method = method_;
@@ -269,9 +297,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     api.address = address_;
     keepAlive_ = request->keep_alive();
     version_ = request->version();
-    net::post(shared_.workers, [self = shared_from_this(), api = std::move(api)] {
+    net::post(shared_.workers, [self = this->shared_from_this(), api = std::move(api)] {
       ApiReply reply = self->shared_.service.Handle(api);
-      net::post(self->stream_.get_executor(), [self, reply = std::move(reply)]() mutable { self->Answer(reply); });
+      net::post(self->Lowest().get_executor(), [self, reply = std::move(reply)]() mutable { self->Answer(reply); });
     });
   }
 
@@ -294,8 +322,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     response->keep_alive(keepAlive_);
     response->body() = std::move(reply.body);
     response->prepare_payload();
-    stream_.expires_after(std::chrono::seconds(shared_.options.bodySeconds));
-    http::async_write(stream_, *response, [self = shared_from_this(), response](beast::error_code ec, size_t) {
+    Lowest().expires_after(std::chrono::seconds(shared_.options.bodySeconds));
+    http::async_write(stream_, *response, [self = this->shared_from_this(), response](beast::error_code ec, size_t) {
       if (ec || !response->keep_alive()) return self->Close();
       self->method_.clear();
       self->target_.clear();
@@ -303,13 +331,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     });
   }
 
-  void Close() {
-    beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-    stream_.close();
-  }
+  void Close() { CloseLowest(stream_); }
 
-  beast::tcp_stream stream_;
+  Stream stream_;
   Shared& shared_;
   ConnectionSlot slot_;
   std::string address_;
@@ -329,8 +353,10 @@ void Accept(tcp::acceptor& acceptor, Shared& shared) {
       if (shared.connections.load() >= shared.options.maxConnections) {
         beast::error_code ignored;
         socket.close(ignored);
+      } else if (shared.tls != nullptr) {
+        std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *shared.tls), shared)->Start();
       } else {
-        std::make_shared<HttpSession>(std::move(socket), shared)->Start();
+        std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), shared)->Start();
       }
     }
     Accept(acceptor, shared);
@@ -349,8 +375,24 @@ int ServeHttp(Service& service, const HttpOptions& options, const std::function<
   }
   // Declared so that the network's sessions, which the io_context may still hold, go before what
   // they use.
+  net::ssl::context tls(net::ssl::context::tls_server);
+  if (!options.tlsCertificate.empty()) {
+    beast::error_code ec;
+    tls.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
+                    net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 | net::ssl::context::no_tlsv1_1);
+    tls.use_certificate_chain_file(options.tlsCertificate, ec);
+    if (ec) {
+      log("can't read the certificate " + options.tlsCertificate + ": " + ec.message());
+      return 1;
+    }
+    tls.use_private_key_file(options.tlsKey, net::ssl::context::pem, ec);
+    if (ec) {
+      log("can't read the key " + options.tlsKey + ": " + ec.message());
+      return 1;
+    }
+  }
   net::thread_pool workers(static_cast<size_t>(options.workers));
-  Shared shared{service, options, log, workers};
+  Shared shared{service, options, log, workers, options.tlsCertificate.empty() ? nullptr : &tls};
   net::io_context io(1);
   beast::error_code ec;
   const net::ip::address address = net::ip::make_address(options.address, ec);

@@ -1,4 +1,4 @@
-// The HTTP/1.1 and WebSocket front of the service, on Boost.Beast: one network thread, a few
+// The HTTP/1.1 and WebSocket front of the service, on Boost.Beast, plain or over TLS: one network thread, a few
 // worker threads for the requests, bounded connections, bodies, headers and time.
 #pragma once
 
@@ -16,6 +16,9 @@ struct HttpOptions {
   int idleSeconds = 60;           // a connection with no request in it
   int bodySeconds = 120;          // to send a body, the largest circuit included
   int workers = 3;
+  // Both given: HTTPS and secure WebSockets only; neither: plain HTTP.
+  std::string tlsCertificate;  // PEM, the chain
+  std::string tlsKey;          // PEM
 };
 
 // Serves until SIGTERM or SIGINT, then lets the requests under way end and returns 0; 1 when the

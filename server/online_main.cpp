@@ -28,7 +28,9 @@ using nlohmann::json;
 namespace {
 
 const char kUsage[] =
-    "usage: apexgrid-online [--server URL] COMMAND ...\n"
+    "usage: apexgrid-online [--server URL] [--ca CERTIFICATES.pem] COMMAND ...\n"
+    "  URL is http[s]://HOST[:PORT]; --ca names the certificates an https server is checked\n"
+    "  against (the system's by default); without --server, the last server signed in to\n"
     "  signup NAME | login NAME          the password from the terminal, or standard input\n"
     "  upload CIRCUIT.cct\n"
     "  create CIRCUIT.cct --seats N --laps L [--live [SECONDS] | --correspondence HOURS]\n"
@@ -182,6 +184,7 @@ std::string PlacesText(const json& race) {
 
 struct Client {
   std::string url;
+  std::string caFile;
   ServerUrl server;
   std::unique_ptr<ApiClient> api;
   Session session;
@@ -195,6 +198,7 @@ struct Client {
       url = given;
     }
     std::string error;
+    server.caFile = caFile;
     if (!ParseServerUrl(url, &server, &error)) Fail(error);
     api = std::make_unique<ApiClient>(server);
     if (signedIn) api->SetToken(session.token);
@@ -366,9 +370,10 @@ int Bot(Client& client, const std::string& id, int seat, DriverLevel level) {
 
 int Run(const std::vector<std::string>& all) {
   std::string url;
+  std::string caFile;
   size_t at = 0;
-  if (at + 1 < all.size() && all[at] == "--server") {
-    url = all[at + 1];
+  while (at + 1 < all.size() && (all[at] == "--server" || all[at] == "--ca")) {
+    (all[at] == "--server" ? url : caFile) = all[at + 1];
     at += 2;
   }
   if (at >= all.size()) Fail(std::string("no command\n") + kUsage);
@@ -378,6 +383,7 @@ int Run(const std::vector<std::string>& all) {
     if (args.size() != count) Fail(command + " takes " + std::to_string(count) + " argument(s)");
   };
   Client client;
+  client.caFile = caFile;
   if (command == "signup" || command == "login") {
     need(1);
     client.Connect(url, false);

@@ -15,8 +15,9 @@
 namespace {
 
 const char kUsage[] =
-    "usage: apexgrid-server [--listen ADDRESS:PORT] --data FOLDER [--url URL] [--computer-pause MS]\n"
-    "  --listen ADDRESS:PORT  where to serve plain HTTP (default 127.0.0.1:8470; port 0 picks one)\n"
+    "usage: apexgrid-server [--listen ADDRESS:PORT] --data FOLDER [--tls-cert FILE --tls-key FILE] [--url URL]\n"
+    "  --listen ADDRESS:PORT  where to serve (default 127.0.0.1:8470; port 0 picks one)\n"
+    "  --tls-cert FILE --tls-key FILE  serve HTTPS and secure WebSockets with the PEM chain and key\n"
     "  --data FOLDER          the folder of the database and the circuits (made when missing)\n"
     "  --url URL              how race files name this server (default http://ADDRESS:PORT)\n"
     "  --computer-pause MS    the pause before a computer's move (default 800, as in the game)\n"
@@ -87,13 +88,18 @@ int main(int argc, char** argv) {
       long seconds = 0;
       if (!WholeNumber(value, 1, 3600, &seconds)) return Usage("--request-seconds takes 1 to 3600 seconds");
       http.headerSeconds = static_cast<int>(seconds);
-    } else if (flag == "--database" || flag == "--tls-cert" || flag == "--tls-key") {
+    } else if (flag == "--tls-cert") {
+      http.tlsCertificate = value;
+    } else if (flag == "--tls-key") {
+      http.tlsKey = value;
+    } else if (flag == "--database") {
       return Usage(flag + " is not supported by this build");
     } else {
       return Usage("unknown option " + flag);
     }
   }
   if (service.dataFolder.empty()) return Usage("--data FOLDER is needed");
+  if (http.tlsCertificate.empty() != http.tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
   Service races(service, Log);
   std::string error;
   if (!races.Open(&error)) {
@@ -101,8 +107,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   races.StartClock();
-  const int status = ServeHttp(races, http, Log, [&service, &races](const std::string& address) {
-    races.SetServerUrl("http://" + address);
+  const int status = ServeHttp(races, http, Log, [&service, &races, &http](const std::string& address) {
+    races.SetServerUrl((http.tlsCertificate.empty() ? "http://" : "https://") + address);
     Log("listening on " + address + ", data in " + service.dataFolder);
   });
   races.StopClock();

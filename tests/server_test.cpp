@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -31,7 +32,11 @@ namespace {
 // apexgrid-server on a port of its own choosing, its log in the data folder's parent.
 class ServerProcess {
  public:
-  explicit ServerProcess(const TempFolder& folder) : folder_(folder) { Start(); }
+  // extra: more options; with --tls-cert the URL is an https one.
+  explicit ServerProcess(const TempFolder& folder, std::vector<std::string> extra = {})
+      : folder_(folder), extra_(std::move(extra)) {
+    Start();
+  }
   ~ServerProcess() {
     if (pid_ > 0) Signal(SIGKILL);
   }
@@ -42,9 +47,12 @@ class ServerProcess {
     if (pid_ == 0) {
       const std::string log = LogPath();
       freopen(log.c_str(), "a", stderr);
-      execl(APEXGRID_SERVER_PROGRAM, APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--data",
-            folder_.HostFile("data").c_str(), "--computer-pause", "20", "--request-seconds", "2",
-            static_cast<char*>(nullptr));
+      const std::string data = folder_.HostFile("data");
+      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--data", data.c_str(),
+                                       "--computer-pause", "20", "--request-seconds", "2"};
+      for (const std::string& arg : extra_) args.push_back(arg.c_str());
+      args.push_back(nullptr);
+      execv(APEXGRID_SERVER_PROGRAM, const_cast<char* const*>(args.data()));
       _exit(127);
     }
     // The port is in the first line this start logs.
@@ -53,6 +61,7 @@ class ServerProcess {
       const size_t at = text.find("listening on 127.0.0.1:");
       if (at != std::string::npos) {
         url_.host = "127.0.0.1";
+        url_.tls = std::find(extra_.begin(), extra_.end(), "--tls-cert") != extra_.end();
         url_.port = text.substr(at + 23, text.find(',', at) - at - 23);
       } else {
         Pause(25);
@@ -77,6 +86,7 @@ class ServerProcess {
 
  private:
   const TempFolder& folder_;
+  std::vector<std::string> extra_;
   pid_t pid_ = -1;
   ServerUrl url_;
 };
@@ -493,4 +503,36 @@ TEST(Server, TwoAccountsAndAComputerRaceToTheEndWithTheClient) {
   ProgramRun late = RunProgram(as("ana") + online + " move 1 31,8", folder);
   EXPECT_NE(late.status, 0);
   EXPECT_TRUE(late.Said("apexgrid-online: the race is over (409)")) << late.lines.size();
+}
+
+TEST(Server, ServesHttpsAndSecureEventStreamsWithTheCertificateGiven) {
+  TempFolder folder;
+  const std::string cert = folder.HostFile("cert.pem");
+  const std::string key = folder.HostFile("key.pem");
+  ASSERT_EQ(RunShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+                     "-addext subjectAltName=IP:127.0.0.1 -keyout " + Quote(key) + " -out " + Quote(cert) +
+                         " 2>/dev/null",
+                     folder),
+            0);
+  ServerProcess server(folder, {"--tls-cert", cert, "--tls-key", key});
+  ServerUrl trusting = server.url();
+  trusting.caFile = cert;
+  std::string token;
+  auto ana = SignUp(trusting, "ana", &token);
+  const std::string circuit = UploadRing(*ana);
+  ASSERT_EQ(ana->Call("POST", "races", R"({"circuit":")" + circuit + R"(","seats":2})").status, 201);
+  EventStream stream;
+  std::string error;
+  ASSERT_TRUE(stream.Open(trusting, token, 1, -1, &error)) << error;
+  std::string message;
+  ASSERT_TRUE(stream.Next(&message, 10, &error)) << error;
+  EXPECT_EQ(json::parse(message)["state"], "open");
+  // A client that doesn't trust the certificate, or speaks plain HTTP, gets nothing.
+  ServerUrl plain = server.url();
+  plain.tls = false;
+  for (const ServerUrl& url : {server.url(), plain}) {
+    ApiClient client(url);
+    const HttpResult result = client.Call("GET", "races?open=1");
+    EXPECT_EQ(result.status, 0) << result.body;
+  }
 }
