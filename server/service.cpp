@@ -108,7 +108,8 @@ int64_t NowMs() {
 Service::Service(ServiceOptions options, Log log)
     : options_(std::move(options)),
       log_(std::move(log)),
-      brake_(options_.signInFailuresPerName, options_.signInFailuresPerAddress, options_.signInWindowMs) {}
+      brake_(options_.signInFailuresPerName, options_.signInFailuresPerAddress, options_.signInWindowMs),
+      signUps_(options_.signUpsPerAddress, options_.signUpsPerAddress, options_.signInWindowMs) {}
 
 Service::~Service() { StopClock(); }
 
@@ -123,7 +124,7 @@ bool Service::Open(std::string* error) {
   }
   mkdir(options_.dataFolder.c_str(), 0700);
   mkdir((options_.dataFolder + "/circuits").c_str(), 0700);
-  return store_.Open(options_.dataFolder + "/apexgrid-server.db", error);
+  return store_.Open(options_.dataFolder + "/apexgrid-server.db", options_.syncEveryCommit, error);
 }
 
 bool Service::Authenticate(const std::string& authorization, Account* account) {
@@ -189,9 +190,10 @@ ApiReply Service::CreateAccount(const ApiRequest& request) {
   std::string error;
   if (!ParseAccountBody(request.body, &body, &error)) return Error(400, error);
   if (body.password.size() < kMinPasswordLength) return Error(400, "a password is at least 8 characters");
-  // Sign-ups cost a hash each, as sign-ins do: the same brake holds both.
+  // Each sign-up costs a hash and a row: an address makes only so many in a window.
   const int64_t now = NowMs();
-  if (!brake_.Allowed(body.name, request.address, now)) return Error(429, "too many attempts; try again later");
+  if (!signUps_.Allowed("", request.address, now)) return Error(429, "too many new accounts; try again later");
+  signUps_.Failed("", request.address, now);
   const std::string hash = HashPassword(body.password);
   if (hash.empty()) return Error(503, "the server is short of memory");
   std::lock_guard<std::mutex> lock(mutex_);
