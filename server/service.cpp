@@ -264,15 +264,19 @@ ApiReply Service::PutCircuit(const ApiRequest& request, const Account& account) 
 
 ApiReply Service::GetCircuit(const std::string& id, bool laps) {
   if (!IsCircuitId(id)) return Error(404, "unknown circuit");
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!store_.HasCircuit(id)) return Error(404, "unknown circuit");
-  if (laps) {
-    json list = json::array();
-    for (const LapRow& lap : store_.BestLaps(id, kLapsLimit)) {
-      list.push_back({{"player", lap.player}, {"rounds", lap.rounds}, {"race", lap.race}, {"date", IsoDate(lap.at)}});
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!store_.HasCircuit(id)) return Error(404, "unknown circuit");
+    if (laps) {
+      json list = json::array();
+      for (const LapRow& lap : store_.BestLaps(id, kLapsLimit)) {
+        list.push_back({{"player", lap.player}, {"rounds", lap.rounds}, {"race", lap.race}, {"date", IsoDate(lap.at)}});
+      }
+      return Json(200, json{{"laps", list}});
     }
-    return Json(200, json{{"laps", list}});
   }
+  // A circuit file is written whole before its row, and never changes: it is read without the
+  // lock, which others' moves need meanwhile.
   ApiReply reply;
   if (!ReadWholeFile(options_.dataFolder + "/circuits/" + id + ".cct", &reply.body)) {
     return Error(500, "the circuit file is missing");

@@ -323,8 +323,10 @@ TEST(Server, KeepsAnsweringPastIdleSlowAndSilentClients) {
     ASSERT_EQ(Move(i % 2 == 0 ? *race.ana : *race.bo, race.id, static_cast<long long>(i), lap[i / 2]).status, 201);
     EXPECT_EQ(watcher->Call("GET", "races?open=1").status, 200);
   }
-  // Every connection costs little.
+  // Every connection costs little (the sanitizers' own bookkeeping aside).
+#ifndef APEXGRID_SANITIZED
   EXPECT_LT(server.ResidentMb(), 200.0);
+#endif
   // The trickling header is cut off by the server, never answered.
   EXPECT_EQ(Answer(slow), "");
   close(slow);
