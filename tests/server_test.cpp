@@ -184,6 +184,8 @@ TEST(Server, RefusesBadRequestsWithHonestStatuses) {
   const std::string circuit = Body(race.ana->Call("GET", "races/" + std::to_string(race.id))).value("circuit", "");
   const std::string r = "races/" + std::to_string(race.id);
   const std::string goodRace = R"("circuit":")" + circuit + R"(","seats":2)";
+  // A race still waiting for its second player.
+  const std::string open = "races/" + std::to_string(Body(race.ana->Call("POST", "races", "{" + goodRace + "}")).value("id", 0));
   struct Case {
     ApiClient* client;
     const char* method;
@@ -236,6 +238,7 @@ TEST(Server, RefusesBadRequestsWithHonestStatuses) {
       {race.bo.get(), "POST", r + "/moves", R"({"index":0,"x":31,"y":8})", 409},
       {race.ana.get(), "POST", r + "/moves", R"({"index":1,"x":31,"y":8})", 409},
       {race.ana.get(), "POST", r + "/moves", R"({"index":0,"x":51,"y":8})", 422},
+      {race.ana.get(), "POST", open + "/moves", R"({"index":0,"x":31,"y":8})", 409},
   };
   for (const Case& c : cases) {
     const HttpResult result = c.client->Call(c.method, c.path, c.body);
