@@ -479,8 +479,8 @@ TEST(Server, TwoAccountsAndAComputerRaceToTheEndWithTheClient) {
   const std::string online = std::string(APEXGRID_ONLINE_PROGRAM) + " --server " + url;
   WriteBytes(folder.HostFile("ring.cct"), SmallRing().Encode());
   const auto as = [&](const std::string& who) { return "XDG_DATA_HOME=" + Quote(folder.HostFile(who)) + " "; };
-  ASSERT_EQ(RunShell("echo password-of-ana | " + as("ana") + online + " signup ana", folder), 0);
-  ASSERT_EQ(RunShell("echo password-of-bo | " + as("bo") + online + " signup bo", folder), 0);
+  ASSERT_EQ(RunShell("echo password-of-ana | " + as("ana") + online + " signup ana >/dev/null", folder), 0);
+  ASSERT_EQ(RunShell("echo password-of-bo | " + as("bo") + online + " signup bo >/dev/null", folder), 0);
   // The token is kept for its owner alone.
   struct stat kept {};
   ASSERT_EQ(stat(folder.HostFile("ana/apexgrid/online-session.txt").c_str(), &kept), 0);
@@ -490,14 +490,15 @@ TEST(Server, TwoAccountsAndAComputerRaceToTheEndWithTheClient) {
                      folder),
             0);
   EXPECT_EQ(ReadText(folder.HostFile("made")), "race 1\n");
-  ASSERT_EQ(RunShell(as("bo") + online + " join 1 1", folder), 0);
+  ASSERT_EQ(RunShell(as("bo") + online + " join 1 1 >/dev/null", folder), 0);
   EXPECT_NE(RunShell(as("bo") + online + " join 1 1 2>/dev/null", folder), 0);
   StartShell(as("ana") + online + " bot 1 0 --driver club >" + Quote(folder.HostFile("ana.out")), folder.HostFile("ana.rc"));
   StartShell(as("bo") + online + " bot 1 1 --driver pro >" + Quote(folder.HostFile("bo.out")), folder.HostFile("bo.rc"));
   ASSERT_TRUE(WaitForFile(folder.HostFile("ana.rc"), 60000) && WaitForFile(folder.HostFile("bo.rc"), 60000));
   EXPECT_EQ(ReadText(folder.HostFile("ana.rc")).substr(0, 1), "0") << ReadText(folder.HostFile("ana.out"));
   EXPECT_EQ(ReadText(folder.HostFile("bo.rc")).substr(0, 1), "0") << ReadText(folder.HostFile("bo.out"));
-  ASSERT_EQ(RunShell(as("ana") + online + " fetch 1 " + Quote(folder.HostFile("race.apxrace")), folder), 0);
+  ASSERT_EQ(RunShell(as("ana") + online + " fetch 1 " + Quote(folder.HostFile("race.apxrace")) + " >/dev/null", folder),
+            0);
   // The fetched file replays through the game's rules to the places the server gave.
   ApiClient ana(server.url());
   ana.SetToken(Body(ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
