@@ -22,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (event.action == ScriptAction::kKey) {
     const int16_t keys[] = {kKeyUp,    kKeyDown,           kKeyLeft,       kKeyRight,    kKeyA,
                             kKeyB,     kKeyC,              kKeyStart,      kHostKeyFullScreen,
-                            kHostKeyDriver, kHostKeyHint,  kHostKeyForesight};
+                            kHostKeyDriver, kHostKeyHint,  kHostKeyForesight, kHostKeyResume,
+                            kHostKeyPlayback, kHostKeyExport, kHostKeyPause, kHostKeyStepBack,
+                            kHostKeyStepOn, kHostKeyLeave};
     bool known = false;
     for (int16_t key : keys) known = known || event.key == key;
     if (!known) __builtin_trap();

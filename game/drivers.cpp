@@ -99,6 +99,8 @@ void LoadDriverChoices(const std::u16string& folder) {
   driverChoices.foresight = SettingText(settings, "foresight") == "on" ? 1 : 0;
 }
 
+void ForgetCaption() { shownCaption.clear(); }
+
 bool IsComputerTurn() {
   return gameState.screenMode == kScreenRace && driverChoices.driver[CurrentIndex()] != kDriverHuman;
 }

@@ -63,6 +63,10 @@ void ToggleForesight();
 // player's car, and no way to bring the car to rest after it.
 bool MoveIsDoomed(GridPoint to);
 
+// The caption names the driver to move again at the next BeginTurn, after something else has
+// shown its own.
+void ForgetCaption();
+
 // Draws the level's badge beside every computer car on framePicture, for the board renderer.
 void DrawDriverBadges();
 

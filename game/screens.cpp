@@ -4,6 +4,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/race_keeping.h"
 #include "game/startup.h"
 #include "rules/turn.h"
 #include "game/view.h"
@@ -154,7 +155,9 @@ void EndTurn(int16_t x, int16_t y) {
   GameState& s = gameState;
   FlashGoButton();
   // A car whose trail is full can't move: the commit refuses and its turn passes unused.
-  CommitMove(s, x, y);
+  const int car = s.currentPlayer;
+  const int refused = CommitMove(s, x, y);
+  KeepMove(car, GridPoint{x, y}, refused == 0);
   NextTurn(s);
   s.scrollX = s.scrollY = 0;
   CentreView();

@@ -8,6 +8,7 @@
 #include "data/folder.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/race_keeping.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
 #include "gfx/draw.h"
@@ -95,6 +96,8 @@ void StartUp(WindowHandle window) {
   // spaces and no quotes. One typed in a shell is made full, so that the last-circuit file names
   // the same circuit from whatever folder the next start is made.
   std::u16string given = GetCommandLine();
+  // A race file brings its circuit; one that can't be used is told, and the last circuit is played.
+  if (IsRacePath(given)) given = PrepareRace(FullDevicePath(given));
   if (given.empty()) given = ReadTextFile(ownFolder + kLastCircuitFile);
   if (given.empty()) {
     StartSelector();
@@ -112,6 +115,7 @@ void StartUp(WindowHandle window) {
   }
   WriteTextFile(ownFolder + kLastCircuitFile, path);
   SetStartValues(gameState);
+  StartPreparedRace();
   ShowTitle();
   run.startedUp = true;
 }

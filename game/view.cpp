@@ -6,6 +6,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/race_keeping.h"
 #include "gfx/layout.h"
 #include "platform/window.h"
 #include "rules/move.h"
@@ -38,6 +39,7 @@ void ShowBoard() {
 void NewRace() {
   GameState& s = gameState;
   ResetRace(s);
+  ForgetRace();
   s.screenMode = kScreenRace;
   CentreView();
   ResetTarget();
@@ -47,6 +49,10 @@ void NewRace() {
 
 void HandleKey(int16_t key) {
   GameState& s = gameState;
+  if (PlaybackShown()) {
+    PlaybackKey(key);
+    return;
+  }
   if (s.screenMode == kScreenRace) {
     struct Scroll {
       int16_t key;
@@ -71,4 +77,7 @@ void HandleKey(int16_t key) {
   if (key == kHostKeyDriver) CycleDriver();
   if (key == kHostKeyHint) ShowHint();
   if (key == kHostKeyForesight) ToggleForesight();
+  if (key == kHostKeyResume) ResumeLastRace();
+  if (key == kHostKeyPlayback) StartPlayback();
+  if (key == kHostKeyExport) ExportRace();
 }

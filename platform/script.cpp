@@ -68,6 +68,8 @@ constexpr KeyName kKeyNames[] = {
     {"up", kKeyUp}, {"down", kKeyDown}, {"left", kKeyLeft}, {"right", kKeyRight},
     {"a", kKeyA},   {"b", kKeyB},       {"c", kKeyC},       {"start", kKeyStart},
     {"f11", kHostKeyFullScreen}, {"d", kHostKeyDriver},   {"h", kHostKeyHint},  {"f", kHostKeyForesight},
+    {"r", kHostKeyResume},       {"p", kHostKeyPlayback}, {"e", kHostKeyExport}, {"space", kHostKeyPause},
+    {"comma", kHostKeyStepBack}, {"period", kHostKeyStepOn}, {"escape", kHostKeyLeave},
 };
 
 struct Word {

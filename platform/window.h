@@ -186,6 +186,17 @@ constexpr int16_t kHostKeyFullScreen = 0x7A;
 constexpr int16_t kHostKeyDriver = 0x44;
 constexpr int16_t kHostKeyHint = 0x48;
 constexpr int16_t kHostKeyForesight = 0x46;
+// The race file's keys, the same way (R, P and E; `key r`, `key p`, `key e`): resume the last race
+// on the circuit, play the race back, export it as an animation. While it plays back: Space
+// pauses and goes on, comma and full stop step one move back and forward, Escape leaves (`key
+// space`, `key comma`, `key period`, `key escape`).
+constexpr int16_t kHostKeyResume = 0x52;
+constexpr int16_t kHostKeyPlayback = 0x50;
+constexpr int16_t kHostKeyExport = 0x45;
+constexpr int16_t kHostKeyPause = 0x20;
+constexpr int16_t kHostKeyStepBack = 0xBC;
+constexpr int16_t kHostKeyStepOn = 0xBE;
+constexpr int16_t kHostKeyLeave = 0x1B;
 
 // Switches the window between full screen and a window of its own. Non-zero when it is full
 // screen afterwards.

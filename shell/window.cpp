@@ -6,6 +6,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/race_keeping.h"
 #include "game/screens.h"
 #include "game/startup.h"
 #include "game/view.h"
@@ -99,18 +100,21 @@ intptr_t MainWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam,
         // The computer's pause has a timer of its own; any other tick ends the title.
         if (wParam == kComputerTimer) {
           ComputerTick();
+        } else if (wParam == kPlaybackTimer) {
+          PlaybackTick();
         } else {
           LeaveTitle();
         }
       }
       return 0;
     case WM_MOUSEMOVE:
-      if (IsStartedUp()) {
+      // While a race plays back, the pen has nothing to steer.
+      if (IsStartedUp() && !PlaybackShown()) {
         HandlePenMove(static_cast<int16_t>(LowWord(lParam)), static_cast<int16_t>(HighWord(lParam)));
       }
       return 0;
     case WM_LBUTTONDOWN:
-      if (IsStartedUp()) HandleTap(LowWord(lParam), HighWord(lParam));
+      if (IsStartedUp() && !PlaybackShown()) HandleTap(LowWord(lParam), HighWord(lParam));
       return 0;
     case WM_LBUTTONUP:
       gameState.penLock = 0;  // the next drag may steer the cursor again

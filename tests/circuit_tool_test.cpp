@@ -26,6 +26,7 @@
 #include "tests/support.h"
 #include "tools/canvas.h"
 #include "tools/circuit_data.h"
+#include "race/race_circuit.h"
 #include "tools/circuit_tool.h"
 
 namespace {
@@ -485,7 +486,9 @@ TEST_F(CircuitTool, OutputsThatWouldLoseAFileAreRefused) {
   const std::vector<GridPoint> record(5, GridPoint{44, 12});
   SaveRecord(state->track, record.data(), 5);
   WriteBytes(lockedPicture, Bytes{1, 0, 1, 0, 0, 0});
-  for (const std::string& file : {locked, lockedPicture}) fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const std::string lockedGif = folder.HostFile("locked.gif");
+  WriteBytes(lockedGif, Bytes{1});
+  for (const std::string& file : {locked, lockedPicture, lockedGif}) fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   const std::vector<std::string> guarded{circuit, mask, picture, locked, lockedPicture, folder.HostFile("a.pic")};
   std::vector<Bytes> before;
   for (const std::string& file : guarded) before.push_back(ReadBytes(file));
@@ -505,6 +508,8 @@ TEST_F(CircuitTool, OutputsThatWouldLoseAFileAreRefused) {
       {MakeArgs(locked), locked + " is read-only"},
       {{"frompng", picture, lockedPicture}, lockedPicture + " is read-only"},
       {{"clear-record", locked}, locked + " is read-only"},
+      {{"replay", circuit, "--record", folder.HostFile("Alias.cct")}, "is also the input"},
+      {{"replay", locked, "--record", lockedPicture}, lockedPicture + " is read-only"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.args);
@@ -515,7 +520,8 @@ TEST_F(CircuitTool, OutputsThatWouldLoseAFileAreRefused) {
   for (size_t i = 0; i < guarded.size(); ++i) EXPECT_EQ(ReadBytes(guarded[i]), before[i]) << guarded[i];
 
   // Forced, a read-only file is written, and stays read-only.
-  for (const auto& args : {std::vector<std::string>{"clear-record", locked, "--force"},
+  for (const auto& args : {std::vector<std::string>{"replay", locked, "--record", lockedGif, "--force"},
+                           std::vector<std::string>{"clear-record", locked, "--force"},
                            std::vector<std::string>{"frompng", picture, lockedPicture, "--force"}}) {
     const ToolRun run = Tool(args);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -578,6 +584,8 @@ TEST_F(CircuitTool, WrongUsageSaysSoInOneLine) {
   const std::vector<std::vector<std::string>> cases = {
       {"fly"}, {"info"}, {"make", "a.png", "b.cct"}, {"render", "a.cct", "b.png", "--sideways"}, {"topng", "a", "b", "--scale"},
       {"check", "a.cct", "--scale", "3"},  // no lap picture to scale
+      {"replay", "a.apxrace", "b.gif", "--whole", "--follow", "0"}, {"replay", "a.apxrace"},
+      {"replay", "a.cct", "--record", "b.gif", "--moves-per-second", "0"},
   };
   for (const auto& args : cases) {
     const ToolRun run = Tool(args);
@@ -618,4 +626,59 @@ TEST(BoardRender, EveryFailureIsOneLineAndWritesNothing) {
     EXPECT_TRUE(Contains(run.lines[0], "apexgrid-render: " + c.says)) << c.arguments << ": " << run.lines[0];
     EXPECT_FALSE(FileExists(out)) << c.arguments;
   }
+}
+
+// replay: a circuit's record lap and a race file as GIFs that another decoder reads, a frame before
+// the first move and one after each; a changed circuit and a bad race are refused in one line.
+TEST_F(CircuitTool, ReplayAnimatesTheRecordAndARace) {
+  if (std::system("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0) GTEST_SKIP() << "no Pillow to decode with";
+  MakeRing();
+  ASSERT_EQ(Tool({"solve", circuit, "--seconds", "1", "--write-record"}).status, 0);
+  const CircuitData ring = ReadCircuitFile(circuit);
+  const size_t rounds = ring.record.size() - 2;
+  const std::string sha = CircuitSha256(circuit, nullptr);
+  std::string race = "apexgrid-race 1\ncircuit Ring.cct\ncircuit-path " + circuit + "\ncircuit-sha256 " + sha +
+                     "\nplayers 2\ndriver 0 pro\ndriver 1 human\n";
+  for (size_t i = 2; i < ring.record.size(); ++i) {
+    race += "move 0 " + std::to_string(ring.record[i].x) + " " + std::to_string(ring.record[i].y) + "\nmove 1 44 12\n";
+  }
+  WriteText(folder.HostFile("race.apxrace"), race);
+  WriteText(folder.HostFile("bad.apxrace"), race + "move 0 200 12\n");
+  const std::string changed = WriteVariant("Changed.cct", [](CircuitData& c) { c.pixels[0] ^= 1; });
+  WriteText(folder.HostFile("frames.py"),
+            "import sys\nfrom PIL import Image, ImageSequence\n"
+            "print(sum(1 for f in ImageSequence.Iterator(Image.open(sys.argv[1]))))\n");
+  const auto frames = [&](const std::string& gif) {
+    const std::string count = folder.HostFile("count");
+    std::system(("/usr/bin/python3 " + Quote(folder.HostFile("frames.py")) + " " + Quote(gif) + " > " + Quote(count))
+                    .c_str());
+    return ReadText(count);
+  };
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string frames;  // the decoder's count, or what the error line says
+  } cases[] = {
+      {{"replay", circuit, "--record", folder.HostFile("record.gif")}, 0, std::to_string(rounds + 1) + "\n"},
+      {{"replay", folder.HostFile("race.apxrace"), folder.HostFile("race.gif"), "--follow", "1", "--scale", "2"},
+       0, std::to_string(2 * rounds + 1) + "\n"},
+      {{"replay", folder.HostFile("race.apxrace"), folder.HostFile("changed.gif"), "--circuit", changed}, 1,
+       changed + " is not the one"},
+      {{"replay", folder.HostFile("bad.apxrace"), folder.HostFile("bad.gif")}, 1,
+       folder.HostFile("bad.apxrace") + ":" + std::to_string(8 + 2 * rounds) + ": 200,12 is outside car 0's reach"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    const ToolRun run = Tool(c.args);
+    ASSERT_EQ(run.status, c.status) << run.err;
+    const std::string& gif = c.args[0] == "replay" && c.args[2] == "--record" ? c.args[3] : c.args[2];
+    if (c.status == 0) {
+      EXPECT_EQ(frames(gif), c.frames);
+    } else {
+      EXPECT_TRUE(Contains(run.err, c.frames)) << run.err;
+      EXPECT_FALSE(FileExists(gif)) << "nothing written";
+    }
+  }
+  EXPECT_EQ(ReadCircuitFile(circuit).record.size(), ring.record.size()) << "a replay never saves a record";
 }

@@ -162,6 +162,7 @@ TEST(Script, ReadsEveryKindOfLine) {
       {"key start", ScriptAction::kKey, 0, 0, kKeyStart, 0, 0, ""},
       {"key f11", ScriptAction::kKey, 0, 0, kHostKeyFullScreen, 0, 0, ""},
       {"key d", ScriptAction::kKey, 0, 0, kHostKeyDriver, 0, 0, ""},
+      {"key comma", ScriptAction::kKey, 0, 0, kHostKeyStepBack, 0, 0, ""},
       {"wait 400", ScriptAction::kWait, 0, 0, 0, 400, 0, ""},
       {"wait 0", ScriptAction::kWait, 0, 0, 0, 0, 0, ""},
       {"sleep 25", ScriptAction::kSleep, 0, 0, 0, 25, 0, ""},

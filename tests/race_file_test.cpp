@@ -10,6 +10,7 @@
 
 #include "race/race_circuit.h"
 #include "race/race_file.h"
+#include "race/race_writer.h"
 #include "race/replay.h"
 #include "rules/commit.h"
 #include "rules/move.h"
@@ -257,4 +258,20 @@ TEST_F(RaceFiles, TheCircuitIsFoundByItsHash) {
   WriteBytes(folder.HostFile("Ring.cct"), Bytes(30, 1));
   EXPECT_EQ(CheckRaceCircuit(race, "r.apxrace", folder.HostFile("Ring.cct"), &error), 1);
   EXPECT_NE(error.find("not a circuit file"), std::string::npos) << error;
+}
+
+// The writing thread: the newest text of each file lands, a file handed over before another one is
+// never dropped, and Flush waits for both.
+TEST_F(RaceFiles, TheWriterLandsTheNewestTextOfEveryFile) {
+  const std::string a = folder.HostFile("a.apxrace"), b = folder.HostFile("b.apxrace");
+  {
+    RaceFileWriter writer;
+    for (int i = 0; i < 50; ++i) writer.Write(a, "a" + std::to_string(i) + "\n");
+    writer.Write(b, "b\n");
+    writer.Flush();
+    EXPECT_EQ(ReadText(a), "a49\n");
+    EXPECT_EQ(ReadText(b), "b\n");
+    writer.Write(b, "b again\n");
+  }  // the last text is written before the writer goes
+  EXPECT_EQ(ReadText(b), "b again\n");
 }

@@ -1,5 +1,6 @@
 // The subcommands of apexcircuit.
 #include "tools/circuit_tool.h"
+#include "tools/replay_tool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -756,6 +757,7 @@ std::string CircuitToolUsage() {
          "      a picture file (.pic, GameData.dat) or a screenshot (ScrSave.pic) as PNG\n"
          "  frompng IN.png OUT [--screenshot]\n"
          "      a PNG as a picture file (or a screenshot); data pictures must have their size\n"
+         + ReplayToolUsage() +
          "Every command that writes a file refuses one that is its own input, and one made\n"
          "read-only unless --force is given. Files are written whole or not at all.\n";
 }
@@ -767,6 +769,7 @@ int RunCircuitTool(const std::vector<std::string>& args, std::ostream& out, std:
     return args.empty() ? 2 : 0;
   }
   const std::string& command = args[0];
+  if (command == "replay") return RunReplayTool(args, out, err);
   try {
     if (command == "make") return Make(args, out);
     if (command == "render") return Render(args, out);

@@ -173,6 +173,13 @@ bool KeyCode(SDL_Keycode key, int16_t* code) {
     case SDLK_d: *code = kHostKeyDriver; return true;
     case SDLK_h: *code = kHostKeyHint; return true;
     case SDLK_f: *code = kHostKeyForesight; return true;
+    case SDLK_r: *code = kHostKeyResume; return true;
+    case SDLK_p: *code = kHostKeyPlayback; return true;
+    case SDLK_e: *code = kHostKeyExport; return true;
+    case SDLK_SPACE: *code = kHostKeyPause; return true;
+    case SDLK_COMMA: *code = kHostKeyStepBack; return true;
+    case SDLK_PERIOD: *code = kHostKeyStepOn; return true;
+    case SDLK_ESCAPE: *code = kHostKeyLeave; return true;
     default: return false;
   }
 }
