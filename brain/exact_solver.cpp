@@ -462,14 +462,13 @@ class Search {
     return s_.model.PathBlocked(q, to);
   }
 
-  // Every move from the states of one run: one position, one count of crossings.
-  Abort ExpandGroup(Worker* w, const Layer<Velocity>& layer, uint32_t run) {
-    const uint32_t group = layer.groups[run];
-    const uint32_t from = group / kPlanes;
-    const int crossings = static_cast<int>(group % kPlanes);
-    const GridPoint q = s_.cellOf[from];
-    const Clock::time_point t0 = Clock::now();
-    int lowX = kWidth, highX = -1, lowY = kWidth, highY = -1;
+  // The velocities of one run, set in the worker's source rows and widened by every change of
+  // velocity the car can make into its widened rows. Rows lowY - kReach to highY + kReach are the
+  // ones that may then hold moves.
+  Abort Dilate(Worker* w, const Layer<Velocity>& layer, uint32_t run, int* lowY, int* highY) {
+    int lowX = kWidth, highX = -1;
+    *lowY = kWidth;
+    *highY = -1;
     for (uint32_t i = layer.starts[run]; i < layer.starts[run + 1]; ++i) {
       const int x = XOf(layer.velocities[i]), y = YOf(layer.velocities[i]);
       // A velocity this close to the window's edge would widen beyond it.
@@ -477,13 +476,13 @@ class Search {
       w->source[y][x / 64] |= 1ULL << (x % 64);
       lowX = std::min(lowX, x);
       highX = std::max(highX, x);
-      lowY = std::min(lowY, y);
-      highY = std::max(highY, y);
+      *lowY = std::min(*lowY, y);
+      *highY = std::max(*highY, y);
     }
     // Only the words the widened velocities can reach are worked on.
     const int lowWord = (lowX - kReach) / 64, highWord = (highX + kReach) / 64;
-    for (int y = lowY - kReach; y <= highY + kReach; ++y) w->widened[y].fill(0);
-    for (int y = lowY; y <= highY; ++y) {
+    for (int y = *lowY - kReach; y <= *highY + kReach; ++y) w->widened[y].fill(0);
+    for (int y = *lowY; y <= *highY; ++y) {
       if (Empty(w->source[y])) continue;
       w->spans[0] = w->source[y];
       for (int r = 1; r <= kReach; ++r) WidenByOne(w->spans[r - 1], lowWord, highWord, &w->spans[r]);
@@ -494,19 +493,108 @@ class Search {
       }
       w->source[y].fill(0);
     }
+    return Abort::kNone;
+  }
+
+  // The run being expanded, as its moves see it. A run queues its crash once however many of its
+  // moves crash.
+  struct Expansion {
+    Worker* w;
+    uint32_t group;
+    uint32_t from;
+    int crossings;
+    GridPoint q;
+    bool sideOfQ;
+    int clearanceOfQ;
+    uint64_t** tiles;
+    bool crashQueued = false;
+
+    void Crash() {
+      if (!crashQueued) {
+        crashQueued = true;
+        w->crashed.push_back(group);
+      }
+    }
+    GridPoint To(int x, int y) const {
+      return GridPoint{static_cast<int16_t>(q.x + x - kHalf), static_cast<int16_t>(q.y + y - kHalf)};
+    }
+  };
+
+  // The moves of one word of row y that keep the crossings: a state reached before is dropped here,
+  // 64 at a time, and the rest are marked, crashes included, since a move that crashes always will.
+  void ExpandSameSide(Expansion& e, int y, int i, uint64_t kept, uint64_t blocked) {
+    Worker* w = e.w;
+    uint64_t* tile = e.tiles[(y / 64) * Words + i];
+    uint64_t fresh = kept & ~(tile != nullptr ? tile[y % 64] : 0);
+    if (fresh != 0) WordOf(e.tiles, y, i, w) |= fresh;
+    if ((fresh & blocked) != 0) e.Crash();
+    fresh &= ~blocked;
+    while (fresh != 0) {
+      const int x = i * 64 + __builtin_ctzll(fresh);
+      fresh &= fresh - 1;
+      const GridPoint to = e.To(x, y);
+      ++w->pathTests;
+      if (Blocked(e.q, e.clearanceOfQ, to)) {
+        e.Crash();
+        continue;
+      }
+      const uint32_t toGroup = GroupOf(s_.positionOf[s_.model.Index(to.x, to.y)], e.crossings);
+      w->next.push_back(static_cast<uint64_t>(toGroup) << kShift | Pack(x, y));
+    }
+  }
+
+  // The moves of one word of row y to the other side of the line, judged one by one.
+  Abort ExpandAcross(Expansion& e, int y, int i, uint64_t crossing) {
+    Worker* w = e.w;
+    while (crossing != 0) {
+      const int x = i * 64 + __builtin_ctzll(crossing);
+      crossing &= crossing - 1;
+      const GridPoint to = e.To(x, y);
+      const MoveOutcome outcome = s_.model.CleanOutcome(e.q, to, e.crossings);
+      int after = e.crossings;
+      if (outcome == MoveOutcome::kBackward) ++after;
+      if (outcome == MoveOutcome::kUndo) --after;
+      if (after >= kPlanes) {
+        if (!s_.model.PathBlocked(e.q, to)) return Abort::kTooManyCrossings;
+        continue;
+      }
+      if (outcome != MoveOutcome::kLap && !Mark(e.from, after, x, y, w)) continue;
+      ++w->pathTests;
+      if (s_.model.PathBlocked(e.q, to)) {
+        e.Crash();
+        continue;
+      }
+      if (outcome == MoveOutcome::kLap) {
+        std::lock_guard<std::mutex> lock(lapMutex_);
+        if (!lapFound_) {
+          lapFrom_ = e.group;
+          lapTo_ = to;
+          lapFound_ = true;
+        }
+        continue;
+      }
+      w->next.push_back(static_cast<uint64_t>(GroupOf(s_.positionOf[s_.model.Index(to.x, to.y)], after)) << kShift |
+                        Pack(x, y));
+    }
+    return Abort::kNone;
+  }
+
+  // Every move from the states of one run: one position, one count of crossings.
+  Abort ExpandGroup(Worker* w, const Layer<Velocity>& layer, uint32_t run) {
+    const uint32_t group = layer.groups[run];
+    const uint32_t from = group / kPlanes;
+    const int crossings = static_cast<int>(group % kPlanes);
+    const GridPoint q = s_.cellOf[from];
+    const Clock::time_point t0 = Clock::now();
+    int lowY = 0, highY = 0;
+    const Abort dilated = Dilate(w, layer, run, &lowY, &highY);
+    if (dilated != Abort::kNone) return dilated;
     const Clock::time_point t1 = Clock::now();
     w->dilationSeconds += std::chrono::duration<double>(t1 - t0).count();
 
     const bool sideOfQ = s_.model.SideOf(q.x, q.y) != 0;
     const int clearanceOfQ = s_.clearance[s_.model.Index(q.x, q.y)];
-    bool crashQueued = false;
-    auto crash = [&] {
-      if (!crashQueued) {
-        crashQueued = true;
-        w->crashed.push_back(group);
-      }
-    };
-    uint64_t** tiles = Tiles(from, crossings, w);
+    Expansion e{w, group, from, crossings, q, sideOfQ, clearanceOfQ, Tiles(from, crossings, w)};
     for (int y = lowY - kReach; y <= highY + kReach; ++y) {
       if (Empty(w->widened[y])) continue;
       uint64_t blocked[Words], side[Words];
@@ -515,58 +603,12 @@ class Search {
       for (int i = 0; i < Words; ++i) {
         const uint64_t reached = w->widened[y][i];
         if (reached == 0) continue;
-        // Moves to the other side of the line are judged one by one below. Every other move
-        // keeps the crossings: a state reached before is dropped here, 64 at a time, and the
-        // rest are marked, crashes included, since a move that crashes always will.
-        const uint64_t across = (sideOfQ ? ~side[i] : side[i]) & ~blocked[i];
-        uint64_t* tile = tiles[(y / 64) * Words + i];
-        uint64_t fresh = reached & ~across & ~(tile != nullptr ? tile[y % 64] : 0);
-        if (fresh != 0) WordOf(tiles, y, i, w) |= fresh;
-        if ((fresh & blocked[i]) != 0) crash();
-        fresh &= ~blocked[i];
-        while (fresh != 0) {
-          const int x = i * 64 + __builtin_ctzll(fresh);
-          fresh &= fresh - 1;
-          const GridPoint to{static_cast<int16_t>(q.x + x - kHalf), static_cast<int16_t>(q.y + y - kHalf)};
-          ++w->pathTests;
-          if (Blocked(q, clearanceOfQ, to)) {
-            crash();
-            continue;
-          }
-          w->next.push_back(static_cast<uint64_t>(GroupOf(s_.positionOf[s_.model.Index(to.x, to.y)], crossings)) << kShift |
-                            Pack(x, y));
-        }
-        uint64_t crossing = reached & across;
-        while (crossing != 0) {
-          const int x = i * 64 + __builtin_ctzll(crossing);
-          crossing &= crossing - 1;
-          const GridPoint to{static_cast<int16_t>(q.x + x - kHalf), static_cast<int16_t>(q.y + y - kHalf)};
-          const MoveOutcome outcome = s_.model.CleanOutcome(q, to, crossings);
-          int after = crossings;
-          if (outcome == MoveOutcome::kBackward) ++after;
-          if (outcome == MoveOutcome::kUndo) --after;
-          if (after >= kPlanes) {
-            if (!s_.model.PathBlocked(q, to)) return Abort::kTooManyCrossings;
-            continue;
-          }
-          if (outcome != MoveOutcome::kLap && !Mark(from, after, x, y, w)) continue;
-          ++w->pathTests;
-          if (s_.model.PathBlocked(q, to)) {
-            crash();
-            continue;
-          }
-          if (outcome == MoveOutcome::kLap) {
-            std::lock_guard<std::mutex> lock(lapMutex_);
-            if (!lapFound_) {
-              lapFrom_ = group;
-              lapTo_ = to;
-              lapFound_ = true;
-            }
-            continue;
-          }
-          w->next.push_back(static_cast<uint64_t>(GroupOf(s_.positionOf[s_.model.Index(to.x, to.y)], after)) << kShift |
-                            Pack(x, y));
-        }
+        // Moves to the other side of the line are judged one by one; every other move keeps the
+        // crossings.
+        const uint64_t across = (e.sideOfQ ? ~side[i] : side[i]) & ~blocked[i];
+        ExpandSameSide(e, y, i, reached & ~across, blocked[i]);
+        const Abort a = ExpandAcross(e, y, i, reached & across);
+        if (a != Abort::kNone) return a;
       }
     }
     w->pathSeconds += SecondsSince(t1);

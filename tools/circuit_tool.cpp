@@ -77,12 +77,14 @@ Arguments Parse(const std::string& command, const std::vector<std::string>& args
     if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
       const std::string name = a.substr(2);
       if (valued.count(name) != 0) {
-        if (i + 1 >= args.size()) throw UsageError(command + ": --" + name + " needs a value");
+        if (i + 1 >= args.size()) {
+          throw UsageError(std::string(command).append(": --").append(name).append(" needs a value"));
+        }
         parsed.values[name].push_back(args[++i]);
       } else if (flags.count(name) != 0) {
         parsed.flags.insert(name);
       } else {
-        throw UsageError(command + ": unknown option " + a);
+        throw UsageError(std::string(command).append(": unknown option ").append(a));
       }
     } else {
       parsed.files.push_back(a);
@@ -105,10 +107,15 @@ std::vector<int> Numbers(const std::string& option, const std::string& text, siz
     long long value = 0;
     const WholeNumber read = ReadWholeNumber(part, INT32_MIN, INT32_MAX, &value);
     if (read != WholeNumber::kRead) {
-      throw ToolError("--" + option + " " + text + ": " +
-                      (part.empty() ? std::string("a number is missing")
-                                    : "'" + part + (read == WholeNumber::kOutOfRange ? "' is out of range"
-                                                                                      : "' is not a whole number")));
+      std::string message = "--" + option;
+      message.append(" ").append(text).append(": ");
+      if (part.empty()) {
+        message += "a number is missing";
+      } else {
+        message.append("'").append(part);
+        message += read == WholeNumber::kOutOfRange ? "' is out of range" : "' is not a whole number";
+      }
+      throw ToolError(message);
     }
     numbers.push_back(static_cast<int>(value));
     if (comma == std::string::npos) break;
@@ -183,7 +190,7 @@ void ReadPngInRuns(const std::string& path, const std::function<std::string(uint
       },
       [&](uint32_t x, uint32_t y, uint32_t step, uint32_t count, const uint8_t* rgba) {
         const size_t row = static_cast<size_t>(y) * width;
-        for (uint32_t k = 0; k < count; ++k) pixel(row + x + k * step, rgba + 4 * k);
+        for (uint32_t k = 0; k < count; ++k) pixel(row + x + size_t{k} * step, rgba + size_t{4} * k);
       },
       &reason);
   if (!refused.empty()) throw ToolError(refused);
@@ -626,15 +633,8 @@ double DefaultSolveGigabytes() {
   return static_cast<double>(pages) * static_cast<double>(pageSize) / 2 / (1 << 30);
 }
 
-int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
-  const Arguments a = Parse("solve", args, 1, {"seconds", "lap", "scale", "threads", "memory"},
-                            {"moves", "write-record", "force"});
-  RefuseScaleWithoutLap(a, "solve");
-  const std::string& path = a.files[0];
-  const std::string name = Name(path);
-  const double seconds = a.Has("seconds") ? DecimalOption(a, "seconds", kMaxSolveSeconds, "seconds")
-                                          : kDefaultSolveSeconds;
-  const double gigabytes = a.Has("memory") ? DecimalOption(a, "memory", kMaxSolveGigabytes, "gigabytes") : DefaultSolveGigabytes();
+// The --threads option, or a thread for each core.
+int ThreadsOption(const Arguments& a) {
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   if (a.Has("threads")) {
     long long n = 0;
@@ -644,6 +644,90 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     }
     threads = static_cast<int>(n);
   }
+  return threads;
+}
+
+// The best lap found within the time and memory given, reporting progress on err when asked; the
+// exact search's lower bound in *bound. Refused when no lap is found.
+LapPlan SearchLap(const TrackModel& model, const CarState& start, const std::string& name, double seconds,
+                  double gigabytes, int threads, bool showProgress, std::ostream& err, uint32_t* bound) {
+  // A quick search first, so that a lap is known however soon the exact search must stop; then
+  // the exact search, round by round, which ends with the optimum or with a proven bound.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point began = Clock::now();
+  auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - began).count(); };
+  if (showProgress) err << "\rsolving " << name << ": quick search " << std::flush;
+  LapPlan best = QuickLap(model, start, 32, [&] { return interrupted.load(); });
+  ExactLimits limits;
+  limits.seconds = std::max(0.0, seconds * kExactShare - elapsed());
+  limits.memoryBytes = static_cast<size_t>(std::min(gigabytes * (1 << 30), 1e18));
+  limits.threads = threads;
+  limits.stop = [&] { return interrupted.load(); };
+  if (showProgress) {
+    limits.progress = [&](const ExactProgress& p) {
+      err << "\rsolving " << name << ": round " << p.layer << ", " << p.states << " states, "
+          << p.bytes / (1 << 20) << " MB, " << static_cast<int>(elapsed()) << " s " << std::flush;
+    };
+  }
+  ExactLap exact;
+  exact.plan.lowerBound = 1;
+  exact.end = ExactEnd::kStopped;
+  if (!interrupted) exact = SolveExact(model, start, limits);
+  if (exact.plan.found) best = exact.plan;
+  // Without a proof, what is left of the time goes to wider quick searches for a better lap.
+  for (int width = 128; !exact.plan.found && width <= 2048 && !interrupted && elapsed() < seconds; width *= 4) {
+    if (showProgress) err << "\rsolving " << name << ": quick search, " << width << " cars a round " << std::flush;
+    const LapPlan wider = QuickLap(model, start, width, [&] { return interrupted || elapsed() > seconds; });
+    if (wider.found && (!best.found || wider.rounds < best.rounds)) best = wider;
+  }
+  *bound = exact.plan.lowerBound;
+  if (showProgress) err << "\r" << std::string(78, ' ') << "\r" << std::flush;
+  if (exact.end == ExactEnd::kNoLap) throw ToolError(name + ": no lap can be driven on this circuit");
+  if (!best.found) {
+    std::ostringstream limit;
+    limit << seconds;
+    const std::string why = interrupted ? "stopped before a lap was found"
+                                        : exact.end == ExactEnd::kMemory ? "no lap found before memory ran out"
+                                                                         : "no lap found in " + limit.str() + " seconds";
+    throw ToolError(name + ": " + why +
+                    (*bound > 1 ? "; no lap can take fewer than " + std::to_string(*bound) + " rounds" : ""));
+  }
+  return best;
+}
+
+// Offers the lap as the circuit's record, in the file the record goes into, and says what stands.
+void OfferRecord(const RecordTarget& record, const LapPlan& best, const std::string& name, std::ostream& out) {
+  // The record to beat is the one in the file the record would go into, read now; the lap is
+  // raced once more from that file, so that the game's commit stores it through SaveRecord
+  // exactly as a race would. What the file holds afterwards is what is reported.
+  const uint16_t stored = StoredRounds(record.compare);
+  if (stored != 0 && stored <= best.rounds) {
+    out << "the stored record of " << stored << " rounds stands\n";
+  } else {
+    auto race = std::make_unique<GameState>();
+    if (LoadCircuit(race->track, record.load) != 0) throw ToolError("the game can't load " + HostPath(record.load));
+    DriveLap(*race, best.moves, name, true);
+    const uint16_t now = StoredRounds(record.written);
+    if (now != 0 && now < best.rounds) {
+      out << "the stored record of " << now << " rounds stands\n";
+    } else if (now != best.rounds) {
+      throw ToolError(name + ": the record could not be written into " + record.written);
+    } else {
+      out << "stored as the record" << (stored != 0 ? " (was " + std::to_string(stored) + " rounds)" : "") << "\n";
+    }
+  }
+}
+
+int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
+  const Arguments a = Parse("solve", args, 1, {"seconds", "lap", "scale", "threads", "memory"},
+                            {"moves", "write-record", "force"});
+  RefuseScaleWithoutLap(a, "solve");
+  const std::string& path = a.files[0];
+  const std::string name = Name(path);
+  const double seconds = a.Has("seconds") ? DecimalOption(a, "seconds", kMaxSolveSeconds, "seconds")
+                                          : kDefaultSolveSeconds;
+  const double gigabytes = a.Has("memory") ? DecimalOption(a, "memory", kMaxSolveGigabytes, "gigabytes") : DefaultSolveGigabytes();
+  const int threads = ThreadsOption(a);
   // Ctrl-C from here on stops the search and reports what it has, even while the circuit loads.
   InterruptStopsSearch interrupt;
   // Every output is checked before the search, which may take long: a lap that can't be
@@ -662,48 +746,8 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   const std::unique_ptr<TrackModel> model = ModelFor(*state, name);
   const CarState start{state->track.startPoint, {}, 0};
 
-  // A quick search first, so that a lap is known however soon the exact search must stop; then
-  // the exact search, round by round, which ends with the optimum or with a proven bound.
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point began = Clock::now();
-  auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - began).count(); };
-  if (showProgress) err << "\rsolving " << name << ": quick search " << std::flush;
-  LapPlan best = QuickLap(*model, start, 32, [&] { return interrupted.load(); });
-  ExactLimits limits;
-  limits.seconds = std::max(0.0, seconds * kExactShare - elapsed());
-  limits.memoryBytes = static_cast<size_t>(std::min(gigabytes * (1 << 30), 1e18));
-  limits.threads = threads;
-  limits.stop = [&] { return interrupted.load(); };
-  if (showProgress) {
-    limits.progress = [&](const ExactProgress& p) {
-      err << "\rsolving " << name << ": round " << p.layer << ", " << p.states << " states, "
-          << p.bytes / (1 << 20) << " MB, " << static_cast<int>(elapsed()) << " s " << std::flush;
-    };
-  }
-  ExactLap exact;
-  exact.plan.lowerBound = 1;
-  exact.end = ExactEnd::kStopped;
-  if (!interrupted) exact = SolveExact(*model, start, limits);
-  if (exact.plan.found) best = exact.plan;
-  // Without a proof, what is left of the time goes to wider quick searches for a better lap.
-  for (int width = 128; !exact.plan.found && width <= 2048 && !interrupted && elapsed() < seconds; width *= 4) {
-    if (showProgress) err << "\rsolving " << name << ": quick search, " << width << " cars a round " << std::flush;
-    const LapPlan wider = QuickLap(*model, start, width, [&] { return interrupted || elapsed() > seconds; });
-    if (wider.found && (!best.found || wider.rounds < best.rounds)) best = wider;
-  }
-  const uint32_t bound = exact.plan.lowerBound;
-  if (showProgress) err << "\r" << std::string(78, ' ') << "\r" << std::flush;
-  if (exact.end == ExactEnd::kNoLap) throw ToolError(name + ": no lap can be driven on this circuit");
-  if (!best.found) {
-    std::ostringstream limit;
-    limit << seconds;
-    const std::string why = interrupted ? "stopped before a lap was found"
-                                        : exact.end == ExactEnd::kMemory ? "no lap found before memory ran out"
-                                                                         : "no lap found in " + limit.str() + " seconds";
-    throw ToolError(name + ": " + why +
-                    (bound > 1 ? "; no lap can take fewer than " + std::to_string(bound) + " rounds" : ""));
-  }
-
+  uint32_t bound = 0;
+  const LapPlan best = SearchLap(*model, start, name, seconds, gigabytes, threads, showProgress, err, &bound);
   const int counted = DriveLap(*state, best.moves, name);
   if (counted != static_cast<int>(best.rounds)) {
     throw ToolError(name + ": the game counts " + std::to_string(counted) + " rounds for a lap of " +
@@ -716,27 +760,7 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     out << "no lap can take fewer than " << std::min(bound, best.rounds) << "\n";
   }
   ShowLap(a, c, scale, best.moves, out);
-  if (a.Has("write-record")) {
-    // The record to beat is the one in the file the record would go into, read now; the lap is
-    // raced once more from that file, so that the game's commit stores it through SaveRecord
-    // exactly as a race would. What the file holds afterwards is what is reported.
-    const uint16_t stored = StoredRounds(record.compare);
-    if (stored != 0 && stored <= best.rounds) {
-      out << "the stored record of " << stored << " rounds stands\n";
-    } else {
-      auto race = std::make_unique<GameState>();
-      if (LoadCircuit(race->track, record.load) != 0) throw ToolError("the game can't load " + HostPath(record.load));
-      DriveLap(*race, best.moves, name, true);
-      const uint16_t now = StoredRounds(record.written);
-      if (now != 0 && now < best.rounds) {
-        out << "the stored record of " << now << " rounds stands\n";
-      } else if (now != best.rounds) {
-        throw ToolError(name + ": the record could not be written into " + record.written);
-      } else {
-        out << "stored as the record" << (stored != 0 ? " (was " + std::to_string(stored) + " rounds)" : "") << "\n";
-      }
-    }
-  }
+  if (a.Has("write-record")) OfferRecord(record, best, name, out);
   return 0;
 }
 
