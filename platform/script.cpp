@@ -65,11 +65,25 @@ struct KeyName {
 };
 
 constexpr KeyName kKeyNames[] = {
-    {"up", kKeyUp}, {"down", kKeyDown}, {"left", kKeyLeft}, {"right", kKeyRight},
-    {"a", kKeyA},   {"b", kKeyB},       {"c", kKeyC},       {"start", kKeyStart},
-    {"f11", kHostKeyFullScreen}, {"d", kHostKeyDriver},   {"h", kHostKeyHint},  {"f", kHostKeyForesight},
-    {"r", kHostKeyResume},       {"p", kHostKeyPlayback}, {"e", kHostKeyExport}, {"space", kHostKeyPause},
-    {"comma", kHostKeyStepBack}, {"period", kHostKeyStepOn}, {"escape", kHostKeyLeave},
+    {"up", kKeyUp},
+    {"down", kKeyDown},
+    {"left", kKeyLeft},
+    {"right", kKeyRight},
+    {"a", kKeyA},
+    {"b", kKeyB},
+    {"c", kKeyC},
+    {"start", kKeyStart},
+    {"f11", kHostKeyFullScreen},
+    {"d", kHostKeyDriver},
+    {"h", kHostKeyHint},
+    {"f", kHostKeyForesight},
+    {"r", kHostKeyResume},
+    {"p", kHostKeyPlayback},
+    {"e", kHostKeyExport},
+    {"space", kHostKeyPause},
+    {"comma", kHostKeyStepBack},
+    {"period", kHostKeyStepOn},
+    {"escape", kHostKeyLeave},
 };
 
 struct Word {
@@ -78,9 +92,8 @@ struct Word {
 };
 
 constexpr Word kBareWords[] = {
-    {"blur", ScriptAction::kBlur},     {"focus", ScriptAction::kFocus},
-    {"close", ScriptAction::kClose},   {"start", ScriptAction::kStart},
-    {"storno", ScriptAction::kStorno}, {"ok", ScriptAction::kOk},
+    {"blur", ScriptAction::kBlur},   {"focus", ScriptAction::kFocus},   {"close", ScriptAction::kClose},
+    {"start", ScriptAction::kStart}, {"storno", ScriptAction::kStorno}, {"ok", ScriptAction::kOk},
 };
 
 constexpr Word kPenWords[] = {
@@ -92,8 +105,7 @@ constexpr Word kPenWords[] = {
 
 }  // namespace
 
-int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
-                    std::string* error) {
+int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event, std::string* error) {
   const std::string line = WithoutComment(text);
   if (line.empty()) return 0;
   const std::vector<std::string> words = Words(line);
@@ -116,8 +128,7 @@ int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
   for (const Word& w : kPenWords) {
     if (verb != w.name) continue;
     long x, y;
-    if (words.size() != 3 || !ReadNumber(words[1], -32768, 32767, &x) ||
-        !ReadNumber(words[2], -32768, 32767, &y)) {
+    if (words.size() != 3 || !ReadNumber(words[1], -32768, 32767, &x) || !ReadNumber(words[2], -32768, 32767, &y)) {
       return fail("`" + verb + "` needs two whole numbers X Y from -32768 to 32767");
     }
     parsed.action = w.action;

@@ -54,8 +54,8 @@ enum class ScriptAction : uint8_t {
 
 struct ScriptEvent {
   ScriptAction action = ScriptAction::kClose;
-  int line = 0;               // line number in the script, from 1
-  int x = 0;                  // tap, down, move, up
+  int line = 0;  // line number in the script, from 1
+  int x = 0;     // tap, down, move, up
   int y = 0;
   int16_t key = 0;            // key: a key code of platform/gx.h
   uint32_t milliseconds = 0;  // wait, sleep
@@ -65,8 +65,7 @@ struct ScriptEvent {
 
 // Reads one line of a script (without its line end; a trailing carriage return is allowed).
 // Returns 1 with *event filled, 0 for a blank or comment line, -1 with what is wrong in *error.
-int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
-                    std::string* error);
+int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event, std::string* error);
 
 // ---- For the windows that carry out the selector's lines ----------------------------------------
 

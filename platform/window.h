@@ -35,8 +35,7 @@
 #include "platform/gx.h"
 
 // The window procedure: every message of a window goes through it.
-using WindowProc = intptr_t (*)(WindowHandle window, uint32_t message, uintptr_t wParam,
-                                intptr_t lParam);
+using WindowProc = intptr_t (*)(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // ---- Messages -----------------------------------------------------------------------------------
 
@@ -94,7 +93,7 @@ struct WindowIcon {
 };
 
 struct WindowClass {
-  uint32_t style = 0;               // accepted and kept; nothing here depends on it
+  uint32_t style = 0;  // accepted and kept; nothing here depends on it
   WindowProc windowProc = nullptr;
   const char16_t* className = nullptr;
   const WindowIcon* icon = nullptr;  // the class icon of every window of the class; may be null
@@ -115,8 +114,8 @@ constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000);
 //
 // The window also becomes the endpoint that FindWindow(className, title) finds from other
 // processes (see FindWindow).
-WindowHandle CreateWindow(const char16_t* className, const char16_t* title, uint32_t style, int x,
-                          int y, int width, int height);
+WindowHandle CreateWindow(const char16_t* className, const char16_t* title, uint32_t style, int x, int y, int width,
+                          int height);
 
 // Sends WM_DESTROY, stops the window's timers, drops its queued messages and closes it. The
 // handle stays harmless afterwards: every call given it does nothing.
@@ -264,8 +263,7 @@ constexpr int IDOK = 1;
 // shows the hand-held's default caption "Error"; the owner may be null. Headless, the box is
 // written to standard error as `MESSAGE <caption> | <text>` (newlines in the text as \n) and
 // answered at once. When the desktop can't show the box, the same line is written instead.
-int MessageBox(WindowHandle owner, const std::u16string& text, const char16_t* caption,
-               uint32_t type);
+int MessageBox(WindowHandle owner, const std::u16string& text, const char16_t* caption, uint32_t type);
 
 // ---- Finding a running copy ---------------------------------------------------------------------
 

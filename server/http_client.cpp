@@ -4,8 +4,6 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include <optional>
-
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
@@ -13,6 +11,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
+#include <optional>
 
 namespace net = boost::asio;
 namespace beast = boost::beast;

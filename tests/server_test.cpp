@@ -2,6 +2,7 @@
 // API, its refusals, its durability across a killed process, and a whole race played with
 // apexgrid-online.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,17 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "race/race_file.h"
 #include "race/replay.h"
@@ -50,8 +48,8 @@ class ServerProcess {
       const std::string log = LogPath();
       freopen(log.c_str(), "a", stderr);
       const std::string data = folder_.HostFile("data");
-      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--data", data.c_str(),
-                                       "--computer-pause", "20", "--request-seconds", "2"};
+      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0",       "--data", data.c_str(),
+                                       "--computer-pause",      "20",       "--request-seconds", "2"};
       for (const std::string& arg : extra_) args.push_back(arg.c_str());
       args.push_back(nullptr);
       execv(APEXGRID_SERVER_PROGRAM, const_cast<char* const*>(args.data()));
@@ -185,7 +183,8 @@ TEST(Server, RefusesBadRequestsWithHonestStatuses) {
   const std::string r = "races/" + std::to_string(race.id);
   const std::string goodRace = R"("circuit":")" + circuit + R"(","seats":2)";
   // A race still waiting for its second player.
-  const std::string open = "races/" + std::to_string(Body(race.ana->Call("POST", "races", "{" + goodRace + "}")).value("id", 0));
+  const std::string open =
+      "races/" + std::to_string(Body(race.ana->Call("POST", "races", "{" + goodRace + "}")).value("id", 0));
   struct Case {
     ApiClient* client;
     const char* method;
@@ -348,8 +347,9 @@ TEST(Server, KeepsTokensAndHashesOutOfAnswersAndLogsAndBrakesGuessing) {
   EXPECT_NE(token, second);
   ApiClient guesser(server.url());
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(guesser.Call("POST", "sessions", R"({"name":"ana","password":"guess-)" + std::to_string(i) + "\"}").status,
-              401);
+    EXPECT_EQ(
+        guesser.Call("POST", "sessions", R"({"name":"ana","password":"guess-)" + std::to_string(i) + "\"}").status,
+        401);
   }
   // The brake holds the right password back too, for that name only.
   EXPECT_EQ(guesser.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})").status, 429);
@@ -362,8 +362,8 @@ TEST(Server, KeepsTokensAndHashesOutOfAnswersAndLogsAndBrakesGuessing) {
     EXPECT_EQ(log.find(secret), std::string::npos) << secret;
     EXPECT_EQ(race.find(secret), std::string::npos) << secret;
   }
-  const std::string database = ReadText(folder.HostFile("data/apexgrid-server.db")) +
-                               ReadText(folder.HostFile("data/apexgrid-server.db-wal"));
+  const std::string database =
+      ReadText(folder.HostFile("data/apexgrid-server.db")) + ReadText(folder.HostFile("data/apexgrid-server.db-wal"));
   EXPECT_EQ(database.find(token), std::string::npos);
   EXPECT_NE(database.find("$argon2id"), std::string::npos);
   EXPECT_NE(log.find("POST /api/v1/sessions 429"), std::string::npos);
@@ -390,7 +390,8 @@ TEST(Server, KeepsEveryAnsweredMoveThroughAKillAndTakesRetriesOnce) {
     server.Start();
     race.ana = std::make_unique<ApiClient>(server.url());
     race.bo = std::make_unique<ApiClient>(server.url());
-    race.ana->SetToken(Body(race.ana->Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
+    race.ana->SetToken(
+        Body(race.ana->Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
     race.bo->SetToken(Body(race.bo->Call("POST", "sessions", R"({"name":"bo","password":"password-of-bo"})"))["token"]);
     const json state = Race(*race.ana, race.id);
     ASSERT_EQ(state["moves"].size(), index);
@@ -430,10 +431,11 @@ TEST(Server, RetiresASeatOutOfTimeAndItsReplayAgrees) {
   std::string error;
   ASSERT_EQ(ParseRace(text, "race", &file, &error), 0) << error;
   auto state2 = std::make_unique<GameState>();
-  ASSERT_EQ(LoadCircuit(state2->track, [&] {
-              WriteBytes(folder.HostFile("ring.cct"), SmallRing().Encode());
-              return folder.File("ring.cct");
-            }()),
+  ASSERT_EQ(LoadCircuit(state2->track,
+                        [&] {
+                          WriteBytes(folder.HostFile("ring.cct"), SmallRing().Encode());
+                          return folder.File("ring.cct");
+                        }()),
             0);
   RaceProgress progress;
   ASSERT_EQ(ReplayRace(file, "race", *state2, &progress, &error), 0) << error;
@@ -492,8 +494,10 @@ TEST(Server, TwoAccountsAndAComputerRaceToTheEndWithTheClient) {
   EXPECT_EQ(ReadText(folder.HostFile("made")), "race 1\n");
   ASSERT_EQ(RunShell(as("bo") + online + " join 1 1 >/dev/null", folder), 0);
   EXPECT_NE(RunShell(as("bo") + online + " join 1 1 2>/dev/null", folder), 0);
-  StartShell(as("ana") + online + " bot 1 0 --driver club >" + Quote(folder.HostFile("ana.out")), folder.HostFile("ana.rc"));
-  StartShell(as("bo") + online + " bot 1 1 --driver pro >" + Quote(folder.HostFile("bo.out")), folder.HostFile("bo.rc"));
+  StartShell(as("ana") + online + " bot 1 0 --driver club >" + Quote(folder.HostFile("ana.out")),
+             folder.HostFile("ana.rc"));
+  StartShell(as("bo") + online + " bot 1 1 --driver pro >" + Quote(folder.HostFile("bo.out")),
+             folder.HostFile("bo.rc"));
   ASSERT_TRUE(WaitForFile(folder.HostFile("ana.rc"), 60000) && WaitForFile(folder.HostFile("bo.rc"), 60000));
   EXPECT_EQ(ReadText(folder.HostFile("ana.rc")).substr(0, 1), "0") << ReadText(folder.HostFile("ana.out"));
   EXPECT_EQ(ReadText(folder.HostFile("bo.rc")).substr(0, 1), "0") << ReadText(folder.HostFile("bo.out"));
@@ -534,8 +538,8 @@ TEST(Server, ServesHttpsAndSecureEventStreamsWithTheCertificateGiven) {
   const std::string cert = folder.HostFile("cert.pem");
   const std::string key = folder.HostFile("key.pem");
   ASSERT_EQ(RunShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
-                     "-addext subjectAltName=IP:127.0.0.1 -keyout " + Quote(key) + " -out " + Quote(cert) +
-                         " 2>/dev/null",
+                     "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+                         Quote(key) + " -out " + Quote(cert) + " 2>/dev/null",
                      folder),
             0);
   ServerProcess server(folder, {"--tls-cert", cert, "--tls-key", key});

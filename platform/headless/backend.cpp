@@ -105,8 +105,7 @@ int WriteScreenShot(const std::string& hostPath, std::string* error) {
     return 1;
   }
   const GXDisplayProperties p = GXGetDisplayProperties();
-  const RgbImage image =
-      ImageFromPixels(screen, p.cxWidth, p.cyHeight, (p.ffFormat & kfDirect565) != 0);
+  const RgbImage image = ImageFromPixels(screen, p.cxWidth, p.cyHeight, (p.ffFormat & kfDirect565) != 0);
   if (WritePng(hostPath, image) != 0) {
     *error = "can't write " + hostPath;
     return 1;
@@ -248,9 +247,22 @@ void SetCaption(PlatformWindow*, const std::string&) {}
 }  // namespace
 
 const Backend kHeadlessBackend = {
-    Start,         Stop,     Now,   CreateHostWindow, DestroyHostWindow, ShowHostWindow,
-    SetMinimised,  SetFullScreen,   SetCaption,       Raise,             Poll,
-    Wait,          ShowMessageBox,  StartProcess,     InstanceScope,     "apexgrid-headless.",
+    Start,
+    Stop,
+    Now,
+    CreateHostWindow,
+    DestroyHostWindow,
+    ShowHostWindow,
+    SetMinimised,
+    SetFullScreen,
+    SetCaption,
+    Raise,
+    Poll,
+    Wait,
+    ShowMessageBox,
+    StartProcess,
+    InstanceScope,
+    "apexgrid-headless.",
 };
 
 void ReportScriptError(int lineNumber, const std::string& what) {
