@@ -75,42 +75,8 @@ bool TrackModel::Build(const TrackGrid& track) noexcept {
       }
     }
 
-    // Chessboard distance to the nearest blocked cell, outside the grid included: every cell
-    // closer to a free cell than its clearance is free.
-    clearance_.assign(cells, 0);
-    auto clearanceAt = [&](int x, int y) -> uint32_t {
-      return x < 0 || y < 0 || x >= w || y >= h ? 0 : clearance_[Index(x, y)];
-    };
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        if (blocked_[Index(x, y)]) continue;
-        const uint32_t d = std::min({clearanceAt(x - 1, y), clearanceAt(x - 1, y - 1), clearanceAt(x, y - 1),
-                                     clearanceAt(x + 1, y - 1)}) +
-                           1;
-        clearance_[Index(x, y)] = static_cast<uint16_t>(std::min<uint32_t>(d, 0xFFFF));
-      }
-    }
-    for (int y = h - 1; y >= 0; --y) {
-      for (int x = w - 1; x >= 0; --x) {
-        if (blocked_[Index(x, y)]) continue;
-        const uint32_t d = std::min({clearanceAt(x + 1, y), clearanceAt(x + 1, y + 1), clearanceAt(x, y + 1),
-                                     clearanceAt(x - 1, y + 1)}) +
-                           1;
-        if (d < clearance_[Index(x, y)]) clearance_[Index(x, y)] = static_cast<uint16_t>(d);
-      }
-    }
-
-    reach_.clear();
-    maxAxisChange_ = 0;
-    for (int oy = -kMoveRadius; oy <= kMoveRadius; ++oy) {
-      for (int ox = -kMoveRadius; ox <= kMoveRadius; ++ox) {
-        if (IsWithinReach(static_cast<int16_t>(ox), static_cast<int16_t>(oy), kMoveRadius)) {
-          reach_.push_back(GridPoint{static_cast<int16_t>(ox), static_cast<int16_t>(oy)});
-          maxAxisChange_ = std::max(maxAxisChange_, std::abs(ox));
-        }
-      }
-    }
-
+    MeasureClearance();
+    ListReach();
     MeasureFields();
     boundsAreProof_ = CheckLineEnds();
     return true;
@@ -122,6 +88,49 @@ bool TrackModel::Build(const TrackGrid& track) noexcept {
     clearance_.clear();
     steps_.clear();
     return false;
+  }
+}
+
+// Chessboard distance to the nearest blocked cell, outside the grid included: every cell
+// closer to a free cell than its clearance is free.
+void TrackModel::MeasureClearance() {
+  const int w = width_;
+  const int h = height_;
+  clearance_.assign(static_cast<size_t>(w) * h, 0);
+  auto clearanceAt = [&](int x, int y) -> uint32_t {
+    return x < 0 || y < 0 || x >= w || y >= h ? 0 : clearance_[Index(x, y)];
+  };
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      if (blocked_[Index(x, y)]) continue;
+      const uint32_t d = std::min({clearanceAt(x - 1, y), clearanceAt(x - 1, y - 1), clearanceAt(x, y - 1),
+                                   clearanceAt(x + 1, y - 1)}) +
+                         1;
+      clearance_[Index(x, y)] = static_cast<uint16_t>(std::min<uint32_t>(d, 0xFFFF));
+    }
+  }
+  for (int y = h - 1; y >= 0; --y) {
+    for (int x = w - 1; x >= 0; --x) {
+      if (blocked_[Index(x, y)]) continue;
+      const uint32_t d = std::min({clearanceAt(x + 1, y), clearanceAt(x + 1, y + 1), clearanceAt(x, y + 1),
+                                   clearanceAt(x - 1, y + 1)}) +
+                         1;
+      if (d < clearance_[Index(x, y)]) clearance_[Index(x, y)] = static_cast<uint16_t>(d);
+    }
+  }
+}
+
+// The offsets strictly inside the reach disc, and the most one move changes a coordinate.
+void TrackModel::ListReach() {
+  reach_.clear();
+  maxAxisChange_ = 0;
+  for (int oy = -kMoveRadius; oy <= kMoveRadius; ++oy) {
+    for (int ox = -kMoveRadius; ox <= kMoveRadius; ++ox) {
+      if (IsWithinReach(static_cast<int16_t>(ox), static_cast<int16_t>(oy), kMoveRadius)) {
+        reach_.push_back(GridPoint{static_cast<int16_t>(ox), static_cast<int16_t>(oy)});
+        maxAxisChange_ = std::max(maxAxisChange_, std::abs(ox));
+      }
+    }
   }
 }
 

@@ -106,6 +106,8 @@ class TrackModel {
  private:
   static constexpr int kLayers = 3;  // crossings still to make, 1 to 3; more use the third
 
+  void MeasureClearance();
+  void ListReach();
   void MeasureFields();
   bool CheckLineEnds() const;
 

@@ -342,6 +342,36 @@ void RefuseUnsound(const CircuitData& c, const std::string& what) {
   throw ToolError(what + ": " + joined);
 }
 
+// The colours --track-colour gives, each red, green, blue and how far a pixel may lie from them.
+std::vector<std::vector<int>> TrackColours(const Arguments& a) {
+  std::vector<std::vector<int>> colours;
+  for (const std::string& text : a.values.at("track-colour")) {
+    std::vector<int> n = Numbers("track-colour", text, 3, 4);
+    if (n.size() == 3) n.push_back(24);
+    for (int v : n) {
+      if (v < 0 || v > 255) throw ToolError("--track-colour " + text + ": values run from 0 to 255");
+    }
+    colours.push_back(n);
+  }
+  return colours;
+}
+
+// Light pixels of the mask are track; dark or transparent ones are blocked.
+void ReadMask(const std::string& maskPath, CircuitData* circuit) {
+  CircuitData& c = *circuit;
+  ReadPngInRuns(
+      maskPath,
+      [&](uint32_t width, uint32_t height) {
+        if (width == c.width && height == c.height) return std::string();
+        return "the mask " + maskPath + " is " + std::to_string(width) + "x" + std::to_string(height) +
+               ", the picture is " + std::to_string(c.width) + "x" + std::to_string(c.height);
+      },
+      [&](size_t i, const uint8_t* rgba) {
+        const int light = (299 * rgba[0] + 587 * rgba[1] + 114 * rgba[2]) / 1000;
+        if (light >= 128 && rgba[3] >= 128) c.cells[i] = 0;
+      });
+}
+
 int Make(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a = Parse("make", args, 2, {"start", "line", "ahead", "mask", "track-colour"}, {"force"});
   const std::string& picturePath = a.files[0];
@@ -364,17 +394,7 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
   c.lineA = ToPoint("line", line[0], line[1]);
   c.lineB = ToPoint("line", line[2], line[3]);
   c.ahead = ahead;
-  std::vector<std::vector<int>> colours;
-  if (byColour) {
-    for (const std::string& text : a.values.at("track-colour")) {
-      std::vector<int> n = Numbers("track-colour", text, 3, 4);
-      if (n.size() == 3) n.push_back(24);
-      for (int v : n) {
-        if (v < 0 || v > 255) throw ToolError("--track-colour " + text + ": values run from 0 to 255");
-      }
-      colours.push_back(n);
-    }
-  }
+  const std::vector<std::vector<int>> colours = byColour ? TrackColours(a) : std::vector<std::vector<int>>();
 
   // The picture (and the mask) are read a row at a time, the pixels straight into the file's
   // bytes: making the largest circuit takes little more memory than the file it writes.
@@ -403,21 +423,7 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
           }
         }
       });
-  if (byMask) {
-    // Light pixels of the mask are track; dark or transparent ones are blocked.
-    const std::string maskPath = a.Value("mask");
-    ReadPngInRuns(
-        maskPath,
-        [&](uint32_t width, uint32_t height) {
-          if (width == c.width && height == c.height) return std::string();
-          return "the mask " + maskPath + " is " + std::to_string(width) + "x" + std::to_string(height) +
-                 ", the picture is " + std::to_string(c.width) + "x" + std::to_string(c.height);
-        },
-        [&](size_t i, const uint8_t* rgba) {
-          const int light = (299 * rgba[0] + 587 * rgba[1] + 114 * rgba[2]) / 1000;
-          if (light >= 128 && rgba[3] >= 128) c.cells[i] = 0;
-        });
-  }
+  if (byMask) ReadMask(a.Value("mask"), &c);
 
   RefuseUnsound(c, Name(outPath) + " not written");
   std::copy(c.cells.begin(), c.cells.end(), bytes.begin() + kCircuitHeaderBytes + 2 * c.cells.size());
