@@ -189,9 +189,11 @@ int ParseRace(const std::string& text, const std::string& name, RaceFile* race, 
       race->laps = static_cast<int>(a);
     } else if (key == "pace") {
       const bool live = f.size() == 3 && f[1] == "live";
-      if (!(live || (f.size() == 3 && f[1] == "correspondence")) || !ParseNumber(f[2], 1, kMaxPaceSeconds, &a)) {
-        return in.Fail("pace must be \"live\" or \"correspondence\" and 1 to " + std::to_string(kMaxPaceSeconds) +
-                       " seconds");
+      // A live race may have no time per move (0); a correspondence race always has one.
+      if (!(live || (f.size() == 3 && f[1] == "correspondence")) ||
+          !ParseNumber(f[2], live ? 0 : 1, kMaxPaceSeconds, &a)) {
+        return in.Fail("pace must be \"live\" 0 to " + std::to_string(kMaxPaceSeconds) +
+                       " seconds or \"correspondence\" 1 to " + std::to_string(kMaxPaceSeconds) + " seconds");
       }
       race->pace = live ? RacePace::kLive : RacePace::kCorrespondence;
       race->paceSeconds = static_cast<int32_t>(a);

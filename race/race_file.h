@@ -71,7 +71,7 @@ struct RaceFile {
   std::string raceId;
   int laps = 0;  // 0: the race has no end, as on the hand-held
   RacePace pace = RacePace::kNone;
-  int32_t paceSeconds = 0;
+  int32_t paceSeconds = 0;  // the time per move; 0 for a live race without one
   int8_t assists = -1;  // -1 not said, 0 off, 1 on
   std::string seats[kMaxPlayers];  // empty: no seat line
 };

@@ -20,6 +20,10 @@ expect=(./usr/bin/apexgrid ./usr/bin/apexpick ./usr/bin/apexcircuit ./usr/lib/ap
         ./usr/lib/apexgrid/Circuits/1-First-Race.cct ./usr/share/applications/apexgrid.desktop
         ./usr/share/metainfo/io.github.apexgrid.apexgrid.metainfo.xml)
 for size in 16 32 48 64 128 256; do expect+=("./usr/share/icons/hicolor/${size}x${size}/apps/apexgrid.png"); done
+# The online race server and its client, in a build that has them.
+if [ -e "$build/apexgrid-server" ]; then
+  expect+=(./usr/bin/apexgrid-server ./usr/bin/apexgrid-online ./usr/lib/systemd/system/apexgrid-server.service)
+fi
 for file in "${expect[@]}"; do
   grep -qx -- "$file" <<<"$contents" || { echo "missing from the package: $file"; status=1; }
 done

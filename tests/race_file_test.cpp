@@ -171,6 +171,7 @@ TEST_F(RaceFiles, BadFilesAreRefusedWithTheirNameAndLine) {
       {"header after a move", two + "move 0 35 8\nplayers 3\n", 8, "before the first move"},
       {"header twice", two + "laps 3\nlaps 4\n", 8, "given twice"},
       {"laps out of range", two + "laps 21\n", 7, "laps must be 1 to 20"},
+      {"correspondence with no time", two + "pace correspondence 0\n", 7, "pace must be"},
       {"wrong car", two + "move 1 31 8\n", 7, "it is car 0's turn, not car 1's"},
       {"outside the reach disc", two + "move 0 51 8\n", 7, "outside car 0's reach"},
       {"sitting out", two + "move 0 35 8\nmove 1 31 0\nmove 0 39 8\nmove 1 31 8\n", 10, "car 1 is sitting out"},

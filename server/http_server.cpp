@@ -1,0 +1,427 @@
+// Boost.Beast sessions for the service: plain HTTP requests handed to the workers, and the event
+// streams as WebSockets.
+#include "server/http_server.h"
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+
+#include "server/service.h"
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+using tcp = net::ip::tcp;
+
+namespace {
+
+constexpr size_t kHeaderLimit = 8 * 1024;
+// A listener that reads no more than this many messages behind is cut off: a stalled reader
+// costs bounded memory.
+constexpr size_t kMaxQueuedMessages = 1024;
+
+using PlainStream = beast::tcp_stream;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+
+struct Shared {
+  Service& service;
+  const HttpOptions& options;
+  const std::function<void(const std::string&)>& log;
+  net::thread_pool& workers;
+  net::ssl::context* tls;  // null: plain HTTP
+  std::atomic<size_t> connections{0};
+};
+
+// Closes the connection under a stream of either kind, at once.
+template <class Stream>
+void CloseLowest(Stream& stream) {
+  beast::error_code ignored;
+  auto& socket = beast::get_lowest_layer(stream).socket();
+  socket.shutdown(tcp::socket::shutdown_both, ignored);
+  socket.close(ignored);
+}
+
+// Holds a connection's place in the count while the connection lives.
+struct ConnectionSlot {
+  explicit ConnectionSlot(Shared& shared) : shared_(shared) { ++shared_.connections; }
+  ~ConnectionSlot() { --shared_.connections; }
+  ConnectionSlot(const ConnectionSlot&) = delete;
+  ConnectionSlot& operator=(const ConnectionSlot&) = delete;
+  Shared& shared_;
+};
+
+std::string LogLine(const std::string& address, const std::string& method, const std::string& target, int status,
+                    std::chrono::steady_clock::time_point start, const std::string& who) {
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  char took[32];
+  std::snprintf(took, sizeof took, "%.1fms", ms);
+  // The target is logged up to 200 characters; tokens never travel in it.
+  return address + " " + method + " " + target.substr(0, 200) + " " + std::to_string(status) + " " + took +
+         (who.empty() ? "" : " " + who);
+}
+
+// The race and the `after` of an events target, /api/v1/races/ID/events?after=N; false for any other.
+bool EventsTarget(const std::string& target, int64_t* race, int64_t* after) {
+  static const std::string kPrefix = "/api/v1/races/";
+  if (target.compare(0, kPrefix.size(), kPrefix) != 0) return false;
+  size_t at = kPrefix.size();
+  int64_t id = 0;
+  size_t digits = 0;
+  while (at < target.size() && target[at] >= '0' && target[at] <= '9' && digits < 18) {
+    id = id * 10 + (target[at++] - '0');
+    ++digits;
+  }
+  static const std::string kEvents = "/events";
+  if (digits == 0 || target.compare(at, kEvents.size(), kEvents) != 0) return false;
+  at += kEvents.size();
+  *race = id;
+  *after = -1;
+  if (at == target.size()) return true;
+  static const std::string kAfter = "?after=";
+  if (target.compare(at, kAfter.size(), kAfter) != 0) return false;
+  at += kAfter.size();
+  int64_t value = 0;
+  digits = 0;
+  while (at < target.size() && target[at] >= '0' && target[at] <= '9' && digits < 18) {
+    value = value * 10 + (target[at++] - '0');
+    ++digits;
+  }
+  if (digits == 0 || at != target.size()) return false;
+  *after = value;
+  return true;
+}
+
+template <class Stream>
+class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
+ public:
+  EventSession(Stream&& stream, Shared& shared, std::string address)
+      : ws_(std::move(stream)), shared_(shared), slot_(shared), address_(std::move(address)) {}
+
+  ~EventSession() {
+    if (subscription_ != 0) shared_.service.Unsubscribe(subscription_);
+  }
+
+  void Start(http::request<http::string_body> request, int64_t race, int64_t after) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string target(request.target());
+    std::vector<std::string> backlog;
+    std::weak_ptr<EventSession> weak = this->weak_from_this();
+    auto executor = ws_.get_executor();
+    // On the network thread, as every message this session sends: the listener's messages come
+    // after the backlog.
+    ApiReply refusal = shared_.service.Subscribe(
+        std::string(request[http::field::authorization]), race, after,
+        [weak, executor](const std::string& message) {
+          net::post(executor, [weak, message] {
+            if (auto self = weak.lock()) self->Send(message);
+          });
+        },
+        &backlog, &subscription_);
+    shared_.log(LogLine(address_, "GET", target, subscription_ != 0 ? 101 : refusal.status, start, refusal.who));
+    beast::get_lowest_layer(ws_).expires_never();
+    websocket::stream_base::timeout timeouts = websocket::stream_base::timeout::suggested(beast::role_type::server);
+    timeouts.idle_timeout = std::chrono::seconds(shared_.options.idleSeconds);
+    timeouts.keep_alive_pings = true;
+    ws_.set_option(timeouts);
+    if (subscription_ == 0) {
+      // Refused before the handshake: the answer is a plain HTTP one, and the connection ends.
+      auto response = std::make_shared<http::response<http::string_body>>(
+          static_cast<http::status>(refusal.status), request.version());
+      response->set(http::field::content_type, refusal.contentType);
+      response->keep_alive(false);
+      response->body() = std::move(refusal.body);
+      response->prepare_payload();
+      beast::get_lowest_layer(ws_).expires_after(std::chrono::seconds(shared_.options.headerSeconds));
+      http::async_write(ws_.next_layer(), *response,
+                        [self = this->shared_from_this(), response](beast::error_code, size_t) { CloseLowest(self->ws_); });
+      return;
+    }
+    for (std::string& message : backlog) queue_.push_back(std::move(message));
+    ws_.async_accept(request, [self = this->shared_from_this()](beast::error_code ec) {
+      if (ec) return;
+      self->accepted_ = true;
+      self->Write();
+      self->Read();
+    });
+  }
+
+ private:
+  void Send(const std::string& message) {
+    if (closed_) return;
+    if (queue_.size() >= kMaxQueuedMessages) {
+      closed_ = true;
+      CloseLowest(ws_);
+      return;
+    }
+    queue_.push_back(message);
+    if (accepted_) Write();
+  }
+
+  void Write() {
+    if (writing_ || queue_.empty() || closed_) return;
+    writing_ = true;
+    ws_.text(true);
+    ws_.async_write(net::buffer(queue_.front()), [self = this->shared_from_this()](beast::error_code ec, size_t) {
+      self->writing_ = false;
+      if (ec) {
+        self->closed_ = true;
+        return;
+      }
+      self->queue_.pop_front();
+      self->Write();
+    });
+  }
+
+  // Reads and drops what the client sends; a read ends when the connection does.
+  void Read() {
+    ws_.async_read(readBuffer_, [self = this->shared_from_this()](beast::error_code ec, size_t) {
+      if (ec) {
+        self->closed_ = true;
+        return;
+      }
+      self->readBuffer_.consume(self->readBuffer_.size());
+      self->Read();
+    });
+  }
+
+  websocket::stream<Stream> ws_;
+  Shared& shared_;
+  ConnectionSlot slot_;
+  std::string address_;
+  beast::flat_buffer readBuffer_;
+  std::deque<std::string> queue_;
+  int subscription_ = 0;
+  bool accepted_ = false;
+  bool writing_ = false;
+  bool closed_ = false;
+};
+
+template <class Stream>
+class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
+ public:
+  HttpSession(Stream&& stream, Shared& shared) : stream_(std::move(stream)), shared_(shared), slot_(shared) {
+    beast::error_code ec;
+    const tcp::endpoint peer = Lowest().socket().remote_endpoint(ec);
+    address_ = ec ? "?" : peer.address().to_string();
+  }
+
+  void Start() {
+    if constexpr (std::is_same_v<Stream, TlsStream>) {
+      // The handshake is part of the header's time.
+      Lowest().expires_after(std::chrono::seconds(shared_.options.headerSeconds));
+      stream_.async_handshake(net::ssl::stream_base::server, [self = this->shared_from_this()](beast::error_code ec) {
+        if (ec) return self->Close();
+        self->ReadHeader(false);
+      });
+    } else {
+      ReadHeader(false);
+    }
+  }
+
+ private:
+  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
+
+  void ReadHeader(bool idle) {
+    parser_.emplace();
+    parser_->header_limit(kHeaderLimit);
+    // The header is read against the largest body any request may have; its own limit is set
+    // once the target is known.
+    parser_->body_limit(kMaxCircuitBody);
+    // The whole header must come within its time, however slowly its bytes trickle in.
+    Lowest().expires_after(std::chrono::seconds(idle ? shared_.options.idleSeconds : shared_.options.headerSeconds));
+    http::async_read_header(stream_, buffer_, *parser_, [self = this->shared_from_this()](beast::error_code ec, size_t) {
+      self->OnHeader(ec);
+    });
+  }
+
+  void OnHeader(beast::error_code ec) {
+    start_ = std::chrono::steady_clock::now();
+    if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == net::error::operation_aborted ||
+        ec == net::error::connection_reset || ec == net::error::eof || ec == net::ssl::error::stream_truncated) {
+      return Close();
+    }
+    if (ec == http::error::body_limit) return Refuse(413, "the body is too large");
+    if (ec) return Refuse(ec == http::error::header_limit ? 431 : 400, "malformed request");
+    auto& request = parser_->get();
+    method_ = std::string(request.method_string());
+    target_ = std::string(request.target());
+    int64_t race = 0;
+    int64_t after = 0;
+    if (websocket::is_upgrade(request)) {
+      if (!EventsTarget(target_, &race, &after)) return Refuse(404, "no event stream here");
+      auto session = std::make_shared<EventSession<Stream>>(std::move(stream_), shared_, address_);
+      session->Start(parser_->release(), race, after);
+      return;
+    }
+    const bool circuit = request.method() == http::verb::put && target_ == "/api/v1/circuits";
+    const size_t limit = circuit ? kMaxCircuitBody : kMaxJsonBody;
+    // A body announced too large is refused before a byte of it is read.
+    if (parser_->content_length() && *parser_->content_length() > limit) {
+      return Refuse(413, "the body is too large");
+    }
+    parser_->body_limit(limit);
+    Lowest().expires_after(std::chrono::seconds(circuit ? shared_.options.bodySeconds : shared_.options.headerSeconds));
+    http::async_read(stream_, buffer_, *parser_, [self = this->shared_from_this()](beast::error_code ec2, size_t) {
+      self->OnBody(ec2);
+    });
+  }
+
+  void OnBody(beast::error_code ec) {
+    if (ec == http::error::body_limit) return Refuse(413, "the body is too large");
+    if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof ||
+        ec == net::error::connection_reset || ec == net::ssl::error::stream_truncated) {
+      return Close();
+    }
+    if (ec) return Refuse(400, "malformed request");
+    Lowest().expires_never();
+    auto request = std::make_shared<http::request<http::string_body>>(parser_->release());
+    ApiRequest api;
+    api.method = method_;
+    api.target = target_;
+    api.body = std::move(request->body());
+    api.authorization = std::string((*request)[http::field::authorization]);
+    api.address = address_;
+    keepAlive_ = request->keep_alive();
+    version_ = request->version();
+    net::post(shared_.workers, [self = this->shared_from_this(), api = std::move(api)] {
+      ApiReply reply = self->shared_.service.Handle(api);
+      net::post(self->Lowest().get_executor(), [self, reply = std::move(reply)]() mutable { self->Answer(reply); });
+    });
+  }
+
+  void Refuse(int status, const std::string& reason) {
+    keepAlive_ = false;
+    ApiReply reply;
+    reply.status = status;
+    reply.body = "{\"error\":\"" + reason + "\"}";
+    if (method_.empty()) method_ = "-";
+    if (target_.empty()) target_ = "-";
+    Answer(reply);
+  }
+
+  void Answer(ApiReply& reply) {
+    shared_.log(LogLine(address_, method_, target_, reply.status, start_, reply.who));
+    auto response = std::make_shared<http::response<http::string_body>>(
+        static_cast<http::status>(reply.status), version_ == 10 ? 10 : 11);
+    response->set(http::field::server, "apexgrid-server");
+    response->set(http::field::content_type, reply.contentType);
+    response->keep_alive(keepAlive_);
+    response->body() = std::move(reply.body);
+    response->prepare_payload();
+    Lowest().expires_after(std::chrono::seconds(shared_.options.bodySeconds));
+    http::async_write(stream_, *response, [self = this->shared_from_this(), response](beast::error_code ec, size_t) {
+      if (ec || !response->keep_alive()) return self->Close();
+      self->method_.clear();
+      self->target_.clear();
+      self->ReadHeader(true);
+    });
+  }
+
+  void Close() { CloseLowest(stream_); }
+
+  Stream stream_;
+  Shared& shared_;
+  ConnectionSlot slot_;
+  std::string address_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  std::string method_;
+  std::string target_;
+  bool keepAlive_ = true;
+  unsigned version_ = 11;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+void Accept(tcp::acceptor& acceptor, Shared& shared) {
+  acceptor.async_accept([&acceptor, &shared](beast::error_code ec, tcp::socket socket) {
+    if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
+    if (!ec) {
+      if (shared.connections.load() >= shared.options.maxConnections) {
+        beast::error_code ignored;
+        socket.close(ignored);
+      } else if (shared.tls != nullptr) {
+        std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *shared.tls), shared)->Start();
+      } else {
+        std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), shared)->Start();
+      }
+    }
+    Accept(acceptor, shared);
+  });
+}
+
+}  // namespace
+
+int ServeHttp(Service& service, const HttpOptions& options, const std::function<void(const std::string&)>& log,
+              const std::function<void(const std::string&)>& ready) {
+  // Room for every connection allowed, and the files besides.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  // Declared so that the network's sessions, which the io_context may still hold, go before what
+  // they use.
+  net::ssl::context tls(net::ssl::context::tls_server);
+  if (!options.tlsCertificate.empty()) {
+    beast::error_code ec;
+    tls.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
+                    net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 | net::ssl::context::no_tlsv1_1);
+    tls.use_certificate_chain_file(options.tlsCertificate, ec);
+    if (ec) {
+      log("can't read the certificate " + options.tlsCertificate + ": " + ec.message());
+      return 1;
+    }
+    tls.use_private_key_file(options.tlsKey, net::ssl::context::pem, ec);
+    if (ec) {
+      log("can't read the key " + options.tlsKey + ": " + ec.message());
+      return 1;
+    }
+  }
+  net::thread_pool workers(static_cast<size_t>(options.workers));
+  Shared shared{service, options, log, workers, options.tlsCertificate.empty() ? nullptr : &tls};
+  net::io_context io(1);
+  beast::error_code ec;
+  const net::ip::address address = net::ip::make_address(options.address, ec);
+  if (ec) {
+    log("can't listen on " + options.address + ": not an address");
+    return 1;
+  }
+  tcp::acceptor acceptor(io);
+  const tcp::endpoint endpoint(address, options.port);
+  acceptor.open(endpoint.protocol(), ec);
+  if (!ec) acceptor.set_option(net::socket_base::reuse_address(true), ec);
+  if (!ec) acceptor.bind(endpoint, ec);
+  if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
+  if (ec) {
+    log("can't listen on " + options.address + ":" + std::to_string(options.port) + ": " + ec.message());
+    return 1;
+  }
+  const tcp::endpoint bound = acceptor.local_endpoint();
+  ready(bound.address().to_string() + ":" + std::to_string(bound.port()));
+  Accept(acceptor, shared);
+  net::signal_set signals(io, SIGTERM, SIGINT);
+  signals.async_wait([&](beast::error_code, int) {
+    log("stopping");
+    beast::error_code ignored;
+    acceptor.close(ignored);
+    io.stop();
+  });
+  io.run();
+  // The requests under way finish (their answers go nowhere); nothing is cut mid-transaction.
+  workers.join();
+  return 0;
+}

@@ -1,0 +1,538 @@
+// The race server as a real process on 127.0.0.1: accounts, circuits, races and moves through the
+// API, its refusals, its durability across a killed process, and a whole race played with
+// apexgrid-online.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "race/race_file.h"
+#include "race/replay.h"
+#include "server/http_client.h"
+#include "support.h"
+
+using nlohmann::json;
+
+namespace {
+
+// apexgrid-server on a port of its own choosing, its log in the data folder's parent.
+class ServerProcess {
+ public:
+  // extra: more options; with --tls-cert the URL is an https one.
+  explicit ServerProcess(const TempFolder& folder, std::vector<std::string> extra = {})
+      : folder_(folder), extra_(std::move(extra)) {
+    Start();
+  }
+  ~ServerProcess() {
+    if (pid_ > 0) Signal(SIGKILL);
+  }
+
+  void Start() {
+    const size_t logged = ReadText(LogPath()).size();
+    pid_ = fork();
+    if (pid_ == 0) {
+      const std::string log = LogPath();
+      freopen(log.c_str(), "a", stderr);
+      const std::string data = folder_.HostFile("data");
+      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--data", data.c_str(),
+                                       "--computer-pause", "20", "--request-seconds", "2"};
+      for (const std::string& arg : extra_) args.push_back(arg.c_str());
+      args.push_back(nullptr);
+      execv(APEXGRID_SERVER_PROGRAM, const_cast<char* const*>(args.data()));
+      _exit(127);
+    }
+    // The port is in the first line this start logs.
+    for (int i = 0; i < 400 && url_.port == "80"; ++i) {
+      const std::string text = ReadText(LogPath()).substr(logged);
+      const size_t at = text.find("listening on 127.0.0.1:");
+      if (at != std::string::npos) {
+        url_.host = "127.0.0.1";
+        url_.tls = std::find(extra_.begin(), extra_.end(), "--tls-cert") != extra_.end();
+        url_.port = text.substr(at + 23, text.find(',', at) - at - 23);
+      } else {
+        Pause(25);
+      }
+    }
+    ASSERT_NE(url_.port, "80") << "the server didn't start: " << ReadText(LogPath());
+  }
+
+  // Sends the signal and waits for the end; the exit status, or 128 + the signal.
+  int Signal(int signal) {
+    kill(pid_, signal);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    url_.port = "80";
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  const ServerUrl& url() const { return url_; }
+  std::string LogPath() const { return folder_.HostFile("server.log"); }
+  std::string Log() const { return ReadText(LogPath()); }
+
+ private:
+  const TempFolder& folder_;
+  std::vector<std::string> extra_;
+  pid_t pid_ = -1;
+  ServerUrl url_;
+};
+
+json Body(const HttpResult& result) { return json::parse(result.body, nullptr, false); }
+
+// A signed-in client of a new account.
+std::unique_ptr<ApiClient> SignUp(const ServerUrl& url, const std::string& name, std::string* token = nullptr) {
+  auto client = std::make_unique<ApiClient>(url);
+  const std::string body = json{{"name", name}, {"password", "password-of-" + name}}.dump();
+  EXPECT_EQ(client->Call("POST", "accounts", body).status, 201);
+  const HttpResult session = client->Call("POST", "sessions", body);
+  EXPECT_EQ(session.status, 200) << session.body;
+  const std::string given = Body(session).value("token", "");
+  client->SetToken(given);
+  if (token != nullptr) *token = given;
+  return client;
+}
+
+std::string CircuitBytes(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::string UploadRing(ApiClient& client) {
+  const HttpResult put = client.Call("PUT", "circuits", CircuitBytes(SmallRing().Encode()), "application/octet-stream");
+  EXPECT_TRUE(put.status == 201 || put.status == 200) << put.body;
+  return Body(put).value("id", "");
+}
+
+HttpResult Move(ApiClient& client, long long race, long long index, GridPoint to) {
+  return client.Call("POST", "races/" + std::to_string(race) + "/moves",
+                     json{{"index", index}, {"x", to.x}, {"y", to.y}}.dump());
+}
+
+json Race(ApiClient& client, long long race) { return Body(client.Call("GET", "races/" + std::to_string(race))); }
+
+// Ana's two-seat race on the small ring, which Bo joins: running, Ana (seat 0) to move.
+struct TwoSeatRace {
+  std::unique_ptr<ApiClient> ana;
+  std::unique_ptr<ApiClient> bo;
+  long long id = 0;
+
+  TwoSeatRace(const ServerUrl& url, const std::string& extra = "") {
+    ana = SignUp(url, "ana");
+    bo = SignUp(url, "bo");
+    const std::string circuit = UploadRing(*ana);
+    const HttpResult made =
+        ana->Call("POST", "races", R"({"circuit":")" + circuit + R"(","seats":2,"laps":1)" + extra + "}");
+    EXPECT_EQ(made.status, 201) << made.body;
+    id = Body(made).value("id", 0LL);
+    EXPECT_EQ(bo->Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
+  }
+};
+
+// A raw connection, for what a well-behaved client never sends.
+int RawConnection(const ServerUrl& url) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(url.port)));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  timeval wait{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  return fd;
+}
+
+std::string Answer(int fd) {
+  std::string text;
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = recv(fd, buffer, sizeof buffer, 0)) > 0) text.append(buffer, static_cast<size_t>(got));
+  return text;
+}
+
+}  // namespace
+
+TEST(Server, RefusesBadRequestsWithHonestStatuses) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  TwoSeatRace race(server.url());
+  ApiClient anonymous(server.url());
+  ApiClient stranger(server.url());
+  stranger.SetToken(std::string(64, 'a'));
+  auto carol = SignUp(server.url(), "carol");
+  const std::string circuit = Body(race.ana->Call("GET", "races/" + std::to_string(race.id))).value("circuit", "");
+  const std::string r = "races/" + std::to_string(race.id);
+  const std::string goodRace = R"("circuit":")" + circuit + R"(","seats":2)";
+  struct Case {
+    ApiClient* client;
+    const char* method;
+    std::string path;
+    std::string body;
+    int status;
+  };
+  const Case cases[] = {
+      // Accounts: names, passwords, shapes.
+      {&anonymous, "POST", "accounts", R"({"name":"ana","password":"another-password"})", 409},
+      {&anonymous, "POST", "accounts", R"({"name":"has space","password":"long-enough"})", 400},
+      {&anonymous, "POST", "accounts", R"({"name":"abcdefghijklmnopqrstuvwxy","password":"long-enough"})", 400},
+      {&anonymous, "POST", "accounts", R"({"name":"dora","password":"short"})", 400},
+      {&anonymous, "POST", "accounts", R"({"name":"dora","password":"long-enough","admin":true})", 400},
+      {&anonymous, "POST", "accounts", R"({"name":"dora","password":12345678})", 400},
+      {&anonymous, "POST", "accounts", R"(["dora","long-enough"])", 400},
+      {&anonymous, "POST", "sessions", R"({"name":"ana","password":"password-of-bo"})", 401},
+      // Tokens.
+      {&anonymous, "GET", "races?open=1", "", 401},
+      {&stranger, "GET", "races?open=1", "", 401},
+      {&anonymous, "GET", r, "", 401},
+      // Malformed, wrong types, huge numbers, negative seats, unknown fields.
+      {race.ana.get(), "POST", "races", "{\"circuit\":", 400},
+      {race.ana.get(), "POST", "races", "{" + goodRace + R"(,"colour":"red"})", 400},
+      {race.ana.get(), "POST", "races", R"({"circuit":")" + circuit + R"(","seats":"2"})", 400},
+      {race.ana.get(), "POST", "races", R"({"circuit":")" + circuit + R"(","seats":9})", 400},
+      {race.ana.get(), "POST", "races", R"({"circuit":")" + circuit + R"(","seats":1e400})", 400},
+      {race.ana.get(), "POST", "races", "{" + goodRace + R"(,"laps":21})", 400},
+      {race.ana.get(), "POST", "races", "{" + goodRace + R"(,"computers":{"0":"pro"}})", 400},
+      {race.ana.get(), "POST", "races", "{" + goodRace + R"(,"computers":{"1":"ace"}})", 400},
+      {race.ana.get(), "POST", "races", "{" + goodRace + R"(,"pace":"correspondence"})", 400},
+      {race.ana.get(), "POST", "races", R"({"circuit":")" + std::string(64, '0') + R"(","seats":2})", 404},
+      {race.ana.get(), "POST", r + "/moves", R"({"index":0,"x":99999999999999999999999,"y":8})", 400},
+      {race.ana.get(), "POST", r + "/moves", R"({"index":-1,"x":31,"y":8})", 400},
+      {race.ana.get(), "POST", r + "/moves", R"({"index":0,"x":31.5,"y":8})", 400},
+      {race.ana.get(), "POST", r + "/moves", R"({"index":0,"x":40000,"y":8})", 400},
+      {race.ana.get(), "POST", r + "/moves", R"({"index":0,"x":31,"y":8,"seat":1})", 400},
+      {race.ana.get(), "POST", r + "/seats/-1", "", 400},
+      {race.ana.get(), "POST", r + "/seats/5", "", 404},
+      // Unknown things.
+      {race.ana.get(), "GET", "races/999", "", 404},
+      {race.ana.get(), "GET", "races/abc", "", 404},
+      {race.ana.get(), "GET", "circuits/" + std::string(64, 'f'), "", 404},
+      {race.ana.get(), "GET", "nothing", "", 404},
+      {race.ana.get(), "DELETE", r, "", 405},
+      // Seats and turns: not your seat, not your turn, not the next move, outside the reach disc.
+      {carol.get(), "POST", r + "/moves", R"({"index":0,"x":31,"y":8})", 403},
+      {carol.get(), "POST", r + "/seats/1", "", 409},
+      {race.bo.get(), "POST", r + "/seats/0", "", 409},
+      {race.bo.get(), "POST", r + "/moves", R"({"index":0,"x":31,"y":8})", 409},
+      {race.ana.get(), "POST", r + "/moves", R"({"index":1,"x":31,"y":8})", 409},
+      {race.ana.get(), "POST", r + "/moves", R"({"index":0,"x":51,"y":8})", 422},
+  };
+  for (const Case& c : cases) {
+    const HttpResult result = c.client->Call(c.method, c.path, c.body);
+    EXPECT_EQ(result.status, c.status) << c.method << " " << c.path << " " << c.body << " -> " << result.body;
+    if (result.status >= 400) {
+      EXPECT_TRUE(Body(result).contains("error")) << result.body;
+    }
+  }
+  // None of them moved a car.
+  EXPECT_EQ(Race(*race.ana, race.id)["moves"].size(), 0u);
+}
+
+TEST(Server, RefusesHostileCircuitsAndTooLargeBodies) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  auto ana = SignUp(server.url(), "ana");
+  TestCircuit onWall = SmallRing();
+  onWall.start = Pt(0, 0);
+  Bytes huge = SmallRing().Encode();
+  huge[0] = huge[1] = 0xff;  // 65535 wide
+  const Bytes ring = SmallRing().Encode();
+  const struct {
+    std::string bytes;
+    int status;
+  } cases[] = {
+      {"", 422},
+      {CircuitBytes(Bytes(ring.begin(), ring.begin() + 19)), 422},
+      {CircuitBytes(Bytes(ring.begin(), ring.end() - 1)), 422},
+      {CircuitBytes(huge), 422},
+      {CircuitBytes(onWall.Encode()), 422},
+      {std::string(20, '\0'), 422},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ana->Call("PUT", "circuits", c.bytes, "application/octet-stream").status, c.status) << c.bytes.size();
+  }
+  // The same circuit twice has one id; a record added to it doesn't change it.
+  TestCircuit withRecord = SmallRing();
+  withRecord.hasRecordSection = true;
+  withRecord.record = {Pt(31, 8), Pt(31, 8), Pt(37, 8)};
+  const std::string id = UploadRing(*ana);
+  const HttpResult again = ana->Call("PUT", "circuits", CircuitBytes(withRecord.Encode()), "application/octet-stream");
+  EXPECT_EQ(again.status, 200);
+  EXPECT_EQ(Body(again).value("id", ""), id);
+  EXPECT_EQ(ana->Call("GET", "circuits/" + id).body.size(), static_cast<size_t>(RecordOffset(60, 40)));
+
+  // A body announced beyond the limit is answered 413 before a byte of it is sent.
+  for (const char* request : {"PUT /api/v1/circuits HTTP/1.1\r\nHost: x\r\nContent-Length: 67108865\r\n\r\n",
+                              "POST /api/v1/races HTTP/1.1\r\nHost: x\r\nContent-Length: 1000000\r\n\r\n"}) {
+    const int fd = RawConnection(server.url());
+    send(fd, request, std::strlen(request), 0);
+    EXPECT_EQ(Answer(fd).rfind("HTTP/1.1 413", 0), 0u) << request;
+    close(fd);
+  }
+  // One sent in chunks, with no length announced, is cut off at the limit.
+  const int fd = RawConnection(server.url());
+  const std::string chunked = "POST /api/v1/races HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+  send(fd, chunked.data(), chunked.size(), 0);
+  const std::string chunk = "1000\r\n" + std::string(0x1000, ' ') + "\r\n";
+  for (int i = 0; i < 5; ++i) send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+  EXPECT_EQ(Answer(fd).rfind("HTTP/1.1 413", 0), 0u);
+  close(fd);
+}
+
+TEST(Server, KeepsAnsweringPastIdleSlowAndSilentClients) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  // Idle connections, a header that trickles in, and an event stream that never reads.
+  std::vector<int> idle;
+  for (int i = 0; i < 300; ++i) idle.push_back(RawConnection(server.url()));
+  const int slow = RawConnection(server.url());
+  send(slow, "GET /api/v1/races?open=1 HTTP/1.1\r\nHo", 37, 0);
+  TwoSeatRace race(server.url());
+  std::string token;
+  auto watcher = SignUp(server.url(), "watcher", &token);
+  EventStream silent;
+  std::string error;
+  ASSERT_TRUE(silent.Open(server.url(), token, race.id, -1, &error)) << error;
+  const std::vector<GridPoint> lap = SmallRingLap();
+  for (size_t i = 0; i < 10; ++i) {
+    ASSERT_EQ(Move(i % 2 == 0 ? *race.ana : *race.bo, race.id, static_cast<long long>(i), lap[i / 2]).status, 201);
+    EXPECT_EQ(watcher->Call("GET", "races?open=1").status, 200);
+  }
+  // The trickling header is cut off by the server, never answered.
+  EXPECT_EQ(Answer(slow), "");
+  close(slow);
+  for (const int fd : idle) close(fd);
+  EXPECT_EQ(watcher->Call("GET", "races?mine=1").status, 200);
+}
+
+TEST(Server, KeepsTokensAndHashesOutOfAnswersAndLogsAndBrakesGuessing) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  std::string token;
+  auto ana = SignUp(server.url(), "ana", &token);
+  EXPECT_EQ(token.size(), 64u);  // 256 random bits
+  std::string second;
+  SignUp(server.url(), "bo", &second);
+  EXPECT_NE(token, second);
+  ApiClient guesser(server.url());
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(guesser.Call("POST", "sessions", R"({"name":"ana","password":"guess-)" + std::to_string(i) + "\"}").status,
+              401);
+  }
+  // The brake holds the right password back too, for that name only.
+  EXPECT_EQ(guesser.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})").status, 429);
+  EXPECT_EQ(guesser.Call("POST", "sessions", R"({"name":"bo","password":"password-of-bo"})").status, 200);
+  // Nothing the server says or logs holds a token or a hash; the database holds neither token.
+  const std::string race = Body(ana->Call("GET", "races?mine=1")).dump();
+  EXPECT_EQ(server.Signal(SIGTERM), 0);
+  const std::string log = server.Log();
+  for (const std::string& secret : {token, second, std::string("$argon2id"), std::string("password-of")}) {
+    EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+    EXPECT_EQ(race.find(secret), std::string::npos) << secret;
+  }
+  const std::string database = ReadText(folder.HostFile("data/apexgrid-server.db")) +
+                               ReadText(folder.HostFile("data/apexgrid-server.db-wal"));
+  EXPECT_EQ(database.find(token), std::string::npos);
+  EXPECT_NE(database.find("$argon2id"), std::string::npos);
+  EXPECT_NE(log.find("POST /api/v1/sessions 429"), std::string::npos);
+}
+
+TEST(Server, KeepsEveryAnsweredMoveThroughAKillAndTakesRetriesOnce) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  TwoSeatRace race(server.url());
+  const std::vector<GridPoint> lap = SmallRingLap();
+  // The server is killed after every few answered moves; each answered move is there after the
+  // restart, and the race goes on.
+  size_t index = 0;
+  for (int life = 0; life < 3; ++life) {
+    for (int i = 0; i < 4; ++i, ++index) {
+      ApiClient& mover = index % 2 == 0 ? *race.ana : *race.bo;
+      const GridPoint to = lap[index / 2];
+      ASSERT_EQ(Move(mover, race.id, static_cast<long long>(index), to).status, 201);
+      // A retry of the same move is answered the same, and stored once; a different one is refused.
+      EXPECT_EQ(Move(mover, race.id, static_cast<long long>(index), to).status, 201);
+      EXPECT_EQ(Move(mover, race.id, static_cast<long long>(index), Pt(to.x, to.y + 1)).status, 409);
+    }
+    EXPECT_EQ(server.Signal(SIGKILL), 128 + SIGKILL);
+    server.Start();
+    race.ana = std::make_unique<ApiClient>(server.url());
+    race.bo = std::make_unique<ApiClient>(server.url());
+    race.ana->SetToken(Body(race.ana->Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
+    race.bo->SetToken(Body(race.bo->Call("POST", "sessions", R"({"name":"bo","password":"password-of-bo"})"))["token"]);
+    const json state = Race(*race.ana, race.id);
+    ASSERT_EQ(state["moves"].size(), index);
+    EXPECT_EQ(state["state"], "running");
+    EXPECT_EQ(state["turn"], 0);
+  }
+}
+
+TEST(Server, RetiresASeatOutOfTimeAndItsReplayAgrees) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  TwoSeatRace race(server.url(), R"(,"move_seconds":1)");
+  // Ana moves; Bo lets his second run out and retires; Ana then races alone to the end.
+  const std::vector<GridPoint> lap = SmallRingLap();
+  ASSERT_EQ(Move(*race.ana, race.id, 0, lap[0]).status, 201);
+  json state;
+  for (int i = 0; i < 200 && (state = Race(*race.ana, race.id))["retirements"].empty(); ++i) Pause(25);
+  ASSERT_EQ(state["retirements"].size(), 1u);
+  EXPECT_EQ(state["retirements"][0]["seat"], 1);
+  EXPECT_EQ(Move(*race.bo, race.id, 1, lap[0]).status, 409);
+  for (size_t i = 1; i < lap.size(); ++i) {
+    ASSERT_EQ(Move(*race.ana, race.id, static_cast<long long>(i), lap[i]).status, 201) << i;
+  }
+  state = Race(*race.ana, race.id);
+  EXPECT_EQ(state["state"], "finished");
+  EXPECT_EQ(state["places"], json({{"0", 1}}));
+  EXPECT_EQ(Move(*race.ana, race.id, static_cast<long long>(lap.size()), lap[0]).status, 409);
+  // The best laps table has Ana's, in the rounds the game's record would count.
+  const json laps = Body(race.ana->Call("GET", "circuits/" + state["circuit"].get<std::string>() + "/laps"))["laps"];
+  ASSERT_EQ(laps.size(), 1u);
+  EXPECT_EQ(laps[0]["player"], "ana");
+  EXPECT_EQ(laps[0]["rounds"], static_cast<int>(lap.size()));
+  // The race file holds the retirement, and replays to the same end.
+  const std::string text = race.ana->Call("GET", "races/" + std::to_string(race.id) + "/file").body;
+  EXPECT_NE(text.find("\nretire 1\n"), std::string::npos) << text;
+  RaceFile file;
+  std::string error;
+  ASSERT_EQ(ParseRace(text, "race", &file, &error), 0) << error;
+  auto state2 = std::make_unique<GameState>();
+  ASSERT_EQ(LoadCircuit(state2->track, [&] {
+              WriteBytes(folder.HostFile("ring.cct"), SmallRing().Encode());
+              return folder.File("ring.cct");
+            }()),
+            0);
+  RaceProgress progress;
+  ASSERT_EQ(ReplayRace(file, "race", *state2, &progress, &error), 0) << error;
+  EXPECT_TRUE(progress.over);
+  EXPECT_TRUE(progress.retired[1]);
+}
+
+TEST(Server, PushesMovesToEventStreamsFromTheIndexAsked) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  std::string token;
+  TwoSeatRace race(server.url());
+  SignUp(server.url(), "watcher", &token);  // anyone signed in may watch
+  const std::vector<GridPoint> lap = SmallRingLap();
+  ApiClient* ana = race.ana.get();
+  ASSERT_EQ(Move(*ana, race.id, 0, lap[0]).status, 201);
+  ASSERT_EQ(Move(*race.bo, race.id, 1, lap[0]).status, 201);
+  // Reconnecting after move 0: move 1 comes from the backlog, move 2 as it is made.
+  EventStream stream;
+  std::string error;
+  ASSERT_TRUE(stream.Open(server.url(), token, race.id, 0, &error)) << error;
+  ASSERT_EQ(Move(*ana, race.id, 2, lap[1]).status, 201);
+  std::vector<int> moves;
+  std::string message;
+  while (moves.size() < 2 && stream.Next(&message, 10, &error)) {
+    const json event = json::parse(message);
+    if (event["type"] == "move") moves.push_back(event["index"].get<int>());
+  }
+  EXPECT_EQ(moves, (std::vector<int>{1, 2}));
+  // Unknown races and missing tokens get no stream.
+  int status = 0;
+  EventStream refused;
+  EXPECT_FALSE(refused.Open(server.url(), token, 999, -1, &error, &status));
+  EXPECT_EQ(status, 404);
+  EXPECT_FALSE(refused.Open(server.url(), std::string(64, 'b'), race.id, -1, &error, &status));
+  EXPECT_EQ(status, 401);
+}
+
+TEST(Server, TwoAccountsAndAComputerRaceToTheEndWithTheClient) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  const std::string url = "http://127.0.0.1:" + server.url().port;
+  const std::string online = std::string(APEXGRID_ONLINE_PROGRAM) + " --server " + url;
+  WriteBytes(folder.HostFile("ring.cct"), SmallRing().Encode());
+  const auto as = [&](const std::string& who) { return "XDG_DATA_HOME=" + Quote(folder.HostFile(who)) + " "; };
+  ASSERT_EQ(RunShell("echo password-of-ana | " + as("ana") + online + " signup ana", folder), 0);
+  ASSERT_EQ(RunShell("echo password-of-bo | " + as("bo") + online + " signup bo", folder), 0);
+  // The token is kept for its owner alone.
+  struct stat kept {};
+  ASSERT_EQ(stat(folder.HostFile("ana/apexgrid/online-session.txt").c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_mode & 0777, 0600u);
+  ASSERT_EQ(RunShell(as("ana") + online + " create " + Quote(folder.HostFile("ring.cct")) +
+                         " --seats 3 --laps 2 --live --computer 2=pro >" + Quote(folder.HostFile("made")),
+                     folder),
+            0);
+  EXPECT_EQ(ReadText(folder.HostFile("made")), "race 1\n");
+  ASSERT_EQ(RunShell(as("bo") + online + " join 1 1", folder), 0);
+  EXPECT_NE(RunShell(as("bo") + online + " join 1 1 2>/dev/null", folder), 0);
+  StartShell(as("ana") + online + " bot 1 0 --driver club >" + Quote(folder.HostFile("ana.out")), folder.HostFile("ana.rc"));
+  StartShell(as("bo") + online + " bot 1 1 --driver pro >" + Quote(folder.HostFile("bo.out")), folder.HostFile("bo.rc"));
+  ASSERT_TRUE(WaitForFile(folder.HostFile("ana.rc"), 60000) && WaitForFile(folder.HostFile("bo.rc"), 60000));
+  EXPECT_EQ(ReadText(folder.HostFile("ana.rc")).substr(0, 1), "0") << ReadText(folder.HostFile("ana.out"));
+  EXPECT_EQ(ReadText(folder.HostFile("bo.rc")).substr(0, 1), "0") << ReadText(folder.HostFile("bo.out"));
+  ASSERT_EQ(RunShell(as("ana") + online + " fetch 1 " + Quote(folder.HostFile("race.apxrace")), folder), 0);
+  // The fetched file replays through the game's rules to the places the server gave.
+  ApiClient ana(server.url());
+  ana.SetToken(Body(ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
+  const json state = Race(ana, 1);
+  EXPECT_EQ(state["state"], "finished");
+  RaceFile file;
+  std::string error;
+  ASSERT_EQ(ReadRaceFile(folder.HostFile("race.apxrace"), &file, &error), 0) << error;
+  EXPECT_EQ(file.seats[0], "ana");
+  EXPECT_EQ(file.drivers[2], kRacePro);
+  auto replay = std::make_unique<GameState>();
+  ASSERT_EQ(LoadCircuit(replay->track, folder.File("ring.cct")), 0);
+  RaceProgress progress;
+  ASSERT_EQ(ReplayRace(file, "race", *replay, &progress, &error), 0) << error;
+  EXPECT_TRUE(progress.over);
+  int places[kMaxPlayers];
+  RacePlaces(progress, 3, places);
+  for (int seat = 0; seat < 3; ++seat) {
+    EXPECT_EQ(places[seat], state["places"].value(std::to_string(seat), 0)) << seat;
+    EXPECT_GT(places[seat], 0) << "every car finished";
+  }
+  // The client's one-line answers.
+  ProgramRun show = RunProgram(as("ana") + online + " show 1 >" + Quote(folder.HostFile("show")), folder);
+  EXPECT_EQ(show.status, 0);
+  EXPECT_EQ(ReadText(folder.HostFile("show")).rfind("race 1: finished", 0), 0u);
+  ProgramRun late = RunProgram(as("ana") + online + " move 1 31,8", folder);
+  EXPECT_NE(late.status, 0);
+  EXPECT_TRUE(late.Said("apexgrid-online: the race is over (409)")) << late.lines.size();
+}
+
+TEST(Server, ServesHttpsAndSecureEventStreamsWithTheCertificateGiven) {
+  TempFolder folder;
+  const std::string cert = folder.HostFile("cert.pem");
+  const std::string key = folder.HostFile("key.pem");
+  ASSERT_EQ(RunShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+                     "-addext subjectAltName=IP:127.0.0.1 -keyout " + Quote(key) + " -out " + Quote(cert) +
+                         " 2>/dev/null",
+                     folder),
+            0);
+  ServerProcess server(folder, {"--tls-cert", cert, "--tls-key", key});
+  ServerUrl trusting = server.url();
+  trusting.caFile = cert;
+  std::string token;
+  auto ana = SignUp(trusting, "ana", &token);
+  const std::string circuit = UploadRing(*ana);
+  ASSERT_EQ(ana->Call("POST", "races", R"({"circuit":")" + circuit + R"(","seats":2})").status, 201);
+  EventStream stream;
+  std::string error;
+  ASSERT_TRUE(stream.Open(trusting, token, 1, -1, &error)) << error;
+  std::string message;
+  ASSERT_TRUE(stream.Next(&message, 10, &error)) << error;
+  EXPECT_EQ(json::parse(message)["state"], "open");
+  // A client that doesn't trust the certificate, or speaks plain HTTP, gets nothing.
+  ServerUrl plain = server.url();
+  plain.tls = false;
+  for (const ServerUrl& url : {server.url(), plain}) {
+    ApiClient client(url);
+    const HttpResult result = client.Call("GET", "races?open=1");
+    EXPECT_EQ(result.status, 0) << result.body;
+  }
+}
