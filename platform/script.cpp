@@ -150,6 +150,20 @@ int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
     *event = parsed;
     return 1;
   }
+  if (verb == "network") {
+    long count;
+    long ms;
+    if (words.size() != 3 || !ReadNumber(words[1], 0, 1000000, &count) ||
+        !ReadNumber(words[2], 0, kLongestSleep, &ms)) {
+      return fail("`network` needs a count of results and milliseconds from 0 to " +
+                  std::to_string(kLongestSleep));
+    }
+    parsed.action = ScriptAction::kNetwork;
+    parsed.index = static_cast<int>(count);
+    parsed.milliseconds = static_cast<uint32_t>(ms);
+    *event = parsed;
+    return 1;
+  }
   if (verb == "select") {
     long index;
     if (words.size() != 2 || !ReadNumber(words[1], 0, kLastListLine, &index)) {

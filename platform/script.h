@@ -13,6 +13,9 @@
 //                      due on the way is delivered, each at its own time
 //   sleep MS           the program waits MS real milliseconds, still answering other copies that
 //                      look for it (FindWindow); the virtual clock stands still
+//   network N MS       the program waits, in real time and at most MS milliseconds, until its windows
+//                      have been handed N network results (WM_NETWORK) since it started; the
+//                      virtual clock stands still. Not reaching N by then is an ERROR, as below
 //   blur / focus       focus lost / gained (delivered even when nothing changes; focus also
 //                      restores a minimised window)
 //   shot FILE          the screen as last presented, written to FILE (rest of the line) as PNG
@@ -42,6 +45,7 @@ enum class ScriptAction : uint8_t {
   kKey,
   kWait,
   kSleep,
+  kNetwork,
   kBlur,
   kFocus,
   kShot,
@@ -58,8 +62,8 @@ struct ScriptEvent {
   int x = 0;                  // tap, down, move, up
   int y = 0;
   int16_t key = 0;            // key: a key code of platform/gx.h
-  uint32_t milliseconds = 0;  // wait, sleep
-  int index = 0;              // select
+  uint32_t milliseconds = 0;  // wait, sleep, network
+  int index = 0;              // select; network: the count of results
   std::string file;           // shot: a host path
 };
 

@@ -59,6 +59,10 @@ constexpr uint32_t WM_MOUSEWHEEL = 522;
 // `ok`; platform/script.h), sent to the first window: lParam points to its ScriptEvent, valid
 // while the message is handled. A window that can't carry it out reports it (ReportScriptError).
 constexpr uint32_t WM_SCRIPTCOMMAND = 0x8001;
+// A result of the network client (net/), whose I/O runs on its own thread: wParam and lParam are
+// the client's own (net/client.h). Posted with PostMessageFromAnyThread, so that the procedure
+// that handles it stays on the program's one thread and never waits on the network.
+constexpr uint32_t WM_NETWORK = 0x8002;
 
 // wParam of the pen messages while the pen touches the screen.
 constexpr uintptr_t MK_LBUTTON = 0x0001;
@@ -233,6 +237,12 @@ intptr_t SendMessage(WindowHandle window, uint32_t message, uintptr_t wParam, in
 
 // Queues a message for the window. Non-zero on success, 0 for a window that doesn't exist.
 int PostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+// PostMessage for another thread of the program: the message waits in an inbox of its own until
+// the program's thread next looks at its queue (GetMessage, PeekMessage), and reaches the window
+// then if it still exists. A waiting SDL window wakes within a few milliseconds. Non-zero; a null
+// window is refused with 0. Nothing else of this header may be called from another thread.
+int PostMessageFromAnyThread(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // Asks the message loop to end: GetMessage returns 0 once the queued messages are handled.
 void PostQuitMessage(int exitCode);

@@ -20,7 +20,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "server/circuit_upload.h"
-#include "server/http_client.h"
+#include "net/http_client.h"
 #include "server/race_play.h"
 
 using nlohmann::json;

@@ -20,9 +20,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "net/client.h"
+#include "net/http_client.h"
+#include "platform/platform.h"
+#include "platform/window.h"
 #include "race/race_file.h"
 #include "race/replay.h"
-#include "server/http_client.h"
 #include "support.h"
 
 using nlohmann::json;
@@ -41,14 +44,16 @@ class ServerProcess {
     if (pid_ > 0) Signal(SIGKILL);
   }
 
-  void Start() {
+  // port: "0" lets the server choose; a port given brings a killed server back where it was.
+  void Start(const std::string& port = "0") {
     const size_t logged = ReadText(LogPath()).size();
     pid_ = fork();
     if (pid_ == 0) {
       const std::string log = LogPath();
       freopen(log.c_str(), "a", stderr);
       const std::string data = folder_.HostFile("data");
-      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--data", data.c_str(),
+      const std::string listen = "127.0.0.1:" + port;
+      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", listen.c_str(), "--data", data.c_str(),
                                        "--computer-pause", "20", "--request-seconds", "2"};
       for (const std::string& arg : extra_) args.push_back(arg.c_str());
       args.push_back(nullptr);
@@ -535,4 +540,137 @@ TEST(Server, ServesHttpsAndSecureEventStreamsWithTheCertificateGiven) {
     const HttpResult result = client.Call("GET", "races?open=1");
     EXPECT_EQ(result.status, 0) << result.body;
   }
+}
+
+// ---- The threaded client, as the desktop programs use it ----------------------------------------
+
+namespace {
+
+// What a window handed WM_NETWORK took from the client, in arrival order.
+NetClient* windowClient = nullptr;
+std::vector<NetResult> taken;
+
+intptr_t NetworkProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message == WM_NETWORK) {
+    NetResult result;
+    if (windowClient != nullptr && windowClient->Take(wParam, &result)) taken.push_back(std::move(result));
+    return 0;
+  }
+  return DefWindowProc(window, message, wParam, lParam);
+}
+
+// The loop's thread, in real time: hands on messages until `done` holds, for at most ten seconds.
+template <class Done>
+void PumpUntil(Done done) {
+  for (int i = 0; i < 2000 && !done(); ++i) {
+    Message message;
+    while (PeekMessage(&message)) DispatchMessage(&message);
+    if (!done()) Pause(5);
+  }
+}
+
+bool Arrived(NetKind kind, size_t from = 0) {
+  return std::any_of(taken.begin() + static_cast<long>(from), taken.end(),
+                     [kind](const NetResult& r) { return r.kind == kind; });
+}
+
+std::vector<long long> MoveIndices() {
+  std::vector<long long> indices;
+  for (const NetResult& r : taken) {
+    if (r.kind != NetKind::kEvent) continue;
+    const json event = json::parse(r.event, nullptr, false);
+    if (event.value("type", "") == "move") indices.push_back(event["index"].get<long long>());
+  }
+  return indices;
+}
+
+}  // namespace
+
+TEST(NetClient, ReconnectsWithBackOff) {
+  const int expected[] = {0, 1, 2, 4, 8, 16, 30, 30};
+  for (int failures = 0; failures < 8; ++failures) {
+    EXPECT_EQ(ReconnectDelaySeconds(failures), expected[failures]) << failures;
+  }
+}
+
+// Answers and events reach the window on the loop's thread; an unreachable server is an answer
+// with its reason, never a wait; the race's stream survives the server's kill and restart and
+// passes on every move exactly once.
+TEST(NetClient, HandsAnswersAndEventsToTheWindowThroughAKilledServer) {
+  TempFolder folder;
+  setenv("APEXGRID_VIDEO", "headless", 1);
+  setenv("APEXGRID_INSTANCE", folder.host().c_str(), 1);
+  unsetenv("APEXGRID_SCRIPT");
+  char name[] = "NetTest";
+  char* argv[] = {name};
+  std::string error;
+  ASSERT_EQ(StartPlatform(1, argv, "NetTest", &error), 0) << error;
+  WindowClass windowClass;
+  windowClass.windowProc = NetworkProc;
+  windowClass.className = u"NETTEST";
+  RegisterClass(&windowClass);
+  WindowHandle window = CreateWindow(u"NETTEST", u"NetTest", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, CW_USEDEFAULT);
+  ASSERT_NE(window, nullptr);
+  taken.clear();
+
+  ServerProcess server(folder);
+  TwoSeatRace race(server.url());
+  {
+    // A port nobody listens on: its answer says so.
+    ServerUrl nowhere = server.url();
+    nowhere.port = "1";
+    NetClient lost(window, nowhere, 2);
+    windowClient = &lost;
+    const uint32_t id = lost.Request("GET", "races?mine=1");
+    PumpUntil([] { return !taken.empty(); });
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].request, id);
+    EXPECT_EQ(taken[0].http.status, 0);
+    EXPECT_NE(taken[0].http.error.find("can't reach"), std::string::npos) << taken[0].http.error;
+  }
+  taken.clear();
+
+  NetClient client(window, server.url(), 5);
+  windowClient = &client;
+  const HttpResult session =
+      ApiClient(server.url()).Call("POST", "sessions", R"({"name":"bo","password":"password-of-bo"})");
+  client.SetToken(Body(session).value("token", ""));
+  const uint32_t asked = client.Request("GET", "races/" + std::to_string(race.id));
+  PumpUntil([] { return !taken.empty(); });
+  ASSERT_EQ(taken.size(), 1u);
+  EXPECT_EQ(taken[0].request, asked);
+  EXPECT_EQ(taken[0].http.status, 200);
+  EXPECT_EQ(Body(taken[0].http).value("state", ""), "running");
+
+  const std::vector<GridPoint> lap = SmallRingLap();
+  ASSERT_EQ(Move(*race.ana, race.id, 0, lap[0]).status, 201);
+  taken.clear();
+  client.Follow(race.id, -1);
+  PumpUntil([] { return MoveIndices().size() == 1; });
+  EXPECT_TRUE(Arrived(NetKind::kConnected));
+  ASSERT_EQ(Move(*race.bo, race.id, 1, lap[0]).status, 201);
+  PumpUntil([] { return MoveIndices().size() == 2; });
+  EXPECT_EQ(MoveIndices(), (std::vector<long long>{0, 1}));
+
+  // Killed and brought back on the same port: the stream is lost, comes back after its wait, and
+  // asks only for what followed move 1.
+  const std::string port = server.url().port;
+  EXPECT_EQ(server.Signal(SIGKILL), 128 + SIGKILL);
+  const size_t before = taken.size();
+  PumpUntil([before] { return Arrived(NetKind::kLost, before); });
+  ASSERT_TRUE(Arrived(NetKind::kLost, before));
+  EXPECT_EQ(taken.back().kind, NetKind::kLost);
+  EXPECT_EQ(taken.back().retrySeconds, 1);
+  server.Start(port);
+  ApiClient ana(server.url());
+  ana.SetToken(Body(ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
+  ASSERT_EQ(Move(ana, race.id, 2, lap[1]).status, 201);
+  PumpUntil([] { return MoveIndices().size() >= 3; });
+  EXPECT_EQ(MoveIndices(), (std::vector<long long>{0, 1, 2}));
+  EXPECT_TRUE(Arrived(NetKind::kConnected, before));
+
+  client.StopFollowing();
+  windowClient = nullptr;
+  StopPlatform(0);
 }

@@ -476,7 +476,7 @@ int Wait(uint64_t timerDue) {
       return 0;
     }
     const uint64_t now = Now();
-    if (now >= end) return 0;
+    if (now >= end || ThreadMessagesWaiting()) return 0;
     SDL_Delay(static_cast<uint32_t>(std::min<uint64_t>(end - now, kNap)));
   }
 }

@@ -1,9 +1,11 @@
 // The race API's client side on Boost.Beast, synchronous, over plain TCP or TLS.
-#include "server/http_client.h"
+#include "net/http_client.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <atomic>
+#include <chrono>
 #include <optional>
 
 #include <boost/asio/connect.hpp>
@@ -31,11 +33,19 @@ void SetSocketTimeout(tcp::socket& socket, int seconds) {
   setsockopt(socket.native_handle(), SOL_SOCKET, SO_SNDTIMEO, &time, sizeof time);
 }
 
+// The connection is made within the time too: a host that never answers (a dropped packet, a
+// firewall) would otherwise hold the caller for the system's own minutes.
 bool Connect(net::io_context& io, const ServerUrl& url, tcp::socket& socket, int timeoutSeconds, std::string* error) {
   beast::error_code ec;
   tcp::resolver resolver(io);
   const auto addresses = resolver.resolve(url.host, url.port, ec);
-  if (!ec) net::connect(socket, addresses, ec);
+  if (!ec) {
+    ec = net::error::timed_out;
+    net::async_connect(socket, addresses, [&ec](beast::error_code result, const tcp::endpoint&) { ec = result; });
+    io.run_for(std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 30));
+    io.restart();
+    if (ec == net::error::timed_out) socket.close();
+  }
   if (ec) {
     *error = "can't reach " + url.host + ":" + url.port + ": " + ec.message();
     return false;
@@ -188,6 +198,7 @@ struct EventStream::Stream {
   std::optional<websocket::stream<tcp::socket>> plain;
   std::optional<websocket::stream<TlsSocket>> secure;
   beast::flat_buffer buffer;
+  std::atomic<int> descriptor{-1};  // the socket, for Interrupt from another thread
 
   // The upgrade, asynchronously: it hands back a refusal's answer too, which the blocking one
   // drops.
@@ -237,7 +248,18 @@ bool EventStream::Open(const ServerUrl& url, const std::string& token, long long
     return false;
   }
   if (status != nullptr) *status = 101;
+  stream_->descriptor.store(url.tls ? beast::get_lowest_layer(*stream_->secure).native_handle()
+                                    : beast::get_lowest_layer(*stream_->plain).native_handle());
   return true;
+}
+
+void EventStream::Interrupt() {
+  // Only the descriptor is touched here: shutting it down ends a read under way on the stream's
+  // own thread, which then closes and frees it.
+  Stream* stream = stream_.get();
+  if (stream == nullptr) return;
+  const int descriptor = stream->descriptor.load();
+  if (descriptor >= 0) ::shutdown(descriptor, SHUT_RDWR);
 }
 
 bool EventStream::Next(std::string* message, int timeoutSeconds, std::string* error) {

@@ -1,5 +1,6 @@
-// A small client of the race API over Boost.Beast, plain or over TLS, for apexgrid-online and the
-// tests: calls with JSON bodies and a bearer token, and a race's event stream as a WebSocket.
+// A small client of the race API over Boost.Beast, plain or over TLS, synchronous: for
+// apexgrid-online, the tests and the threaded client below the game (net/client.h). Calls with
+// JSON bodies and a bearer token, and a race's event stream as a WebSocket.
 #pragma once
 
 #include <memory>
@@ -57,6 +58,9 @@ class EventStream {
             int* status = nullptr);
   // The next message; false when the stream ended or `timeoutSeconds` (0: forever) passed.
   bool Next(std::string* message, int timeoutSeconds, std::string* error);
+  // Ends a Next under way on another thread (it returns false), for a client shutting down. Safe to
+  // call from any thread while the stream's own thread is in Next; not while it opens or closes.
+  void Interrupt();
 
  private:
   struct Stream;
