@@ -70,6 +70,7 @@ constexpr KeyName kKeyNames[] = {
     {"f11", kHostKeyFullScreen}, {"d", kHostKeyDriver},   {"h", kHostKeyHint},  {"f", kHostKeyForesight},
     {"r", kHostKeyResume},       {"p", kHostKeyPlayback}, {"e", kHostKeyExport}, {"space", kHostKeyPause},
     {"comma", kHostKeyStepBack}, {"period", kHostKeyStepOn}, {"escape", kHostKeyLeave},
+    {"backspace", kHostKeyBackspace},
 };
 
 struct Word {
@@ -171,6 +172,17 @@ int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
     }
     parsed.action = ScriptAction::kSelect;
     parsed.index = static_cast<int>(index);
+    *event = parsed;
+    return 1;
+  }
+  if (verb == "type") {
+    // The text is the rest of the raw line after one blank, so that it may hold blanks and `#`.
+    const size_t start = text.find(verb) + verb.size() + 1;
+    if (start >= text.size()) return fail("`type` needs the text to type");
+    parsed.action = ScriptAction::kType;
+    parsed.file = text.substr(start);
+    if (!parsed.file.empty() && parsed.file.back() == '\r') parsed.file.pop_back();
+    if (parsed.file.empty()) return fail("`type` needs the text to type");
     *event = parsed;
     return 1;
   }

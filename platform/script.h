@@ -18,6 +18,7 @@
 //                      virtual clock stands still. Not reaching N by then is an ERROR, as below
 //   blur / focus       focus lost / gained (delivered even when nothing changes; focus also
 //                      restores a minimised window)
+//   type TEXT          the rest of the line typed on the keyboard, one WM_CHAR a character
 //   shot FILE          the screen as last presented, written to FILE (rest of the line) as PNG
 //   close              the close message, as when the user closes the window
 //   select N / start / storno / ok
@@ -49,6 +50,7 @@ enum class ScriptAction : uint8_t {
   kBlur,
   kFocus,
   kShot,
+  kType,
   kClose,
   kSelect,
   kStart,
@@ -64,7 +66,7 @@ struct ScriptEvent {
   int16_t key = 0;            // key: a key code of platform/gx.h
   uint32_t milliseconds = 0;  // wait, sleep, network
   int index = 0;              // select; network: the count of results
-  std::string file;           // shot: a host path
+  std::string file;           // shot: a host path; type: the text, UTF-8
 };
 
 // Reads one line of a script (without its line end; a trailing carriage return is allowed).

@@ -48,6 +48,10 @@ constexpr uint32_t WM_PAINT = 15;       // never generated: every screen goes th
 constexpr uint32_t WM_CLOSE = 16;       // the user (or the program) asks the window to close
 constexpr uint32_t WM_QUIT = 18;        // what GetMessage reports when the loop should end
 constexpr uint32_t WM_KEYDOWN = 256;    // wParam: a key code of platform/gx.h (kKeyUp...)
+// Text typed on the desktop's keyboard, which the hand-held never had: wParam is one UTF-16 unit.
+// Only the dialogs' text fields read it; a key that types also arrives as WM_KEYDOWN when it has a
+// key code.
+constexpr uint32_t WM_CHAR = 258;
 constexpr uint32_t WM_TIMER = 275;      // wParam: the timer id
 constexpr uint32_t WM_MOUSEMOVE = 512;  // the pen moves while it touches the screen
 constexpr uint32_t WM_LBUTTONDOWN = 513;
@@ -201,6 +205,8 @@ constexpr int16_t kHostKeyPause = 0x20;
 constexpr int16_t kHostKeyStepBack = 0xBC;
 constexpr int16_t kHostKeyStepOn = 0xBE;
 constexpr int16_t kHostKeyLeave = 0x1B;
+// Backspace, for the dialogs' text fields (`key backspace`).
+constexpr int16_t kHostKeyBackspace = 0x08;
 
 // Switches the window between full screen and a window of its own. Non-zero when it is full
 // screen afterwards.

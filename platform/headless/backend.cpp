@@ -174,6 +174,11 @@ void Play(const ScriptEvent& e) {
     case ScriptAction::kClose:
       QueueCloseToAll();
       break;
+    case ScriptAction::kType:
+      if (w != nullptr) {
+        for (char16_t c : FromUtf8(e.file)) QueueMessage(w, WM_CHAR, c, 0);
+      }
+      break;
     case ScriptAction::kSelect:
     case ScriptAction::kStart:
     case ScriptAction::kStorno:

@@ -180,6 +180,7 @@ bool KeyCode(SDL_Keycode key, int16_t* code) {
     case SDLK_COMMA: *code = kHostKeyStepBack; return true;
     case SDLK_PERIOD: *code = kHostKeyStepOn; return true;
     case SDLK_ESCAPE: *code = kHostKeyLeave; return true;
+    case SDLK_BACKSPACE: *code = kHostKeyBackspace; return true;
     default: return false;
   }
 }
@@ -238,6 +239,12 @@ void Translate(const SDL_Event& e) {
       int16_t code;
       if (w == nullptr || !KeyCode(e.key.keysym.sym, &code)) return;
       QueueMessage(w, WM_KEYDOWN, static_cast<uint16_t>(code), 1);
+      return;
+    }
+    case SDL_TEXTINPUT: {
+      PlatformWindow* w = FromId(e.text.windowID);
+      if (w == nullptr) return;
+      for (char16_t c : FromUtf8(e.text.text)) QueueMessage(w, WM_CHAR, c, 0);
       return;
     }
     case SDL_WINDOWEVENT: {
