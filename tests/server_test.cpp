@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "lobby/lobby.h"
 #include "net/client.h"
 #include "net/http_client.h"
 #include "platform/platform.h"
@@ -672,5 +674,169 @@ TEST(NetClient, HandsAnswersAndEventsToTheWindowThroughAKilledServer) {
 
   client.StopFollowing();
   windowClient = nullptr;
+  StopPlatform(0);
+}
+
+// ---- Apexlobby's decisions against the server ----------------------------------------------------
+
+namespace {
+
+Lobby* windowLobby = nullptr;
+
+intptr_t LobbyProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message == WM_NETWORK && windowLobby != nullptr) {
+    OnNetwork(windowLobby, wParam);
+    return 0;
+  }
+  return DefWindowProc(window, message, wParam, lParam);
+}
+
+// Hands on results until the lobby has no question left open.
+void Settle(Lobby* lobby) {
+  PumpUntil([lobby] { return lobby->asked.empty(); });
+}
+
+// A lobby of its own user folder, signed up (or in) to the server.
+void SignedIn(Lobby* lobby, WindowHandle window, const TempFolder& folder, const ServerUrl& url,
+              const std::string& user, bool signUp) {
+  InitLobby(lobby, folder.File("program"), folder.File("program"), folder.File(user));
+  OpenLobby(lobby, window);
+  std::snprintf(lobby->server, sizeof lobby->server, "http://127.0.0.1:%s", url.port.c_str());
+  OnUseServer(lobby);
+  std::snprintf(lobby->name, sizeof lobby->name, "%s", user.c_str());
+  std::snprintf(lobby->password, sizeof lobby->password, "password-of-%s", user.c_str());
+  windowLobby = lobby;
+  OnSignIn(lobby, signUp);
+  Settle(lobby);
+}
+
+}  // namespace
+
+TEST(Lobby, SaysWhatWentWrongInOneClearLine) {
+  struct Case {
+    LobbyAsk ask;
+    int status;
+    const char* body;
+    const char* line;
+  };
+  const Case cases[] = {
+      {LobbyAsk::kMine, 0, "", "The server can't be reached: "},
+      {LobbyAsk::kSignIn, 401, R"({"error":"wrong name or password"})", "Sign-in refused: wrong name or password."},
+      {LobbyAsk::kSignIn, 429, "", "Too many failed sign-ins"},
+      {LobbyAsk::kSignUp, 409, "", "That name is taken."},
+      {LobbyAsk::kJoin, 409, R"({"error":"taken"})", "That seat is taken"},
+      {LobbyAsk::kMine, 401, "", "Signed out by the server"},
+      {LobbyAsk::kCreate, 400, R"({"error":"laps out of range"})", "The server answered 400 (laps out of range)."},
+      {LobbyAsk::kCreate, 201, R"({"id":3})", ""},
+  };
+  for (const Case& c : cases) {
+    HttpResult answer;
+    answer.status = c.status;
+    answer.body = c.body;
+    answer.error = "connection refused";
+    EXPECT_EQ(LobbyLineFor(c.ask, answer).rfind(c.line, 0), 0u) << c.status << ": " << LobbyLineFor(c.ask, answer);
+  }
+  // The form's race: computers take the last seats; a correspondence race's time is in seconds.
+  NewRaceForm form;
+  form.seats = 4;
+  form.laps = 2;
+  form.computers = 2;
+  form.correspondence = true;
+  form.hours = 2;
+  form.assists = false;
+  EXPECT_EQ(json::parse(NewRaceBody(form, "abc")),
+            json::parse(R"({"circuit":"abc","seats":4,"laps":2,"pace":"correspondence","move_seconds":7200,
+                            "assists":false,"computers":{"3":"club","2":"club"}})"));
+}
+
+// Two lobbies against a real server: an unreachable server and a wrong password each get their
+// line; a new race from the selector's list appears under My races; the second player joins from
+// Open races; the race where it is your turn comes first and is marked; a third player finds the
+// seat taken; the token is kept for its owner only.
+TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
+  TempFolder folder;
+  setenv("APEXGRID_VIDEO", "headless", 1);
+  setenv("APEXGRID_INSTANCE", folder.host().c_str(), 1);
+  unsetenv("APEXGRID_SCRIPT");
+  char name[] = "LobbyTest";
+  char* argv[] = {name};
+  std::string error;
+  ASSERT_EQ(StartPlatform(1, argv, "LobbyTest", &error), 0) << error;
+  WindowClass windowClass;
+  windowClass.windowProc = LobbyProc;
+  windowClass.className = u"LOBBYTEST";
+  RegisterClass(&windowClass);
+  WindowHandle window = CreateWindow(u"LOBBYTEST", u"LobbyTest", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, CW_USEDEFAULT);
+  ASSERT_NE(window, nullptr);
+  std::filesystem::create_directories(folder.HostFile("program/Circuits"));
+  WriteBytes(folder.HostFile("program/Circuits/Ring.cct"), SmallRing().Encode());
+
+  {
+    Lobby nowhere;
+    SignedIn(&nowhere, window, folder, ServerUrl{"127.0.0.1", "1"}, "ana", true);
+    EXPECT_EQ(nowhere.line.rfind("The server can't be reached", 0), 0u) << nowhere.line;
+    EXPECT_EQ(nowhere.page, LobbyPage::kSignIn);
+  }
+  ServerProcess server(folder);
+  auto ana = std::make_unique<Lobby>();
+  SignedIn(ana.get(), window, folder, server.url(), "ana", true);
+  ASSERT_EQ(ana->page, LobbyPage::kRaces) << ana->line;
+  struct stat token {};
+  ASSERT_EQ(stat(folder.HostFile("ana/Data/lobby-token").c_str(), &token), 0);
+  EXPECT_EQ(token.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadTokenFile(folder.File("ana/Data/lobby-token")), ana->token);
+  EXPECT_EQ(ana->line.find(ana->token), std::string::npos);
+
+  // Two races, the first made ends up second once it is Ana's turn in it.
+  ASSERT_EQ(ana->circuitNames, std::vector<std::string>{"Ring"});
+  for (int seats : {2, 3}) {
+    ana->form.seats = seats;
+    OnCreateRace(ana.get());
+    Settle(ana.get());
+  }
+  ASSERT_EQ(ana->mine.size(), 2u) << ana->line;
+  const long long first = ana->mine[1].id;
+  EXPECT_EQ(ana->mine[0].seats, 3);
+  EXPECT_FALSE(ana->mine[0].yourTurn || ana->mine[1].yourTurn);
+
+  Lobby bo;
+  SignedIn(&bo, window, folder, server.url(), "bo", true);
+  ASSERT_EQ(bo.open.size(), 2u) << bo.line;
+  bo.selectedOpen = bo.open[0].id == first ? 0 : 1;
+  OnJoinRace(&bo);
+  Settle(&bo);
+  EXPECT_EQ(bo.line, "Joined race " + std::to_string(first) + ".");
+  ASSERT_EQ(bo.mine.size(), 1u);
+  EXPECT_EQ(bo.mine[0].turnName, "ana");
+  EXPECT_FALSE(bo.mine[0].yourTurn);
+
+  windowLobby = ana.get();
+  OnRefresh(ana.get());
+  Settle(ana.get());
+  ASSERT_EQ(ana->mine.size(), 2u);
+  EXPECT_EQ(ana->mine[0].id, first);
+  EXPECT_TRUE(ana->mine[0].yourTurn);
+  EXPECT_EQ(ana->mine[0].mySeat, 0);
+
+  // Cy saw the race open, but Bo was quicker; and a wrong password is refused in plain words.
+  Lobby cy;
+  SignedIn(&cy, window, folder, server.url(), "cy", true);
+  LobbyRace stale;
+  stale.id = first;
+  cy.open = {stale};
+  cy.selectedOpen = 0;
+  OnJoinRace(&cy);
+  Settle(&cy);
+  EXPECT_EQ(cy.line.rfind("That seat is taken", 0), 0u) << cy.line;
+  std::snprintf(cy.password, sizeof cy.password, "not-the-password");
+  OnSignIn(&cy, false);
+  Settle(&cy);
+  EXPECT_EQ(cy.line, "Sign-in refused: wrong name or password.");
+
+  windowLobby = nullptr;
+  ana.reset();
+  bo.client.reset();
+  cy.client.reset();
   StopPlatform(0);
 }
