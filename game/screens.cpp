@@ -188,4 +188,5 @@ void HandleKey(int16_t key) {
   if (key == kHostKeyResume) ResumeLastRace();
   if (key == kHostKeyPlayback) StartPlayback();
   if (key == kHostKeyExport) ExportRace();
+  if (key == kHostKeyOnline && (s.screenMode == kScreenRace || s.screenMode == kScreenTitle)) StartLobby();
 }

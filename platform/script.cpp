@@ -70,7 +70,7 @@ constexpr KeyName kKeyNames[] = {
     {"f11", kHostKeyFullScreen}, {"d", kHostKeyDriver},   {"h", kHostKeyHint},  {"f", kHostKeyForesight},
     {"r", kHostKeyResume},       {"p", kHostKeyPlayback}, {"e", kHostKeyExport}, {"space", kHostKeyPause},
     {"comma", kHostKeyStepBack}, {"period", kHostKeyStepOn}, {"escape", kHostKeyLeave},
-    {"backspace", kHostKeyBackspace},
+    {"backspace", kHostKeyBackspace}, {"o", kHostKeyOnline},
 };
 
 struct Word {

@@ -6,7 +6,7 @@
 //   down X Y           pen down           move X Y   pen move        up X Y   pen up
 //   key NAME           key down; NAME is up down left right a b c start, or a host key: d h f
 //                      (the game's driver, hint and foresight keys), r p e (resume, playback,
-//                      export), space comma period escape (playback's own), or f11, which switches full
+//                      export), o (the online lobby), backspace (a dialog's text field), space comma period escape (playback's own), or f11, which switches full
 //                      screen (ToggleFullScreen) instead of reaching the program: headless only
 //                      the state changes, and is remembered
 //   wait MS            the virtual clock advances by MS milliseconds; every timer tick that falls

@@ -205,6 +205,8 @@ constexpr int16_t kHostKeyPause = 0x20;
 constexpr int16_t kHostKeyStepBack = 0xBC;
 constexpr int16_t kHostKeyStepOn = 0xBE;
 constexpr int16_t kHostKeyLeave = 0x1B;
+// The online lobby's key (O; `key o`): the game starts Apexlobby beside itself.
+constexpr int16_t kHostKeyOnline = 0x4F;
 // Backspace, for the dialogs' text fields (`key backspace`).
 constexpr int16_t kHostKeyBackspace = 0x08;
 

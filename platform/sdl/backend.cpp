@@ -181,6 +181,7 @@ bool KeyCode(SDL_Keycode key, int16_t* code) {
     case SDLK_PERIOD: *code = kHostKeyStepOn; return true;
     case SDLK_ESCAPE: *code = kHostKeyLeave; return true;
     case SDLK_BACKSPACE: *code = kHostKeyBackspace; return true;
+    case SDLK_o: *code = kHostKeyOnline; return true;
     default: return false;
   }
 }
