@@ -840,3 +840,40 @@ TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
   cy.client.reset();
   StopPlatform(0);
 }
+
+// Apexlobby itself, headless, scripted as a player would use it: the address typed, signed up, a
+// race made on the circuit listed, and opened: its file in Races/ is the server's, and the game is
+// started on it. The token is kept for its owner only and never said.
+TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  ProgramFolder program("Game");
+  program.AddProgram(APEXGRID_LOBBY_PROGRAM, "Apexlobby");
+  WriteBytes(program.HostFile("Circuits/Ring.cct"), SmallRing().Encode());
+  const std::string script = "tap 120 50\ntype http://127.0.0.1:" + server.url().port +
+                             "\nstart\ntap 120 60\ntype ana\ntap 120 95\ntype password-of-ana\n"
+                             "storno\nnetwork 4 10000\nstorno\nstart\nnetwork 9 10000\nselect 0\nstart\n"
+                             "network 10 10000\nok\n";
+  WriteText(program.scratch().HostFile("script"), script);
+  const ProgramRun run = RunProgram(
+      "env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " + LeakSuppressions() +
+          "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) + " APEXGRID_SCRIPT_Apexlobby=" +
+          Quote(program.scratch().HostFile("script")) + " " + Quote(program.HostFile("Apexlobby")),
+      program.scratch());
+  EXPECT_EQ(run.status, 0);
+  const std::string raceFile = program.Device() + "\\Races\\Online-1.apxrace";
+  EXPECT_EQ(run.lines, std::vector<std::string>{"START " + program.Device() + "\\Apexgrid.exe | " + raceFile});
+  ApiClient ana(server.url());
+  const HttpResult session = ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})");
+  ana.SetToken(Body(session).value("token", ""));
+  const HttpResult file = ana.Call("GET", "races/1/file");
+  ASSERT_EQ(file.status, 200);
+  EXPECT_EQ(ReadText(program.HostFile("Races/Online-1.apxrace")), file.body);
+  struct stat token {};
+  ASSERT_EQ(stat(folder.HostFile("home/apexgrid/Data/lobby-token").c_str(), &token), 0);
+  EXPECT_EQ(token.st_mode & 0777, 0600u);
+  const std::string kept = ReadText(folder.HostFile("home/apexgrid/Data/lobby-token"));
+  EXPECT_EQ(kept.size(), 64u);
+  for (const std::string& line : run.lines) EXPECT_EQ(line.find(kept), std::string::npos) << line;
+  EXPECT_EQ(ReadText(folder.HostFile("home/apexgrid/Data/lobby.txt")).find("password"), std::string::npos);
+}
