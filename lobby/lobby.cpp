@@ -12,12 +12,14 @@
 #include <nlohmann/json.hpp>
 
 #include "data/folder.h"
+#include "lobby/notify.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/script.h"
 #include "platform/settings.h"
 #include "platform/text.h"
+#include "platform/window.h"
 #include "selector/selector.h"
 
 using nlohmann::json;
@@ -178,6 +180,7 @@ void ApplyRaceDetails(LobbyRace* race, const std::string& body, const std::strin
     if (number == race->turn) race->turnName = player.empty() ? seat.value("driver", "") : player;
   }
   race->yourTurn = race->state == "running" && race->mySeat >= 0 && race->turn == race->mySeat;
+  race->correspondence = details.value("pace", "") == "correspondence";
 }
 
 std::string NewRaceBody(const NewRaceForm& form, const std::string& circuitId) {
@@ -219,6 +222,8 @@ void InitLobby(Lobby* lobby, const std::u16string& programFolder, const std::u16
 
 void OpenLobby(Lobby* lobby, WindowHandle window) {
   lobby->window = window;
+  SetTimer(window, kLobbyRefreshTimer, kLobbyRefreshPeriod);
+  SetTimer(window, kLobbyNotifyTimer, kLobbyNotifyPeriod);
   if (lobby->page == LobbyPage::kServer) return;
   if (!Connect(lobby)) {
     lobby->page = LobbyPage::kServer;
@@ -344,6 +349,13 @@ bool OnNetwork(Lobby* lobby, uintptr_t id) {
         const long long selected =
             lobby->selectedMine >= 0 ? lobby->mine[static_cast<size_t>(lobby->selectedMine)].id : 0;
         ApplyRaceDetails(r, result.http.body, lobby->name);
+        // A race seen before where it wasn't your turn, and now is: someone moved meanwhile.
+        const auto seen = lobby->yourTurnSeen.find(r->id);
+        if (r->yourTurn && r->correspondence && seen != lobby->yourTurnSeen.end() && !seen->second) {
+          lobby->notified.push_back(r->id);
+          NotifyYourTurn(r->id, "Race " + std::to_string(r->id) + ": your move.");
+        }
+        lobby->yourTurnSeen[r->id] = r->yourTurn;
         OrderMyRaces(&lobby->mine);
         lobby->selectedMine = -1;
         for (size_t i = 0; i < lobby->mine.size(); ++i) {
@@ -399,6 +411,18 @@ bool OnNetwork(Lobby* lobby, uintptr_t id) {
       break;
     }
   }
+  return true;
+}
+
+bool OnLobbyTimer(Lobby* lobby, uintptr_t timer) {
+  if (timer == kLobbyRefreshTimer) {
+    if (lobby->page == LobbyPage::kRaces && lobby->asked.empty() && !lobby->token.empty()) OnRefresh(lobby);
+    return false;
+  }
+  if (timer != kLobbyNotifyTimer) return false;
+  const long long race = TakeClickedRace();
+  if (race == 0) return false;
+  Ask(lobby, LobbyAsk::kRaceFile, race, "GET", "races/" + std::to_string(race) + "/file");
   return true;
 }
 

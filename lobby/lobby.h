@@ -28,6 +28,7 @@ struct LobbyRace {
   int mySeat = -1;         // My races: the caller's seat once the race's details have come
   std::string turnName;    // whose turn: a player's name, or the computer's level
   bool yourTurn = false;
+  bool correspondence = false;
 };
 
 // What a request was for, so that its answer lands in the right place.
@@ -69,7 +70,18 @@ struct Lobby {
   std::unique_ptr<NetClient> client;
   std::map<uint32_t, std::pair<LobbyAsk, long long>> asked;  // request id: what for, which race
   std::string pendingRace;  // the body of the race to create once its circuit is up
+  // Whether it was your turn in each race at the last look, so that a move that makes it your turn
+  // in a correspondence race is noticed (and notified) once.
+  std::map<long long, bool> yourTurnSeen;
+  std::vector<long long> notified;
 };
+
+// While the lobby runs the lists are asked for again on this timer of its window, and the
+// desktop's answers to notifications looked at on the second.
+constexpr uintptr_t kLobbyRefreshTimer = 1;
+constexpr uint32_t kLobbyRefreshPeriod = 30000;
+constexpr uintptr_t kLobbyNotifyTimer = 2;
+constexpr uint32_t kLobbyNotifyPeriod = 500;
 
 // The lobby files in the per-user folder: the server and the name as settings, the token alone in
 // a file only its owner may read.
@@ -114,6 +126,9 @@ void OnClose(Lobby* lobby);
 
 // WM_NETWORK: takes the result and acts on it. True when what the lobby shows changed.
 bool OnNetwork(Lobby* lobby, uintptr_t id);
+// WM_TIMER: the lists asked for again (when nothing is on its way), or a clicked notification's
+// race opened. True when what the lobby shows changed.
+bool OnLobbyTimer(Lobby* lobby, uintptr_t timer);
 
 // A headless script's `select N` (a line of the list the page shows), `start` (the page's main
 // button: use the server, sign in, open the selected race, create the race), `storno` (back, or

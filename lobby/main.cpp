@@ -5,6 +5,7 @@
 #include "data/folder.h"
 #include "data/program_icon.h"
 #include "lobby/lobby.h"
+#include "lobby/notify.h"
 #include "lobby/view.h"
 #include "platform/dialog.h"
 #include "platform/folders.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
   program.ended = [] { return lobby.ended; };
   program.close = [] { OnClose(&lobby); };
   program.message = [](uint32_t message, uintptr_t wParam, intptr_t) {
+    if (message == WM_TIMER) return OnLobbyTimer(&lobby, wParam);
     return message == WM_NETWORK && OnNetwork(&lobby, wParam);
   };
   program.scriptLine = [](const ScriptEvent& event, std::string* reason) {
@@ -56,6 +58,7 @@ int main(int argc, char** argv) {
   const int failed = RunDialog(u"Apexgrid Online", program, &error);
   // The client's threads end before the platform does: nothing posts to a window after this.
   lobby.client.reset();
+  EndNotifications();
   if (failed != 0) {
     std::fprintf(stderr, "Apexlobby: %s\n", error.c_str());
     return StopPlatform(1);

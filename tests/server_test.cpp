@@ -752,7 +752,8 @@ TEST(Lobby, SaysWhatWentWrongInOneClearLine) {
 // Two lobbies against a real server: an unreachable server and a wrong password each get their
 // line; a new race from the selector's list appears under My races; the second player joins from
 // Open races; the race where it is your turn comes first and is marked; a third player finds the
-// seat taken; the token is kept for its owner only.
+// seat taken; the token is kept for its owner only; a correspondence race that becomes yours to
+// move is noticed once.
 TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
   TempFolder folder;
   setenv("APEXGRID_VIDEO", "headless", 1);
@@ -792,6 +793,7 @@ TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
   ASSERT_EQ(ana->circuitNames, std::vector<std::string>{"Ring"});
   for (int seats : {2, 3}) {
     ana->form.seats = seats;
+    ana->form.correspondence = seats == 2;
     OnCreateRace(ana.get());
     Settle(ana.get());
   }
@@ -818,6 +820,12 @@ TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
   EXPECT_EQ(ana->mine[0].id, first);
   EXPECT_TRUE(ana->mine[0].yourTurn);
   EXPECT_EQ(ana->mine[0].mySeat, 0);
+  // Bo's joining made it Ana's turn in a correspondence race: noticed once (and, with no
+  // notification service here, shown nowhere, quietly), not again at the next look.
+  EXPECT_EQ(ana->notified, std::vector<long long>{first});
+  OnRefresh(ana.get());
+  Settle(ana.get());
+  EXPECT_EQ(ana->notified, std::vector<long long>{first});
 
   // Cy saw the race open, but Bo was quicker; and a wrong password is refused in plain words.
   Lobby cy;
