@@ -81,6 +81,18 @@ bool Connect(Lobby* lobby) {
   return true;
 }
 
+// Open races lists only races to join: one you sit in already is under My races.
+void DropOwnFromOpen(Lobby* lobby) {
+  auto& open = lobby->open;
+  open.erase(std::remove_if(open.begin(), open.end(),
+                            [lobby](const LobbyRace& r) {
+                              return std::any_of(lobby->mine.begin(), lobby->mine.end(),
+                                                 [&r](const LobbyRace& m) { return m.id == r.id; });
+                            }),
+             open.end());
+  lobby->selectedOpen = -1;
+}
+
 LobbyRace* FindRace(std::vector<LobbyRace>* races, long long id) {
   for (LobbyRace& race : *races) {
     if (race.id == id) return &race;
@@ -336,13 +348,14 @@ bool OnNetwork(Lobby* lobby, uintptr_t id) {
     case LobbyAsk::kMine:
       lobby->mine = ParseRaceList(result.http.body);
       lobby->selectedMine = -1;
+      DropOwnFromOpen(lobby);
       for (const LobbyRace& r : lobby->mine) {
         Ask(lobby, LobbyAsk::kDetails, r.id, "GET", "races/" + std::to_string(r.id));
       }
       break;
     case LobbyAsk::kOpen:
       lobby->open = ParseRaceList(result.http.body);
-      lobby->selectedOpen = -1;
+      DropOwnFromOpen(lobby);
       break;
     case LobbyAsk::kDetails:
       if (LobbyRace* r = FindRace(&lobby->mine, race)) {

@@ -798,6 +798,7 @@ TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
     Settle(ana.get());
   }
   ASSERT_EQ(ana->mine.size(), 2u) << ana->line;
+  EXPECT_TRUE(ana->open.empty()) << "races Ana sits in are hers, not open to her";
   const long long first = ana->mine[1].id;
   EXPECT_EQ(ana->mine[0].seats, 3);
   EXPECT_FALSE(ana->mine[0].yourTurn || ana->mine[1].yourTurn);
