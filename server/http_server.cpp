@@ -42,6 +42,7 @@ struct Shared {
   const std::function<void(const std::string&)>& log;
   net::thread_pool& workers;
   net::ssl::context* tls;  // null: plain HTTP
+  size_t maxConnections;    // the options', within the descriptors the process may have
   std::atomic<size_t> connections{0};
 };
 
@@ -346,11 +347,20 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-void Accept(tcp::acceptor& acceptor, Shared& shared) {
-  acceptor.async_accept([&acceptor, &shared](beast::error_code ec, tcp::socket socket) {
+void Accept(tcp::acceptor& acceptor, Shared& shared, net::steady_timer& pause) {
+  acceptor.async_accept([&acceptor, &shared, &pause](beast::error_code ec, tcp::socket socket) {
     if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
-    if (!ec) {
-      if (shared.connections.load() >= shared.options.maxConnections) {
+    if (ec) {
+      // Out of descriptors or memory: the pending connection stays queued, and accepting at once
+      // again would only spin. A moment later some may have closed.
+      pause.expires_after(std::chrono::milliseconds(50));
+      pause.async_wait([&acceptor, &shared, &pause](beast::error_code waited) {
+        if (!waited) Accept(acceptor, shared, pause);
+      });
+      return;
+    }
+    {
+      if (shared.connections.load() >= shared.maxConnections) {
         beast::error_code ignored;
         socket.close(ignored);
       } else if (shared.tls != nullptr) {
@@ -359,7 +369,7 @@ void Accept(tcp::acceptor& acceptor, Shared& shared) {
         std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), shared)->Start();
       }
     }
-    Accept(acceptor, shared);
+    Accept(acceptor, shared, pause);
   });
 }
 
@@ -369,9 +379,17 @@ int ServeHttp(Service& service, const HttpOptions& options, const std::function<
               const std::function<void(const std::string&)>& ready) {
   // Room for every connection allowed, and the files besides.
   rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
+  size_t maxConnections = options.maxConnections;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    if (files.rlim_cur < files.rlim_max) {
+      files.rlim_cur = files.rlim_max;
+      setrlimit(RLIMIT_NOFILE, &files);
+      getrlimit(RLIMIT_NOFILE, &files);
+    }
+    // The database, the circuits and the log keep a few descriptors of their own.
+    if (files.rlim_cur != RLIM_INFINITY) {
+      maxConnections = std::min<size_t>(maxConnections, files.rlim_cur > 128 ? files.rlim_cur - 64 : 64);
+    }
   }
   // Declared so that the network's sessions, which the io_context may still hold, go before what
   // they use.
@@ -392,7 +410,7 @@ int ServeHttp(Service& service, const HttpOptions& options, const std::function<
     }
   }
   net::thread_pool workers(static_cast<size_t>(options.workers));
-  Shared shared{service, options, log, workers, options.tlsCertificate.empty() ? nullptr : &tls};
+  Shared shared{service, options, log, workers, options.tlsCertificate.empty() ? nullptr : &tls, maxConnections};
   net::io_context io(1);
   beast::error_code ec;
   const net::ip::address address = net::ip::make_address(options.address, ec);
@@ -412,12 +430,14 @@ int ServeHttp(Service& service, const HttpOptions& options, const std::function<
   }
   const tcp::endpoint bound = acceptor.local_endpoint();
   ready(bound.address().to_string() + ":" + std::to_string(bound.port()));
-  Accept(acceptor, shared);
+  net::steady_timer acceptPause(io);
+  Accept(acceptor, shared, acceptPause);
   net::signal_set signals(io, SIGTERM, SIGINT);
   signals.async_wait([&](beast::error_code, int) {
     log("stopping");
     beast::error_code ignored;
     acceptor.close(ignored);
+    acceptPause.cancel();
     io.stop();
   });
   io.run();

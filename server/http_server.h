@@ -11,7 +11,8 @@ class Service;
 struct HttpOptions {
   std::string address = "127.0.0.1";
   unsigned short port = 8470;
-  size_t maxConnections = 10000;  // more are closed as soon as they come
+  size_t maxConnections = 20000;  // more are closed as soon as they come (fewer when the process
+                                  // may not open that many descriptors)
   int headerSeconds = 10;         // to send a request's header, from its first byte or the last answer
   int idleSeconds = 60;           // a connection with no request in it
   int bodySeconds = 120;          // to send a body, the largest circuit included

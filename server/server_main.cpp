@@ -21,7 +21,10 @@ const char kUsage[] =
     "  --data FOLDER          the folder of the database and the circuits (made when missing)\n"
     "  --url URL              how race files name this server (default http://ADDRESS:PORT)\n"
     "  --computer-pause MS    the pause before a computer's move (default 800, as in the game)\n"
-    "  --request-seconds S    the time a client has to send a request's header (default 10)\n";
+    "  --request-seconds S    the time a client has to send a request's header (default 10)\n"
+    "  --sync full|normal     full (the default): a move is answered once it is on the disk;\n"
+    "                         normal: once it is in the database's log, which a killed server\n"
+    "                         keeps but a power cut may not, at a fraction of the latency\n";
 
 std::mutex logMutex;
 
@@ -88,6 +91,9 @@ int main(int argc, char** argv) {
       long seconds = 0;
       if (!WholeNumber(value, 1, 3600, &seconds)) return Usage("--request-seconds takes 1 to 3600 seconds");
       http.headerSeconds = static_cast<int>(seconds);
+    } else if (flag == "--sync") {
+      if (std::strcmp(value, "full") != 0 && std::strcmp(value, "normal") != 0) return Usage("--sync is full or normal");
+      service.syncEveryCommit = std::strcmp(value, "full") == 0;
     } else if (flag == "--tls-cert") {
       http.tlsCertificate = value;
     } else if (flag == "--tls-key") {

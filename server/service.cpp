@@ -108,7 +108,8 @@ int64_t NowMs() {
 Service::Service(ServiceOptions options, Log log)
     : options_(std::move(options)),
       log_(std::move(log)),
-      brake_(options_.signInFailuresPerName, options_.signInFailuresPerAddress, options_.signInWindowMs) {}
+      brake_(options_.signInFailuresPerName, options_.signInFailuresPerAddress, options_.signInWindowMs),
+      signUps_(options_.signUpsPerAddress, options_.signUpsPerAddress, options_.signInWindowMs) {}
 
 Service::~Service() { StopClock(); }
 
@@ -123,7 +124,7 @@ bool Service::Open(std::string* error) {
   }
   mkdir(options_.dataFolder.c_str(), 0700);
   mkdir((options_.dataFolder + "/circuits").c_str(), 0700);
-  return store_.Open(options_.dataFolder + "/apexgrid-server.db", error);
+  return store_.Open(options_.dataFolder + "/apexgrid-server.db", options_.syncEveryCommit, error);
 }
 
 bool Service::Authenticate(const std::string& authorization, Account* account) {
@@ -189,9 +190,10 @@ ApiReply Service::CreateAccount(const ApiRequest& request) {
   std::string error;
   if (!ParseAccountBody(request.body, &body, &error)) return Error(400, error);
   if (body.password.size() < kMinPasswordLength) return Error(400, "a password is at least 8 characters");
-  // Sign-ups cost a hash each, as sign-ins do: the same brake holds both.
+  // Each sign-up costs a hash and a row: an address makes only so many in a window.
   const int64_t now = NowMs();
-  if (!brake_.Allowed(body.name, request.address, now)) return Error(429, "too many attempts; try again later");
+  if (!signUps_.Allowed("", request.address, now)) return Error(429, "too many new accounts; try again later");
+  signUps_.Failed("", request.address, now);
   const std::string hash = HashPassword(body.password);
   if (hash.empty()) return Error(503, "the server is short of memory");
   std::lock_guard<std::mutex> lock(mutex_);
@@ -262,15 +264,19 @@ ApiReply Service::PutCircuit(const ApiRequest& request, const Account& account) 
 
 ApiReply Service::GetCircuit(const std::string& id, bool laps) {
   if (!IsCircuitId(id)) return Error(404, "unknown circuit");
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!store_.HasCircuit(id)) return Error(404, "unknown circuit");
-  if (laps) {
-    json list = json::array();
-    for (const LapRow& lap : store_.BestLaps(id, kLapsLimit)) {
-      list.push_back({{"player", lap.player}, {"rounds", lap.rounds}, {"race", lap.race}, {"date", IsoDate(lap.at)}});
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!store_.HasCircuit(id)) return Error(404, "unknown circuit");
+    if (laps) {
+      json list = json::array();
+      for (const LapRow& lap : store_.BestLaps(id, kLapsLimit)) {
+        list.push_back({{"player", lap.player}, {"rounds", lap.rounds}, {"race", lap.race}, {"date", IsoDate(lap.at)}});
+      }
+      return Json(200, json{{"laps", list}});
     }
-    return Json(200, json{{"laps", list}});
   }
+  // A circuit file is written whole before its row, and never changes: it is read without the
+  // lock, which others' moves need meanwhile.
   ApiReply reply;
   if (!ReadWholeFile(options_.dataFolder + "/circuits/" + id + ".cct", &reply.body)) {
     return Error(500, "the circuit file is missing");

@@ -39,9 +39,11 @@ struct ServiceOptions {
   std::string dataFolder;
   std::string serverUrl;        // how race files name this server
   int computerPauseMs = 800;    // the pause the game makes before a computer's move
+  bool syncEveryCommit = true;  // an answered move is on the disk, not only out of the process
   int signInFailuresPerName = 5;
   int signInFailuresPerAddress = 50;
   int64_t signInWindowMs = 5 * 60 * 1000;
+  int signUpsPerAddress = 30;  // in the same window
 };
 
 // The largest request bodies: a circuit, and everything else.
@@ -118,6 +120,7 @@ class Service {
   ServiceOptions options_;
   Log log_;
   SignInBrake brake_;
+  SignInBrake signUps_;  // accounts made, per address: each costs a hash and a row
   std::mutex mutex_;  // the store, the tracks and the listeners
   Store store_;
   std::map<std::string, std::shared_ptr<TrackGrid>> tracks_;

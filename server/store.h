@@ -64,8 +64,9 @@ class Store {
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
-  // Opens (making when new) the database file. False with a reason.
-  bool Open(const std::string& path, std::string* error);
+  // Opens (making when new) the database file. syncEveryCommit: each commit waits for the disk.
+  // False with a reason.
+  bool Open(const std::string& path, bool syncEveryCommit, std::string* error);
 
   // 1 when made, 0 when the name is taken, -1 on a database failure.
   int AddAccount(const std::string& name, const std::string& hash, int64_t now);
