@@ -144,6 +144,7 @@ std::string LobbyLineFor(LobbyAsk ask, const HttpResult& answer) {
     return "Sign-in refused: wrong name or password.";
   }
   if (answer.status == 401) return "Signed out by the server: sign in again.";
+  if (answer.status == 429 && ask == LobbyAsk::kSignUp) return "Too many new accounts from here: try again later.";
   if (answer.status == 429) return "Too many failed sign-ins: wait five minutes.";
   if (ask == LobbyAsk::kSignUp && answer.status == 409) return "That name is taken.";
   if (ask == LobbyAsk::kJoin && answer.status == 409) return "That seat is taken: the race is full or you sit in it already.";

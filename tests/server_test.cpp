@@ -747,6 +747,7 @@ TEST(Lobby, SaysWhatWentWrongInOneClearLine) {
       {LobbyAsk::kMine, 0, "", "The server can't be reached: "},
       {LobbyAsk::kSignIn, 401, R"({"error":"wrong name or password"})", "Sign-in refused: wrong name or password."},
       {LobbyAsk::kSignIn, 429, "", "Too many failed sign-ins"},
+      {LobbyAsk::kSignUp, 429, "", "Too many new accounts from here"},
       {LobbyAsk::kSignUp, 409, "", "That name is taken."},
       {LobbyAsk::kJoin, 409, R"({"error":"taken"})", "That seat is taken"},
       {LobbyAsk::kMine, 401, "", "Signed out by the server"},
@@ -799,7 +800,10 @@ TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
 
   {
     Lobby nowhere;
-    SignedIn(&nowhere, window, folder, ServerUrl{"127.0.0.1", "1"}, "ana", true);
+    ServerUrl closed;
+    closed.host = "127.0.0.1";
+    closed.port = "1";
+    SignedIn(&nowhere, window, folder, closed, "ana", true);
     EXPECT_EQ(nowhere.line.rfind("The server can't be reached", 0), 0u) << nowhere.line;
     EXPECT_EQ(nowhere.page, LobbyPage::kSignIn);
   }
