@@ -20,6 +20,8 @@
 #include "platform/settings.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "race/race_circuit.h"
+#include "race/race_file.h"
 #include "selector/selector.h"
 
 using nlohmann::json;
@@ -420,7 +422,33 @@ bool OnNetwork(Lobby* lobby, uintptr_t id) {
         lobby->line = "The race's file can't be written into Races.";
         break;
       }
+      // The game finds the circuit by its hash among its circuits; one this computer hasn't got
+      // comes from the server first, into the user's own circuits.
+      RaceFile kept;
+      std::string error;
+      const std::vector<std::string> folders = {HostPath(lobby->programFolder + kCircuitsFolder),
+                                                HostPath(lobby->writableFolder + kCircuitsFolder)};
+      if (ParseRace(result.http.body, "race", &kept, &error) == 0 &&
+          FindRaceCircuit(kept, "race", folders, &error).empty()) {
+        lobby->pendingOpen = path;
+        Ask(lobby, LobbyAsk::kCircuit, race, "GET", "circuits/" + kept.circuitSha256);
+        break;
+      }
       CreateProcess(lobby->programFolder + kGameProgram, path);
+      lobby->line = "Race " + std::to_string(race) + " opened in the game.";
+      break;
+    }
+    case LobbyAsk::kCircuit: {
+      const std::u16string folder = lobby->writableFolder + kCircuitsFolder;
+      const std::string hash = CircuitSha256(result.http.body.data(), result.http.body.size());
+      // Named by its hash, as the race names it; only what the race asked for is kept.
+      if (lobby->pendingOpen.empty() || hash.size() != 64 || MakeFolders(folder) != 0 ||
+          WriteWholeFile(folder + FromUtf8(hash) + u".cct", result.http.body.data(), result.http.body.size()) != 0) {
+        lobby->line = "The race's circuit can't be kept on this computer.";
+        break;
+      }
+      CreateProcess(lobby->programFolder + kGameProgram, lobby->pendingOpen);
+      lobby->pendingOpen.clear();
       lobby->line = "Race " + std::to_string(race) + " opened in the game.";
       break;
     }

@@ -33,7 +33,7 @@ struct LobbyRace {
 
 // What a request was for, so that its answer lands in the right place.
 enum class LobbyAsk : uint8_t {
-  kSignUp, kSignIn, kMine, kOpen, kDetails, kSeatToJoin, kJoin, kUpload, kCreate, kRaceFile
+  kSignUp, kSignIn, kMine, kOpen, kDetails, kSeatToJoin, kJoin, kUpload, kCreate, kRaceFile, kCircuit
 };
 
 // What the new-race page holds.
@@ -70,6 +70,7 @@ struct Lobby {
   std::unique_ptr<NetClient> client;
   std::map<uint32_t, std::pair<LobbyAsk, long long>> asked;  // request id: what for, which race
   std::string pendingRace;  // the body of the race to create once its circuit is up
+  std::u16string pendingOpen;  // the race file to start the game on once its circuit is here
   // Whether it was your turn in each race at the last look, so that a move that makes it your turn
   // in a correspondence race is noticed (and notified) once.
   std::map<long long, bool> yourTurnSeen;

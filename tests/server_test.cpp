@@ -28,6 +28,7 @@
 #include "net/http_client.h"
 #include "platform/platform.h"
 #include "platform/window.h"
+#include "race/race_circuit.h"
 #include "race/race_file.h"
 #include "race/replay.h"
 #include "support.h"
@@ -913,4 +914,24 @@ TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
   EXPECT_EQ(kept.size(), 64u);
   for (const std::string& line : run.lines) EXPECT_EQ(line.find(kept), std::string::npos) << line;
   EXPECT_EQ(ReadText(folder.HostFile("home/apexgrid/Data/lobby.txt")).find("password"), std::string::npos);
+
+  // On a computer without the circuit, the race opens too: still signed in, the circuit comes
+  // from the server under the hash the race names it by, where the game finds it.
+  ProgramFolder bare("Bare");
+  bare.AddProgram(APEXGRID_LOBBY_PROGRAM, "Apexlobby");
+  WriteText(bare.scratch().HostFile("script"), "network 3 10000\nselect 0\nstart\nnetwork 5 10000\nok\n");
+  const ProgramRun again = RunProgram(
+      "env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " + LeakSuppressions() +
+          "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) + " APEXGRID_SCRIPT_Apexlobby=" +
+          Quote(bare.scratch().HostFile("script")) + " " + Quote(bare.HostFile("Apexlobby")),
+      bare.scratch());
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.lines, std::vector<std::string>{"START " + bare.Device() + "\\Apexgrid.exe | " + bare.Device() +
+                                                  "\\Races\\Online-1.apxrace"});
+  RaceFile race;
+  std::string error;
+  ASSERT_EQ(ParseRace(file.body, "race", &race, &error), 0) << error;
+  EXPECT_EQ(FindRaceCircuit(race, "race", {bare.HostFile("Circuits")}, &error),
+            bare.HostFile("Circuits/" + race.circuitSha256 + ".cct"))
+      << error;
 }
