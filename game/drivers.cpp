@@ -7,6 +7,7 @@
 
 #include "brain/driver.h"
 #include "game/globals.h"
+#include "game/online.h"
 #include "gfx/colour.h"
 #include "gfx/draw.h"
 #include "gfx/layout.h"
@@ -128,7 +129,9 @@ const std::u16string& ShownCaption() { return shownCaption; }
 void ForgetCaption() { shownCaption.clear(); }
 
 bool IsComputerTurn() {
-  return gameState.screenMode == kScreenRace && driverChoices.driver[CurrentIndex()] != kDriverHuman;
+  // A remote car's driver is the other computer's business, the server's computer included.
+  return gameState.screenMode == kScreenRace && driverChoices.driver[CurrentIndex()] != kDriverHuman &&
+         !IsRemoteCar(CurrentIndex());
 }
 
 GridPoint ComputerMove() {
@@ -181,6 +184,17 @@ bool ComputerUnavailable() { return brain.outOfMemory; }
 std::u16string CaptionForCarToMove() {
   std::u16string caption = kWindowTitle;
   if (brain.outOfMemory) return caption + kNoRoomCaption;
+  if (onlineRace.active) {
+    const uint16_t p = CurrentIndex();
+    if (IsRemoteCar(p)) {
+      const std::u16string& name = onlineRace.names[p];
+      caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": " + (name.empty() ? u"computer" : name) +
+                 u" (online), waiting";
+    } else {
+      caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": your turn";
+    }
+    return onlineRace.connected ? caption : caption + u" \u2013 connection lost, reconnecting";
+  }
   bool anyComputer = false;
   for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
     anyComputer = anyComputer || driverChoices.driver[p] != kDriverHuman;
@@ -196,7 +210,7 @@ void DrawDriverBadges() {
   if (badgePicture.pixels == nullptr) return;
   for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
     const uint8_t driver = driverChoices.driver[p];
-    if (driver == kDriverHuman) continue;
+    if (driver == kDriverHuman || IsRemoteCar(p)) continue;
     const PlayerRecord& car = gameState.players[p];
     const GridPoint at = car.trail[car.lastIndex < kTrailCapacity ? car.lastIndex : kTrailCapacity - 1];
     const int x = at.x - gameState.viewX + kBadgeOffsetX;

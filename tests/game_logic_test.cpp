@@ -13,6 +13,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/online.h"
 #include "game/screens.h"
 #include "game/startup.h"
 #include "game/turn.h"
@@ -417,6 +418,60 @@ TEST_F(Play, AComputerCarShowsItsMovePausesWithTheBoardItsOwnAndMoves) {
   // No pen made the computer's move, so none is locked out: player 1's first drag steers.
   HandlePenMove(static_cast<int16_t>(105 - gameState.viewX), static_cast<int16_t>(100 - gameState.viewY));
   EXPECT_EQ(Target(), Pt(105, 100));
+}
+
+// In an online race this computer's move goes out in order; the other computer's car waits, its
+// board not ours (taps, drags, D and H do nothing on it), until its move arrives: then it is shown
+// and committed after the computer's pause. Moves arriving twice or out of order are played once,
+// in order. Without assists, D, H and F do nothing on our own car either.
+TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
+  Race(240, 300, Pt(100, 100));
+  onlineRace = OnlineRace();
+  onlineRace.active = true;
+  onlineRace.remote[1] = true;
+  onlineRace.names[1] = u"ana";
+  BeginTurn();
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: your turn");
+  EndTurn(101, 100);
+  ASSERT_EQ(onlineRace.outbox.size(), 1u);
+  EXPECT_EQ(onlineRace.outbox[0].index, 0);
+  EXPECT_EQ(onlineRace.outbox[0].to, Pt(101, 100));
+  EXPECT_EQ(onlineRace.moves, 1);
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 blue: ana (online), waiting");
+
+  const GridPoint before = Target();
+  HandleTap(static_cast<uint16_t>(gameState.goButtonX), static_cast<uint16_t>(gameState.goButtonY));
+  HandleTap(150, 150);
+  HandlePenMove(130, 130);
+  CycleDriver();
+  ShowHint();
+  for (int tick = 0; tick < 20; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 100));
+  EXPECT_EQ(Target(), before);
+  EXPECT_EQ(driverChoices.driver[1], kDriverHuman);
+
+  EXPECT_FALSE(TakeArrivedMove(OnlineMove{0, 0, Pt(101, 100)})) << "ours, and had";
+  EXPECT_FALSE(TakeArrivedMove(OnlineMove{2, 1, Pt(99, 100)})) << "not the next";
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{1, 1, Pt(100, 101)}));
+  EXPECT_FALSE(TakeArrivedMove(OnlineMove{1, 1, Pt(100, 101)})) << "again, after a reconnection";
+  PlayArrivedMoves();
+  EXPECT_EQ(Target(), Pt(100, 101));
+  for (uint32_t tick = 1; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 100)) << "still pausing";
+  ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 101));
+  EXPECT_EQ(onlineRace.moves, 2);
+  EXPECT_EQ(onlineRace.outbox.size(), 1u) << "the remote car's move isn't ours to send";
+  EXPECT_EQ(gameState.currentPlayer, 0);
+
+  onlineRace.assistsOff = true;
+  CycleDriver();
+  ShowHint();
+  ToggleForesight();
+  EXPECT_EQ(driverChoices.driver[0], kDriverHuman);
+  EXPECT_EQ(driverChoices.foresight, 0);
+  EXPECT_EQ(Target(), PredictedPoint(gameState.players[0]));
+  onlineRace = OnlineRace();
 }
 
 TEST_F(Play, AHintAimsAtTheProsMoveAndTappingDirectlyItsCrossStaysUntilTheNextTap) {
