@@ -1,0 +1,143 @@
+// The game's link to the race server over the threaded client (net/client.h).
+#include "shell/online_link.h"
+
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "game/drivers.h"
+#include "game/globals.h"
+#include "game/online.h"
+#include "game/race_log.h"
+#include "game/startup.h"
+#include "game/turn.h"
+#include "net/client.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/settings.h"
+#include "platform/text.h"
+#include "platform/window.h"
+
+using nlohmann::json;
+
+namespace {
+
+// The lobby's files in the per-user folder: the account's name and its token.
+constexpr char16_t kLobbySettings[] = u"\\Data\\lobby.txt";
+constexpr char16_t kLobbyToken[] = u"\\Data\\lobby-token";
+
+struct Link {
+  std::unique_ptr<NetClient> client;
+  WindowHandle window = nullptr;
+  uint32_t inFlight = 0;  // the request of the move on its way, 0 for none
+  bool waitingToRetry = false;
+  int failures = 0;
+};
+Link link;
+
+std::string LobbyName() {
+  const Settings settings = ReadSettings(UserDataFolder() + kLobbySettings);
+  for (const auto& entry : settings.entries) {
+    if (entry.first == "name") return entry.second;
+  }
+  return {};
+}
+
+std::string LobbyToken() {
+  std::FILE* file = OpenDeviceFile(UserDataFolder() + kLobbyToken, "rb");
+  if (file == nullptr) return {};
+  char buffer[65] = {};
+  const size_t got = std::fread(buffer, 1, 64, file);
+  std::fclose(file);
+  return std::string(buffer, got);
+}
+
+void ShowConnection(bool connected) {
+  if (onlineRace.connected == connected) return;
+  onlineRace.connected = connected;
+  ShowCaption(CaptionForCarToMove());
+}
+
+}  // namespace
+
+void StartOnlineLink(WindowHandle window) {
+  if (!IsStartedUp() || !BeginOnlineRace(LobbyName())) return;
+  ServerUrl url;
+  std::string error;
+  if (!ParseServerUrl(keptRace.race.server, &url, &error)) {
+    Tell(keptRace.host + ": " + error);
+    onlineRace = OnlineRace();
+    return;
+  }
+  link.window = window;
+  link.client = std::make_unique<NetClient>(window, url, 10);
+  link.client->SetToken(LobbyToken());
+  // Everything after the moves this file holds: the race catches up with what it missed.
+  link.client->Follow(std::stoll(keptRace.race.raceId), onlineRace.moves - 1);
+  ShowCaption(CaptionForCarToMove());
+}
+
+void OnlineNetwork(uintptr_t id) {
+  NetResult result;
+  if (link.client == nullptr || !link.client->Take(id, &result)) return;
+  switch (result.kind) {
+    case NetKind::kConnected:
+      ShowConnection(true);
+      return;
+    case NetKind::kLost:
+      ShowConnection(false);
+      return;
+    case NetKind::kEvent: {
+      const json event = json::parse(result.event, nullptr, false);
+      if (!event.is_object() || event.value("type", "") != "move") return;
+      OnlineMove move;
+      move.index = event.value("index", -1);
+      move.car = event.value("seat", -1);
+      move.to = GridPoint{static_cast<int16_t>(event.value("x", 0)), static_cast<int16_t>(event.value("y", 0))};
+      if (TakeArrivedMove(move)) PlayArrivedMoves();
+      return;
+    }
+    case NetKind::kAnswer:
+      break;
+  }
+  if (result.request != link.inFlight) return;
+  link.inFlight = 0;
+  const int status = result.http.status;
+  if (status == 201) {
+    // Answered: it is in the server's database and goes no more.
+    if (!onlineRace.outbox.empty()) onlineRace.outbox.pop_front();
+    link.failures = 0;
+    ShowConnection(true);
+  } else if (status == 0 || status >= 500 || status == 429) {
+    // No answer: the same move again after a wait. The server answers a move it already holds
+    // with 201 again and keeps it once, so a move whose answer was lost is never made twice.
+    ++link.failures;
+    link.waitingToRetry = true;
+    ShowConnection(false);
+    SetTimer(link.window, kOnlineRetryTimer, static_cast<uint32_t>(ReconnectDelaySeconds(link.failures) * 1000));
+  } else {
+    // Refused (the race moved on without this computer, a move against the server's rules): the
+    // server's word is told, and the move dropped rather than sent for ever.
+    const json body = json::parse(result.http.body, nullptr, false);
+    const std::string reason = body.is_object() ? body.value("error", "") : "";
+    Tell("The server refused the move (" + std::to_string(status) + (reason.empty() ? "" : ": " + reason) + ").");
+    if (!onlineRace.outbox.empty()) onlineRace.outbox.pop_front();
+  }
+  SendOnlineMoves();
+}
+
+void OnlineRetryTick() {
+  KillTimer(link.window, kOnlineRetryTimer);
+  link.waitingToRetry = false;
+  SendOnlineMoves();
+}
+
+void SendOnlineMoves() {
+  if (link.client == nullptr || link.inFlight != 0 || link.waitingToRetry || onlineRace.outbox.empty()) return;
+  const OnlineMove& move = onlineRace.outbox.front();
+  link.inFlight = link.client->Request("POST", "races/" + keptRace.race.raceId + "/moves",
+                                       json{{"index", move.index}, {"x", move.to.x}, {"y", move.to.y}}.dump());
+}
+
+void StopOnlineLink() { link = Link(); }
