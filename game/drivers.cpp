@@ -186,10 +186,14 @@ std::u16string CaptionForCarToMove() {
   if (brain.outOfMemory) return caption + kNoRoomCaption;
   if (onlineRace.active) {
     const uint16_t p = CurrentIndex();
-    if (IsRemoteCar(p)) {
+    if (onlineRace.over) {
+      caption += u" \u2013 the race is over";
+    } else if (IsRemoteCar(p)) {
       const std::u16string& name = onlineRace.names[p];
       caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": " + (name.empty() ? u"computer" : name) +
                  u" (online), waiting";
+    } else if (IsRemoteTurn()) {
+      caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": waiting for the server";
     } else {
       caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": your turn";
     }

@@ -10,7 +10,10 @@ bool IsRemoteCar(int car) {
 }
 
 bool IsRemoteTurn() {
-  return gameState.screenMode == kScreenRace && IsRemoteCar(gameState.currentPlayer);
+  if (gameState.screenMode != kScreenRace || !onlineRace.active) return false;
+  const int car = gameState.currentPlayer;
+  if (IsRemoteCar(car)) return true;
+  return onlineRace.serverTurnAt != onlineRace.moves || onlineRace.serverTurn != car;
 }
 
 bool TakeArrivedMove(const OnlineMove& move) {

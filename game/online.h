@@ -26,12 +26,19 @@ struct OnlineRace {
   int moves = 0;                      // the moves the race holds here: the next move's index
   std::deque<OnlineMove> arrived;     // remote moves in the order of their index, not played yet
   std::deque<OnlineMove> outbox;      // this computer's moves for the server, in order
+  // Whose turn the server says it is once the race holds `serverTurnAt` moves (-1: no one's, the
+  // race is over). The server's order wins: it passes over cars that have finished or retired,
+  // which this computer can't tell, so a car of this computer moves only once the server agrees.
+  int serverTurn = -1;
+  int serverTurnAt = -1;
+  bool over = false;
 };
 extern OnlineRace onlineRace;
 
 // True for a car another computer plays in an online race.
 bool IsRemoteCar(int car);
-// True while the race board shows and the car to move is remote: the board isn't this computer's.
+// True while the race board shows and the board isn't this computer's: the car to move is remote,
+// or the server hasn't yet said that it is this car's turn.
 bool IsRemoteTurn();
 // A move arrived from the server: kept when it is the next one the race lacks (or one after it),
 // dropped when the race has it already. True when kept.

@@ -24,6 +24,7 @@ uint32_t pauseTicks = 0;  // ticks of the computer's pause so far
 // A remote car's move that arrived and is being shown, as a computer's is, before its commit.
 bool remotePending = false;
 GridPoint remoteTo;
+bool waitingForServer = false;  // a turn that waits for a move or the server's word
 constexpr char16_t kRecordLost[] = u" \u2013 the record couldn't be saved";
 
 // A computer plays as a player who aims; the input mode the car's player chose is kept here while
@@ -99,11 +100,34 @@ void AfterComputerGaveUp(bool hadTheCar) {
 // A remote car's turn: its move, once it has arrived, is shown and committed after the pause, as
 // a computer's; until then the board waits, and says whose turn it is.
 void BeginRemoteTurn() {
+  GameState& s = gameState;
+  if (!remotePending && !onlineRace.over) {
+    // The server passed over a car this computer still counts (finished, retired): its order wins.
+    int mover = -1;
+    if (!onlineRace.arrived.empty() && onlineRace.arrived.front().index == onlineRace.moves) {
+      mover = onlineRace.arrived.front().car;
+    } else if (onlineRace.serverTurnAt == onlineRace.moves && onlineRace.serverTurn >= 0) {
+      mover = onlineRace.serverTurn;
+    }
+    if (mover >= 0 && mover < s.playerCount && mover != s.currentPlayer) {
+      s.currentPlayer = static_cast<uint16_t>(mover);
+      s.scrollX = s.scrollY = 0;
+      CentreView();
+      ResetTarget();
+      ShowBoard();
+      if (!IsRemoteTurn()) {
+        waitingForServer = false;
+        BeginTurn();
+        return;
+      }
+    }
+  }
   if (!remotePending && !onlineRace.arrived.empty() && onlineRace.arrived.front().index == onlineRace.moves) {
     remoteTo = onlineRace.arrived.front().to;
     onlineRace.arrived.pop_front();
     remotePending = true;
   }
+  waitingForServer = !remotePending;
   if (remotePending) {
     ComputerTakesTurn(remoteTo);
   } else {
@@ -114,7 +138,9 @@ void BeginRemoteTurn() {
 }  // namespace
 
 void PlayArrivedMoves() {
-  if (IsRemoteTurn() && !remotePending) BeginTurn();
+  if (!waitingForServer || remotePending || gameState.screenMode != kScreenRace) return;
+  waitingForServer = false;
+  BeginTurn();
 }
 
 void BeginTurn() {

@@ -22,8 +22,9 @@ void BeginTurn();
 // the car's full trail has no room for is refused and the turn passes all the same.
 void EndTurn(int16_t x, int16_t y);
 
-// An online race: plays the remote car's move that arrived (game/online.h) when it is the car to
-// move and nothing is shown for it yet; otherwise nothing.
+// An online race, after a move or the server's word arrived (game/online.h): a turn that waited
+// for it begins again, playing the move or, once the server agrees, handing this computer its car;
+// otherwise nothing.
 void PlayArrivedMoves();
 
 // A tick of the computer's timer: the pro thinks ahead; once a computer car's pause is over it

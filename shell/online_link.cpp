@@ -1,6 +1,7 @@
 // The game's link to the race server over the threaded client (net/client.h).
 #include "shell/online_link.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,9 @@ struct Link {
   std::unique_ptr<NetClient> client;
   WindowHandle window = nullptr;
   uint32_t inFlight = 0;  // the request of the move on its way, 0 for none
+  uint32_t sync = 0;      // the request for the race as the server holds it, at the start
+  bool synced = false;    // its answer came
+  int seen = 0;           // the moves the server has said the race holds
   bool waitingToRetry = false;
   int failures = 0;
 };
@@ -71,10 +75,14 @@ void StartOnlineLink(WindowHandle window) {
     return;
   }
   link.window = window;
+  link.seen = onlineRace.moves;
   link.client = std::make_unique<NetClient>(window, url, 10);
   link.client->SetToken(LobbyToken());
   // Everything after the moves this file holds: the race catches up with what it missed.
   link.client->Follow(std::stoll(keptRace.race.raceId), onlineRace.moves - 1);
+  // A game that ended before its last moves went out finds them in its file: the race as the
+  // server holds it says which.
+  link.sync = link.client->Request("GET", "races/" + keptRace.race.raceId);
   ShowCaption(CaptionForCarToMove());
 }
 
@@ -90,16 +98,53 @@ void OnlineNetwork(uintptr_t id) {
       return;
     case NetKind::kEvent: {
       const json event = json::parse(result.event, nullptr, false);
-      if (!event.is_object() || event.value("type", "") != "move") return;
+      if (!event.is_object()) return;
+      if (event.value("type", "") == "state") {
+        // Whose turn it is once the race holds the moves passed on so far.
+        onlineRace.serverTurn = event.contains("turn") && event["turn"].is_number_integer() ? event["turn"].get<int>() : -1;
+        onlineRace.serverTurnAt = link.seen;
+        onlineRace.over = event.value("state", "") == "finished";
+        ShowCaption(CaptionForCarToMove());
+        PlayArrivedMoves();
+        return;
+      }
+      if (event.value("type", "") != "move") return;
       OnlineMove move;
       move.index = event.value("index", -1);
       move.car = event.value("seat", -1);
       move.to = GridPoint{static_cast<int16_t>(event.value("x", 0)), static_cast<int16_t>(event.value("y", 0))};
+      link.seen = std::max(link.seen, move.index + 1);
       if (TakeArrivedMove(move)) PlayArrivedMoves();
       return;
     }
     case NetKind::kAnswer:
       break;
+  }
+  if (result.request == link.sync) {
+    link.sync = 0;
+    const json race = json::parse(result.http.body, nullptr, false);
+    if (result.http.status != 200 || !race.is_object() || !race.contains("moves") || !race["moves"].is_array()) {
+      // Asked again after a wait; nothing of ours goes out meanwhile.
+      ++link.failures;
+      SetTimer(link.window, kOnlineRetryTimer, static_cast<uint32_t>(ReconnectDelaySeconds(link.failures) * 1000));
+      return;
+    }
+    link.synced = true;
+    link.failures = 0;
+    const int held = static_cast<int>(race["moves"].size());
+    int index = 0;
+    for (const RaceEvent& event : keptRace.race.events) {
+      if (event.kind != RaceEventKind::kMove) continue;
+      if (index >= held && !IsRemoteCar(event.car)) {
+        onlineRace.outbox.push_front(OnlineMove{index, event.car, event.point});
+      }
+      ++index;
+    }
+    // In the order of their index, ahead of any made since.
+    std::stable_sort(onlineRace.outbox.begin(), onlineRace.outbox.end(),
+                     [](const OnlineMove& a, const OnlineMove& b) { return a.index < b.index; });
+    SendOnlineMoves();
+    return;
   }
   if (result.request != link.inFlight) return;
   link.inFlight = 0;
@@ -129,12 +174,19 @@ void OnlineNetwork(uintptr_t id) {
 
 void OnlineRetryTick() {
   KillTimer(link.window, kOnlineRetryTimer);
+  if (link.client != nullptr && !link.synced && link.sync == 0) {
+    link.sync = link.client->Request("GET", "races/" + keptRace.race.raceId);
+  }
   link.waitingToRetry = false;
   SendOnlineMoves();
 }
 
 void SendOnlineMoves() {
-  if (link.client == nullptr || link.inFlight != 0 || link.waitingToRetry || onlineRace.outbox.empty()) return;
+  // Nothing goes out before the server has said what it holds, so that moves go in index order.
+  if (link.client == nullptr || !link.synced || link.inFlight != 0 || link.waitingToRetry ||
+      onlineRace.outbox.empty()) {
+    return;
+  }
   const OnlineMove& move = onlineRace.outbox.front();
   link.inFlight = link.client->Request("POST", "races/" + keptRace.race.raceId + "/moves",
                                        json{{"index", move.index}, {"x", move.to.x}, {"y", move.to.y}}.dump());

@@ -430,6 +430,8 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   onlineRace.active = true;
   onlineRace.remote[1] = true;
   onlineRace.names[1] = u"ana";
+  onlineRace.serverTurnAt = 0;
+  onlineRace.serverTurn = 0;
   BeginTurn();
   EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: your turn");
   EndTurn(101, 100);
@@ -463,6 +465,13 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   EXPECT_EQ(onlineRace.moves, 2);
   EXPECT_EQ(onlineRace.outbox.size(), 1u) << "the remote car's move isn't ours to send";
   EXPECT_EQ(gameState.currentPlayer, 0);
+  // Our car again, but only once the server says so.
+  EXPECT_TRUE(IsRemoteTurn());
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: waiting for the server");
+  onlineRace.serverTurnAt = 2;
+  PlayArrivedMoves();
+  EXPECT_FALSE(IsRemoteTurn());
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: your turn");
 
   onlineRace.assistsOff = true;
   CycleDriver();
@@ -471,6 +480,21 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   EXPECT_EQ(driverChoices.driver[0], kDriverHuman);
   EXPECT_EQ(driverChoices.foresight, 0);
   EXPECT_EQ(Target(), PredictedPoint(gameState.players[0]));
+
+  // The server passes over a car it counts as finished: its order wins here too.
+  EndTurn(102, 100);
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{3, 1, Pt(100, 102)}));
+  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 102));
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{4, 1, Pt(100, 104)}));
+  onlineRace.serverTurnAt = 4;
+  onlineRace.serverTurn = 1;
+  PlayArrivedMoves();
+  EXPECT_EQ(gameState.currentPlayer, 1);
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 104));
+  EXPECT_EQ(CarOf(0), Pt(102, 100));
   onlineRace = OnlineRace();
 }
 
