@@ -32,6 +32,7 @@
 #include "race/race_file.h"
 #include "race/replay.h"
 #include "support.h"
+#include "tests/game_folder.h"
 
 using nlohmann::json;
 
@@ -934,4 +935,71 @@ TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
   EXPECT_EQ(FindRaceCircuit(race, "race", {bare.HostFile("Circuits")}, &error),
             bare.HostFile("Circuits/" + race.circuitSha256 + ".cct"))
       << error;
+}
+
+// ---- The game playing online ---------------------------------------------------------------------
+
+// Two games on loopback, each playing its own seat (handed to the game's own computer with D), race
+// a live race to the end through a kill of the server and its restart on the same port: both games
+// reconnect, send what waited, and their race files end holding the server's moves, each once.
+TEST(OnlineGame, TwoGamesRaceToTheEndThroughAServerKill) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  TwoSeatRace race(server.url());
+  const std::string id = std::to_string(race.id);
+  const HttpResult file = race.ana->Call("GET", "races/" + id + "/file");
+  ASSERT_EQ(file.status, 200);
+  std::string script;
+  for (int i = 0; i < 300; ++i) script += "wait 900\nsleep 20\n";
+  std::vector<std::unique_ptr<GameFolder>> games;
+  for (const std::string& name : {std::string("ana"), std::string("bo")}) {
+    games.push_back(std::make_unique<GameFolder>());
+    GameFolder& game = *games.back();
+    game.AddCircuit("Ring.cct", SmallRing());
+    std::filesystem::create_directories(game.Host("Races"));
+    // Each game's own seat is driven by the game's computer, as its player chose.
+    std::string text = file.body;
+    const std::string seat = name == "ana" ? "driver 0 " : "driver 1 ";
+    text.replace(text.find(seat + "human"), seat.size() + 5, seat + "club");
+    WriteText(game.Host("Races/Online.apxrace"), text);
+    const std::string data = folder.HostFile(name + "/apexgrid/Data");
+    std::filesystem::create_directories(data);
+    WriteText(data + "/lobby.txt", "name = " + name + "\n");
+    const HttpResult session = ApiClient(server.url()).Call(
+        "POST", "sessions", json{{"name", name}, {"password", "password-of-" + name}}.dump());
+    WriteText(data + "/lobby-token", Body(session).value("token", ""));
+    WriteText(game.Host("../" + name + ".script"), script);
+    StartShell(game.Isolation() + " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) +
+                   " APEXGRID_SCRIPT=" + Quote(game.Host("../" + name + ".script")) + " " +
+                   Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Races/Online.apxrace")) + " 2>" +
+                   Quote(game.Host("../" + name + ".err")),
+               folder.HostFile(name + ".status"));
+  }
+  // A few moves in, the server dies and comes back where it was.
+  for (int i = 0; i < 400 && Race(*race.ana, race.id)["moves"].size() < 4; ++i) Pause(25);
+  ASSERT_GE(Race(*race.ana, race.id)["moves"].size(), 4u) << server.Log();
+  const std::string port = server.url().port;
+  EXPECT_EQ(server.Signal(SIGKILL), 128 + SIGKILL);
+  Pause(300);
+  server.Start(port);
+  ASSERT_TRUE(WaitForFile(folder.HostFile("ana.status"), 60000));
+  ASSERT_TRUE(WaitForFile(folder.HostFile("bo.status"), 60000));
+
+  ApiClient ana(server.url());
+  ana.SetToken(Body(ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
+  const json state = Race(ana, race.id);
+  EXPECT_EQ(state["state"], "finished");
+  std::string moves;
+  for (const json& m : state["moves"]) {
+    moves += "move " + std::to_string(m["seat"].get<int>()) + " " + std::to_string(m["x"].get<int>()) + " " +
+             std::to_string(m["y"].get<int>()) + "\n";
+  }
+  for (size_t g = 0; g < games.size(); ++g) {
+    std::string kept;
+    std::istringstream lines(ReadText(games[g]->Host("Races/Online.apxrace")));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("move ", 0) == 0) kept += line + "\n";
+    }
+    EXPECT_EQ(kept, moves) << "game " << g << " said: " << ReadText(games[g]->Host(g == 0 ? "../ana.err" : "../bo.err"));
+  }
 }
