@@ -939,10 +939,11 @@ TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
 
 // ---- The game playing online ---------------------------------------------------------------------
 
-// Two games on loopback, each playing its own seat (handed to the game's own computer with D), race
-// a live race to the end through a kill of the server and its restart on the same port: both games
-// reconnect, send what waited, and their race files end holding the server's moves, each once.
-TEST(OnlineGame, TwoGamesRaceToTheEndThroughAServerKill) {
+// Two games on loopback, each playing its own seat (driven by the game's own computer), race a live
+// race to the end through a kill of the server and its restart on the same port, and a kill of one
+// game and its restart on its race file: the games reconnect, send what waited, catch up, and their
+// race files end holding the server's moves, each once.
+TEST(OnlineGame, TwoGamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
   TempFolder folder;
   ServerProcess server(folder);
   TwoSeatRace race(server.url());
@@ -969,12 +970,20 @@ TEST(OnlineGame, TwoGamesRaceToTheEndThroughAServerKill) {
         "POST", "sessions", json{{"name", name}, {"password", "password-of-" + name}}.dump());
     WriteText(data + "/lobby-token", Body(session).value("token", ""));
     WriteText(game.Host("../" + name + ".script"), script);
-    StartShell(game.Isolation() + " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) +
-                   " APEXGRID_SCRIPT=" + Quote(game.Host("../" + name + ".script")) + " " +
-                   Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Races/Online.apxrace")) + " 2>" +
-                   Quote(game.Host("../" + name + ".err")),
-               folder.HostFile(name + ".status"));
   }
+  // Each game in the background, its process id written down so that it can be killed.
+  const auto start = [&](size_t g, const std::string& run) {
+    const std::string name = g == 0 ? "ana" : "bo";
+    GameFolder& game = *games[g];
+    StartShell("sh -c 'echo $$ >" + Quote(folder.HostFile(name + ".pid")) + "; exec \"$@\"' game " +
+                   game.Isolation() + " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) +
+                   " APEXGRID_SCRIPT=" + Quote(game.Host("../" + name + ".script")) + " " +
+                   Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Races/Online.apxrace")) + " 2>>" +
+                   Quote(game.Host("../" + name + ".err")),
+               folder.HostFile(name + run + ".status"));
+  };
+  start(0, "");
+  start(1, "");
   // A few moves in, the server dies and comes back where it was.
   for (int i = 0; i < 400 && Race(*race.ana, race.id)["moves"].size() < 4; ++i) Pause(25);
   ASSERT_GE(Race(*race.ana, race.id)["moves"].size(), 4u) << server.Log();
@@ -982,8 +991,17 @@ TEST(OnlineGame, TwoGamesRaceToTheEndThroughAServerKill) {
   EXPECT_EQ(server.Signal(SIGKILL), 128 + SIGKILL);
   Pause(300);
   server.Start(port);
-  ASSERT_TRUE(WaitForFile(folder.HostFile("ana.status"), 60000));
+  // Then Bo's game is killed, and started again on its race file: it catches up and goes on.
+  for (int i = 0; i < 400 && Race(*race.ana, race.id)["moves"].size() < 8; ++i) Pause(25);
+  ASSERT_TRUE(WaitForFile(folder.HostFile("bo.pid")));
+  kill(std::stoi(ReadText(folder.HostFile("bo.pid"))), SIGKILL);
+  EXPECT_EQ(Race(*race.ana, race.id)["state"], "running") << "killed mid-race";
   ASSERT_TRUE(WaitForFile(folder.HostFile("bo.status"), 60000));
+  EXPECT_EQ(ReadText(folder.HostFile("bo.status")), "137\n");
+  Pause(500);
+  start(1, "-again");
+  ASSERT_TRUE(WaitForFile(folder.HostFile("ana.status"), 60000));
+  ASSERT_TRUE(WaitForFile(folder.HostFile("bo-again.status"), 60000));
 
   ApiClient ana(server.url());
   ana.SetToken(Body(ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
