@@ -214,14 +214,15 @@ void DrawDriverBadges() {
   if (badgePicture.pixels == nullptr) return;
   for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
     const uint8_t driver = driverChoices.driver[p];
-    if (driver == kDriverHuman || IsRemoteCar(p)) continue;
+    const bool remote = IsRemoteCar(p);
+    if (driver == kDriverHuman && !remote) continue;
     const PlayerRecord& car = gameState.players[p];
     const GridPoint at = car.trail[car.lastIndex < kTrailCapacity ? car.lastIndex : kTrailCapacity - 1];
     const int x = at.x - gameState.viewX + kBadgeOffsetX;
     const int y = at.y - gameState.viewY + kBadgeOffsetY;
     // Only a badge wholly on the board: it never reaches into the menu bar.
     if (x < 0 || y < 0 || x + kBadgeWidth > kBoardWidth || y + kBadgeHeight > kBoardHeight) continue;
-    const int column = driver == kDriverPro ? kBadgeWidth : 0;
+    const int column = remote ? 2 * kBadgeWidth : driver == kDriverPro ? kBadgeWidth : 0;
     BlitKeyed(framePicture, static_cast<uint16_t>(x), static_cast<uint16_t>(y), badgePicture,
               static_cast<uint16_t>(column), 0, static_cast<uint16_t>(column + kBadgeWidth), kBadgeHeight,
               DigitKeyColour());

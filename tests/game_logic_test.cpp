@@ -20,6 +20,8 @@
 #include "game/view.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
+#include "gfx/layout.h"
+#include "gfx/picture.h"
 #include "platform/files.h"
 #include "platform/gx.h"
 #include "platform/out_of_memory.h"
@@ -440,6 +442,18 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   EXPECT_EQ(onlineRace.outbox[0].to, Pt(101, 100));
   EXPECT_EQ(onlineRace.moves, 1);
   EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 blue: ana (online), waiting");
+
+  // The remote car carries the online badge (the badges' third plate), not a computer level's.
+  CreatePicture(badgePicture, 3 * kBadgeWidth, kBadgeHeight, 0);
+  for (uint32_t i = 0; i < badgePicture.width * badgePicture.height; ++i) {
+    badgePicture.pixels[i] = i % badgePicture.width >= 2 * kBadgeWidth ? MakeColour(0, 63, 0) : MakeColour(31, 0, 0);
+  }
+  driverChoices.driver[1] = kDriverClub;  // the other computer's choice, which shows nothing here
+  ShowBoard();
+  const GridPoint badge = Pt(100 - gameState.viewX + kBadgeOffsetX, 100 - gameState.viewY + kBadgeOffsetY);
+  EXPECT_EQ(Frame(badge.x, badge.y), MakeColour(0, 63, 0));
+  ReleasePixels(badgePicture);
+  driverChoices.driver[1] = kDriverHuman;
 
   const GridPoint before = Target();
   HandleTap(static_cast<uint16_t>(gameState.goButtonX), static_cast<uint16_t>(gameState.goButtonY));
