@@ -188,6 +188,13 @@ std::u16string CaptionForCarToMove() {
     const uint16_t p = CurrentIndex();
     if (onlineRace.over) {
       caption += u" \u2013 the race is over";
+      // This computer's cars' places, once the server has said them.
+      for (int car = 0; car < gameState.playerCount && car < kMaxPlayers; ++car) {
+        const int place = onlineRace.places[car];
+        if (IsRemoteCar(car) || place <= 0) continue;
+        const char16_t* suffix = place == 1 ? u"st" : place == 2 ? u"nd" : place == 3 ? u"rd" : u"th";
+        caption += std::u16string(u", ") + kColourNames[car] + u" " + static_cast<char16_t>(u'0' + place) + suffix;
+      }
     } else if (IsRemoteCar(p)) {
       const std::u16string& name = onlineRace.names[p];
       caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": " + (name.empty() ? u"computer" : name) +

@@ -32,6 +32,7 @@ struct OnlineRace {
   int serverTurn = -1;
   int serverTurnAt = -1;
   bool over = false;
+  int places[kMaxPlayers] = {};  // once the race is over: each car's place, 0 for none (retired)
 };
 extern OnlineRace onlineRace;
 

@@ -2,6 +2,7 @@
 #include "shell/online_link.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,7 @@ struct Link {
   uint32_t inFlight = 0;  // the request of the move on its way, 0 for none
   uint32_t sync = 0;      // the request for the race as the server holds it, at the start
   bool synced = false;    // its answer came
+  uint32_t places = 0;    // the request for the places, once the race is over
   int seen = 0;           // the moves the server has said the race holds
   bool waitingToRetry = false;
   int failures = 0;
@@ -103,7 +105,11 @@ void OnlineNetwork(uintptr_t id) {
         // Whose turn it is once the race holds the moves passed on so far.
         onlineRace.serverTurn = event.contains("turn") && event["turn"].is_number_integer() ? event["turn"].get<int>() : -1;
         onlineRace.serverTurnAt = link.seen;
-        onlineRace.over = event.value("state", "") == "finished";
+        const bool over = event.value("state", "") == "finished";
+        if (over && !onlineRace.over) {
+          link.places = link.client->Request("GET", "races/" + keptRace.race.raceId);
+        }
+        onlineRace.over = over;
         ShowCaption(CaptionForCarToMove());
         PlayArrivedMoves();
         return;
@@ -119,6 +125,17 @@ void OnlineNetwork(uintptr_t id) {
     }
     case NetKind::kAnswer:
       break;
+  }
+  if (result.request == link.places) {
+    link.places = 0;
+    const json race = json::parse(result.http.body, nullptr, false);
+    if (!race.is_object() || !race.contains("places") || !race["places"].is_object()) return;
+    for (const auto& [seat, place] : race["places"].items()) {
+      const int car = std::atoi(seat.c_str());
+      if (car >= 0 && car < kMaxPlayers && place.is_number_integer()) onlineRace.places[car] = place.get<int>();
+    }
+    ShowCaption(CaptionForCarToMove());
+    return;
   }
   if (result.request == link.sync) {
     link.sync = 0;

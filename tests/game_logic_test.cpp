@@ -509,6 +509,11 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
   EXPECT_EQ(CarOf(1), Pt(100, 104));
   EXPECT_EQ(CarOf(0), Pt(102, 100));
+  // The end: the caption gives this computer's car its place.
+  onlineRace.over = true;
+  onlineRace.places[0] = 2;
+  onlineRace.places[1] = 1;
+  EXPECT_EQ(CaptionForCarToMove(), u"Apexgrid \u2013 the race is over, red 2nd");
   onlineRace = OnlineRace();
 }
 
