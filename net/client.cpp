@@ -25,6 +25,7 @@ NetClient::~NetClient() {
   {
     std::lock_guard<std::mutex> hold(lock_);
     stopping_ = true;
+    if (requestClient_ != nullptr) requestClient_->Interrupt();
   }
   wake_.notify_all();
   requests_.join();
@@ -90,12 +91,20 @@ void NetClient::Post(NetResult result) {
 
 void NetClient::RunRequests() {
   ApiClient client(url_, timeoutSeconds_);
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    requestClient_ = &client;
+    if (stopping_) client.Interrupt();
+  }
   for (;;) {
     Job job;
     {
       std::unique_lock<std::mutex> hold(lock_);
       wake_.wait(hold, [this] { return stopping_ || !jobs_.empty(); });
-      if (stopping_) return;
+      if (stopping_) {
+        requestClient_ = nullptr;
+        return;
+      }
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }

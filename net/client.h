@@ -42,7 +42,7 @@ class NetClient {
  public:
   // Results go to `window`. Requests give up after `timeoutSeconds` without progress.
   NetClient(WindowHandle window, ServerUrl url, int timeoutSeconds = 10);
-  // Ends the threads: a request under way is left to its time limit, a stream is cut at once.
+  // Ends the threads at once: a request under way and a stream are cut, queued requests dropped.
   ~NetClient();
   NetClient(const NetClient&) = delete;
   NetClient& operator=(const NetClient&) = delete;
@@ -84,6 +84,7 @@ class NetClient {
   std::map<uint32_t, NetResult> results_;
   uint64_t generation_ = 0;       // the followed race's; a stream of an older one stops
   EventStream* openStream_ = nullptr;  // the stream under way, for cutting it
+  ApiClient* requestClient_ = nullptr;  // the request thread's, for cutting a request under way
   std::thread requests_;
   std::thread stream_;
 };

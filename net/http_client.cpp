@@ -122,10 +122,12 @@ struct ApiClient::Connection {
   std::optional<tcp::socket> plain;
   std::optional<TlsSocket> secure;
   beast::flat_buffer buffer;
+  std::atomic<int> descriptor{-1};  // the connected socket, for Interrupt from another thread
 
   bool Open(const ServerUrl& url, int timeoutSeconds, std::string* error) {
     tcp::socket socket(io);
     if (!Connect(io, url, socket, timeoutSeconds, error)) return false;
+    descriptor.store(socket.native_handle());
     if (!url.tls) {
       plain.emplace(std::move(socket));
       return true;
@@ -146,6 +148,16 @@ struct ApiClient::Connection {
 ApiClient::ApiClient(ServerUrl url, int timeoutSeconds) : url_(std::move(url)), timeoutSeconds_(timeoutSeconds) {}
 ApiClient::~ApiClient() = default;
 
+void ApiClient::Interrupt() {
+  std::lock_guard<std::mutex> hold(guard_);
+  interrupted_ = true;
+  if (connection_ == nullptr) return;
+  // A connection under way stops waiting; one made stops reading and writing.
+  connection_->io.stop();
+  const int descriptor = connection_->descriptor.load();
+  if (descriptor >= 0) ::shutdown(descriptor, SHUT_RDWR);
+}
+
 HttpResult ApiClient::Call(const std::string& method, const std::string& path, const std::string& body,
                            const std::string& contentType) {
   HttpResult result;
@@ -163,8 +175,16 @@ HttpResult ApiClient::Call(const std::string& method, const std::string& path, c
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool fresh = connection_ == nullptr;
     if (fresh) {
-      connection_ = std::make_unique<Connection>();
+      {
+        std::lock_guard<std::mutex> hold(guard_);
+        if (interrupted_) {
+          result.error = "the call was given up";
+          return result;
+        }
+        connection_ = std::make_unique<Connection>();
+      }
       if (!connection_->Open(url_, timeoutSeconds_, &result.error)) {
+        std::lock_guard<std::mutex> hold(guard_);
         connection_.reset();
         return result;
       }
@@ -178,7 +198,14 @@ HttpResult ApiClient::Call(const std::string& method, const std::string& path, c
       connection_->Exchange(*connection_->plain, request, parser, ec);
     }
     if (ec) {
-      connection_.reset();
+      {
+        std::lock_guard<std::mutex> hold(guard_);
+        connection_.reset();
+        if (interrupted_) {
+          result.error = "the call was given up";
+          return result;
+        }
+      }
       if (!fresh) continue;
       result.error = "no answer from " + url_.host + ":" + url_.port + ": " + ec.message();
       return result;
@@ -186,7 +213,10 @@ HttpResult ApiClient::Call(const std::string& method, const std::string& path, c
     const auto& response = parser.get();
     result.status = static_cast<int>(response.result_int());
     result.body = response.body();
-    if (!response.keep_alive()) connection_.reset();
+    if (!response.keep_alive()) {
+      std::lock_guard<std::mutex> hold(guard_);
+      connection_.reset();
+    }
     return result;
   }
   return result;

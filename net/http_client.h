@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 struct ServerUrl {
@@ -35,12 +36,17 @@ class ApiClient {
   // METHOD /api/v1/PATH with the body; one connection, kept open between calls.
   HttpResult Call(const std::string& method, const std::string& path, const std::string& body = {},
                   const std::string& contentType = "application/json");
+  // From another thread: the call under way gives up at once (no answer), and so does every later
+  // one, so that a client shutting down never waits for a server that doesn't answer.
+  void Interrupt();
 
  private:
   struct Connection;
   ServerUrl url_;
   int timeoutSeconds_;
   std::string token_;
+  std::mutex guard_;  // connection_ as Interrupt sees it
+  bool interrupted_ = false;
   std::unique_ptr<Connection> connection_;
 };
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -701,6 +702,34 @@ TEST(NetClient, HandsAnswersAndEventsToTheWindowThroughAKilledServer) {
   client.StopFollowing();
   windowClient = nullptr;
   StopPlatform(0);
+}
+
+// A server that takes the connection and never answers: a client shutting down doesn't wait for it
+// (the call's own limit is far beyond the bound here).
+TEST(NetClient, ShutsDownAtOnceWhileARequestWaitsForAnAnswer) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  socklen_t size = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  ServerUrl silent;
+  silent.host = "127.0.0.1";
+  silent.port = std::to_string(ntohs(address.sin_port));
+  auto client = std::make_unique<NetClient>(nullptr, silent, 30);
+  client->Request("GET", "races?mine=1");
+  Pause(200);  // connected (the kernel accepts for the listener) and waiting for the answer
+  std::atomic<bool> closed{false};
+  std::thread closer([&client, &closed] {
+    client.reset();
+    closed = true;
+  });
+  for (int i = 0; i < 400 && !closed; ++i) Pause(25);
+  EXPECT_TRUE(closed) << "still waiting for the silent server";
+  closer.join();
+  close(listener);
 }
 
 // ---- Apexlobby's decisions against the server ----------------------------------------------------
