@@ -28,7 +28,7 @@ Foresight::Foresight(const TrackModel& model, size_t budget) noexcept : model_(m
   try {
     known_.Reserve(kMemo);
     visited_.Reserve(std::min<size_t>(budget_ / 300 + 1, kMemo / 4));
-    order_.reserve(64 * 1024);
+    order_.reserve(size_t{64} * 1024);
   } catch (const std::bad_alloc&) {
     outOfMemory_ = true;  // the queries make what room they can
   }

@@ -1,4 +1,5 @@
-// The lap solver: the fewest rounds in which a car completes a lap, with proof.
+// The quick lap search, for the computer drivers and for a first lap while the exact solver
+// (brain/exact_solver.h) works.
 #pragma once
 
 #include <cstddef>
@@ -10,44 +11,14 @@
 #include "brain/track_model.h"
 #include "data/grid_point.h"
 
-struct SolveProgress {
-  uint32_t lowerBound = 0;  // no lap takes fewer rounds
-  uint32_t bestRounds = 0;  // the best lap found so far; 0 while there is none
-  size_t expanded = 0;      // car states searched from
-  size_t stored = 0;        // car states kept
-  double seconds = 0;
-};
-
-struct SolveLimits {
-  double seconds = 60;                 // wall-clock time for the search
-  size_t maxStates = 40'000'000;       // car states kept, some 40 bytes each with the queue
-  std::function<bool()> stop;          // polled now and then; true ends the search early
-  std::function<void(const SolveProgress&)> progress;  // called about four times a second
-};
-
 struct LapPlan {
   bool found = false;
   std::vector<GridPoint> moves;  // each move's destination in order, a crash's included
   uint32_t rounds = 0;           // what the moves cost: 1 a move, 3 for a crash
   // No lap from the car's state takes fewer rounds; TrackModel::kFar when none is possible.
-  // Proven only when the model's bounds are a proof.
   uint32_t lowerBound = 0;
-  bool proven = false;  // found, and rounds == lowerBound with the bounds a proof
-  SolveProgress effort;
+  bool proven = false;  // found, and no lap takes fewer rounds
 };
-
-// Best-first search over (position, velocity, backward crossings) from the car's state, ordered
-// by rounds so far plus the model's bound. It expands every state whose bound is below the best
-// lap, so when it finishes the lap is optimal; a clean search that ran out of time or room still
-// knows the smallest bound it had left open, which no lap can beat. A move that crashes is one
-// successor for the state: the car stays put with no velocity, three rounds later.
-//
-// Never throws: when memory runs out the search ends as if out of time.
-//
-// A known lap (say from QuickLap) lets the search skip every state that can't beat it; it is
-// returned, with the proof, when nothing better exists.
-LapPlan SolveLap(const TrackModel& model, const CarState& car, const SolveLimits& limits,
-                 const LapPlan* known = nullptr);
 
 // A quick search for a good lap (not a proof): rounds by rounds, it keeps the `width` most
 // promising car states that can still stop without crashing. The lap it returns is legal and

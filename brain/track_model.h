@@ -64,6 +64,9 @@ class TrackModel {
   // with no blocked cell in it needs no walk.
   // `work`, when given, counts the cells looked at.
   bool PathBlocked(GridPoint from, GridPoint to, size_t* work = nullptr) const;
+  // For a free cell: the chessboard distance to the nearest blocked cell, off the grid included;
+  // every cell nearer than that is free. 0 for a blocked cell.
+  int Clearance(int x, int y) const { return Blocked(x, y) ? 0 : clearance_[Index(x, y)]; }
   // True when no cell of the box [x0, x1] x [y0, y1] is blocked (and all of it is on the grid).
   bool BoxFree(int x0, int y0, int x1, int y1) const;
 

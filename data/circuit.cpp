@@ -25,6 +25,26 @@ bool ReadExactly(std::FILE* file, void* target, size_t size) {
   return size == 0 || std::fread(target, 1, size, file) == size;
 }
 
+// The record section, read from where the file stands with `available` bytes left in it; true with
+// its count and points when the file has a sound one. A file without one has no record. One that
+// claims more points than the trail holds, or than the file has bytes for, is read as no record:
+// the circuit still races. So is one of 1 or 2 points: it would claim 65535 or 0 rounds, and the
+// second could never be beaten.
+bool ReadRecordSection(std::FILE* file, long long available, uint16_t* count, std::vector<GridPoint>* points) {
+  unsigned char countBytes[2];
+  if (available < 2 || !ReadExactly(file, countBytes, 2)) return false;
+  *count = ReadU16(countBytes);
+  if (*count > kRecordCapacity || available - 2 < 4LL * *count || (*count > 0 && *count < kMinRecordPoints)) {
+    return false;
+  }
+  if (*count == 0) return true;
+  std::vector<unsigned char> raw(4 * static_cast<size_t>(*count));
+  if (!ReadExactly(file, raw.data(), raw.size())) return false;
+  points->resize(*count);
+  for (size_t i = 0; i < *count; ++i) (*points)[i] = ReadPoint(raw.data() + 4 * i);
+  return true;
+}
+
 }  // namespace
 
 TrackGrid::~TrackGrid() { ReleaseCircuit(*this); }
@@ -80,29 +100,9 @@ int16_t LoadCircuit(TrackGrid& track, const std::u16string& path) {
     return 1;
   }
 
-  // The record section. A file without one has no record. One that claims more points than the
-  // trail holds, or than the file has bytes for, is read as no record: the circuit still races.
-  // So is one of 1 or 2 points: it would claim 65535 or 0 rounds, and the second could never be
-  // beaten.
-  bool hasSection = false;
   uint16_t count = 0;
   std::vector<GridPoint> points;
-  unsigned char countBytes[2];
-  if (size - recordOffset >= 2 && ReadExactly(file, countBytes, 2)) {
-    count = ReadU16(countBytes);
-    hasSection = true;
-    if (count > kRecordCapacity || size - recordOffset - 2 < 4LL * count || (count > 0 && count < kMinRecordPoints)) {
-      hasSection = false;
-    } else if (count > 0) {
-      std::vector<unsigned char> raw(4 * static_cast<size_t>(count));
-      if (!ReadExactly(file, raw.data(), raw.size())) {
-        hasSection = false;
-      } else {
-        points.resize(count);
-        for (size_t i = 0; i < count; ++i) points[i] = ReadPoint(raw.data() + 4 * i);
-      }
-    }
-  }
+  const bool hasSection = ReadRecordSection(file, size - recordOffset, &count, &points);
   std::fclose(file);
 
   std::free(track.collisionGrid);

@@ -62,8 +62,8 @@ std::u16string WritableFolderOf(const std::u16string& programFolder, const std::
 }
 
 std::u16string GetWritableFolder() {
-  const std::u16string program = GetProgramFolder();
-  const std::u16string folder = WritableFolderOf(program, UserDataFolder());
+  std::u16string program = GetProgramFolder();
+  std::u16string folder = WritableFolderOf(program, UserDataFolder());
   if (folder == program) return program;
   // The per-user folder is made as it is first needed; without it nothing can be kept. An installed
   // tree is no place to keep it instead: writes then fail, and the records say so.
@@ -94,7 +94,7 @@ std::u16string PrivateCopyOf(const std::u16string& circuitPath, const std::u16st
 }
 
 std::u16string CircuitToLoad(const std::u16string& path) {
-  const std::u16string copy = PrivateCopyOf(path, GetProgramFolder(), GetWritableFolder());
+  std::u16string copy = PrivateCopyOf(path, GetProgramFolder(), GetWritableFolder());
   if (copy.empty()) return path;
   std::FILE* file = OpenDeviceFile(copy, "rb");
   if (file == nullptr) return path;
@@ -103,7 +103,7 @@ std::u16string CircuitToLoad(const std::u16string& path) {
 }
 
 std::u16string RecordFile(const std::u16string& circuitPath) {
-  const std::u16string copy = PrivateCopyOf(circuitPath, GetProgramFolder(), GetWritableFolder());
+  std::u16string copy = PrivateCopyOf(circuitPath, GetProgramFolder(), GetWritableFolder());
   if (copy.empty()) return circuitPath;
   if (std::FILE* existing = OpenDeviceFile(copy, "rb")) {
     std::fclose(existing);

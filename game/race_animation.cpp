@@ -18,7 +18,7 @@ namespace {
 RgbImage FrameOf(int rows, int scale) {
   const Picture& screen = framePicture;
   const bool is565 = (screen.properties.ffFormat & kfDirect565) != 0;
-  const RgbImage plain = ImageFromPixels(screen.pixels, screen.width, static_cast<uint32_t>(rows), is565);
+  RgbImage plain = ImageFromPixels(screen.pixels, screen.width, static_cast<uint32_t>(rows), is565);
   if (scale == 1) return plain;
   RgbImage big;
   big.width = plain.width * scale;

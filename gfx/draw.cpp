@@ -302,9 +302,9 @@ BlendPen MakeBlendPen(uint16_t colour, int16_t alpha) {
   const unsigned r = (colour >> layout.redShift) & layout.redMask;
   const unsigned g = (colour >> layout.greenShift) & layout.greenMask;
   const unsigned b = colour & layout.blueMask;
-  pen.red = alphaTables.narrow[alpha] + r * 32;
-  pen.green = alphaTables.wide[alpha] + g * 64;
-  pen.blue = alphaTables.narrow[alpha] + b * 32;
+  pen.red = alphaTables.narrow[alpha] + size_t{r} * 32;
+  pen.green = alphaTables.wide[alpha] + size_t{g} * 64;
+  pen.blue = alphaTables.narrow[alpha] + size_t{b} * 32;
   pen.redShift = layout.redShift;
   pen.greenShift = layout.greenShift;
   pen.redMask = layout.redMask;

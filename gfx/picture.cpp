@@ -56,7 +56,7 @@ void PixelsFromFile(uint16_t* pixels, size_t count) {
 
 }  // namespace
 
-void LoadPicture(Picture& picture, std::u16string path) {
+void LoadPicture(Picture& picture, const std::u16string& path) {
   ReleasePixels(picture);
   std::FILE* file = OpenDeviceFile(path, "rb");
   if (file == nullptr) return;
@@ -94,7 +94,7 @@ void LoadPicture(Picture& picture, std::u16string path) {
   picture.yStep = width;
 }
 
-void SavePicture(const Picture& picture, std::u16string path) {
+void SavePicture(const Picture& picture, const std::u16string& path) {
   const size_t count = static_cast<size_t>(picture.width) * picture.height;
   if (picture.pixels == nullptr && count > 0) return;
   // Whole or not at all: a full disk leaves the screenshot there was, never part of a new one.

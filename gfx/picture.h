@@ -40,12 +40,12 @@ int CreatePicture(Picture& picture, uint16_t width, uint16_t height, uint16_t mo
 // Reads a picture file: 16-bit width, 16-bit height, then the pixels, little-endian. A file that
 // can't be opened, or that is shorter than its header says, leaves the picture without pixels and
 // with its old size. Bytes after the pixels are ignored.
-void LoadPicture(Picture& picture, std::u16string path);
+void LoadPicture(Picture& picture, const std::u16string& path);
 
 // Writes the screenshot format: 32-bit width, 32-bit height, then the pixels, whole: the file
 // holds the earlier screenshot until the new one takes its place. A file that can't be written,
 // or a picture without pixels, writes nothing and leaves any earlier one.
-void SavePicture(const Picture& picture, std::u16string path);
+void SavePicture(const Picture& picture, const std::u16string& path);
 
 // Size in bytes of a picture file's header and of a screenshot file's header.
 constexpr long long kPictureFileHeader = 4;

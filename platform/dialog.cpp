@@ -216,6 +216,7 @@ bool Handle(uint32_t message, uintptr_t wParam, intptr_t lParam) {
       Frame();
       return true;
     case WM_SCRIPTCOMMAND: {
+      // NOLINTNEXTLINE(performance-no-int-to-ptr): the posted message carries the event's address
       const auto* event = reinterpret_cast<const ScriptEvent*>(lParam);
       std::string error;
       if (host.program->scriptLine(*event, &error) != 0) {

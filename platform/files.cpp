@@ -165,7 +165,12 @@ std::string FollowLinks(std::string path) {
     if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return path;
     const std::string target(buffer, static_cast<size_t>(n));
     const size_t slash = path.rfind('/');
-    path = target[0] == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+    if (target[0] == '/' || slash == std::string::npos) {
+      path = target;
+    } else {
+      path.erase(slash + 1);  // the link's folder, which a relative target starts from
+      path += target;
+    }
   }
   return path;
 }

@@ -10,7 +10,7 @@ namespace {
 
 // Showing a message box takes some memory of its own; this much is set aside at start and given
 // back the moment memory runs out.
-constexpr size_t kReserveBytes = 256 * 1024;
+constexpr size_t kReserveBytes = size_t{256} * 1024;
 char* reserve = nullptr;
 
 }  // namespace

@@ -13,7 +13,7 @@
 namespace {
 
 // A settings file is a few lines; anything much larger is not one of ours.
-constexpr long long kLargestFile = 64 * 1024;
+constexpr long long kLargestFile = 64LL * 1024;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 

@@ -75,6 +75,7 @@ PlatformWindow* Live(WindowHandle window) {
 
 // The lowest bit of a handle may be set to ask for owned pop-ups as well.
 WindowHandle WithoutLowBit(WindowHandle window) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): a handle is an address, its flag cleared as an integer
   return reinterpret_cast<WindowHandle>(reinterpret_cast<uintptr_t>(window) & ~uintptr_t{1});
 }
 

@@ -21,6 +21,58 @@ int Failed(std::string* error, const std::string& what, int code) {
   return 1;
 }
 
+// The rectangle of `frame` that differs from `last`, of the same size; a single pixel when none does.
+void ChangedRectangle(const RgbImage& frame, const RgbImage& last, uint32_t* left, uint32_t* top, uint32_t* right,
+                      uint32_t* bottom) {
+  *left = frame.width, *top = frame.height, *right = 0, *bottom = 0;
+  for (uint32_t y = 0; y < frame.height; ++y) {
+    const size_t row = static_cast<size_t>(y) * frame.width * 3;
+    for (uint32_t x = 0; x < frame.width; ++x) {
+      const size_t i = row + static_cast<size_t>(x) * 3;
+      if (frame.rgb[i] == last.rgb[i] && frame.rgb[i + 1] == last.rgb[i + 1] && frame.rgb[i + 2] == last.rgb[i + 2]) {
+        continue;
+      }
+      *left = std::min(*left, x), *right = std::max(*right, x + 1);
+      *top = std::min(*top, y), *bottom = std::max(*bottom, y + 1);
+    }
+  }
+  if (*right == 0) *left = 0, *top = 0, *right = 1, *bottom = 1;  // the same picture: one pixel again
+}
+
+// The palette and each pixel's index into it for a w by h rectangle of colours: every colour as it
+// is where there are 256 or fewer, else reduced to 256. 1 when they can't be reduced.
+int MakePalette(const std::vector<uint32_t>& colours, uint32_t w, uint32_t h, std::vector<GifByteType>* indices,
+                std::vector<GifColorType>* palette) {
+  const size_t count = colours.size();
+  std::vector<uint32_t> distinct = colours;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  if (distinct.size() <= 256) {
+    for (uint32_t c : distinct) {
+      palette->push_back(GifColorType{static_cast<GifByteType>(c >> 16), static_cast<GifByteType>(c >> 8),
+                                      static_cast<GifByteType>(c)});
+    }
+    for (size_t i = 0; i < count; ++i) {
+      (*indices)[i] = static_cast<GifByteType>(std::lower_bound(distinct.begin(), distinct.end(), colours[i]) -
+                                               distinct.begin());
+    }
+    return 0;
+  }
+  std::vector<GifByteType> r(count), g(count), b(count);
+  for (size_t i = 0; i < count; ++i) {
+    r[i] = static_cast<GifByteType>(colours[i] >> 16);
+    g[i] = static_cast<GifByteType>(colours[i] >> 8);
+    b[i] = static_cast<GifByteType>(colours[i]);
+  }
+  int size = 256;
+  palette->resize(256);
+  if (GifQuantizeBuffer(w, h, &size, r.data(), g.data(), b.data(), indices->data(), palette->data()) == GIF_ERROR) {
+    return 1;
+  }
+  palette->resize(static_cast<size_t>(size));
+  return 0;
+}
+
 }  // namespace
 
 static int Collect(GifFileType* gif, const GifByteType* bytes, int count) {
@@ -67,21 +119,7 @@ int GifWriter::Add(const RgbImage& frame, int delay, std::string* error) {
   }
   // Only the rectangle that changed since the last frame is stored; the rest stays on show.
   uint32_t left = 0, top = 0, right = frame.width, bottom = frame.height;
-  if (!last_.rgb.empty()) {
-    left = frame.width, top = frame.height, right = 0, bottom = 0;
-    for (uint32_t y = 0; y < frame.height; ++y) {
-      const size_t row = static_cast<size_t>(y) * frame.width * 3;
-      for (uint32_t x = 0; x < frame.width; ++x) {
-        const size_t i = row + static_cast<size_t>(x) * 3;
-        if (frame.rgb[i] == last_.rgb[i] && frame.rgb[i + 1] == last_.rgb[i + 1] && frame.rgb[i + 2] == last_.rgb[i + 2]) {
-          continue;
-        }
-        left = std::min(left, x), right = std::max(right, x + 1);
-        top = std::min(top, y), bottom = std::max(bottom, y + 1);
-      }
-    }
-    if (right == 0) left = 0, top = 0, right = 1, bottom = 1;  // the same picture: one pixel again
-  }
+  if (!last_.rgb.empty()) ChangedRectangle(frame, last_, &left, &top, &right, &bottom);
   const uint32_t w = right - left, h = bottom - top;
   const size_t count = static_cast<size_t>(w) * h;
 
@@ -92,33 +130,9 @@ int GifWriter::Add(const RgbImage& frame, int delay, std::string* error) {
   }
   std::vector<GifByteType> indices(count);
   std::vector<GifColorType> palette;
-  std::vector<uint32_t> distinct = colours;
-  std::sort(distinct.begin(), distinct.end());
-  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-  if (distinct.size() <= 256) {
-    // Every colour as it is.
-    for (uint32_t c : distinct) {
-      palette.push_back(GifColorType{static_cast<GifByteType>(c >> 16), static_cast<GifByteType>(c >> 8),
-                                     static_cast<GifByteType>(c)});
-    }
-    for (size_t i = 0; i < count; ++i) {
-      indices[i] = static_cast<GifByteType>(std::lower_bound(distinct.begin(), distinct.end(), colours[i]) -
-                                            distinct.begin());
-    }
-  } else {
-    std::vector<GifByteType> r(count), g(count), b(count);
-    for (size_t i = 0; i < count; ++i) {
-      r[i] = static_cast<GifByteType>(colours[i] >> 16);
-      g[i] = static_cast<GifByteType>(colours[i] >> 8);
-      b[i] = static_cast<GifByteType>(colours[i]);
-    }
-    int size = 256;
-    palette.resize(256);
-    if (GifQuantizeBuffer(w, h, &size, r.data(), g.data(), b.data(), indices.data(), palette.data()) == GIF_ERROR) {
-      if (error != nullptr) *error = path_ + ": the frame's colours can't be reduced";
-      return 1;
-    }
-    palette.resize(static_cast<size_t>(size));
+  if (MakePalette(colours, w, h, &indices, &palette) != 0) {
+    if (error != nullptr) *error = path_ + ": the frame's colours can't be reduced";
+    return 1;
   }
   int mapSize = 2;
   while (mapSize < static_cast<int>(palette.size())) mapSize *= 2;

@@ -106,12 +106,8 @@ bool IsPlainFileName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-}  // namespace
-
-const char* RaceDriverName(uint8_t driver) { return driver < 3 ? kDriverNames[driver] : "human"; }
-
-int ParseRace(const std::string& text, const std::string& name, RaceFile* race, std::string* error) {
-  *race = RaceFile();
+// Text the reader can go through line by line: clean UTF-8, not empty, ending with its last line's LF.
+int CheckRaceText(const std::string& text, const std::string& name, std::string* error) {
   LineReader in{name, error};
   const size_t clean = CleanTextLength(text);
   if (clean < text.size()) {
@@ -127,6 +123,110 @@ int ParseRace(const std::string& text, const std::string& name, RaceFile* race, 
     if (error != nullptr) *error = name + ": the file ends in the middle of a line (cut short?)";
     return 1;
   }
+  return 0;
+}
+
+// One header line, whose key has been checked as given once and before the first move.
+int ParseHeaderLine(const LineReader& in, const std::vector<std::string>& f, const std::string& rest, RaceFile* race) {
+  const std::string& key = f[0];
+  long a = 0;
+  if (key == "circuit") {
+    if (!IsPlainFileName(rest)) return in.Fail("the circuit must be named by a plain file name");
+    race->circuitName = rest;
+  } else if (key == "circuit-path") {
+    if (rest.empty()) return in.Fail("the circuit path is empty");
+    race->circuitPath = rest;
+  } else if (key == "circuit-sha256") {
+    if (f.size() != 2 || !IsHash(f[1])) return in.Fail("the circuit's SHA-256 must be 64 lowercase hex digits");
+    race->circuitSha256 = f[1];
+  } else if (key == "players") {
+    if (f.size() != 2 || !ParseNumber(f[1], 1, kMaxPlayers, &a)) return in.Fail("players must be 1 to 8");
+    race->players = static_cast<int>(a);
+  } else if (key == "server" || key == "race") {
+    if (f.size() != 2 || f[1].empty()) return in.Fail("\"" + key + "\" takes one word");
+    (key == "server" ? race->server : race->raceId) = f[1];
+  } else if (key == "laps") {
+    if (f.size() != 2 || !ParseNumber(f[1], 1, kMaxRaceLaps, &a)) return in.Fail("laps must be 1 to 20");
+    race->laps = static_cast<int>(a);
+  } else if (key == "pace") {
+    const bool live = f.size() == 3 && f[1] == "live";
+    // A live race may have no time per move (0); a correspondence race always has one.
+    if (!(live || (f.size() == 3 && f[1] == "correspondence")) ||
+        !ParseNumber(f[2], live ? 0 : 1, kMaxPaceSeconds, &a)) {
+      return in.Fail("pace must be \"live\" 0 to " + std::to_string(kMaxPaceSeconds) +
+                     " seconds or \"correspondence\" 1 to " + std::to_string(kMaxPaceSeconds) + " seconds");
+    }
+    race->pace = live ? RacePace::kLive : RacePace::kCorrespondence;
+    race->paceSeconds = static_cast<int32_t>(a);
+  } else if (key == "assists") {
+    if (f.size() != 2 || (f[1] != "on" && f[1] != "off")) return in.Fail("assists must be \"on\" or \"off\"");
+    race->assists = f[1] == "on" ? 1 : 0;
+  }
+  return 0;
+}
+
+// A line about one car: its seat, its driver, its move or its retiring. The first move ends the
+// header.
+int ParseCarLine(const LineReader& in, const std::vector<std::string>& f, const std::string& line, bool* inEvents,
+                 bool* seatSeen, RaceFile* race) {
+  const std::string& key = f[0];
+  long a = 0, b = 0, c = 0;
+  const auto car = [&](const std::string& field, long* value) {
+    return ParseNumber(field, 0, race->players - 1, value);
+  };
+  const std::string carRange = "a car from 0 to " + std::to_string(race->players - 1);
+  if (key == "seat") {
+    if (*inEvents) return in.Fail("\"seat\" belongs before the first move");
+    if (f.size() < 3 || !car(f[1], &a)) return in.Fail("a seat needs " + carRange + " and a name");
+    if (seatSeen[a]) return in.Fail("car " + f[1] + "'s seat is given twice");
+    seatSeen[a] = true;
+    race->seats[a] = line.substr(key.size() + f[1].size() + 2);
+  } else if (key == "driver") {
+    const int driver = f.size() == 3 ? DriverOf(f[2]) : -1;
+    if (f.size() != 3 || !car(f[1], &a) || driver < 0) {
+      return in.Fail("a driver line needs " + carRange + " and human, club or pro");
+    }
+    if (*inEvents) {
+      RaceEvent event;
+      event.kind = RaceEventKind::kDriver;
+      event.car = static_cast<uint8_t>(a);
+      event.driver = static_cast<uint8_t>(driver);
+      event.line = in.line;
+      race->events.push_back(event);
+    } else {
+      race->drivers[a] = static_cast<uint8_t>(driver);
+    }
+  } else if (key == "move") {
+    if (f.size() != 4 || !car(f[1], &a)) return in.Fail("a move needs " + carRange + " and a point");
+    if (!ParseNumber(f[2], INT16_MIN, INT16_MAX, &b) || !ParseNumber(f[3], INT16_MIN, INT16_MAX, &c)) {
+      return in.Fail("a move's point must be two numbers from -32768 to 32767");
+    }
+    RaceEvent event;
+    event.car = static_cast<uint8_t>(a);
+    event.point = GridPoint{static_cast<int16_t>(b), static_cast<int16_t>(c)};
+    event.line = in.line;
+    race->events.push_back(event);
+    *inEvents = true;
+  } else if (key == "retire") {
+    if (f.size() != 2 || !car(f[1], &a)) return in.Fail("retire needs " + carRange);
+    RaceEvent event;
+    event.kind = RaceEventKind::kRetire;
+    event.car = static_cast<uint8_t>(a);
+    event.line = in.line;
+    race->events.push_back(event);
+    *inEvents = true;
+  }
+  return 0;
+}
+
+}  // namespace
+
+const char* RaceDriverName(uint8_t driver) { return driver < 3 ? kDriverNames[driver] : "human"; }
+
+int ParseRace(const std::string& text, const std::string& name, RaceFile* race, std::string* error) {
+  *race = RaceFile();
+  LineReader in{name, error};
+  if (CheckRaceText(text, name, error) != 0) return 1;
 
   bool seen[16] = {};  // header keywords given once each
   bool inEvents = false;
@@ -149,7 +249,7 @@ int ParseRace(const std::string& text, const std::string& name, RaceFile* race, 
     const std::vector<std::string> f = Fields(line);
     const std::string& key = f[0];
     const std::string rest = line.size() > key.size() ? line.substr(key.size() + 1) : std::string();
-    long a = 0, b = 0, c = 0;
+    long a = 0, b = 0;
 
     static const char* const kHeader[] = {"circuit", "circuit-path", "circuit-sha256", "players", "server",
                                           "race",    "laps",         "pace",           "assists"};
@@ -164,82 +264,11 @@ int ParseRace(const std::string& text, const std::string& name, RaceFile* race, 
     }
     const bool needsPlayers = key == "driver" || key == "move" || key == "retire" || key == "seat";
     if (needsPlayers && race->players == 0) return in.Fail("\"" + key + "\" before the \"players\" line");
-    const auto car = [&](const std::string& field, long* value) {
-      return ParseNumber(field, 0, race->players - 1, value);
-    };
-    const std::string carRange = "a car from 0 to " + std::to_string(race->players - 1);
 
-    if (key == "circuit") {
-      if (!IsPlainFileName(rest)) return in.Fail("the circuit must be named by a plain file name");
-      race->circuitName = rest;
-    } else if (key == "circuit-path") {
-      if (rest.empty()) return in.Fail("the circuit path is empty");
-      race->circuitPath = rest;
-    } else if (key == "circuit-sha256") {
-      if (f.size() != 2 || !IsHash(f[1])) return in.Fail("the circuit's SHA-256 must be 64 lowercase hex digits");
-      race->circuitSha256 = f[1];
-    } else if (key == "players") {
-      if (f.size() != 2 || !ParseNumber(f[1], 1, kMaxPlayers, &a)) return in.Fail("players must be 1 to 8");
-      race->players = static_cast<int>(a);
-    } else if (key == "server" || key == "race") {
-      if (f.size() != 2 || f[1].empty()) return in.Fail("\"" + key + "\" takes one word");
-      (key == "server" ? race->server : race->raceId) = f[1];
-    } else if (key == "laps") {
-      if (f.size() != 2 || !ParseNumber(f[1], 1, kMaxRaceLaps, &a)) return in.Fail("laps must be 1 to 20");
-      race->laps = static_cast<int>(a);
-    } else if (key == "pace") {
-      const bool live = f.size() == 3 && f[1] == "live";
-      // A live race may have no time per move (0); a correspondence race always has one.
-      if (!(live || (f.size() == 3 && f[1] == "correspondence")) ||
-          !ParseNumber(f[2], live ? 0 : 1, kMaxPaceSeconds, &a)) {
-        return in.Fail("pace must be \"live\" 0 to " + std::to_string(kMaxPaceSeconds) +
-                       " seconds or \"correspondence\" 1 to " + std::to_string(kMaxPaceSeconds) + " seconds");
-      }
-      race->pace = live ? RacePace::kLive : RacePace::kCorrespondence;
-      race->paceSeconds = static_cast<int32_t>(a);
-    } else if (key == "assists") {
-      if (f.size() != 2 || (f[1] != "on" && f[1] != "off")) return in.Fail("assists must be \"on\" or \"off\"");
-      race->assists = f[1] == "on" ? 1 : 0;
-    } else if (key == "seat") {
-      if (inEvents) return in.Fail("\"seat\" belongs before the first move");
-      if (f.size() < 3 || !car(f[1], &a)) return in.Fail("a seat needs " + carRange + " and a name");
-      if (seatSeen[a]) return in.Fail("car " + f[1] + "'s seat is given twice");
-      seatSeen[a] = true;
-      race->seats[a] = line.substr(key.size() + f[1].size() + 2);
-    } else if (key == "driver") {
-      const int driver = f.size() == 3 ? DriverOf(f[2]) : -1;
-      if (f.size() != 3 || !car(f[1], &a) || driver < 0) {
-        return in.Fail("a driver line needs " + carRange + " and human, club or pro");
-      }
-      if (inEvents) {
-        RaceEvent event;
-        event.kind = RaceEventKind::kDriver;
-        event.car = static_cast<uint8_t>(a);
-        event.driver = static_cast<uint8_t>(driver);
-        event.line = in.line;
-        race->events.push_back(event);
-      } else {
-        race->drivers[a] = static_cast<uint8_t>(driver);
-      }
-    } else if (key == "move") {
-      if (f.size() != 4 || !car(f[1], &a)) return in.Fail("a move needs " + carRange + " and a point");
-      if (!ParseNumber(f[2], INT16_MIN, INT16_MAX, &b) || !ParseNumber(f[3], INT16_MIN, INT16_MAX, &c)) {
-        return in.Fail("a move's point must be two numbers from -32768 to 32767");
-      }
-      RaceEvent event;
-      event.car = static_cast<uint8_t>(a);
-      event.point = GridPoint{static_cast<int16_t>(b), static_cast<int16_t>(c)};
-      event.line = in.line;
-      race->events.push_back(event);
-      inEvents = true;
-    } else if (key == "retire") {
-      if (f.size() != 2 || !car(f[1], &a)) return in.Fail("retire needs " + carRange);
-      RaceEvent event;
-      event.kind = RaceEventKind::kRetire;
-      event.car = static_cast<uint8_t>(a);
-      event.line = in.line;
-      race->events.push_back(event);
-      inEvents = true;
+    if (header >= 0) {
+      if (ParseHeaderLine(in, f, rest, race) != 0) return 1;
+    } else if (needsPlayers) {
+      if (ParseCarLine(in, f, line, &inEvents, seatSeen, race) != 0) return 1;
     } else if (key == "scroll") {
       if (f.size() != 3 || !ParseNumber(f[1], INT16_MIN, INT16_MAX, &a) ||
           !ParseNumber(f[2], INT16_MIN, INT16_MAX, &b)) {

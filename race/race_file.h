@@ -55,6 +55,7 @@ struct RaceEvent {
 
 enum class RacePace : uint8_t { kNone, kLive, kCorrespondence };
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the compiler's own loop copying the seats array
 struct RaceFile {
   std::string circuitName;    // the circuit file's name, no folder
   std::string circuitPath;    // its host path when the race was played; may be empty

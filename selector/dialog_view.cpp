@@ -286,9 +286,10 @@ void DrawSelectorDialog(SelectorDialog* dialog) {
   Fill(draw, g.frame, kEdge);
   Fill(draw, g.caption, kCaption);
   Fill(draw, g.client, kFace);
+  // The caption's text stands on whole pixels, centred with any odd pixel below it.
+  const int captionTextTop = g.caption.y + (kCaptionHeight - static_cast<int>(kFontPixels)) / 2;
   PutText(draw, boldFont,
-          ImVec2(static_cast<float>(g.caption.x + kCaptionTextIndent),
-                 static_cast<float>(g.caption.y + (kCaptionHeight - static_cast<int>(kFontPixels)) / 2)),
+          ImVec2(static_cast<float>(g.caption.x + kCaptionTextIndent), static_cast<float>(captionTextTop)),
           kCaptionText, "Apexgrid");
   if (PushButton("OK", g.okButton, boldFont)) OnCaptionOk(dialog);
 

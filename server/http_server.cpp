@@ -28,7 +28,7 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-constexpr size_t kHeaderLimit = 8 * 1024;
+constexpr size_t kHeaderLimit = size_t{8} * 1024;
 // A listener that reads no more than this many messages behind is cut off: a stalled reader
 // costs bounded memory.
 constexpr size_t kMaxQueuedMessages = 1024;

@@ -377,7 +377,7 @@ int Run(const std::vector<std::string>& all) {
     at += 2;
   }
   if (at >= all.size()) Fail(std::string("no command\n") + kUsage);
-  const std::string command = all[at];
+  const std::string& command = all[at];
   const std::vector<std::string> args(all.begin() + static_cast<long>(at) + 1, all.end());
   const auto need = [&args, &command](size_t count) {
     if (args.size() != count) Fail(command + " takes " + std::to_string(count) + " argument(s)");

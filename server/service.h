@@ -42,7 +42,7 @@ struct ServiceOptions {
   bool syncEveryCommit = true;  // an answered move is on the disk, not only out of the process
   int signInFailuresPerName = 5;
   int signInFailuresPerAddress = 50;
-  int64_t signInWindowMs = 5 * 60 * 1000;
+  int64_t signInWindowMs = int64_t{5} * 60 * 1000;
   int signUpsPerAddress = 30;  // in the same window
 };
 

@@ -40,6 +40,7 @@ bool CreateMainWindow(int showCommand) {
   // One copy at a time: a second one brings the first to the front and ends without a window.
   WindowHandle running = FindWindow(kWindowClassName, kWindowTitle);
   if (running != nullptr) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a handle is an address; its lowest bit asks for pop-ups too
     SetForegroundWindow(reinterpret_cast<WindowHandle>(reinterpret_cast<uintptr_t>(running) | 1));
     return false;
   }

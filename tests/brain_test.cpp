@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "brain/driver.h"
+#include "brain/exact_solver.h"
 #include "brain/foresight.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
@@ -63,6 +64,23 @@ int Replay(GameState& s, const std::vector<GridPoint>& moves) {
     const GridPoint p = PredictedPoint(car);
     if (!IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), kMoveRadius)) return -1;
     if (car.laps != 0 || Apply(s, to) != 0) return -1;
+    NextTurn(s);
+  }
+  return car.laps == 1 ? car.lastIndex - 2 : -1;
+}
+
+// Drives the moves through the game's commit for one car from the given state; returns the
+// rounds the game counted when the car's first lap was complete, or -1 when a move was out of
+// reach or no lap was counted.
+int ReplayFrom(GameState& s, const CarState& start, const std::vector<GridPoint>& moves) {
+  SetStartValues(s);
+  s.playerCount = 1;
+  PlayerRecord& car = s.players[0];
+  Place(car, Pt(start.at.x - start.velocity.x, start.at.y - start.velocity.y), start.at, start.reverseCrossings);
+  for (GridPoint to : moves) {
+    const GridPoint p = PredictedPoint(car);
+    if (!IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), kMoveRadius)) return -1;
+    if (car.laps != 0 || ApplyMove(s, to, JudgeMove(s, to)) != 0) return -1;
     NextTurn(s);
   }
   return car.laps == 1 ? car.lastIndex - 2 : -1;
@@ -252,18 +270,16 @@ TEST(BrainSolver, ProvesTheOptimumAnExhaustiveSearchFinds) {
     SCOPED_TRACE(c.what);
     Loaded loaded(c.circuit);
     const CarState start{c.circuit.start, {}, 0};
-    ASSERT_TRUE(loaded.model.boundsAreProof());
     const int optimum = ExhaustiveOptimum(*loaded.state, start);
     ASSERT_GT(optimum, 0);
 
-    const LapPlan solved = SolveLap(loaded.model, start, SolveLimits{});
-    ASSERT_TRUE(solved.found);
-    EXPECT_TRUE(solved.proven);
-    EXPECT_EQ(static_cast<int>(solved.rounds), optimum);
-    EXPECT_EQ(Replay(*loaded.state, solved.moves), optimum);
+    const ExactLap exact = SolveExact(loaded.model, start, ExactLimits{});
+    ASSERT_EQ(exact.end, ExactEnd::kLap);
+    EXPECT_TRUE(exact.plan.proven);
+    EXPECT_EQ(static_cast<int>(exact.plan.rounds), optimum);
+    EXPECT_EQ(Replay(*loaded.state, exact.plan.moves), optimum);
 
-    // The quick search finds a legal lap, never better than the optimum; given it, the solver
-    // still ends with the optimum and its proof.
+    // The quick search finds a legal lap, never better than the optimum.
     const LapPlan quick = QuickLap(loaded.model, start, 16);
     ASSERT_TRUE(quick.found);
     EXPECT_EQ(Replay(*loaded.state, quick.moves), static_cast<int>(quick.rounds));
@@ -277,9 +293,85 @@ TEST(BrainSolver, ProvesTheOptimumAnExhaustiveSearchFinds) {
     while (!sliced.RunFor(500)) ++slices;
     EXPECT_GT(slices, 10);
     EXPECT_EQ(sliced.Lap().moves, quick.moves);
-    const LapPlan again = SolveLap(loaded.model, start, SolveLimits{}, &quick);
-    EXPECT_TRUE(again.proven);
-    EXPECT_EQ(static_cast<int>(again.rounds), optimum);
+  }
+}
+
+TEST(BrainSolver, TheExactSearchAgreesWithAnExhaustiveOneOnRandomCircuits) {
+  // Small rings with obstacles in the lane, some beside the line, slanted lines, and cars
+  // placed anywhere: fast towards a wall, or so fast backwards that they must cross the line
+  // the wrong way first. Each circuit's optimum from each car is the exhaustive search's, and
+  // the lap replays through the commit to the rounds claimed.
+  std::mt19937 random(11);
+#ifdef APEXGRID_SANITIZED
+  const int circuits = 2;  // the exhaustive search is too slow for more in the sanitizers' build
+#else
+  const int circuits = 6;
+#endif
+  for (int circuit = 0; circuit < circuits; ++circuit) {
+    const int lane = 4 + circuit % 2;
+    const int width = std::uniform_int_distribution<int>(22, 32)(random);
+    const int height = 11 + 2 * lane + std::uniform_int_distribution<int>(0, 4)(random);
+    TestCircuit c = WalledRing(width, height, lane);
+    const int lineX = width / 2;
+    const int slant = circuit % 3 == 2 ? std::uniform_int_distribution<int>(-2, 2)(random) : 0;
+    c.lineA = Pt(lineX - slant, 0);
+    c.lineB = Pt(lineX + slant, 3 + lane + 2);
+    c.start = Pt(lineX + 3, 3 + lane / 2);
+    c.ahead = Pt(lineX + 5, 3 + lane / 2);
+    const int obstacles = std::uniform_int_distribution<int>(0, 3)(random);
+    for (int i = 0; i < obstacles; ++i) {
+      int x = std::uniform_int_distribution<int>(3, width - 6)(random);
+      const int y = std::uniform_int_distribution<int>(3, height - 6)(random);
+      if (i == 0 && circuit % 2 == 1) x = lineX - 3;  // just behind the line
+      if (std::abs(x - c.start.x) < 3 && std::abs(y - c.start.y) < 3) continue;
+      c.BlockRect(x, y, x + 2, y + 2);
+    }
+    Loaded loaded(c);
+    std::vector<CarState> cars{CarState{c.start, {}, 0}};
+    std::uniform_int_distribution<int> px(3, width - 4), py(3, height - 4), v(-22, 22);
+    while (cars.size() < 2) {
+      const CarState car{Pt(px(random), py(random)), Pt(v(random), v(random)), 0};
+      if (!loaded.model.Blocked(car.at.x, car.at.y)) cars.push_back(car);
+    }
+    // Fast backwards over the line along the top straight.
+    cars.push_back(CarState{Pt(lineX + 4, 3 + lane / 2), Pt(-30, 0), 0});
+    cars.push_back(CarState{Pt(lineX - 4, 3 + lane / 2), Pt(-3, 0), 1});
+    for (size_t i = 0; i < cars.size(); ++i) {
+      const CarState& car = cars[i];
+      SCOPED_TRACE("circuit " + std::to_string(circuit) + ", car at " + std::to_string(car.at.x) + "," +
+                   std::to_string(car.at.y) + " moving " + std::to_string(car.velocity.x) + "," +
+                   std::to_string(car.velocity.y) + " with " + std::to_string(car.reverseCrossings) + " back");
+      const int optimum = ExhaustiveOptimum(*loaded.state, car);
+      ExactLimits limits;
+      limits.threads = 1 + static_cast<int>(i % 2);
+      const ExactLap exact = SolveExact(loaded.model, car, limits);
+      if (optimum < 0) {
+        EXPECT_EQ(exact.end, ExactEnd::kNoLap);
+        EXPECT_FALSE(exact.plan.found);
+        continue;
+      }
+      ASSERT_EQ(exact.end, ExactEnd::kLap);
+      ASSERT_TRUE(exact.plan.found && exact.plan.proven);
+      EXPECT_EQ(static_cast<int>(exact.plan.rounds), optimum);
+      EXPECT_EQ(ReplayFrom(*loaded.state, car, exact.plan.moves), optimum);
+
+      // Out of memory, or told to stop, it proves only what it searched: a bound, never above
+      // the optimum.
+      ExactLimits tight;
+      tight.memoryBytes = 1;
+      ExactLimits stopped;
+      stopped.stop = [] { return true; };
+      for (const ExactLimits* l : {&tight, &stopped}) {
+        const ExactLap bounded = SolveExact(loaded.model, car, *l);
+        if (bounded.end == ExactEnd::kLap) {
+          EXPECT_EQ(static_cast<int>(bounded.plan.rounds), optimum);
+        } else {
+          EXPECT_EQ(bounded.end, l == &tight ? ExactEnd::kMemory : ExactEnd::kStopped);
+          EXPECT_FALSE(bounded.plan.found);
+          EXPECT_LE(static_cast<int>(bounded.plan.lowerBound), optimum);
+        }
+      }
+    }
   }
 }
 
@@ -319,7 +411,7 @@ TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndTheProBeatsTheClub) {
   chicane.BlockRect(18, 14, 20, 16);
   Loaded loaded(chicane);
   GameState& s = *loaded.state;
-  const int optimum = static_cast<int>(SolveLap(loaded.model, CarState{chicane.start, {}, 0}, SolveLimits{}).rounds);
+  const int optimum = static_cast<int>(SolveExact(loaded.model, CarState{chicane.start, {}, 0}, ExactLimits{}).plan.rounds);
   Driver driver;
   ASSERT_TRUE(driver.Load(s.track));
   // A second driver asked the same questions in the same order gives the same answers, whatever

@@ -259,8 +259,8 @@ TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
   EXPECT_EQ(withRecord.record[0], withRecord.start);
   const ToolRun standing = Tool({"solve", tiny, "--write-record"});
   EXPECT_TRUE(Contains(standing.out, "the stored record of " + std::to_string(best) + " rounds stands")) << standing.out;
-  // On the big ring the search runs out of time: the best lap and a bound below it.
-  const ToolRun bounded = Tool({"solve", circuit, "--seconds", "2"});
+  // Out of memory, the search reports the best lap it has and the bound it proved.
+  const ToolRun bounded = Tool({"solve", circuit, "--memory", "0.001"});
   ASSERT_EQ(bounded.status, 0) << bounded.err;
   EXPECT_TRUE(Contains(bounded.out, " rounds, no lap can take fewer than ")) << bounded.out;
 
@@ -306,23 +306,76 @@ TEST_F(CircuitTool, CheckShowsItsProgressOnATerminal) {
   const ToolRun solve = Tool({"solve", circuit, "--seconds", "5"}, true);
   ASSERT_EQ(solve.status, 0) << solve.err;
   EXPECT_TRUE(Contains(solve.err, "\rsolving Ring.cct: quick search")) << solve.err;
+  EXPECT_TRUE(Contains(solve.err, "\rsolving Ring.cct: round 1, ")) << solve.err;
   EXPECT_EQ(solve.err.back(), '\r');
 }
 
 TEST_F(CircuitTool, SolveStopsAtCtrlCWithTheBestLapSoFar) {
-  // First Race: a quick lap within a fraction of a second, and no proof for many minutes.
-  const std::string firstRace = std::string(APEXGRID_BUILD_FOLDER) + "/Circuits/1-First-Race.cct";
+  // Grand Prix: a quick lap within a second or two, and no proof for many minutes. Stopped
+  // before its quick lap, the tool says so, never that it ran out of time.
+  const std::string grandPrix = std::string(APEXGRID_BUILD_FOLDER) + "/Circuits/5-Grand-Prix.cct";
   const std::string out = folder.HostFile("out");
-  const ProgramRun run =
-      RunProgram("timeout --preserve-status -s INT 8 " + Quote(std::string(APEXGRID_BUILD_FOLDER) + "/apexcircuit") +
-                     " solve " + Quote(firstRace) + " --seconds 600 --moves >" + Quote(out),
-                 folder);
-  EXPECT_EQ(run.status, 0);
-  const std::vector<std::string> lines = LinesOf(ReadText(out));
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines[0].rfind("1-First-Race.cct: best lap ", 0), 0u) << lines[0];
-  EXPECT_TRUE(Contains(lines[0], " rounds, no lap can take fewer than ")) << lines[0];
-  EXPECT_EQ(lines.size(), std::stoul(lines[0].substr(27)) + 1);
+  for (const char* after : {"1", "8"}) {
+    SCOPED_TRACE(std::string("Ctrl-C after ") + after + " s");
+    const ProgramRun run = RunProgram("timeout --preserve-status -s INT " + std::string(after) + " " +
+                                          Quote(std::string(APEXGRID_BUILD_FOLDER) + "/apexcircuit") + " solve " +
+                                          Quote(grandPrix) + " --seconds 600 --moves >" + Quote(out),
+                                      folder);
+    const std::vector<std::string> lines = LinesOf(ReadText(out));
+    if (run.status != 0) {
+      ASSERT_EQ(run.lines.size(), 1u);
+      EXPECT_EQ(run.lines[0].rfind("apexcircuit: 5-Grand-Prix.cct: stopped before a lap was found", 0), 0u)
+          << run.lines[0];
+      EXPECT_TRUE(lines.empty());
+      continue;
+    }
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("5-Grand-Prix.cct: best lap ", 0), 0u) << lines[0];
+    EXPECT_TRUE(Contains(lines[0], " rounds, no lap can take fewer than ")) << lines[0];
+    EXPECT_EQ(lines.size(), std::stoul(lines[0].substr(27)) + 1);
+  }
+}
+
+// Every output of solve is checked before the search, which may take long; a refused run
+// searches nothing and writes nothing.
+TEST_F(CircuitTool, SolveRefusesAnOutputItCouldNotWriteBeforeItSearches) {
+  namespace fs = std::filesystem;
+  MakeRing();
+  const std::string locked = folder.HostFile("Locked.cct");
+  fs::copy_file(circuit, locked);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  WriteText(folder.HostFile("file"), "not a folder");
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{"solve", circuit, "--lap", folder.HostFile("missing/lap.png")},
+       "can't write " + folder.HostFile("missing/lap.png") + ": " + folder.HostFile("missing") + " is missing"},
+      {{"solve", circuit, "--lap", folder.HostFile("file/lap.png")},
+       "can't write " + folder.HostFile("file/lap.png") + ": " + folder.HostFile("file") + " is not a folder"},
+      {{"solve", locked, "--write-record"}, locked + " is read-only: a record can't be stored in it"},
+      {{"solve", circuit, "--seconds", "1e9"}, "--seconds 1e9: give a number of seconds above 0 and at most 1000000"},
+      {{"solve", circuit, "--seconds", "0x10"}, "--seconds 0x10: give a number of seconds above 0 and at most 1000000"},
+      {{"solve", circuit, "--seconds", "inf"}, "--seconds inf: give a number of seconds above 0 and at most 1000000"},
+      {{"solve", circuit, "--seconds", "0"}, "--seconds 0: give a number of seconds above 0 and at most 1000000"},
+      {{"solve", circuit, "--memory", "-1"}, "--memory -1: give a number of gigabytes above 0 and at most 65536"},
+      {{"solve", circuit, "--threads", "0"}, "--threads 0: give a whole number from 1 to 256"},
+  };
+  const Bytes lockedBefore = ReadBytes(locked);
+  for (const Case& c : cases) {
+    const ToolRun run = Tool(c.args, true);
+    EXPECT_EQ(run.status, 1) << c.says;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "apexcircuit: " + c.says + "\n") << "refused before any search";
+  }
+  EXPECT_EQ(ReadBytes(locked), lockedBefore);
+  EXPECT_FALSE(FileExists(folder.HostFile("missing")));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder.host())) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Locked.cct", "Ring.cct", "file", "ring-mask.png", "ring.png"}))
+      << "no probe left behind";
 }
 
 TEST_F(CircuitTool, PicturesAndScreenshotsSurviveTheTripToPngAndBack) {
@@ -421,7 +474,7 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
       {{"solve", folder.HostFile("missing.cct")}, "can't open"},
       {{"solve", behind}, "behind the start/finish line"},
       {{"solve", walled}, "no way along the track leads from the start point"},
-      {{"solve", circuit, "--seconds", "soon"}, "--seconds soon: give a number of seconds above 0"},
+      {{"solve", circuit, "--seconds", "soon"}, "--seconds soon: give a number of seconds above 0 and at most 1000000"},
       {{"topng", folder.HostFile("three.pic"), folder.HostFile("x.png")}, "neither a picture file nor a screenshot"},
       {{"frompng", picture, folder.HostFile("Menu.pic")}, "Menu.pic must be 140x600; the PNG is 80x60"},
       {{"frompng", picture, folder.HostFile("Numbers-CourierNew14.pic")}, "at most 11 high"},

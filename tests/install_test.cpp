@@ -80,6 +80,20 @@ class Installed : public ::testing::Test {
   std::string prefix_, home_, data_, user_;
 };
 
+// The brain's quick lap from the circuit's start, and the script of one player tapping its
+// destinations from the title on.
+LapPlan QuickLapOf(const TrackGrid& track) {
+  TrackModel model;
+  if (!model.Build(track)) return LapPlan();
+  return QuickLap(model, CarState{track.startPoint, {}, 0}, 32);
+}
+
+std::string OnePlayerTapping(const LapPlan& lap) {
+  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
+  for (GridPoint move : lap.moves) script += Tap(move);
+  return script;
+}
+
 }  // namespace
 
 TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInstalled) {
@@ -95,12 +109,9 @@ TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInst
   // The lap the search finds, raced by one player tapping each destination.
   TrackGrid track;
   ASSERT_EQ(LoadCircuit(track, DevicePath(program + "/Circuits/" + kShipped)), 0);
-  TrackModel model;
-  ASSERT_TRUE(model.Build(track));
-  const LapPlan lap = QuickLap(model, CarState{track.startPoint, {}, 0}, 32);
+  const LapPlan lap = QuickLapOf(track);
   ASSERT_TRUE(lap.found);
-  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
-  for (GridPoint move : lap.moves) script += Tap(move);
+  std::string script = OnePlayerTapping(lap);
   const std::string shipped = program + "/Circuits/" + kShipped;
   ProgramRun run = Run("apexgrid", script, Quote(shipped));
   EXPECT_EQ(run.status, 0);
@@ -114,6 +125,26 @@ TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInst
   EXPECT_EQ(ReadTextFile(DevicePath(data_ + "/apexgrid/Data/lastmap.dat")), DevicePath(shipped))
       << "the path typed in a shell, remembered as a full device path";
   EXPECT_EQ(Snapshot(prefix_), installed) << "nothing written into the installed tree";
+
+  // apexcircuit solve --write-record on the shipped circuit measures its lap against the record
+  // of the file it would write, the user's copy; here one no lap can beat, which stays.
+  {
+    TrackGrid inCopy;
+    ASSERT_EQ(LoadCircuit(inCopy, DevicePath(copy)), 0);
+    const std::vector<GridPoint> unbeatable(5, track.startPoint);
+    SaveRecord(inCopy, unbeatable.data(), 5);
+  }
+  const Bytes unbeaten = ReadBytes(copy);
+  ASSERT_EQ(GetU16(unbeaten, offset), 5);
+  run = RunProgram(user_ + "env HOME=" + Quote(home_) + " XDG_DATA_HOME=" + Quote(data_) + " " +
+                       Quote(prefix_ + "/bin/apexcircuit") + " solve " + Quote(shipped) +
+                       " --write-record --memory 0.001 >" + Quote(folder_.HostFile("out")),
+                   folder_);
+  EXPECT_EQ(run.status, 0) << ReadText(folder_.HostFile("err"));
+  EXPECT_TRUE(ReadText(folder_.HostFile("out")).find("the stored record of 3 rounds stands\n") != std::string::npos)
+      << ReadText(folder_.HostFile("out"));
+  EXPECT_EQ(ReadBytes(copy), unbeaten);
+  EXPECT_EQ(Snapshot(prefix_), installed);
 
   // The selector lists the copy in the shipped circuit's place, and the user's own circuits after
   // the shipped ones; both start the game on the user's file.
@@ -139,12 +170,9 @@ TEST_F(Installed, RunAsRootTheGameStillWritesOnlyIntoItsOwnFolder) {
   const std::vector<std::string> installed = Snapshot(prefix_);
   TrackGrid track;
   ASSERT_EQ(LoadCircuit(track, DevicePath(program + "/Circuits/" + kShipped)), 0);
-  TrackModel model;
-  ASSERT_TRUE(model.Build(track));
-  const LapPlan lap = QuickLap(model, CarState{track.startPoint, {}, 0}, 32);
+  const LapPlan lap = QuickLapOf(track);
   ASSERT_TRUE(lap.found);
-  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
-  for (GridPoint move : lap.moves) script += Tap(move);
+  std::string script = OnePlayerTapping(lap);
   script += "key f11\nkey d\nkey a\n";  // the window's settings, the drivers' choices, a screenshot
   const ProgramRun run = Run("apexgrid", script, Quote(program + "/Circuits/" + kShipped), false);
   EXPECT_EQ(run.status, 0) << ReadText(folder_.HostFile("err"));
@@ -163,12 +191,9 @@ TEST_F(Installed, ARecordThatCantBeKeptIsSaidOnce) {
   const std::string shipped = program + "/Circuits/" + kShipped;
   TrackGrid track;
   ASSERT_EQ(LoadCircuit(track, DevicePath(shipped)), 0);
-  TrackModel model;
-  ASSERT_TRUE(model.Build(track));
-  const LapPlan lap = QuickLap(model, CarState{track.startPoint, {}, 0}, 32);
+  const LapPlan lap = QuickLapOf(track);
   ASSERT_TRUE(lap.found);
-  std::string script = TapTitle() + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapInputButton();
-  for (GridPoint move : lap.moves) script += Tap(move);
+  std::string script = OnePlayerTapping(lap);
   const struct {
     const char* what;
     std::string prepare;

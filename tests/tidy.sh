@@ -8,7 +8,7 @@ build=$2
 tidy=$(command -v clang-tidy-14 || command -v clang-tidy || true)
 [ -n "$tidy" ] || exit 77
 cd "$root"
-files=$(find brain data game gfx platform race rules selector server shell tools -name '*.cpp' 2>/dev/null | sort)
+files=$(find brain data game gfx platform race rules selector server shell tools -name '*.cpp' 2>/dev/null | sort || true)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0

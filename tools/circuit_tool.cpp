@@ -2,8 +2,12 @@
 #include "tools/circuit_tool.h"
 #include "tools/replay_tool.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -16,12 +20,16 @@
 #include <memory>
 #include <ostream>
 #include <set>
+#include <sstream>
+#include <thread>
 #include <utility>
 
 #include "brain/foresight.h"
+#include "brain/exact_solver.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
 #include "data/circuit.h"
+#include "data/folder.h"
 #include "rules/turn.h"
 #include "gfx/picture.h"
 #include "platform/byte_order.h"
@@ -69,12 +77,14 @@ Arguments Parse(const std::string& command, const std::vector<std::string>& args
     if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
       const std::string name = a.substr(2);
       if (valued.count(name) != 0) {
-        if (i + 1 >= args.size()) throw UsageError(command + ": --" + name + " needs a value");
+        if (i + 1 >= args.size()) {
+          throw UsageError(std::string(command).append(": --").append(name).append(" needs a value"));
+        }
         parsed.values[name].push_back(args[++i]);
       } else if (flags.count(name) != 0) {
         parsed.flags.insert(name);
       } else {
-        throw UsageError(command + ": unknown option " + a);
+        throw UsageError(std::string(command).append(": unknown option ").append(a));
       }
     } else {
       parsed.files.push_back(a);
@@ -97,10 +107,15 @@ std::vector<int> Numbers(const std::string& option, const std::string& text, siz
     long long value = 0;
     const WholeNumber read = ReadWholeNumber(part, INT32_MIN, INT32_MAX, &value);
     if (read != WholeNumber::kRead) {
-      throw ToolError("--" + option + " " + text + ": " +
-                      (part.empty() ? std::string("a number is missing")
-                                    : "'" + part + (read == WholeNumber::kOutOfRange ? "' is out of range"
-                                                                                      : "' is not a whole number")));
+      std::string message = "--" + option;
+      message.append(" ").append(text).append(": ");
+      if (part.empty()) {
+        message += "a number is missing";
+      } else {
+        message.append("'").append(part);
+        message += read == WholeNumber::kOutOfRange ? "' is out of range" : "' is not a whole number";
+      }
+      throw ToolError(message);
     }
     numbers.push_back(static_cast<int>(value));
     if (comma == std::string::npos) break;
@@ -175,7 +190,7 @@ void ReadPngInRuns(const std::string& path, const std::function<std::string(uint
       },
       [&](uint32_t x, uint32_t y, uint32_t step, uint32_t count, const uint8_t* rgba) {
         const size_t row = static_cast<size_t>(y) * width;
-        for (uint32_t k = 0; k < count; ++k) pixel(row + x + k * step, rgba + 4 * k);
+        for (uint32_t k = 0; k < count; ++k) pixel(row + x + size_t{k} * step, rgba + size_t{4} * k);
       },
       &reason);
   if (!refused.empty()) throw ToolError(refused);
@@ -523,75 +538,216 @@ class InterruptStopsSearch {
 };
 
 constexpr double kDefaultSolveSeconds = 60;
+constexpr double kMaxSolveSeconds = 1e6;
+// The exact search's share of the time; the rest, when it proves nothing, goes to wider quick
+// searches for a better lap to report.
+constexpr double kExactShare = 0.75;
+constexpr double kMaxSolveGigabytes = 65536;
+constexpr int kMaxSolveThreads = 256;
+
+// A positive decimal number of an option, at most `most`: digits with an optional fraction and
+// exponent, nothing else (no sign, no hexadecimal, no infinity).
+double DecimalOption(const Arguments& a, const std::string& option, double most, const std::string& unit) {
+  const std::string text = a.Value(option);
+  size_t i = 0, digits = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+  }
+  if (digits > 0 && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+    const size_t exponent = j;
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
+    if (j > exponent) i = j;
+  }
+  const std::string wanted = "--" + option + " " + text + ": give a number of " + unit + " above 0 and at most " +
+                             std::to_string(static_cast<long long>(most));
+  if (digits == 0 || i != text.size()) throw ToolError(wanted);
+  const double value = std::strtod(text.c_str(), nullptr);
+  if (!(value > 0) || value > most) throw ToolError(wanted);
+  return value;
+}
+
+// Refuses, before any search, an output file whose folder is missing or takes no new file: a
+// file is made there and removed again.
+void CheckOutputFolder(const std::string& output) {
+  std::filesystem::path folder = std::filesystem::path(output).parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error)) {
+    const bool there = std::filesystem::exists(folder, error);
+    throw ToolError("can't write " + output + ": " + folder.string() + (there ? " is not a folder" : " is missing"));
+  }
+  std::string probe = (folder / ".apexcircuit-XXXXXX").string();
+  const int fd = mkstemp(probe.data());
+  if (fd < 0) throw ToolError("can't write " + output + ": the folder " + folder.string() + " takes no new files");
+  close(fd);
+  unlink(probe.c_str());
+}
+
+// The rounds of the record a circuit file holds; 0 for none.
+uint16_t StoredRounds(const std::string& hostPath) {
+  const CircuitData c = ReadCircuitFile(hostPath);
+  if (!c.recordProblem.empty() || c.record.size() < kMinRecordPoints) return 0;
+  return static_cast<uint16_t>(c.record.size() - 2);
+}
+
+// Where a record of the circuit would go, worked out before the search so that a file that
+// can't take it is refused at once. A shipped circuit of a program folder the user can't write
+// keeps its records in the user's private copy, as a race does: the record to beat is the
+// copy's, or the shipped file's when the copy is yet to be made from it.
+struct RecordTarget {
+  std::u16string load;   // the file the race loads: the private copy when there is one
+  std::string compare;   // the host file whose record a new lap must beat
+  std::string written;   // the host file the record goes into
+};
+
+RecordTarget WhereRecordGoes(const std::string& path) {
+  RecordTarget target;
+  const std::u16string device = DevicePath(path);
+  target.load = CircuitToLoad(device);
+  target.compare = HostPath(target.load);
+  const std::u16string copy = PrivateCopyOf(device, GetProgramFolder(), GetWritableFolder());
+  if (!copy.empty() && target.load == device) {
+    // The copy is made when the record is stored; one that is there but can't be read is the
+    // user's to mend, and the game would store nothing.
+    target.written = HostPath(copy);
+    if (DeviceFileExists(copy)) throw ToolError("can't read " + target.written + ": a record can't be stored in it");
+    CheckOutputFolder(target.written);
+  } else {
+    target.written = target.compare;
+    if (IsReadOnlyHostFile(target.written)) {
+      throw ToolError(target.written + " is read-only: a record can't be stored in it");
+    }
+  }
+  return target;
+}
+
+// Half the machine's memory, the exact search's bound unless --memory says otherwise.
+double DefaultSolveGigabytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || pageSize <= 0) return 1;
+  return static_cast<double>(pages) * static_cast<double>(pageSize) / 2 / (1 << 30);
+}
+
+// The --threads option, or a thread for each core.
+int ThreadsOption(const Arguments& a) {
+  int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (a.Has("threads")) {
+    long long n = 0;
+    if (ReadWholeNumber(a.Value("threads"), 1, kMaxSolveThreads, &n) != WholeNumber::kRead) {
+      throw ToolError("--threads " + a.Value("threads") + ": give a whole number from 1 to " +
+                      std::to_string(kMaxSolveThreads));
+    }
+    threads = static_cast<int>(n);
+  }
+  return threads;
+}
+
+// The best lap found within the time and memory given, reporting progress on err when asked; the
+// exact search's lower bound in *bound. Refused when no lap is found.
+LapPlan SearchLap(const TrackModel& model, const CarState& start, const std::string& name, double seconds,
+                  double gigabytes, int threads, bool showProgress, std::ostream& err, uint32_t* bound) {
+  // A quick search first, so that a lap is known however soon the exact search must stop; then
+  // the exact search, round by round, which ends with the optimum or with a proven bound.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point began = Clock::now();
+  auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - began).count(); };
+  if (showProgress) err << "\rsolving " << name << ": quick search " << std::flush;
+  LapPlan best = QuickLap(model, start, 32, [&] { return interrupted.load(); });
+  ExactLimits limits;
+  limits.seconds = std::max(0.0, seconds * kExactShare - elapsed());
+  limits.memoryBytes = static_cast<size_t>(std::min(gigabytes * (1 << 30), 1e18));
+  limits.threads = threads;
+  limits.stop = [&] { return interrupted.load(); };
+  if (showProgress) {
+    limits.progress = [&](const ExactProgress& p) {
+      err << "\rsolving " << name << ": round " << p.layer << ", " << p.states << " states, "
+          << p.bytes / (1 << 20) << " MB, " << static_cast<int>(elapsed()) << " s " << std::flush;
+    };
+  }
+  ExactLap exact;
+  exact.plan.lowerBound = 1;
+  exact.end = ExactEnd::kStopped;
+  if (!interrupted) exact = SolveExact(model, start, limits);
+  if (exact.plan.found) best = exact.plan;
+  // Without a proof, what is left of the time goes to wider quick searches for a better lap.
+  for (int width = 128; !exact.plan.found && width <= 2048 && !interrupted && elapsed() < seconds; width *= 4) {
+    if (showProgress) err << "\rsolving " << name << ": quick search, " << width << " cars a round " << std::flush;
+    const LapPlan wider = QuickLap(model, start, width, [&] { return interrupted || elapsed() > seconds; });
+    if (wider.found && (!best.found || wider.rounds < best.rounds)) best = wider;
+  }
+  *bound = exact.plan.lowerBound;
+  if (showProgress) err << "\r" << std::string(78, ' ') << "\r" << std::flush;
+  if (exact.end == ExactEnd::kNoLap) throw ToolError(name + ": no lap can be driven on this circuit");
+  if (!best.found) {
+    std::ostringstream limit;
+    limit << seconds;
+    const std::string why = interrupted ? "stopped before a lap was found"
+                                        : exact.end == ExactEnd::kMemory ? "no lap found before memory ran out"
+                                                                         : "no lap found in " + limit.str() + " seconds";
+    throw ToolError(name + ": " + why +
+                    (*bound > 1 ? "; no lap can take fewer than " + std::to_string(*bound) + " rounds" : ""));
+  }
+  return best;
+}
+
+// Offers the lap as the circuit's record, in the file the record goes into, and says what stands.
+void OfferRecord(const RecordTarget& record, const LapPlan& best, const std::string& name, std::ostream& out) {
+  // The record to beat is the one in the file the record would go into, read now; the lap is
+  // raced once more from that file, so that the game's commit stores it through SaveRecord
+  // exactly as a race would. What the file holds afterwards is what is reported.
+  const uint16_t stored = StoredRounds(record.compare);
+  if (stored != 0 && stored <= best.rounds) {
+    out << "the stored record of " << stored << " rounds stands\n";
+  } else {
+    auto race = std::make_unique<GameState>();
+    if (LoadCircuit(race->track, record.load) != 0) throw ToolError("the game can't load " + HostPath(record.load));
+    DriveLap(*race, best.moves, name, true);
+    const uint16_t now = StoredRounds(record.written);
+    if (now != 0 && now < best.rounds) {
+      out << "the stored record of " << now << " rounds stands\n";
+    } else if (now != best.rounds) {
+      throw ToolError(name + ": the record could not be written into " + record.written);
+    } else {
+      out << "stored as the record" << (stored != 0 ? " (was " + std::to_string(stored) + " rounds)" : "") << "\n";
+    }
+  }
+}
 
 int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
-  const Arguments a = Parse("solve", args, 1, {"seconds", "lap", "scale"}, {"moves", "write-record", "force"});
+  const Arguments a = Parse("solve", args, 1, {"seconds", "lap", "scale", "threads", "memory"},
+                            {"moves", "write-record", "force"});
   RefuseScaleWithoutLap(a, "solve");
   const std::string& path = a.files[0];
   const std::string name = Name(path);
-  if (a.Has("lap")) CheckOutput(a.Value("lap"), {path}, a.Has("force"));
-  double seconds = kDefaultSolveSeconds;
-  if (a.Has("seconds")) {
-    const std::string text = a.Value("seconds");
-    size_t used = 0;
-    try {
-      seconds = std::stod(text, &used);
-    } catch (const std::exception&) {
-      used = 0;
-    }
-    if (used == 0 || used != text.size() || !(seconds > 0) || seconds > 1e6) {
-      throw ToolError("--seconds " + text + ": give a number of seconds above 0");
-    }
+  const double seconds = a.Has("seconds") ? DecimalOption(a, "seconds", kMaxSolveSeconds, "seconds")
+                                          : kDefaultSolveSeconds;
+  const double gigabytes = a.Has("memory") ? DecimalOption(a, "memory", kMaxSolveGigabytes, "gigabytes") : DefaultSolveGigabytes();
+  const int threads = ThreadsOption(a);
+  // Ctrl-C from here on stops the search and reports what it has, even while the circuit loads.
+  InterruptStopsSearch interrupt;
+  // Every output is checked before the search, which may take long: a lap that can't be
+  // written helps nobody.
+  if (a.Has("lap")) {
+    CheckOutput(a.Value("lap"), {path}, a.Has("force"));
+    CheckOutputFolder(a.Value("lap"));
   }
   const CircuitData c = ReadCircuitFile(path);
   RefuseUnsound(c, name);
   const int scale = a.Has("lap") ? ScaleOption(a, c.width, c.height) : 1;
+  RecordTarget record;
+  if (a.Has("write-record")) record = WhereRecordGoes(path);
 
   std::unique_ptr<GameState> state = LoadForRace(path);
   const std::unique_ptr<TrackModel> model = ModelFor(*state, name);
   const CarState start{state->track.startPoint, {}, 0};
 
-  // Quick searches of growing width find good laps early; the best-first search then looks for
-  // better ones and proves a bound, with what is left of the time.
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point began = Clock::now();
-  const Clock::time_point deadline = began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  const Clock::time_point quickDeadline =
-      began + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds * 0.4));
-  InterruptStopsSearch interrupt;
-  LapPlan best;
-  auto show = [&](const char* what, uint32_t lowerBound, size_t states) {
-    if (!showProgress) return;
-    err << "\rsolving " << name << ": " << what << ", best lap "
-        << (best.found ? std::to_string(best.rounds) : std::string("-")) << ", bound " << lowerBound << ", "
-        << states << " states, " << static_cast<int>(std::chrono::duration<double>(Clock::now() - began).count())
-        << " s " << std::flush;
-  };
-  // The narrowest search always runs to its end, short as it is, so that a lap is found however
-  // little time was given or however busy the machine is.
-  for (int width = 32; width <= 2048; width *= 4) {
-    show("quick search", 0, 0);
-    const bool first = width == 32;
-    const LapPlan quick =
-        QuickLap(*model, start, width, [&] { return interrupted || (!first && Clock::now() > quickDeadline); });
-    if (quick.found && (!best.found || quick.rounds < best.rounds)) best = quick;
-    if (interrupted || Clock::now() > quickDeadline) break;
-  }
-  SolveLimits limits;
-  limits.seconds = std::max(0.0, std::chrono::duration<double>(deadline - Clock::now()).count());
-  limits.stop = [&] { return interrupted.load(); };
-  limits.progress = [&](const SolveProgress& p) { show("best-first search", p.lowerBound, p.stored); };
-  const LapPlan solved = SolveLap(*model, start, limits, best.found ? &best : nullptr);
-  if (solved.found) best = solved;
-  const uint32_t bound = solved.lowerBound;
-  if (showProgress) err << "\r" << std::string(78, ' ') << "\r" << std::flush;
-  if (!best.found) {
-    if (bound == TrackModel::kFar) throw ToolError(name + ": no lap can be driven on this circuit");
-    std::ostringstream limit;
-    limit << seconds;
-    throw ToolError(name + ": no lap found in " + limit.str() + " seconds");
-  }
-
+  uint32_t bound = 0;
+  const LapPlan best = SearchLap(*model, start, name, seconds, gigabytes, threads, showProgress, err, &bound);
   const int counted = DriveLap(*state, best.moves, name);
   if (counted != static_cast<int>(best.rounds)) {
     throw ToolError(name + ": the game counts " + std::to_string(counted) + " rounds for a lap of " +
@@ -604,21 +760,7 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     out << "no lap can take fewer than " << std::min(bound, best.rounds) << "\n";
   }
   ShowLap(a, c, scale, best.moves, out);
-  if (a.Has("write-record")) {
-    // The lap is raced once more through the game's commit, which stores it through SaveRecord
-    // exactly as a race would; only a lap that beats the stored record is.
-    std::unique_ptr<GameState> race = LoadForRace(path);
-    const uint16_t stored = race->track.recordCount == 0 ? 0 : race->track.recordRounds;
-    if (stored != 0 && stored <= best.rounds) {
-      out << "the stored record of " << stored << " rounds stands\n";
-    } else {
-      DriveLap(*race, best.moves, name, true);
-      if (race->track.recordCount == 0 || race->track.recordRounds != best.rounds) {
-        throw ToolError(name + ": the record could not be written");
-      }
-      out << "stored as the record" << (stored != 0 ? " (was " + std::to_string(stored) + " rounds)" : "") << "\n";
-    }
-  }
+  if (a.Has("write-record")) OfferRecord(record, best, name, out);
   return 0;
 }
 
@@ -755,9 +897,11 @@ std::string CircuitToolUsage() {
          "      size, points and record\n"
          "  check CIRCUIT.cct [--lap OUT.png [--scale N]] [--moves]\n"
          "      validates the circuit and finds a lap under the game's rules\n"
-         "  solve CIRCUIT.cct [--seconds S] [--moves] [--lap OUT.png [--scale N]] [--write-record]\n"
-         "      the fastest lap the search finds in S seconds (60 unless given; Ctrl-C stops it\n"
-         "      early), with a proof that it is optimal or the fewest rounds any lap could take;\n"
+         "  solve CIRCUIT.cct [--seconds S] [--threads N] [--memory GB] [--moves]\n"
+         "        [--lap OUT.png [--scale N]] [--write-record]\n"
+         "      the fastest lap, proven optimal, or when S seconds (60 unless given) or GB of\n"
+         "      memory (half the machine's) run out first, or Ctrl-C stops it, the best lap found\n"
+         "      and the fewest rounds any lap could take; N threads (all the cores unless given);\n"
          "      --write-record stores it as the circuit's record when it beats the stored one\n"
          "  clear-record CIRCUIT.cct\n"
          "      removes the record lap\n"

@@ -109,6 +109,7 @@ Point Rotate(Point local, Point centre, float angle) {
 
 std::vector<Point> Placed(const std::vector<Point>& local, Point centre, float angle, float scale) {
   std::vector<Point> out;
+  out.reserve(local.size());
   for (Point p : local) out.push_back(Rotate(Point{p.x * scale, p.y * scale}, centre, angle));
   return out;
 }
@@ -511,6 +512,92 @@ void DrawHostKeys(Canvas& c, const LayoutElement& e, const Fonts& fonts) {
   }
 }
 
+// The game's name in the rows of `e`, shadowed and shaded, with a streak under it.
+void DrawWordmark(Canvas& c, const LayoutElement& e, const Fonts& fonts) {
+  const int w = c.width();
+  const TextMask t = fonts.sansBoldItalic.Render(e.text, 46);
+  const int x = (w - (t.inkRight - t.inkLeft)) / 2 - t.inkLeft;
+  const int y = e.first + (e.last - e.first + 1 - 14 - (t.inkBottom - t.inkTop)) / 2 - t.inkTop;
+  const Mask shadow = Blur(Dilate(t.mask, 2), 2);
+  c.PaintMask(shadow, x - 4 + 3, y - 4 + 4, kBlack, 0.75f);
+  c.PaintMask(Dilate(t.mask, 2), x - 2, y - 2, Rgb8(8, 12, 20));
+  const int inkTop = y + t.inkTop;
+  const int inkBottom = y + t.inkBottom;
+  c.PaintMask(t.mask, x, y, [=](int, int py) {
+    const float u = static_cast<float>(py - inkTop) / std::max(1, inkBottom - inkTop);
+    return u < 0.5f ? Mix(kWhite, Rgb8(220, 230, 245), u * 2) : Mix(Rgb8(255, 214, 92), kAmber, (u - 0.5f) * 2);
+  });
+  // The streak under the name.
+  for (int i = 0; i < 60; ++i) {
+    const float u = i / 59.0f;
+    c.FillCircle({24 + u * (w - 48), static_cast<float>(e.last) - 3 - 3 * u}, 3.0f - 2.6f * u, kAmber);
+  }
+}
+
+// The picture of a race in the rows of `e`: a circuit with kerbs, a start line and three cars.
+void DrawTitleMotif(Canvas& c, const LayoutElement& e) {
+  const int w = c.width();
+  const float top = static_cast<float>(e.first);
+  const float bottom = static_cast<float>(e.last + 1);
+  const float left = 10, right = w - 10.0f;
+  // A field of striped grass with a small circuit on it.
+  c.FillRoundRect(left - 2, top - 2, right + 2, bottom + 2, 16, Rgb8(6, 10, 18));
+  c.FillShape(left, top, right, bottom,
+              [=](float x, float y) { return RoundRectDistance(x, y, left, top, right, bottom, 14); },
+              [=](float x, float y) {
+                return (static_cast<int>((x + y) / 14) % 2) ? kGrassLight : kGrassDark;
+              });
+  auto at = [=](float u, float v) { return Point{left + u * (right - left), top + v * (bottom - top)}; };
+  const std::vector<Point> loop = SmoothLoop(
+      {at(0.14f, 0.22f), at(0.45f, 0.12f), at(0.80f, 0.14f), at(0.90f, 0.38f), at(0.72f, 0.52f),
+       at(0.55f, 0.50f), at(0.46f, 0.66f), at(0.62f, 0.86f), at(0.30f, 0.90f), at(0.10f, 0.62f)},
+      24);
+  c.StrokePolyline(loop, 26, kAsphaltEdge, true);
+  // Kerbs where the loop bends hard: red and white blocks along both edges.
+  const size_t n = loop.size();
+  for (size_t i = 0; i < n; ++i) {
+    const Point a = loop[(i + n - 3) % n], b = loop[i], d = loop[(i + 3) % n];
+    const float turn = std::fabs(std::atan2((b.x - a.x) * (d.y - b.y) - (b.y - a.y) * (d.x - b.x),
+                                            (b.x - a.x) * (d.x - b.x) + (b.y - a.y) * (d.y - b.y)));
+    if (turn < 0.16f) continue;
+    const Point q = loop[(i + 1) % n];
+    c.StrokeLine(b, q, 26, (i / 3) % 2 ? kKerbRed : kWhite);
+  }
+  c.StrokePolyline(loop, 20, kAsphalt, true);
+  // The start line: a chequer across the track.
+  const Point s0 = loop[9 * 24 + 14], s1 = loop[9 * 24 + 15];
+  const float heading = std::atan2(s1.y - s0.y, s1.x - s0.x);
+  for (int row = 0; row < 2; ++row) {
+    for (int col = -3; col < 3; ++col) {
+      const std::vector<Point> square =
+          Placed(Box(row * 3.0f - 3, col * 3.3f, row * 3.0f, col * 3.3f + 3.3f), s0, heading, 1);
+      c.FillPolygon(square, (row + col) % 2 ? kBlack : kWhite);
+    }
+  }
+  // Three cars; the red one shows its last moves and the disc it may reach next.
+  auto tangent = [&](size_t i) {
+    const Point a = loop[(i + n - 1) % n], b = loop[(i + 1) % n];
+    return std::atan2(b.y - a.y, b.x - a.x);
+  };
+  const size_t red = 2 * 24 + 4;
+  std::vector<Point> trail;
+  for (int k = 5; k >= 0; --k) trail.push_back(loop[(red + n - static_cast<size_t>(k) * 9) % n]);
+  for (size_t i = 0; i + 1 < trail.size(); ++i) {
+    c.StrokeLine(trail[i], trail[i + 1], 1.6f, PlayerColour(0), 0.5f + 0.1f * i);
+    c.FillCircle(trail[i], 1.8f, PlayerColour(0));
+  }
+  const Point predicted = loop[(red + 9) % n];
+  c.StrokeCircle(predicted, 16, 1.3f, PlayerColour(0));
+  c.StrokeCircle(predicted, 4, 1.2f, kWhite);
+  c.StrokeLine({predicted.x - 7, predicted.y}, {predicted.x + 7, predicted.y}, 1.0f, kWhite);
+  c.StrokeLine({predicted.x, predicted.y - 7}, {predicted.x, predicted.y + 7}, 1.0f, kWhite);
+  DrawCar(c, loop[red], tangent(red), 24, PlayerColour(0));
+  const size_t blue = 6 * 24 + 20;
+  const size_t green = 8 * 24 + 10;
+  DrawCar(c, loop[blue], tangent(blue), 24, PlayerColour(1));
+  DrawCar(c, loop[green], tangent(green), 24, Rgb8(240, 200, 40));
+}
+
 void DrawTitle(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
   const int w = c.width();
   const int h = c.height();
@@ -525,85 +612,12 @@ void DrawTitle(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
 
   for (const LayoutElement& e : layout.elements) {
     if (e.kind == "wordmark") {
-      const TextMask t = fonts.sansBoldItalic.Render(e.text, 46);
-      const int x = (w - (t.inkRight - t.inkLeft)) / 2 - t.inkLeft;
-      const int y = e.first + (e.last - e.first + 1 - 14 - (t.inkBottom - t.inkTop)) / 2 - t.inkTop;
-      const Mask shadow = Blur(Dilate(t.mask, 2), 2);
-      c.PaintMask(shadow, x - 4 + 3, y - 4 + 4, kBlack, 0.75f);
-      c.PaintMask(Dilate(t.mask, 2), x - 2, y - 2, Rgb8(8, 12, 20));
-      const int inkTop = y + t.inkTop;
-      const int inkBottom = y + t.inkBottom;
-      c.PaintMask(t.mask, x, y, [=](int, int py) {
-        const float u = static_cast<float>(py - inkTop) / std::max(1, inkBottom - inkTop);
-        return u < 0.5f ? Mix(kWhite, Rgb8(220, 230, 245), u * 2) : Mix(Rgb8(255, 214, 92), kAmber, (u - 0.5f) * 2);
-      });
-      // The streak under the name.
-      for (int i = 0; i < 60; ++i) {
-        const float u = i / 59.0f;
-        c.FillCircle({24 + u * (w - 48), static_cast<float>(e.last) - 3 - 3 * u}, 3.0f - 2.6f * u, kAmber);
-      }
+      DrawWordmark(c, e, fonts);
     } else if (e.kind == "tagline") {
       CentreText(c, fonts.sans, e.text, 12, 0, static_cast<float>(w), (e.first + e.last + 1) / 2.0f,
                  Rgb8(176, 192, 214));
     } else if (e.kind == "motif") {
-      const float top = static_cast<float>(e.first);
-      const float bottom = static_cast<float>(e.last + 1);
-      const float left = 10, right = w - 10.0f;
-      // A field of striped grass with a small circuit on it.
-      c.FillRoundRect(left - 2, top - 2, right + 2, bottom + 2, 16, Rgb8(6, 10, 18));
-      c.FillShape(left, top, right, bottom,
-                  [=](float x, float y) { return RoundRectDistance(x, y, left, top, right, bottom, 14); },
-                  [=](float x, float y) {
-                    return (static_cast<int>((x + y) / 14) % 2) ? kGrassLight : kGrassDark;
-                  });
-      auto at = [=](float u, float v) { return Point{left + u * (right - left), top + v * (bottom - top)}; };
-      const std::vector<Point> loop = SmoothLoop(
-          {at(0.14f, 0.22f), at(0.45f, 0.12f), at(0.80f, 0.14f), at(0.90f, 0.38f), at(0.72f, 0.52f),
-           at(0.55f, 0.50f), at(0.46f, 0.66f), at(0.62f, 0.86f), at(0.30f, 0.90f), at(0.10f, 0.62f)},
-          24);
-      c.StrokePolyline(loop, 26, kAsphaltEdge, true);
-      // Kerbs where the loop bends hard: red and white blocks along both edges.
-      const size_t n = loop.size();
-      for (size_t i = 0; i < n; ++i) {
-        const Point a = loop[(i + n - 3) % n], b = loop[i], d = loop[(i + 3) % n];
-        const float turn = std::fabs(std::atan2((b.x - a.x) * (d.y - b.y) - (b.y - a.y) * (d.x - b.x),
-                                                (b.x - a.x) * (d.x - b.x) + (b.y - a.y) * (d.y - b.y)));
-        if (turn < 0.16f) continue;
-        const Point q = loop[(i + 1) % n];
-        c.StrokeLine(b, q, 26, (i / 3) % 2 ? kKerbRed : kWhite);
-      }
-      c.StrokePolyline(loop, 20, kAsphalt, true);
-      // The start line: a chequer across the track.
-      const Point s0 = loop[9 * 24 + 14], s1 = loop[9 * 24 + 15];
-      const float heading = std::atan2(s1.y - s0.y, s1.x - s0.x);
-      for (int row = 0; row < 2; ++row) {
-        for (int col = -3; col < 3; ++col) {
-          const std::vector<Point> square = Placed(Box(row * 3.0f - 3, col * 3.3f, row * 3.0f, col * 3.3f + 3.3f), s0, heading, 1);
-          c.FillPolygon(square, (row + col) % 2 ? kBlack : kWhite);
-        }
-      }
-      // Three cars; the red one shows its last moves and the disc it may reach next.
-      auto tangent = [&](size_t i) {
-        const Point a = loop[(i + n - 1) % n], b = loop[(i + 1) % n];
-        return std::atan2(b.y - a.y, b.x - a.x);
-      };
-      const size_t red = 2 * 24 + 4;
-      std::vector<Point> trail;
-      for (int k = 5; k >= 0; --k) trail.push_back(loop[(red + n - k * 9) % n]);
-      for (size_t i = 0; i + 1 < trail.size(); ++i) {
-        c.StrokeLine(trail[i], trail[i + 1], 1.6f, PlayerColour(0), 0.5f + 0.1f * i);
-        c.FillCircle(trail[i], 1.8f, PlayerColour(0));
-      }
-      const Point predicted = loop[(red + 9) % n];
-      c.StrokeCircle(predicted, 16, 1.3f, PlayerColour(0));
-      c.StrokeCircle(predicted, 4, 1.2f, kWhite);
-      c.StrokeLine({predicted.x - 7, predicted.y}, {predicted.x + 7, predicted.y}, 1.0f, kWhite);
-      c.StrokeLine({predicted.x, predicted.y - 7}, {predicted.x, predicted.y + 7}, 1.0f, kWhite);
-      DrawCar(c, loop[red], tangent(red), 24, PlayerColour(0));
-      const size_t blue = 6 * 24 + 20;
-      const size_t green = 8 * 24 + 10;
-      DrawCar(c, loop[blue], tangent(blue), 24, PlayerColour(1));
-      DrawCar(c, loop[green], tangent(green), 24, Rgb8(240, 200, 40));
+      DrawTitleMotif(c, e);
     } else if (e.kind == "keys") {
       DrawHostKeys(c, e, fonts);
     } else {
@@ -676,6 +690,7 @@ void DrawCar(Canvas& c, Point centre, float angle, float length, Rgb body) {
   const std::vector<Point> outline = {{10, 0}, {7, -1.4f}, {2, -1.8f}, {0, -3.2f}, {-5, -3.4f},
                                       {-8, -2.2f}, {-8, 2.2f}, {-5, 3.4f}, {0, 3.2f}, {2, 1.8f}, {7, 1.4f}};
   std::vector<Point> shadow;
+  shadow.reserve(outline.size());
   for (Point p : outline) shadow.push_back({p.x + 0.8f, p.y + 1.0f});
   part(shadow, kCarShadow, 0.3f);
   part(outline, body);

@@ -84,7 +84,7 @@ std::vector<PictureLayout> ReadPictureLayouts(const std::string& path) {
       pictures.push_back(p);
       continue;
     }
-    if (pictures.empty()) throw ToolError(where + ": '" + kind + "' before any picture");
+    if (pictures.empty()) throw ToolError(std::string(where).append(": '").append(kind).append("' before any picture"));
     PictureLayout& p = pictures.back();
     if (kind == "halves") {
       if (words.size() != 2) throw ToolError(where + ": halves needs the rows of one look");
@@ -95,7 +95,9 @@ std::vector<PictureLayout> ReadPictureLayouts(const std::string& path) {
       }
       continue;
     }
-    if (words.size() < 4) throw ToolError(where + ": '" + kind + "' needs a name, a first and a last");
+    if (words.size() < 4) {
+      throw ToolError(std::string(where).append(": '").append(kind).append("' needs a name, a first and a last"));
+    }
     LayoutElement e;
     e.kind = kind;
     e.name = words[1].text;

@@ -93,7 +93,8 @@ std::vector<uint8_t> DrawProgramIcon(int size) {
 void WriteProgramIcons(const std::string& hicolorFolder, const std::string& sourceFile) {
   for (int size : kIconSizes) {
     const std::string side = std::to_string(size);
-    const std::string folder = hicolorFolder + "/" + side + "x" + side + "/apps";
+    std::string folder = hicolorFolder;
+    folder.append("/").append(side).append("x").append(side).append("/apps");
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) throw ToolError("can't create the folder " + folder);

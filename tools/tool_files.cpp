@@ -39,7 +39,8 @@ void WriteFileSafely(const std::string& hostPath, const ByteVector& bytes) {
 void CheckOutput(const std::string& output, const std::vector<std::string>& inputs, bool force) {
   for (const std::string& input : inputs) {
     if (SameHostFile(output, input)) {
-      throw ToolError(output + " is also the input " + input + "; give another file to write");
+      throw ToolError(
+          std::string(output).append(" is also the input ").append(input).append("; give another file to write"));
     }
   }
   if (!force && IsReadOnlyHostFile(output)) {

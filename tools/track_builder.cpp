@@ -131,28 +131,21 @@ GridPoint Cell(Point p) {
   return GridPoint{static_cast<int16_t>(std::floor(p.x)), static_cast<int16_t>(std::floor(p.y))};
 }
 
-}  // namespace
+// Where the circuit starts: the start/finish line, the chequer and the start box are placed from here.
+struct StartFrame {
+  Point c0;           // the centre line's first point
+  Point t0;           // the racing direction there
+  Point n0;           // to the right of the racing direction
+  Point startCentre;  // the start box's centre
+};
 
-CircuitData BuildCircuit(const TrackPlan& plan) {
-  const CentreLine line = LayOut(plan);
-  CheckShape(plan, line);
+// Every cell's colour, and the track's cells made free in c.cells.
+void PaintGround(const TrackPlan& plan, const CentreLine& line, const Field& field, const std::vector<float>& corner,
+                 const StartFrame& start, CircuitData& c, Canvas& canvas) {
   const int w = plan.width;
   const int h = plan.height;
   const float half = plan.trackWidth / 2;
-  const Field field = Measure(line, w, h, half + kGravelWidth + 4);
-  const std::vector<float> corner = CornerStrength(line);
-  const float pi = 3.14159265f;
-  const Point c0 = line.points[0];
-  const Point t0{std::cos(plan.heading * pi / 180), std::sin(plan.heading * pi / 180)};
-  const Point n0{-t0.y, t0.x};  // to the right of the racing direction
-  const Point startCentre{c0.x + plan.grid * t0.x, c0.y + plan.grid * t0.y};
-
-  CircuitData c;
-  c.width = static_cast<uint16_t>(w);
-  c.height = static_cast<uint16_t>(h);
-  c.cells.assign(static_cast<size_t>(w) * h, 1);
-  Canvas canvas(w, h);
-
+  const Point c0 = start.c0, t0 = start.t0, n0 = start.n0, startCentre = start.startCentre;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       const size_t k = field.Index(x, y);
@@ -204,8 +197,13 @@ CircuitData BuildCircuit(const TrackPlan& plan) {
       canvas.Set(x, y, colour);
     }
   }
+}
 
-  // A few trees, well clear of the track, where the grass is wide.
+// A few trees, well clear of the track, where the grass is wide.
+void PlantTrees(const TrackPlan& plan, const Field& field, Canvas& canvas) {
+  const int w = plan.width;
+  const int h = plan.height;
+  const float half = plan.trackWidth / 2;
   uint32_t seed = 12345;
   for (char ch : plan.name) seed = seed * 31 + static_cast<unsigned char>(ch);
   int planted = 0;
@@ -229,7 +227,33 @@ CircuitData BuildCircuit(const TrackPlan& plan) {
     canvas.FillCircle({tx - r * 0.3f, ty - r * 0.3f}, r * 0.55f, kTreeLight);
     ++planted;
   }
+}
 
+}  // namespace
+
+CircuitData BuildCircuit(const TrackPlan& plan) {
+  const CentreLine line = LayOut(plan);
+  CheckShape(plan, line);
+  const int w = plan.width;
+  const int h = plan.height;
+  const float half = plan.trackWidth / 2;
+  const Field field = Measure(line, w, h, half + kGravelWidth + 4);
+  const std::vector<float> corner = CornerStrength(line);
+  const float pi = 3.14159265f;
+  const Point c0 = line.points[0];
+  const Point t0{std::cos(plan.heading * pi / 180), std::sin(plan.heading * pi / 180)};
+  const Point n0{-t0.y, t0.x};  // to the right of the racing direction
+  const Point startCentre{c0.x + plan.grid * t0.x, c0.y + plan.grid * t0.y};
+
+  CircuitData c;
+  c.width = static_cast<uint16_t>(w);
+  c.height = static_cast<uint16_t>(h);
+  c.cells.assign(static_cast<size_t>(w) * h, 1);
+  Canvas canvas(w, h);
+
+  const StartFrame start{c0, t0, n0, startCentre};
+  PaintGround(plan, line, field, corner, start, c, canvas);
+  PlantTrees(plan, field, canvas);
   c.pixels = canvas.ToPixels(true);
 
   // The start/finish line: across the track at its start, from two cells inside the grass on one

@@ -61,10 +61,10 @@ TrackPlan ReadTrackPlan(const std::string& path) {
       const float sign = word == "right" ? 1.0f : -1.0f;
       plan.pieces.push_back({angle * kPi / 180 * radius, sign / radius});
     } else {
-      throw ToolError(where + ": unknown word '" + word + "'");
+      throw ToolError(std::string(where).append(": unknown word '").append(word).append("'"));
     }
     std::string rest;
-    if (in >> rest) throw ToolError(where + ": unexpected '" + rest + "'");
+    if (in >> rest) throw ToolError(std::string(where).append(": unexpected '").append(rest).append("'"));
   }
   if (plan.width < 16 || plan.height < 16 || plan.width > 4000 || plan.height > 4000) {
     throw ToolError(path + ": the size must be 16 to 4000 pixels each way");

@@ -186,7 +186,8 @@ bool KeyCode(SDL_Keycode key, int16_t* code) {
   }
 }
 
-void Translate(const SDL_Event& e) {
+// The pen's touches, moves and lifts, from the left mouse button.
+void TranslatePen(const SDL_Event& e) {
   switch (e.type) {
     case SDL_MOUSEBUTTONDOWN: {
       PlatformWindow* w = FromId(e.button.windowID);
@@ -223,6 +224,56 @@ void Translate(const SDL_Event& e) {
       QueueMessage(w, WM_LBUTTONUP, 0, MakePenPosition(h->penX, h->penY));
       return;
     }
+    default:
+      return;
+  }
+}
+
+// The window's own changes: focus, minimising, size, exposure and its close button.
+void TranslateWindowEvent(const SDL_WindowEvent& event) {
+  PlatformWindow* w = FromId(event.windowID);
+  if (w == nullptr) return;
+  HostWindow* h = Host(w);
+  switch (event.event) {
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      HostFocusChanged(w, true);
+      break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+      if (h->penDown) {  // the button's release will go elsewhere: lift the pen now
+        h->penDown = false;
+        QueueMessage(w, WM_LBUTTONUP, 0, MakePenPosition(h->penX, h->penY));
+      }
+      HostFocusChanged(w, false);
+      break;
+    case SDL_WINDOWEVENT_MINIMIZED:
+      w->minimised = true;
+      break;
+    case SDL_WINDOWEVENT_RESTORED:
+      w->minimised = false;
+      Render(h);
+      break;
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+      NoteWindowSize(w);
+      Render(h);
+      break;
+    case SDL_WINDOWEVENT_EXPOSED:
+      Render(h);  // the last frame again, without asking the program
+      break;
+    case SDL_WINDOWEVENT_CLOSE:
+      QueueMessage(w, WM_CLOSE, 0, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+void Translate(const SDL_Event& e) {
+  switch (e.type) {
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEMOTION:
+    case SDL_MOUSEBUTTONUP:
+      TranslatePen(e);
+      return;
     case SDL_MOUSEWHEEL: {
       PlatformWindow* w = FromId(e.wheel.windowID);
       if (w == nullptr) return;
@@ -248,43 +299,9 @@ void Translate(const SDL_Event& e) {
       for (char16_t c : FromUtf8(e.text.text)) QueueMessage(w, WM_CHAR, c, 0);
       return;
     }
-    case SDL_WINDOWEVENT: {
-      PlatformWindow* w = FromId(e.window.windowID);
-      if (w == nullptr) return;
-      HostWindow* h = Host(w);
-      switch (e.window.event) {
-        case SDL_WINDOWEVENT_FOCUS_GAINED:
-          HostFocusChanged(w, true);
-          break;
-        case SDL_WINDOWEVENT_FOCUS_LOST:
-          if (h->penDown) {  // the button's release will go elsewhere: lift the pen now
-            h->penDown = false;
-            QueueMessage(w, WM_LBUTTONUP, 0, MakePenPosition(h->penX, h->penY));
-          }
-          HostFocusChanged(w, false);
-          break;
-        case SDL_WINDOWEVENT_MINIMIZED:
-          w->minimised = true;
-          break;
-        case SDL_WINDOWEVENT_RESTORED:
-          w->minimised = false;
-          Render(h);
-          break;
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-          NoteWindowSize(w);
-          Render(h);
-          break;
-        case SDL_WINDOWEVENT_EXPOSED:
-          Render(h);  // the last frame again, without asking the program
-          break;
-        case SDL_WINDOWEVENT_CLOSE:
-          QueueMessage(w, WM_CLOSE, 0, 0);
-          break;
-        default:
-          break;
-      }
+    case SDL_WINDOWEVENT:
+      TranslateWindowEvent(e.window);
       return;
-    }
     case SDL_QUIT:  // interrupted from the terminal: close as the close button would
       QueueCloseToAll();
       return;

@@ -1,0 +1,58 @@
+// The exact lap solver: a breadth-first search by rounds over every car state, which proves the
+// fewest rounds a lap can take.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "brain/solver.h"
+#include "brain/track_model.h"
+
+struct ExactProgress {
+  uint32_t layer = 0;  // rounds searched to their end
+  size_t states = 0;   // car states reached
+  size_t bytes = 0;    // memory the search holds
+  double seconds = 0;
+  // Where the time went, summed over the threads (seconds): widening the sets of reached
+  // velocities by the reach disc, and testing the new moves' paths and line crossings.
+  double dilationSeconds = 0;
+  double pathSeconds = 0;
+  size_t pathTests = 0;
+};
+
+struct ExactLimits {
+  double seconds = 60;
+  size_t memoryBytes = size_t{1} << 30;
+  int threads = 1;
+  std::function<bool()> stop;                          // polled now and then; true ends the search
+  std::function<void(const ExactProgress&)> progress;  // called after every round searched
+};
+
+// Why the search ended.
+enum class ExactEnd : uint8_t {
+  kLap,      // the optimum was found, and proven
+  kNoLap,    // every reachable state was searched and none completes a lap
+  kTime,     // out of time
+  kMemory,   // out of memory
+  kStopped,  // the stop callback said so
+  kLimits,   // a car went faster, or crossed backwards more often, than the search can hold
+};
+
+struct ExactLap {
+  ExactEnd end = ExactEnd::kNoLap;
+  // With kLap: the optimal lap, found and proven, its moves as LapPlan gives them. Otherwise
+  // found is false and lowerBound is a true bound: no lap takes fewer rounds (TrackModel::kFar
+  // with kNoLap).
+  LapPlan plan;
+  ExactProgress effort;
+};
+
+// Searches every state the car can reach, round by round, until a clean move completes a lap.
+// A state is the car's position, its velocity and its backward crossings still to undo; a crash
+// is a move of three rounds to the car standing where it was. For each position, the velocities
+// reached there are widened by the reach disc a whole row of 64 velocities at a time, and only
+// moves that reach a state for the first time are tested against the walls and the line.
+//
+// Never throws: when memory runs out the search ends with the bound it has proven.
+ExactLap SolveExact(const TrackModel& model, const CarState& car, const ExactLimits& limits);
