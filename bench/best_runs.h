@@ -39,10 +39,14 @@ class BestRunsReporter : public benchmark::ConsoleReporter {
   }
   static double Micro(benchmark::TimeUnit unit) {
     switch (unit) {
-      case benchmark::kNanosecond: return 1e-3;
-      case benchmark::kMicrosecond: return 1;
-      case benchmark::kMillisecond: return 1e3;
-      case benchmark::kSecond: return 1e6;
+      case benchmark::kNanosecond:
+        return 1e-3;
+      case benchmark::kMicrosecond:
+        return 1;
+      case benchmark::kMillisecond:
+        return 1e3;
+      case benchmark::kSecond:
+        return 1e6;
     }
     return 1;
   }

@@ -20,10 +20,10 @@
 #include "brain/exact_solver.h"
 #include "brain/foresight.h"
 #include "brain/track_model.h"
-#include "rules/turn.h"
 #include "platform/files.h"
 #include "rules/commit.h"
 #include "rules/move.h"
+#include "rules/turn.h"
 #include "tools/circuit_tool.h"
 
 namespace {
@@ -38,7 +38,7 @@ double ThreadMilliseconds() {
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-const char* const kCircuits[] = {"1-First-Race", "2-Riverside", "3-Switchbacks",
+const char* const kCircuits[] = {"1-First-Race",    "2-Riverside",  "3-Switchbacks",
                                  "4-Twin-Chicanes", "5-Grand-Prix", "6-Tight-Knot"};
 
 std::string CircuitPath(const std::string& name) { return std::string(APEXGRID_CIRCUITS) + "/" + name + ".cct"; }
@@ -313,7 +313,6 @@ class RatioReporter : public BestRunsReporter {
       }
     }
   }
-
 };
 
 }  // namespace
@@ -324,26 +323,36 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("DiscSweep", DiscSweep)->Unit(benchmark::kMicrosecond)->Repetitions(5);
   for (const char* name : kCircuits) {
     benchmark::RegisterBenchmark((std::string("ModelBuild/") + name).c_str(), ModelBuild, std::string(name))
-        ->Unit(benchmark::kMillisecond)->Iterations(3);
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
   }
-  benchmark::RegisterBenchmark("ProMove/5-Grand-Prix", ProMove)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
-  benchmark::RegisterBenchmark("ForesightAims/5-Grand-Prix", ForesightAims)->Unit(benchmark::kMillisecond)->Iterations(1);
+  benchmark::RegisterBenchmark("ProMove/5-Grand-Prix", ProMove)
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(1)
+      ->Repetitions(3);
+  benchmark::RegisterBenchmark("ForesightAims/5-Grand-Prix", ForesightAims)
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(1);
   for (int size : {0, 4000, 6000}) {
     const std::string name = size == 0 ? "5-Grand-Prix" : "ring-" + std::to_string(size);
     benchmark::RegisterBenchmark(("ThinkSlices/" + name).c_str(), ThinkSlices, size)
-        ->Unit(benchmark::kMillisecond)->Iterations(1);
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
   }
   for (const char* name : kCircuits) {
     benchmark::RegisterBenchmark((std::string("Laps/") + name).c_str(), Laps, std::string(name))
-        ->Unit(benchmark::kMillisecond)->Iterations(1);
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
   }
   for (const char* name : kCircuits) {
     benchmark::RegisterBenchmark((std::string("Check/") + name).c_str(), Check, std::string(name))
-        ->Unit(benchmark::kMillisecond)->Iterations(1);
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
   }
   for (const char* name : kCircuits) {
     benchmark::RegisterBenchmark((std::string("Solve/") + name).c_str(), Solve, std::string(name))
-        ->Unit(benchmark::kMillisecond)->Iterations(1);
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
   }
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -64,7 +64,9 @@ std::string MakeRace() {
 // Each iteration's time, for the 99th percentile.
 class Percentile {
  public:
-  void Add(std::chrono::steady_clock::duration d) { times_.push_back(std::chrono::duration<double, std::micro>(d).count()); }
+  void Add(std::chrono::steady_clock::duration d) {
+    times_.push_back(std::chrono::duration<double, std::micro>(d).count());
+  }
   double P99() {
     if (times_.empty()) return 0;
     std::sort(times_.begin(), times_.end());
@@ -81,7 +83,8 @@ void PlainDurableWrite(benchmark::State& state) {
   const std::string path = folder + "/plain.apxrace", part = path + ".part";
   for (auto _ : state) {
     const int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (write(fd, raceText.data(), raceText.size()) != static_cast<ssize_t>(raceText.size())) state.SkipWithError("write");
+    if (write(fd, raceText.data(), raceText.size()) != static_cast<ssize_t>(raceText.size()))
+      state.SkipWithError("write");
     fsync(fd);
     close(fd);
     rename(part.c_str(), path.c_str());
@@ -149,8 +152,10 @@ class RaceReporter : public BestRunsReporter {
     const auto resume = best_.find("ResumeRace");
     std::printf("\nrace of 2,000 moves, 8 cars: %zu bytes\n", raceText.size());
     if (floor != best_.end() && whole != best_.end() && floor->second > 0) {
-      std::printf("race file written whole and durable (the writing thread): %.0f us, %.2f x the plain durable "
-                  "write (%.0f us)\n", whole->second, whole->second / floor->second, floor->second);
+      std::printf(
+          "race file written whole and durable (the writing thread): %.0f us, %.2f x the plain durable "
+          "write (%.0f us)\n",
+          whole->second, whole->second / floor->second, floor->second);
     }
     if (commit != best_.end() && p99 != p99_.end()) {
       std::printf("race file after a commit, on the turn's path: %.1f us, 99th percentile %.3f ms (target 1 ms) %s\n",

@@ -173,8 +173,8 @@ struct Target {
 };
 
 constexpr Target kTargets[] = {
-    {"PresentStaged", 2}, {"PresentDirect", 2}, {"PenMoveRedraw", 3}, {"TypicalBoard", 8}, {"WorstBoard", 150},
-    {"TypicalWithoutLines", 0}, {"TypicalOutline", 0},
+    {"PresentStaged", 2}, {"PresentDirect", 2},       {"PenMoveRedraw", 3},  {"TypicalBoard", 8},
+    {"WorstBoard", 150},  {"TypicalWithoutLines", 0}, {"TypicalOutline", 0},
 };
 
 // Prints the usual table, then each case over the frame copy, with its target. The fastest

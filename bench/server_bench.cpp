@@ -11,20 +11,19 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <memory>
-#include <random>
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "bench/best_runs.h"
 #include "data/circuit.h"
@@ -206,8 +205,9 @@ class Watcher : public std::enable_shared_from_this<Watcher> {
         [self = shared_from_this()](beast::error_code ec) {
           if (ec) return void(++self->load_.errors);
           const std::string token = self->load_.tokens[self->seat_];
-          self->ws_.set_option(websocket::stream_base::decorator(
-              [token](websocket::request_type& request) { request.set(http::field::authorization, "Bearer " + token); }));
+          self->ws_.set_option(websocket::stream_base::decorator([token](websocket::request_type& request) {
+            request.set(http::field::authorization, "Bearer " + token);
+          }));
           self->ws_.async_handshake("127.0.0.1", "/api/v1/races/" + std::to_string(self->id_) + "/events",
                                     [self](beast::error_code ec2) {
                                       if (ec2) return void(++self->load_.errors);
@@ -336,7 +336,8 @@ void LiveRaces(benchmark::State& state, const char* sync, int races, int moves, 
     load.io.run_for(std::chrono::seconds(10));
     load.io.restart();
     for (int r = 0; r < races; ++r) {
-      for (int s = 1; s < 4; ++s) players[s]->Call("POST", "races/" + std::to_string(r + 1) + "/seats/" + std::to_string(s));
+      for (int s = 1; s < 4; ++s)
+        players[s]->Call("POST", "races/" + std::to_string(r + 1) + "/seats/" + std::to_string(s));
     }
     const double residentMb = server.ResidentMb();
     load.movesPerRace = moves;
@@ -424,16 +425,19 @@ void ListMine(benchmark::State& state, int stored) {
 
 // The quiet baselines first, then the loads they are compared with.
 // Each move's round trip with every commit on the disk (the default) and with commits in the log.
-BENCHMARK_CAPTURE(LiveRaces, OneRace/full, "full", 1, 24, 15)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(LiveRaces, FiveHundredRaces/full, "full", 500, 96, 30)
+BENCHMARK_CAPTURE(LiveRaces, OneRace / full, "full", 1, 24, 15)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(LiveRaces, OneRace/normal, "normal", 1, 24, 15)
+BENCHMARK_CAPTURE(LiveRaces, FiveHundredRaces / full, "full", 500, 96, 30)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(LiveRaces, FiveHundredRaces/normal, "normal", 500, 96, 30)
+BENCHMARK_CAPTURE(LiveRaces, OneRace / normal, "normal", 1, 24, 15)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(LiveRaces, FiveHundredRaces / normal, "normal", 500, 96, 30)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -9,13 +9,13 @@
 
 namespace {
 
-constexpr int kProWidth = 24;       // cars a round in the pro's search
+constexpr int kProWidth = 24;  // cars a round in the pro's search
 // ... and in Think's, one search after the other: the first has a lap ready within a few
 // seconds, the wider one often finds a round less.
 constexpr int kThinkWidths[] = {384, 768};
 constexpr int kThinkStages = static_cast<int>(sizeof kThinkWidths / sizeof kThinkWidths[0]);
-constexpr int kClubWidth = 6;       // ... and in the club driver's
-constexpr int kClubRounds = 4;      // rounds the club driver looks ahead
+constexpr int kClubWidth = 6;           // ... and in the club driver's
+constexpr int kClubRounds = 4;          // rounds the club driver looks ahead
 constexpr size_t kPlanMemory = 200000;  // remembered plan steps before they are dropped
 
 // The club driver's handicap: the share of moves (in percent) on which it lifts off, braking by
@@ -153,7 +153,8 @@ void Driver::Remember(const CarState& from, const std::vector<GridPoint>& moves,
       // step that isn't there (Think goes on with what it has).
       plan_.push_back(PlanStep{car, moves[i]});
       planIndex_.Add(SearchNode{car.at.x, car.at.y, car.velocity.x, car.velocity.y, 0,
-                                static_cast<uint8_t>(car.reverseCrossings), 0, static_cast<uint32_t>(plan_.size() - 1)});
+                                static_cast<uint8_t>(car.reverseCrossings), 0,
+                                static_cast<uint32_t>(plan_.size() - 1)});
     } else {
       plan_[planIndex_[at].parent].move = moves[i];
     }
@@ -237,8 +238,9 @@ GridPoint Driver::ClubMove(const CarState& car, const PlayerRecord& record, uint
   // wanders a cell or two, which, on the odd move it does not notice, ends in the wall.
   const std::vector<GridPoint> moves = ShortPlan(car, kClubWidth, kClubRounds);
   GridPoint aim = moves.empty() ? FallbackMove(car) : moves.front();
-  uint32_t h = Mix(seed ^ Mix(record.lastIndex * 0x9E3779B9u ^ (static_cast<uint32_t>(static_cast<uint16_t>(car.at.x)) << 16) ^
-                              static_cast<uint16_t>(car.at.y)));
+  uint32_t h =
+      Mix(seed ^ Mix(record.lastIndex * 0x9E3779B9u ^ (static_cast<uint32_t>(static_cast<uint16_t>(car.at.x)) << 16) ^
+                     static_cast<uint16_t>(car.at.y)));
   const double speed = std::hypot(static_cast<double>(car.velocity.x), static_cast<double>(car.velocity.y));
   if (h % 100 < kClubHesitant && speed > 0) {
     const double brake = std::min(speed, static_cast<double>(kClubBrake)) / speed;

@@ -93,7 +93,7 @@ class Driver {
   std::unique_ptr<BeamSearch> ahead_;  // Think's search from the standing start
   int thinkStage_ = 0;                 // Think's searches done
   bool outOfMemory_ = false;
-  uint32_t thoughtRounds_ = 0;         // the rounds of Think's best lap; 0 while there is none
+  uint32_t thoughtRounds_ = 0;  // the rounds of Think's best lap; 0 while there is none
   std::vector<PlanStep> plan_;  // states on remembered plans and their moves
   StateTable planIndex_;        // the same states, found by hashing; rounds holds nothing
 };

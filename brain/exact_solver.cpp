@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-constexpr int kReach = kMoveRadius - 1;       // the largest change of either velocity component
+constexpr int kReach = kMoveRadius - 1;  // the largest change of either velocity component
 constexpr int kDiscRows = 2 * kReach + 1;
 constexpr int kPlanes = 8;                    // backward crossings 0 to 7 still to undo
 constexpr size_t kArenaChunkBytes = 1 << 20;  // bitmaps are handed out from chunks this large
@@ -47,7 +47,9 @@ struct Layer {
   }
 };
 
-inline uint32_t GroupOf(uint32_t position, int crossings) { return position * kPlanes + static_cast<uint32_t>(crossings); }
+inline uint32_t GroupOf(uint32_t position, int crossings) {
+  return position * kPlanes + static_cast<uint32_t>(crossings);
+}
 
 // Zeroed memory for the reached-state bitmaps, in chunks, counted against the limit.
 template <typename T>
@@ -79,7 +81,8 @@ class Arena {
 // which lies on disk where /tmp may be memory. Null when none can be made.
 std::FILE* ScratchFile() {
   const char* folder = std::getenv("TMPDIR");
-  std::string name = std::string(folder != nullptr && folder[0] != '\0' ? folder : "/var/tmp") + "/apexgrid-solve-XXXXXX";
+  std::string name =
+      std::string(folder != nullptr && folder[0] != '\0' ? folder : "/var/tmp") + "/apexgrid-solve-XXXXXX";
   const int fd = mkstemp(name.data());
   if (fd < 0) return std::tmpfile();
   unlink(name.c_str());
@@ -154,7 +157,7 @@ class Search {
   // first of them is reached: a car at one place only ever goes a few ways.
   static constexpr int kTiles = Words * Words;
   static constexpr int kBits = Words <= 4 ? 8 : Words <= 8 ? 9 : 10;  // of a velocity component in a layer
-  static constexpr int kShift = 2 * kBits;          // of the group in an arrival
+  static constexpr int kShift = 2 * kBits;                            // of the group in an arrival
   using Velocity = std::conditional_t<(Words <= 4), uint16_t, uint32_t>;
   using Row = std::array<uint64_t, Words>;
   static_assert(kWidth <= 1 << kBits, "a layer's velocity holds the window");
@@ -301,8 +304,8 @@ class Search {
     if (at.x < 0 || at.y < 0 || at.x >= s_.model.width() || at.y >= s_.model.height()) return false;
     const uint32_t position = s_.positionOf[s_.model.Index(at.x, at.y)];
     const int x = car.velocity.x + kHalf, y = car.velocity.y + kHalf;
-    if (position == kNoPosition || car.reverseCrossings < 0 || car.reverseCrossings >= kPlanes ||
-        x < kReach || y < kReach || x >= kWidth - kReach || y >= kWidth - kReach) {
+    if (position == kNoPosition || car.reverseCrossings < 0 || car.reverseCrossings >= kPlanes || x < kReach ||
+        y < kReach || x >= kWidth - kReach || y >= kWidth - kReach) {
       return false;
     }
     *group = GroupOf(position, car.reverseCrossings);
@@ -369,7 +372,8 @@ class Search {
     layer.starts[used.size()] = at;
     layer.velocities.resize(at);
     for (const std::vector<uint64_t>* list : lists) {
-      for (uint64_t e : *list) layer.velocities[counts_[e >> kShift]++] = static_cast<Velocity>(e & ((1ULL << kShift) - 1));
+      for (uint64_t e : *list)
+        layer.velocities[counts_[e >> kShift]++] = static_cast<Velocity>(e & ((1ULL << kShift) - 1));
     }
     for (uint32_t g : used) counts_[g] = 0;
     standing->clear();
@@ -398,7 +402,8 @@ class Search {
   Abort Expand(const Layer<Velocity>& layer, std::vector<uint32_t>* crashes) {
     std::vector<uint32_t> units;  // first run of each position
     for (size_t i = 0; i < layer.groups.size(); ++i) {
-      if (i == 0 || layer.groups[i] / kPlanes != layer.groups[i - 1] / kPlanes) units.push_back(static_cast<uint32_t>(i));
+      if (i == 0 || layer.groups[i] / kPlanes != layer.groups[i - 1] / kPlanes)
+        units.push_back(static_cast<uint32_t>(i));
     }
     units.push_back(static_cast<uint32_t>(layer.groups.size()));
     const size_t count = units.size() - 1;
@@ -720,8 +725,8 @@ class Search {
     if (position == kNoPosition) return false;
     const GridPoint p{static_cast<int16_t>(px), static_cast<int16_t>(py)};
     if (m.PathBlocked(p, car.at)) return false;
-    for (int crossings = std::max(0, car.reverseCrossings - 1); crossings <= car.reverseCrossings + 1 && crossings < kPlanes;
-         ++crossings) {
+    for (int crossings = std::max(0, car.reverseCrossings - 1);
+         crossings <= car.reverseCrossings + 1 && crossings < kPlanes; ++crossings) {
       const MoveOutcome outcome = m.CleanOutcome(p, car.at, crossings);
       if (outcome == MoveOutcome::kLap) continue;
       for (const CarState& before : CarsAt(layer, GroupOf(position, crossings))) {

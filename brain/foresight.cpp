@@ -20,8 +20,7 @@ constexpr size_t kMemo = 1 << 18;    // states the memo holds
 uint64_t Foresight::Key(const CarState& car) {
   return (static_cast<uint64_t>(static_cast<uint16_t>(car.at.x)) << 48) |
          (static_cast<uint64_t>(static_cast<uint16_t>(car.at.y)) << 32) |
-         (static_cast<uint64_t>(static_cast<uint16_t>(car.velocity.x)) << 16) |
-         static_cast<uint16_t>(car.velocity.y);
+         (static_cast<uint64_t>(static_cast<uint16_t>(car.velocity.x)) << 16) | static_cast<uint16_t>(car.velocity.y);
 }
 
 Foresight::Foresight(const TrackModel& model, size_t budget) noexcept : model_(model), budget_(budget) {

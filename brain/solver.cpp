@@ -34,7 +34,7 @@ int VelocityGroup(int vx, int vy) {
 }
 
 constexpr int kVelocityGroups = 1 + 64 * 16;
-constexpr int kPerParentGroup = 2;  // moves of one velocity group each car hands on
+constexpr int kPerParentGroup = 2;       // moves of one velocity group each car hands on
 constexpr size_t kBeamForesight = 4000;  // foresight's work for one car of the beam
 // What the beam counts for a move it considers (its outcome, the line, the steps still to go): in
 // the foresight's units, which its searches also count, about four of them by the clock.
@@ -51,7 +51,8 @@ void BeamSearch::Start(const CarState& car) {
   layer_.assign(1, 0);
   seen_.Clear();
   seen_.Add(SearchNode{car.at.x, car.at.y, car.velocity.x, car.velocity.y, 0,
-                       static_cast<uint8_t>(std::clamp<int>(car.reverseCrossings, 0, StateTable::kMaxCrossings)), 0, 0});
+                       static_cast<uint8_t>(std::clamp<int>(car.reverseCrossings, 0, StateTable::kMaxCrossings)), 0,
+                       0});
   expandAt_ = 0;
   picking_ = false;
   candidates_.clear();

@@ -35,7 +35,6 @@ uint32_t StateTable::Find(int16_t x, int16_t y, int16_t vx, int16_t vy, int cros
   }
 }
 
-
 uint32_t StateTable::Add(const SearchNode& node) {
   if ((nodes_.size() + 1) * 2 > slots_.size()) Rehash(slots_.empty() ? 1024 : slots_.size() * 2);
   const uint32_t index = static_cast<uint32_t>(nodes_.size());

@@ -85,7 +85,8 @@ bool TrackModel::Build(const TrackGrid& track) noexcept {
       for (int x = 0; x < w; ++x) {
         if (blocked_[Index(x, y)]) continue;
         const uint32_t d = std::min({clearanceAt(x - 1, y), clearanceAt(x - 1, y - 1), clearanceAt(x, y - 1),
-                                     clearanceAt(x + 1, y - 1)}) + 1;
+                                     clearanceAt(x + 1, y - 1)}) +
+                           1;
         clearance_[Index(x, y)] = static_cast<uint16_t>(std::min<uint32_t>(d, 0xFFFF));
       }
     }
@@ -93,7 +94,8 @@ bool TrackModel::Build(const TrackGrid& track) noexcept {
       for (int x = w - 1; x >= 0; --x) {
         if (blocked_[Index(x, y)]) continue;
         const uint32_t d = std::min({clearanceAt(x + 1, y), clearanceAt(x + 1, y + 1), clearanceAt(x, y + 1),
-                                     clearanceAt(x - 1, y + 1)}) + 1;
+                                     clearanceAt(x - 1, y + 1)}) +
+                           1;
         if (d < clearance_[Index(x, y)]) clearance_[Index(x, y)] = static_cast<uint16_t>(d);
       }
     }

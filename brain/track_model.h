@@ -29,8 +29,7 @@ CarState CarOf(const PlayerRecord& player);
 
 // Where a car lands if it keeps its velocity: the centre of its reach.
 inline GridPoint Predicted(const CarState& car) {
-  return GridPoint{static_cast<int16_t>(car.at.x + car.velocity.x),
-                   static_cast<int16_t>(car.at.y + car.velocity.y)};
+  return GridPoint{static_cast<int16_t>(car.at.x + car.velocity.x), static_cast<int16_t>(car.at.y + car.velocity.y)};
 }
 
 // The car after a move with the given outcome.

@@ -50,9 +50,7 @@ struct TrackGrid {
 };
 
 // Byte offset of the record section in a circuit file of the given size.
-inline long long RecordOffset(uint16_t width, uint16_t height) {
-  return kCircuitHeaderBytes + 3LL * width * height;
-}
+inline long long RecordOffset(uint16_t width, uint16_t height) { return kCircuitHeaderBytes + 3LL * width * height; }
 
 // Loads a circuit file into the grid. 0 when loaded; 1, with the grid unchanged, when the file
 // can't be opened or can't be trusted: width or height 0, or shorter than its picture and grid.

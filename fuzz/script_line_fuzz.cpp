@@ -20,11 +20,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (event.x < -32768 || event.x > 32767 || event.y < -32768 || event.y > 32767) __builtin_trap();
   if (event.milliseconds > 86400000u || event.index < 0 || event.index > 32767) __builtin_trap();
   if (event.action == ScriptAction::kKey) {
-    const int16_t keys[] = {kKeyUp,    kKeyDown,           kKeyLeft,       kKeyRight,    kKeyA,
-                            kKeyB,     kKeyC,              kKeyStart,      kHostKeyFullScreen,
-                            kHostKeyDriver, kHostKeyHint,  kHostKeyForesight, kHostKeyResume,
-                            kHostKeyPlayback, kHostKeyExport, kHostKeyPause, kHostKeyStepBack,
-                            kHostKeyStepOn, kHostKeyLeave};
+    const int16_t keys[] = {kKeyUp,
+                            kKeyDown,
+                            kKeyLeft,
+                            kKeyRight,
+                            kKeyA,
+                            kKeyB,
+                            kKeyC,
+                            kKeyStart,
+                            kHostKeyFullScreen,
+                            kHostKeyDriver,
+                            kHostKeyHint,
+                            kHostKeyForesight,
+                            kHostKeyResume,
+                            kHostKeyPlayback,
+                            kHostKeyExport,
+                            kHostKeyPause,
+                            kHostKeyStepBack,
+                            kHostKeyStepOn,
+                            kHostKeyLeave};
     bool known = false;
     for (int16_t key : keys) known = known || event.key == key;
     if (!known) __builtin_trap();

@@ -27,8 +27,8 @@ int16_t BoardY(int trackY) { return static_cast<int16_t>(trackY - gameState.view
 // True when none of the four points from p lies on the board.
 inline bool NoneOnBoard(const GridPoint* p, __m128i view) {
   static_assert(sizeof(GridPoint) == 4, "points are two 16-bit values side by side");
-  const __m128i limits = _mm_set_epi16(kBoardHeight, kBoardWidth, kBoardHeight, kBoardWidth, kBoardHeight,
-                                       kBoardWidth, kBoardHeight, kBoardWidth);
+  const __m128i limits = _mm_set_epi16(kBoardHeight, kBoardWidth, kBoardHeight, kBoardWidth, kBoardHeight, kBoardWidth,
+                                       kBoardHeight, kBoardWidth);
   // Board coordinates in 16 bits, as BoardX and BoardY give them; then 0 <= v < limit per lane.
   const __m128i v = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), view);
   const __m128i in = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(-1)), _mm_cmpgt_epi16(limits, v));
@@ -159,8 +159,8 @@ void DrawStatusRows() {
     const PlayerRecord& player = gameState.players[p];
     const int16_t top = static_cast<int16_t>(kStatusRowPitch * p + kStatusRowTop);
     const int16_t bottom = static_cast<int16_t>(kStatusRowPitch * (p + 1));
-    FillRect(framePicture, kLapBarLeft, top, static_cast<int16_t>(kLapBarStep * player.laps + kLapBarLeft),
-             bottom, player.colour);
+    FillRect(framePicture, kLapBarLeft, top, static_cast<int16_t>(kLapBarStep * player.laps + kLapBarLeft), bottom,
+             player.colour);
     for (int i = 0; i < player.waitTurns; ++i) {
       const int left = kPenaltyLeft + kPenaltyStep * i;
       FillRect(framePicture, static_cast<int16_t>(left), top, static_cast<int16_t>(left + kPenaltySize), bottom,
@@ -225,8 +225,8 @@ int DrawBoard() {
   }
 
   if (current.inputMode == kInputAim) {
-    BlitRect(framePicture, static_cast<uint16_t>(s.goButtonX), static_cast<uint16_t>(s.goButtonY), goButtonPicture,
-             0, kGoButtonUpRow, kGoButtonSize, kGoButtonUpRow + kGoButtonSize);
+    BlitRect(framePicture, static_cast<uint16_t>(s.goButtonX), static_cast<uint16_t>(s.goButtonY), goButtonPicture, 0,
+             kGoButtonUpRow, kGoButtonSize, kGoButtonUpRow + kGoButtonSize);
     BlitRect(framePicture, kInputButtonLeft, kMenuBarTop, menuBarPicture, kInputButtonLeft, kMenuBarOnRow,
              kInputButtonRight, kMenuBarOnRow + kMenuBarHeight);
   }
@@ -255,8 +255,8 @@ void DrawOutline() {
   const int16_t viewY = gameState.viewY;
   // Every cell in view lands on the board, so once the frame is known to hold the whole view the
   // pixels are written straight into its rows.
-  const bool inFrame = framePicture.pixels != nullptr && framePicture.xStep == 1 && left >= viewX &&
-                       top >= viewY && end - viewX <= static_cast<int32_t>(framePicture.width) &&
+  const bool inFrame = framePicture.pixels != nullptr && framePicture.xStep == 1 && left >= viewX && top >= viewY &&
+                       end - viewX <= static_cast<int32_t>(framePicture.width) &&
                        last - viewY <= static_cast<int32_t>(framePicture.height);
   for (int32_t y = top; y < last; ++y) {
     const uint16_t* cell = track.outlineCells + track.outlineRows[y];
@@ -295,7 +295,7 @@ void DrawNumber(Picture& target, uint16_t x, uint16_t y, uint16_t value, NumberA
   const uint16_t key = DigitKeyColour();
   for (uint16_t i = 0; i < length; ++i) {
     const uint16_t d = static_cast<uint16_t>(text[i] - u'0');
-    BlitKeyed(target, static_cast<uint16_t>(x + i * glyph - shift), y, digitsPicture, static_cast<uint16_t>(d * glyph), 0,
-              static_cast<uint16_t>((d + 1) * glyph), static_cast<uint16_t>(digitsPicture.height), key);
+    BlitKeyed(target, static_cast<uint16_t>(x + i * glyph - shift), y, digitsPicture, static_cast<uint16_t>(d * glyph),
+              0, static_cast<uint16_t>((d + 1) * glyph), static_cast<uint16_t>(digitsPicture.height), key);
   }
 }

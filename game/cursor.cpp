@@ -56,15 +56,13 @@ void DrawCursor() {
   const GridPoint at = car.trail[car.lastIndex < kTrailCapacity ? car.lastIndex : kTrailCapacity - 1];
   const bool blocked = IsPathBlocked(s.track, at.x, at.y, s.targetX, s.targetY);
   // Amber, with foresight on: the move itself is clean, but no later moves can stop the car.
-  const uint16_t colour = blocked ? RedColour()
+  const uint16_t colour = blocked                                         ? RedColour()
                           : MoveIsDoomed(GridPoint{s.targetX, s.targetY}) ? AmberColour()
-                                                                           : BlackColour();
+                                                                          : BlackColour();
   CopyPicture(boardPicture, framePicture);  // erases the previous cursor
   const int16_t cx = static_cast<int16_t>(s.targetX - s.viewX);
   const int16_t cy = static_cast<int16_t>(s.targetY - s.viewY);
-  DrawLine(framePicture, static_cast<int16_t>(cx - kCursorArm), cy, static_cast<int16_t>(cx + kCursorArm), cy,
-           colour);
-  DrawLine(framePicture, cx, static_cast<int16_t>(cy - kCursorArm), cx, static_cast<int16_t>(cy + kCursorArm),
-           colour);
+  DrawLine(framePicture, static_cast<int16_t>(cx - kCursorArm), cy, static_cast<int16_t>(cx + kCursorArm), cy, colour);
+  DrawLine(framePicture, cx, static_cast<int16_t>(cy - kCursorArm), cx, static_cast<int16_t>(cy + kCursorArm), colour);
   PresentFrame(display, framePicture, kPresentDirect);
 }

@@ -29,7 +29,7 @@ struct Brain {
 };
 
 Brain brain;
-std::u16string settingsFile;  // where the choices are kept
+std::u16string settingsFile;                 // where the choices are kept
 std::u16string shownCaption = kWindowTitle;  // what the window's caption shows
 
 const char* const kDriverNames[] = {"human", "club", "pro"};
@@ -66,8 +66,8 @@ auto Softly(Work work) {
   const std::new_handler handler = std::set_new_handler(nullptr);
   auto result = work();
   std::set_new_handler(handler);
-  const bool ranOut = brain.driver != nullptr && (brain.driver->outOfMemory() ||
-                                                  (brain.aim != nullptr && brain.aim->outOfMemory()));
+  const bool ranOut =
+      brain.driver != nullptr && (brain.driver->outOfMemory() || (brain.aim != nullptr && brain.aim->outOfMemory()));
   if (ranOut) {
     brain.aim.reset();
     brain.driver.reset();

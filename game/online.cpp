@@ -5,9 +5,7 @@
 
 OnlineRace onlineRace;
 
-bool IsRemoteCar(int car) {
-  return onlineRace.active && car >= 0 && car < kMaxPlayers && onlineRace.remote[car];
-}
+bool IsRemoteCar(int car) { return onlineRace.active && car >= 0 && car < kMaxPlayers && onlineRace.remote[car]; }
 
 bool IsRemoteTurn() {
   if (gameState.screenMode != kScreenRace || !onlineRace.active) return false;

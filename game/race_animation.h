@@ -8,10 +8,10 @@
 #include "race/race_file.h"
 
 struct BoardAnimation {
-  int scale = 1;           // each pixel enlarged so many times
-  int follow = -1;         // the car the view stays on; -1: the car to move
-  bool menuBar = true;     // the whole screen, or the board's 240 x 300 without the menu bar
-  int delay = 25;          // hundredths of a second a move
+  int scale = 1;                        // each pixel enlarged so many times
+  int follow = -1;                      // the car the view stays on; -1: the car to move
+  bool menuBar = true;                  // the whole screen, or the board's 240 x 300 without the menu bar
+  int delay = 25;                       // hundredths of a second a move
   const int16_t* inputModes = nullptr;  // each car's way of moving, for the cursor; all aim when null
 };
 

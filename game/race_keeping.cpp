@@ -52,8 +52,8 @@ void ShowPlaybackMove(size_t move) {
   gameState.scrollX = gameState.scrollY = 0;
   CentreView();
   gameState.currentPlayer = next;
-  std::u16string caption = std::u16string(u"Apexgrid \u2013 replay, move ") + FromUtf8(std::to_string(move)) +
-                           u" of " + FromUtf8(std::to_string(p.moveEvents.size()));
+  std::u16string caption = std::u16string(u"Apexgrid \u2013 replay, move ") + FromUtf8(std::to_string(move)) + u" of " +
+                           FromUtf8(std::to_string(p.moveEvents.size()));
   if (p.paused) caption += u" (paused)";
   SetWindowText(mainWindow, caption);
 }
@@ -177,4 +177,3 @@ void ExportRace() {
                                         : u"Apexgrid \u2013 replay written to " + FromUtf8(name));
   ForgetCaption();
 }
-

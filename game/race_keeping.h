@@ -25,4 +25,3 @@ void PlaybackTick();
 // E on the race board: the race so far as an animated GIF in the Replays folder; the caption names
 // the file.
 void ExportRace();
-

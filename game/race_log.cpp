@@ -96,7 +96,6 @@ static void Note(const RaceEvent& event) {
   keptRace.text += FormatRaceEvent(event);
 }
 
-
 // Replays a race file into the game state over the loaded circuit and keeps it as the race on the
 // board. 0 when done; 1 with *error, and the state to be given back by the caller.
 int ReplayIntoGame(const std::string& host, const RaceFile& race, std::string* error) {
@@ -201,7 +200,8 @@ void ForgetRace() { keptRace = KeptRace(); }
 
 bool IsRacePath(const std::u16string& path) {
   const std::u16string extension = u".apxrace";
-  return path.size() > extension.size() && path.compare(path.size() - extension.size(), extension.size(), extension) == 0;
+  return path.size() > extension.size() &&
+         path.compare(path.size() - extension.size(), extension.size(), extension) == 0;
 }
 
 namespace {
@@ -245,4 +245,3 @@ void StartPreparedRace() {
 
 const std::string& KeptRaceText() { return keptRace.text; }
 const std::string& KeptRacePath() { return keptRace.host; }
-

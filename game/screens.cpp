@@ -145,8 +145,8 @@ void DrawMenu() {
            kMenuBarOnRow + kMenuBarHeight);
   BlitRect(framePicture, 0, 0, menuPicture, 0, 0, kMenuPanelWidth, kMenuPanelHeight);
   if (s.subMenuOpen == 1) {
-    BlitRect(framePicture, 0, kPlayersEntryTop, menuPicture, 0, kMenuHighlightRow + kPlayersEntryTop,
-             kMenuPanelWidth, kMenuHighlightRow + kPlayersEntryBottom);
+    BlitRect(framePicture, 0, kPlayersEntryTop, menuPicture, 0, kMenuHighlightRow + kPlayersEntryTop, kMenuPanelWidth,
+             kMenuHighlightRow + kPlayersEntryBottom);
     BlitRect(framePicture, kSubMenuLeft, kSubMenuTop, subMenuPicture, 0, 0, kSubMenuWidth, kSubMenuHeight);
     const int entryRow = kCountEntryTop + kCountEntryPitch * s.playerCount;
     BlitRect(framePicture, kSubMenuLeft, static_cast<uint16_t>(kSubMenuTop + entryRow), subMenuPicture, 0,

@@ -58,8 +58,7 @@ void LoadDataPictures(const std::u16string& folder) {
 // of the screen that nothing draws over (a missing title picture, a circuit smaller than the
 // board).
 void ClearPicture(Picture& picture) {
-  FillRect(picture, 0, 0, static_cast<int16_t>(picture.width), static_cast<int16_t>(picture.height),
-           BlackColour());
+  FillRect(picture, 0, 0, static_cast<int16_t>(picture.width), static_cast<int16_t>(picture.height), BlackColour());
 }
 
 }  // namespace

@@ -261,8 +261,8 @@ void ChangePlayerCount(uint16_t count) {
 void FlashGoButton() {
   const GameState& s = gameState;
   if (CurrentRecord(gameState).inputMode == kInputAim) {
-    BlitRect(framePicture, static_cast<uint16_t>(s.goButtonX), static_cast<uint16_t>(s.goButtonY), goButtonPicture,
-             0, kGoButtonPressedRow, kGoButtonSize, kGoButtonPressedRow + kGoButtonSize);
+    BlitRect(framePicture, static_cast<uint16_t>(s.goButtonX), static_cast<uint16_t>(s.goButtonY), goButtonPicture, 0,
+             kGoButtonPressedRow, kGoButtonSize, kGoButtonPressedRow + kGoButtonSize);
   }
   PresentFrame(display, framePicture, kPresentDirect);
 }

@@ -43,9 +43,7 @@ int SplitColour(uint16_t pixel, uint16_t* red, uint16_t* green, uint16_t* blue) 
   return 0;
 }
 
-uint16_t WidenGreen(uint16_t green) {
-  return Is565(splitCache) ? green : static_cast<uint16_t>(green << 1);
-}
+uint16_t WidenGreen(uint16_t green) { return Is565(splitCache) ? green : static_cast<uint16_t>(green << 1); }
 
 ChannelLayout SplitLayout() {
   if (Is565(splitCache)) return ChannelLayout{11, 5, 31, 63, 31};

@@ -38,8 +38,7 @@ int LayoutOf(const GXDisplayProperties& p, FrameLayout* layout) {
   l.lowest = (lastX < 0 ? lastX : 0) + (lastY < 0 ? lastY : 0);
   const long long highest = (lastX > 0 ? lastX : 0) + (lastY > 0 ? lastY : 0);
   l.span = highest - l.lowest + 1;
-  l.dense = (Abs(l.xPitch) == 1 && Abs(l.yPitch) == l.columns) ||
-            (Abs(l.yPitch) == 1 && Abs(l.xPitch) == l.rows);
+  l.dense = (Abs(l.xPitch) == 1 && Abs(l.yPitch) == l.columns) || (Abs(l.yPitch) == 1 && Abs(l.xPitch) == l.rows);
   *layout = l;
   return 0;
 }
@@ -48,8 +47,7 @@ int LayoutOf(const GXDisplayProperties& p, FrameLayout* layout) {
 // below rows. Column by column, so that a layout in which pixels share a place keeps the last one
 // written; a layout of whole rows without overlap is copied row by row instead, which gives the
 // same pixels.
-void WalkFrame(uint16_t* target, const FrameLayout& l, const Picture& picture, long long columns,
-               long long rows) {
+void WalkFrame(uint16_t* target, const FrameLayout& l, const Picture& picture, long long columns, long long rows) {
   const uint16_t* source = picture.pixels;
   const long long xStep = picture.xStep;
   const long long yStep = picture.yStep;

@@ -40,8 +40,7 @@ struct CopyArea {
   bool Empty() const { return x0 >= x1 || y0 >= y1; }
 };
 
-CopyArea CutCopy(const Picture& target, int dx, int dy, const Picture& source, int sx0, int sy0,
-                 int sx1, int sy1) {
+CopyArea CutCopy(const Picture& target, int dx, int dy, const Picture& source, int sx0, int sy0, int sx1, int sy1) {
   CopyArea a{sx0, sy0, sx1, sy1, dx, dy};
   if (!HasPixels(target) || !HasPixels(source)) return CopyArea{0, 0, 0, 0, 0, 0};
   // Source edges.
@@ -123,8 +122,8 @@ int CopyPicture(const Picture& source, Picture& target) {
   return 0;
 }
 
-int BlitRect(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, uint16_t sx0,
-             uint16_t sy0, uint16_t sx1, uint16_t sy1) {
+int BlitRect(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, uint16_t sx0, uint16_t sy0, uint16_t sx1,
+             uint16_t sy1) {
   const CopyArea a = CutCopy(target, dx, dy, source, sx0, sy0, sx1, sy1);
   if (a.Empty()) return 0;
   const size_t bytes = static_cast<size_t>(a.x1 - a.x0) * 2;
@@ -135,8 +134,8 @@ int BlitRect(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, u
   return 0;
 }
 
-int BlitKeyed(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, uint16_t sx0,
-              uint16_t sy0, uint16_t sx1, uint16_t sy1, uint16_t key) {
+int BlitKeyed(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, uint16_t sx0, uint16_t sy0,
+              uint16_t sx1, uint16_t sy1, uint16_t key) {
   const CopyArea a = CutCopy(target, dx, dy, source, sx0, sy0, sx1, sy1);
   if (a.Empty()) return 0;
   for (int y = a.y0; y < a.y1; ++y) {
@@ -341,13 +340,11 @@ int BlendLineWithPen(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16
   return 0;
 }
 
-int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour,
-              int16_t alpha) {
+int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour, int16_t alpha) {
   return BlendLineWithPen(picture, x0, y0, x1, y1, MakeBlendPen(colour, alpha));
 }
 
-int BlendFillRect(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1,
-                  uint16_t colour, int16_t alpha) {
+int BlendFillRect(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour, int16_t alpha) {
   if (picture.pixels == nullptr) return 0;
   const BlendPen pen = MakeBlendPen(colour, alpha);
   if (!pen.draws) return 0;
@@ -387,8 +384,7 @@ int BlendPixel(Picture& picture, int16_t x, int16_t y, uint16_t colour, int16_t 
   return 0;
 }
 
-int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour,
-              int16_t alpha) {
+int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour, int16_t alpha) {
   WalkLine(x0, y0, x1, y1, [&](int x, int y) {
     plain::BlendPixel(picture, static_cast<int16_t>(x), static_cast<int16_t>(y), colour, alpha);
     return false;

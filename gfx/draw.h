@@ -15,12 +15,12 @@ int CopyPicture(const Picture& source, Picture& target);
 
 // Opaque copy of the source rectangle [sx0, sx1) x [sy0, sy1) with its top-left corner at (dx, dy)
 // of the target. A rectangle with sx1 <= sx0 or sy1 <= sy0 copies nothing.
-int BlitRect(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, uint16_t sx0,
-             uint16_t sy0, uint16_t sx1, uint16_t sy1);
+int BlitRect(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, uint16_t sx0, uint16_t sy0, uint16_t sx1,
+             uint16_t sy1);
 
 // As BlitRect, but source pixels of the key colour leave the target's pixel as it was.
-int BlitKeyed(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, uint16_t sx0,
-              uint16_t sy0, uint16_t sx1, uint16_t sy1, uint16_t key);
+int BlitKeyed(Picture& target, uint16_t dx, uint16_t dy, const Picture& source, uint16_t sx0, uint16_t sy0,
+              uint16_t sx1, uint16_t sy1, uint16_t key);
 
 // Sets pixel (x, y).
 int PutPixel(Picture& picture, uint16_t x, uint16_t y, uint16_t colour);
@@ -43,10 +43,8 @@ int FillRect(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, u
 int BlendPixel(Picture& picture, int16_t x, int16_t y, uint16_t colour, int16_t alpha);
 
 // The pixels of DrawLine and of FillRect, each through BlendPixel.
-int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour,
-              int16_t alpha);
-int BlendFillRect(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1,
-                  uint16_t colour, int16_t alpha);
+int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour, int16_t alpha);
+int BlendFillRect(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour, int16_t alpha);
 
 // A colour and an opacity made ready for blending many pixels: the work BlendLine does once per
 // call rather than once per pixel. Holds pointers into the blend tables, which live for the run.
@@ -68,7 +66,6 @@ namespace plain {
 // precision.
 uint16_t BlendChannel(uint16_t present, uint16_t colour, int16_t alpha);
 int BlendPixel(Picture& picture, int16_t x, int16_t y, uint16_t colour, int16_t alpha);
-int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour,
-              int16_t alpha);
+int BlendLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour, int16_t alpha);
 int DrawLine(Picture& picture, int16_t x0, int16_t y0, int16_t x1, int16_t y1, uint16_t colour);
 }  // namespace plain

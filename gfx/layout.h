@@ -30,7 +30,7 @@ constexpr int kOutlineButtonRight = 204;
 // ---- The Go button -------------------------------------------------------------------------------
 // 20 x 20, placed up and to the right of the reach circle and kept on the board.
 constexpr int kGoButtonSize = 20;
-constexpr int kGoButtonOffsetX = 35;   // from the predicted point, board coordinates
+constexpr int kGoButtonOffsetX = 35;  // from the predicted point, board coordinates
 constexpr int kGoButtonOffsetY = -35;
 constexpr int kGoButtonMaxX = kBoardWidth - kGoButtonSize;   // 220
 constexpr int kGoButtonMaxY = kBoardHeight - kGoButtonSize;  // 280
@@ -39,7 +39,7 @@ constexpr int kGoButtonUpRow = 0;
 constexpr int kGoButtonPressedRow = 20;
 
 // ---- Things on the board -------------------------------------------------------------------------
-constexpr int kCarHalfSize = 5;       // a car is a 10 x 10 square around its newest point
+constexpr int kCarHalfSize = 5;  // a car is a 10 x 10 square around its newest point
 constexpr int kRecordMarkerHalfSize = 5;
 // A computer car's badge (Badges.pic: club, then pro, then a remote car's, side by side) just
 // above its car, placed from the car's point.
@@ -50,9 +50,9 @@ constexpr int kBadgeOffsetY = -kCarHalfSize - kBadgeHeight - 1;
 
 // Status rows, one per player from the top: a lap bar and one square per turn to sit out.
 constexpr int kStatusRowPitch = 7;
-constexpr int kStatusRowTop = 2;     // row p covers board rows 7p + 2 to 7p + 6
+constexpr int kStatusRowTop = 2;  // row p covers board rows 7p + 2 to 7p + 6
 constexpr int kLapBarLeft = 2;
-constexpr int kLapBarStep = 5;       // pixels of bar per completed lap
+constexpr int kLapBarStep = 5;  // pixels of bar per completed lap
 constexpr int kPenaltyLeft = 100;
 constexpr int kPenaltyStep = 6;
 constexpr int kPenaltySize = 5;
@@ -72,8 +72,7 @@ constexpr int16_t kRecordAlpha = 100;
 
 // Opacity of the trail segment of age m (0 for the newest).
 constexpr int16_t TrailAlpha(int age) {
-  return age < kTrailFadingSegments ? static_cast<int16_t>(kTrailNewestAlpha - kTrailAlphaStep * age)
-                                    : kTrailOldAlpha;
+  return age < kTrailFadingSegments ? static_cast<int16_t>(kTrailNewestAlpha - kTrailAlphaStep * age) : kTrailOldAlpha;
 }
 
 // ---- The view ------------------------------------------------------------------------------------

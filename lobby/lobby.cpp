@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-
 #include <nlohmann/json.hpp>
 
 #include "data/folder.h"
@@ -30,9 +29,7 @@ namespace {
 
 constexpr char16_t kRacesFolder[] = u"\\Races";
 
-void CopyField(char* field, size_t size, const std::string& text) {
-  std::snprintf(field, size, "%s", text.c_str());
-}
+void CopyField(char* field, size_t size, const std::string& text) { std::snprintf(field, size, "%s", text.c_str()); }
 
 void Ask(Lobby* lobby, LobbyAsk what, long long race, const std::string& method, const std::string& path,
          const std::string& body = {}, const std::string& contentType = "application/json") {
@@ -114,8 +111,8 @@ int WriteTokenFile(const std::u16string& devicePath, const std::string& token) {
   unlink(temporary.c_str());
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return 1;
-  bool written = fchmod(fd, 0600) == 0 &&
-                 write(fd, token.data(), token.size()) == static_cast<ssize_t>(token.size()) && fsync(fd) == 0;
+  bool written = fchmod(fd, 0600) == 0 && write(fd, token.data(), token.size()) == static_cast<ssize_t>(token.size()) &&
+                 fsync(fd) == 0;
   written = close(fd) == 0 && written;
   if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
     unlink(temporary.c_str());
@@ -149,7 +146,8 @@ std::string LobbyLineFor(LobbyAsk ask, const HttpResult& answer) {
   if (answer.status == 429 && ask == LobbyAsk::kSignUp) return "Too many new accounts from here: try again later.";
   if (answer.status == 429) return "Too many failed sign-ins: wait five minutes.";
   if (ask == LobbyAsk::kSignUp && answer.status == 409) return "That name is taken.";
-  if (ask == LobbyAsk::kJoin && answer.status == 409) return "That seat is taken: the race is full or you sit in it already.";
+  if (ask == LobbyAsk::kJoin && answer.status == 409)
+    return "That seat is taken: the race is full or you sit in it already.";
   if (ask == LobbyAsk::kUpload && answer.status == 422) return "The server refused the circuit" + said + ".";
   if (answer.status == 400 && (ask == LobbyAsk::kSignIn || ask == LobbyAsk::kSignUp)) {
     return "A name is 1 to 24 letters, digits, - and _; a password 8 to 256 characters.";
@@ -190,7 +188,8 @@ void ApplyRaceDetails(LobbyRace* race, const std::string& body, const std::strin
   for (const json& seat : details["seats"]) {
     if (!seat.is_object()) continue;
     const int number = seat.value("seat", -1);
-    const std::string player = seat.contains("player") && seat["player"].is_string() ? seat["player"].get<std::string>() : "";
+    const std::string player =
+        seat.contains("player") && seat["player"].is_string() ? seat["player"].get<std::string>() : "";
     if (!account.empty() && player == account && race->mySeat < 0) race->mySeat = number;
     if (number == race->turn) race->turnName = player.empty() ? seat.value("driver", "") : player;
   }
@@ -225,7 +224,9 @@ void InitLobby(Lobby* lobby, const std::u16string& programFolder, const std::u16
     CopyField(lobby->name, sizeof lobby->name, Setting(settings, "name"));
     lobby->token = ReadTokenFile(userFolder + kLobbyTokenFile);
   }
-  lobby->page = lobby->server[0] == 0 ? LobbyPage::kServer : lobby->token.empty() ? LobbyPage::kSignIn : LobbyPage::kRaces;
+  lobby->page = lobby->server[0] == 0  ? LobbyPage::kServer
+                : lobby->token.empty() ? LobbyPage::kSignIn
+                                       : LobbyPage::kRaces;
   static SelectorDialog circuits;
   InitSelectorDialog(&circuits, programFolder, writableFolder);
   for (int i = 0; i < circuits.table.circuitCount; ++i) {
@@ -417,8 +418,7 @@ bool OnNetwork(Lobby* lobby, uintptr_t id) {
     case LobbyAsk::kRaceFile: {
       const std::u16string folder = lobby->writableFolder + kRacesFolder;
       const std::u16string path = folder + u"\\Online-" + FromUtf8(std::to_string(race)) + u".apxrace";
-      if (MakeFolders(folder) != 0 ||
-          WriteWholeFile(path, result.http.body.data(), result.http.body.size()) != 0) {
+      if (MakeFolders(folder) != 0 || WriteWholeFile(path, result.http.body.data(), result.http.body.size()) != 0) {
         lobby->line = "The race's file can't be written into Races.";
         break;
       }
@@ -487,20 +487,36 @@ int PlayLobbyLine(Lobby* lobby, const ScriptEvent& event, std::string* error) {
     }
     case ScriptAction::kStart:
       switch (lobby->page) {
-        case LobbyPage::kServer: OnUseServer(lobby); break;
-        case LobbyPage::kSignIn: OnSignIn(lobby, false); break;
-        case LobbyPage::kRaces:
-          if (lobby->selectedOpen >= 0) OnJoinRace(lobby); else OnOpenRace(lobby);
+        case LobbyPage::kServer:
+          OnUseServer(lobby);
           break;
-        case LobbyPage::kNewRace: OnCreateRace(lobby); break;
+        case LobbyPage::kSignIn:
+          OnSignIn(lobby, false);
+          break;
+        case LobbyPage::kRaces:
+          if (lobby->selectedOpen >= 0)
+            OnJoinRace(lobby);
+          else
+            OnOpenRace(lobby);
+          break;
+        case LobbyPage::kNewRace:
+          OnCreateRace(lobby);
+          break;
       }
       return 0;
     case ScriptAction::kStorno:
       switch (lobby->page) {
-        case LobbyPage::kServer: break;
-        case LobbyPage::kSignIn: OnSignIn(lobby, true); break;
-        case LobbyPage::kRaces: lobby->page = LobbyPage::kNewRace; break;
-        case LobbyPage::kNewRace: lobby->page = LobbyPage::kRaces; break;
+        case LobbyPage::kServer:
+          break;
+        case LobbyPage::kSignIn:
+          OnSignIn(lobby, true);
+          break;
+        case LobbyPage::kRaces:
+          lobby->page = LobbyPage::kNewRace;
+          break;
+        case LobbyPage::kNewRace:
+          lobby->page = LobbyPage::kRaces;
+          break;
       }
       return 0;
     case ScriptAction::kOk:

@@ -19,21 +19,31 @@ enum class LobbyPage : uint8_t { kServer, kSignIn, kRaces, kNewRace };
 // A race as the lists show it.
 struct LobbyRace {
   long long id = 0;
-  std::string circuit;     // the circuit's id, or its name when this computer has it
+  std::string circuit;  // the circuit's id, or its name when this computer has it
   int seats = 0;
   int laps = 0;
-  std::string state;       // open, running, finished
-  int turn = -1;           // the seat to move, -1 for none
+  std::string state;  // open, running, finished
+  int turn = -1;      // the seat to move, -1 for none
   int freeSeats = 0;
-  int mySeat = -1;         // My races: the caller's seat once the race's details have come
-  std::string turnName;    // whose turn: a player's name, or the computer's level
+  int mySeat = -1;       // My races: the caller's seat once the race's details have come
+  std::string turnName;  // whose turn: a player's name, or the computer's level
   bool yourTurn = false;
   bool correspondence = false;
 };
 
 // What a request was for, so that its answer lands in the right place.
 enum class LobbyAsk : uint8_t {
-  kSignUp, kSignIn, kMine, kOpen, kDetails, kSeatToJoin, kJoin, kUpload, kCreate, kRaceFile, kCircuit
+  kSignUp,
+  kSignIn,
+  kMine,
+  kOpen,
+  kDetails,
+  kSeatToJoin,
+  kJoin,
+  kUpload,
+  kCreate,
+  kRaceFile,
+  kCircuit
 };
 
 // What the new-race page holds.
@@ -42,7 +52,7 @@ struct NewRaceForm {
   int seats = 2;     // 2 to 8
   int laps = 1;      // 1 to 20
   bool correspondence = false;
-  int hours = 24;    // a correspondence race's time per move
+  int hours = 24;     // a correspondence race's time per move
   int computers = 0;  // seats after the creator's played by the server's computer
   bool proComputers = false;
   bool assists = true;
@@ -69,7 +79,7 @@ struct Lobby {
   WindowHandle window = nullptr;
   std::unique_ptr<NetClient> client;
   std::map<uint32_t, std::pair<LobbyAsk, long long>> asked;  // request id: what for, which race
-  std::string pendingRace;  // the body of the race to create once its circuit is up
+  std::string pendingRace;                                   // the body of the race to create once its circuit is up
   std::u16string pendingOpen;  // the race file to start the game on once its circuit is here
   // Whether it was your turn in each race at the last look, so that a move that makes it your turn
   // in a correspondence race is noticed (and notified) once.
@@ -120,9 +130,9 @@ void OnUseServer(Lobby* lobby);  // takes the address typed, remembers it, goes 
 void OnSignIn(Lobby* lobby, bool signUp);
 void OnSignOut(Lobby* lobby);
 void OnRefresh(Lobby* lobby);
-void OnOpenRace(Lobby* lobby);   // the selected one of My races: its file into Races/, the game on it
-void OnJoinRace(Lobby* lobby);   // the selected open race: its first free seat
-void OnCreateRace(Lobby* lobby); // the form: its circuit uploaded, then the race made
+void OnOpenRace(Lobby* lobby);    // the selected one of My races: its file into Races/, the game on it
+void OnJoinRace(Lobby* lobby);    // the selected open race: its first free seat
+void OnCreateRace(Lobby* lobby);  // the form: its circuit uploaded, then the race made
 void OnClose(Lobby* lobby);
 
 // WM_NETWORK: takes the result and acts on it. True when what the lobby shows changed.

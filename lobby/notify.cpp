@@ -28,8 +28,8 @@ bool NotifyYourTurn(long long race, const std::string& text) {
     started = true;
   }
   NotifyNotification* note = notify_notification_new("Apexgrid: your turn", text.c_str(), "apexgrid");
-  notify_notification_add_action(note, "default", "Open", OnOpen, reinterpret_cast<gpointer>(static_cast<intptr_t>(race)),
-                                 nullptr);
+  notify_notification_add_action(note, "default", "Open", OnOpen,
+                                 reinterpret_cast<gpointer>(static_cast<intptr_t>(race)), nullptr);
   notify_notification_add_action(note, "open", "Open", OnOpen, reinterpret_cast<gpointer>(static_cast<intptr_t>(race)),
                                  nullptr);
   GError* error = nullptr;

@@ -180,10 +180,18 @@ void DrawLobby(Lobby* lobby) {
                ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings);
   Caption("Apexgrid Online");
   switch (lobby->page) {
-    case LobbyPage::kServer: ServerPage(lobby); break;
-    case LobbyPage::kSignIn: SignInPage(lobby); break;
-    case LobbyPage::kRaces: RacesPage(lobby); break;
-    case LobbyPage::kNewRace: NewRacePage(lobby); break;
+    case LobbyPage::kServer:
+      ServerPage(lobby);
+      break;
+    case LobbyPage::kSignIn:
+      SignInPage(lobby);
+      break;
+    case LobbyPage::kRaces:
+      RacesPage(lobby);
+      break;
+    case LobbyPage::kNewRace:
+      NewRacePage(lobby);
+      break;
   }
   // The clear line: what happened last, at the foot of every page.
   if (!lobby->line.empty()) {

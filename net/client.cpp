@@ -3,9 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <utility>
-
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "platform/window.h"
 

@@ -82,8 +82,8 @@ class NetClient {
   uint32_t nextId_ = 1;
   std::deque<Job> jobs_;
   std::map<uint32_t, NetResult> results_;
-  uint64_t generation_ = 0;       // the followed race's; a stream of an older one stops
-  EventStream* openStream_ = nullptr;  // the stream under way, for cutting it
+  uint64_t generation_ = 0;             // the followed race's; a stream of an older one stops
+  EventStream* openStream_ = nullptr;   // the stream under way, for cutting it
   ApiClient* requestClient_ = nullptr;  // the request thread's, for cutting a request under way
   std::thread requests_;
   std::thread stream_;

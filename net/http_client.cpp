@@ -5,9 +5,6 @@
 #include <sys/time.h>
 
 #include <atomic>
-#include <chrono>
-#include <optional>
-
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
@@ -15,6 +12,8 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
+#include <chrono>
+#include <optional>
 
 namespace net = boost::asio;
 namespace beast = boost::beast;

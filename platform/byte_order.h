@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-inline uint16_t ReadU16(const unsigned char* bytes) {
-  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
+inline uint16_t ReadU16(const unsigned char* bytes) { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
 inline int16_t ReadS16(const unsigned char* bytes) { return static_cast<int16_t>(ReadU16(bytes)); }
 inline uint32_t ReadU32(const unsigned char* bytes) {
   return ReadU16(bytes) | (static_cast<uint32_t>(ReadU16(bytes + 2)) << 16);

@@ -14,14 +14,14 @@ struct PlatformWindow {
   bool alive = false;
   bool visible = false;
   bool minimised = false;
-  bool shellShown = false;  // the last SHFullScreen call showed the shell's bars
-  bool fullScreen = false;  // the desktop's full screen (ToggleFullScreen)
+  bool shellShown = false;           // the last SHFullScreen call showed the shell's bars
+  bool fullScreen = false;           // the desktop's full screen (ToggleFullScreen)
   const WindowIcon* icon = nullptr;  // its class's icon, or null
   int x = 0, y = 0, width = 0, height = 0;
-  int endpoint = -1;        // listening socket that other copies find it by; -1 for none
+  int endpoint = -1;          // listening socket that other copies find it by; -1 for none
   int remoteConnection = -1;  // for a window of another program (FindWindow): our connection
   std::string remoteDisplay;  // and the display it is on, when it said
-  void* host = nullptr;     // the backend's own record of the window
+  void* host = nullptr;       // the backend's own record of the window
 };
 
 // One backend: where events come from, where windows appear and how programs are started. Each
@@ -163,4 +163,3 @@ void CloseAllConnections();
 
 // An unreadable script line was met: the run ends with status 2.
 void MarkScriptFailed();
-

@@ -30,7 +30,7 @@ struct DialogHost {
   SDL_Surface* canvas = nullptr;
   SDL_Renderer* painter = nullptr;
   SDL_Texture* fontTexture = nullptr;
-  std::string error;  // why the window refused to be made
+  std::string error;       // why the window refused to be made
   uint32_t lastFrame = 0;  // GetTickCount at the last frame
   int penX = -1;
   int penY = -1;
@@ -70,13 +70,11 @@ void Paint(const ImDrawData* data) {
       SDL_RenderSetClipRect(painter, &clip);
       const ImDrawVert* vertices = list->VtxBuffer.Data + command.VtxOffset;
       // ImGui's packed colour is R, G, B, A in memory, as SDL_Color is.
-      SDL_RenderGeometryRaw(painter, static_cast<SDL_Texture*>(command.GetTexID()),
-                            &vertices->pos.x, sizeof(ImDrawVert),
-                            reinterpret_cast<const SDL_Color*>(&vertices->col), sizeof(ImDrawVert),
-                            &vertices->uv.x, sizeof(ImDrawVert),
-                            list->VtxBuffer.Size - static_cast<int>(command.VtxOffset),
-                            list->IdxBuffer.Data + command.IdxOffset,
-                            static_cast<int>(command.ElemCount), sizeof(ImDrawIdx));
+      SDL_RenderGeometryRaw(
+          painter, static_cast<SDL_Texture*>(command.GetTexID()), &vertices->pos.x, sizeof(ImDrawVert),
+          reinterpret_cast<const SDL_Color*>(&vertices->col), sizeof(ImDrawVert), &vertices->uv.x, sizeof(ImDrawVert),
+          list->VtxBuffer.Size - static_cast<int>(command.VtxOffset), list->IdxBuffer.Data + command.IdxOffset,
+          static_cast<int>(command.ElemCount), sizeof(ImDrawIdx));
     }
   }
   SDL_RenderFlush(painter);
@@ -115,8 +113,8 @@ bool OpenCanvas() {
   host.canvas = SDL_CreateRGBSurfaceWithFormat(0, width, height, 16, SDL_PIXELFORMAT_RGB565);
   if (host.canvas != nullptr) host.painter = SDL_CreateSoftwareRenderer(host.canvas);
   if (host.painter != nullptr && atlas != nullptr) {
-    host.fontTexture = SDL_CreateTexture(host.painter, SDL_PIXELFORMAT_RGBA32,
-                                         SDL_TEXTUREACCESS_STATIC, atlasWidth, atlasHeight);
+    host.fontTexture =
+        SDL_CreateTexture(host.painter, SDL_PIXELFORMAT_RGBA32, SDL_TEXTUREACCESS_STATIC, atlasWidth, atlasHeight);
   }
   if (host.fontTexture == nullptr) {
     host.error = std::string("can't make the dialog's canvas (") + SDL_GetError() + ")";
@@ -140,8 +138,8 @@ void PresentCanvas() {
     const auto* row = reinterpret_cast<const uint16_t*>(static_cast<const unsigned char*>(host.canvas->pixels) +
                                                         static_cast<long>(y) * host.canvas->pitch);
     for (int x = 0; x < width; ++x) {
-      std::memcpy(frame + static_cast<long long>(x) * p.cbxPitch + static_cast<long long>(y) * p.cbyPitch,
-                  &row[x], sizeof row[x]);
+      std::memcpy(frame + static_cast<long long>(x) * p.cbxPitch + static_cast<long long>(y) * p.cbyPitch, &row[x],
+                  sizeof row[x]);
     }
   }
   GXEndDraw();
@@ -183,10 +181,10 @@ void Pen(int x, int y, bool down) {
 // A key press and its release, a frame each; the dialogs have no use for keys other than the
 // arrows up and down and, in a text field, backspace.
 bool Key(int16_t code) {
-  const int key = code == kKeyUp ? kKeyIndexUp
-                  : code == kKeyDown ? kKeyIndexDown
+  const int key = code == kKeyUp              ? kKeyIndexUp
+                  : code == kKeyDown          ? kKeyIndexDown
                   : code == kHostKeyBackspace ? kKeyIndexBackspace
-                  : 0;
+                                              : 0;
   if (key == 0) return false;
   ImGui::GetIO().KeysDown[key] = true;
   Frame();
@@ -274,8 +272,8 @@ int RunDialog(const std::u16string& title, const DialogProgram& program, std::st
   dialogClass.className = u"Dialog";
   dialogClass.icon = program.icon;
   RegisterClass(&dialogClass);
-  WindowHandle window = CreateWindow(u"Dialog", title.c_str(), WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     CW_USEDEFAULT, CW_USEDEFAULT);
+  WindowHandle window =
+      CreateWindow(u"Dialog", title.c_str(), WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT);
   if (window == nullptr) {
     if (error != nullptr) *error = host.error.empty() ? "can't open the dialog's window" : host.error;
     CloseCanvas();

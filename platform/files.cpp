@@ -144,9 +144,7 @@ int TruncateStep(int fd, long long size) {
   return ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : 1;
 }
 
-bool Usable(const std::string& hostPath) {
-  return !hostPath.empty() && hostPath.find('\0') == std::string::npos;
-}
+bool Usable(const std::string& hostPath) { return !hostPath.empty() && hostPath.find('\0') == std::string::npos; }
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -234,8 +232,8 @@ int OpenRegular(const std::string& path, int flags, struct stat* info) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
   const int status = fcntl(fd, F_GETFL);
-  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || status < 0 ||
-      fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 || ((flags & O_TRUNC) && ftruncate(fd, 0) != 0)) {
+  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 ||
+      ((flags & O_TRUNC) && ftruncate(fd, 0) != 0)) {
     close(fd);
     return -1;
   }

@@ -18,8 +18,8 @@ constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 
 struct FindData {
-  uint32_t attributes = 0;   // FILE_ATTRIBUTE_DIRECTORY for folders, else FILE_ATTRIBUTE_NORMAL
-  std::u16string fileName;   // the entry's name alone, as the file system spells it
+  uint32_t attributes = 0;  // FILE_ATTRIBUTE_DIRECTORY for folders, else FILE_ATTRIBUTE_NORMAL
+  std::u16string fileName;  // the entry's name alone, as the file system spells it
 };
 
 struct FindState;

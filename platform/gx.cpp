@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-
 namespace {
 
 struct DisplayDevice {
@@ -51,9 +50,7 @@ void AllocateFrameBuffer(DisplayDevice& d) {
 
 }  // namespace
 
-GXDisplayProperties DefaultDisplayProperties() {
-  return GXDisplayProperties{240, 320, 2, 480, 16, kfDirect565};
-}
+GXDisplayProperties DefaultDisplayProperties() { return GXDisplayProperties{240, 320, 2, 480, 16, kfDirect565}; }
 
 void SetDisplayProperties(const GXDisplayProperties& properties, bool failOpen) {
   DisplayDevice& d = Device();
@@ -144,9 +141,7 @@ const uint16_t* GXPresentedScreen() {
   for (uint32_t y = 0; y < p.cyHeight; ++y) {
     for (uint32_t x = 0; x < p.cxWidth; ++x) {
       uint16_t pixel;
-      std::memcpy(&pixel,
-                  origin + static_cast<long long>(x) * p.cbxPitch +
-                      static_cast<long long>(y) * p.cbyPitch,
+      std::memcpy(&pixel, origin + static_cast<long long>(x) * p.cbxPitch + static_cast<long long>(y) * p.cbyPitch,
                   sizeof pixel);
       d.presented[static_cast<size_t>(y) * p.cxWidth + x] = pixel;
     }

@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -60,8 +60,7 @@ int WritePng(const std::string& hostPath, const RgbImage& image, std::string* er
   return WriteHostFile(hostPath, bytes.data(), size, error);
 }
 
-int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* alpha,
-            std::string* error) {
+int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* alpha, std::string* error) {
   // Through the platform's open, which never waits on a FIFO.
   std::FILE* file = OpenHostFile(hostPath, "rb");
   if (file == nullptr) {

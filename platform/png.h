@@ -29,8 +29,7 @@ int WritePng(const std::string& hostPath, const RgbImage& image, std::string* er
 // when it is given (255 where the file has none). Colours are taken as the file's gAMA, sRGB or
 // iCCP chunk says; without one they are sRGB, 16-bit ones too, which are scaled to 8 bits as
 // stored. 0 on success, 1 with a reason in *error.
-int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* alpha,
-            std::string* error);
+int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* alpha, std::string* error);
 
 // Reads a PNG a piece at a time as 8-bit RGBA (the same conversions as ReadPng), so that a large
 // picture is never whole in memory. size(width, height) is called first and may refuse the
@@ -39,7 +38,6 @@ int ReadPng(const std::string& hostPath, RgbImage* image, std::vector<uint8_t>* 
 // at a time from the top, x 0 and step 1; an interlaced one in its seven passes. 0 when the whole
 // picture was read; 1 with a reason in *error (also when size refused it, with its reason).
 int ReadPngRuns(
-    const std::string& hostPath,
-    const std::function<int(uint32_t width, uint32_t height, std::string* why)>& size,
+    const std::string& hostPath, const std::function<int(uint32_t width, uint32_t height, std::string* why)>& size,
     const std::function<void(uint32_t x, uint32_t y, uint32_t step, uint32_t count, const uint8_t* rgba)>& pixels,
     std::string* error);

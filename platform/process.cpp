@@ -30,8 +30,7 @@ std::string HostProgram(const std::u16string& programPath) {
 
 int CreateProcess(const std::u16string& programPath, const std::u16string& commandLine) {
   const Backend* backend = ActiveBackend();
-  return backend != nullptr ? backend->startProcess(programPath, commandLine)
-                            : SpawnProgram(programPath, commandLine);
+  return backend != nullptr ? backend->startProcess(programPath, commandLine) : SpawnProgram(programPath, commandLine);
 }
 
 int SpawnProgram(const std::u16string& programPath, const std::u16string& commandLine) {

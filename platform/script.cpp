@@ -65,12 +65,27 @@ struct KeyName {
 };
 
 constexpr KeyName kKeyNames[] = {
-    {"up", kKeyUp}, {"down", kKeyDown}, {"left", kKeyLeft}, {"right", kKeyRight},
-    {"a", kKeyA},   {"b", kKeyB},       {"c", kKeyC},       {"start", kKeyStart},
-    {"f11", kHostKeyFullScreen}, {"d", kHostKeyDriver},   {"h", kHostKeyHint},  {"f", kHostKeyForesight},
-    {"r", kHostKeyResume},       {"p", kHostKeyPlayback}, {"e", kHostKeyExport}, {"space", kHostKeyPause},
-    {"comma", kHostKeyStepBack}, {"period", kHostKeyStepOn}, {"escape", kHostKeyLeave},
-    {"backspace", kHostKeyBackspace}, {"o", kHostKeyOnline},
+    {"up", kKeyUp},
+    {"down", kKeyDown},
+    {"left", kKeyLeft},
+    {"right", kKeyRight},
+    {"a", kKeyA},
+    {"b", kKeyB},
+    {"c", kKeyC},
+    {"start", kKeyStart},
+    {"f11", kHostKeyFullScreen},
+    {"d", kHostKeyDriver},
+    {"h", kHostKeyHint},
+    {"f", kHostKeyForesight},
+    {"r", kHostKeyResume},
+    {"p", kHostKeyPlayback},
+    {"e", kHostKeyExport},
+    {"space", kHostKeyPause},
+    {"comma", kHostKeyStepBack},
+    {"period", kHostKeyStepOn},
+    {"escape", kHostKeyLeave},
+    {"backspace", kHostKeyBackspace},
+    {"o", kHostKeyOnline},
 };
 
 struct Word {
@@ -79,9 +94,8 @@ struct Word {
 };
 
 constexpr Word kBareWords[] = {
-    {"blur", ScriptAction::kBlur},     {"focus", ScriptAction::kFocus},
-    {"close", ScriptAction::kClose},   {"start", ScriptAction::kStart},
-    {"storno", ScriptAction::kStorno}, {"ok", ScriptAction::kOk},
+    {"blur", ScriptAction::kBlur},   {"focus", ScriptAction::kFocus},   {"close", ScriptAction::kClose},
+    {"start", ScriptAction::kStart}, {"storno", ScriptAction::kStorno}, {"ok", ScriptAction::kOk},
 };
 
 constexpr Word kPenWords[] = {
@@ -93,8 +107,7 @@ constexpr Word kPenWords[] = {
 
 }  // namespace
 
-int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
-                    std::string* error) {
+int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event, std::string* error) {
   const std::string line = WithoutComment(text);
   if (line.empty()) return 0;
   const std::vector<std::string> words = Words(line);
@@ -117,8 +130,7 @@ int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
   for (const Word& w : kPenWords) {
     if (verb != w.name) continue;
     long x, y;
-    if (words.size() != 3 || !ReadNumber(words[1], -32768, 32767, &x) ||
-        !ReadNumber(words[2], -32768, 32767, &y)) {
+    if (words.size() != 3 || !ReadNumber(words[1], -32768, 32767, &x) || !ReadNumber(words[2], -32768, 32767, &y)) {
       return fail("`" + verb + "` needs two whole numbers X Y from -32768 to 32767");
     }
     parsed.action = w.action;
@@ -156,8 +168,7 @@ int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
     long ms;
     if (words.size() != 3 || !ReadNumber(words[1], 0, 1000000, &count) ||
         !ReadNumber(words[2], 0, kLongestSleep, &ms)) {
-      return fail("`network` needs a count of results and milliseconds from 0 to " +
-                  std::to_string(kLongestSleep));
+      return fail("`network` needs a count of results and milliseconds from 0 to " + std::to_string(kLongestSleep));
     }
     parsed.action = ScriptAction::kNetwork;
     parsed.index = static_cast<int>(count);

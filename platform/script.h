@@ -6,9 +6,9 @@
 //   down X Y           pen down           move X Y   pen move        up X Y   pen up
 //   key NAME           key down; NAME is up down left right a b c start, or a host key: d h f
 //                      (the game's driver, hint and foresight keys), r p e (resume, playback,
-//                      export), o (the online lobby), backspace (a dialog's text field), space comma period escape (playback's own), or f11, which switches full
-//                      screen (ToggleFullScreen) instead of reaching the program: headless only
-//                      the state changes, and is remembered
+//                      export), o (the online lobby), backspace (a dialog's text field), space comma period escape
+//                      (playback's own), or f11, which switches full screen (ToggleFullScreen) instead of reaching the
+//                      program: headless only the state changes, and is remembered
 //   wait MS            the virtual clock advances by MS milliseconds; every timer tick that falls
 //                      due on the way is delivered, each at its own time
 //   sleep MS           the program waits MS real milliseconds, still answering other copies that
@@ -60,8 +60,8 @@ enum class ScriptAction : uint8_t {
 
 struct ScriptEvent {
   ScriptAction action = ScriptAction::kClose;
-  int line = 0;               // line number in the script, from 1
-  int x = 0;                  // tap, down, move, up
+  int line = 0;  // line number in the script, from 1
+  int x = 0;     // tap, down, move, up
   int y = 0;
   int16_t key = 0;            // key: a key code of platform/gx.h
   uint32_t milliseconds = 0;  // wait, sleep, network
@@ -71,8 +71,7 @@ struct ScriptEvent {
 
 // Reads one line of a script (without its line end; a trailing carriage return is allowed).
 // Returns 1 with *event filled, 0 for a blank or comment line, -1 with what is wrong in *error.
-int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
-                    std::string* error);
+int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event, std::string* error);
 
 // ---- For the windows that carry out the selector's lines ----------------------------------------
 

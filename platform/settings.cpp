@@ -27,8 +27,8 @@ std::string Trimmed(const std::string& text) {
 bool IsName(const std::string& name) {
   if (name.empty()) return false;
   for (char c : name) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '_' || c == '.';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
     if (!ok) return false;
   }
   return true;
@@ -112,23 +112,20 @@ std::string FormatSettings(const Settings& settings, const std::string& heading)
   return text;
 }
 
-int WriteSettings(const std::u16string& devicePath, const Settings& settings,
-                  const std::string& heading) {
+int WriteSettings(const std::u16string& devicePath, const Settings& settings, const std::string& heading) {
   if (settings.unreadable) return 1;
   const std::string text = FormatSettings(settings, heading);
   return WriteWholeFile(devicePath, text.data(), text.size());
 }
 
-std::string SettingText(const Settings& settings, const std::string& name,
-                        const std::string& fallback) {
+std::string SettingText(const Settings& settings, const std::string& name, const std::string& fallback) {
   for (const auto& entry : settings.entries) {
     if (entry.first == name) return entry.second;
   }
   return fallback;
 }
 
-int SettingNumber(const Settings& settings, const std::string& name, int lowest, int highest,
-                  int fallback) {
+int SettingNumber(const Settings& settings, const std::string& name, int lowest, int highest, int fallback) {
   const std::string text = SettingText(settings, name);
   if (text.empty() || text.size() > 11) return fallback;
   char* end = nullptr;

@@ -46,15 +46,12 @@ Settings ReadSettings(const std::u16string& devicePath);
 std::string FormatSettings(const Settings& settings, const std::string& heading = "");
 // Writes the file whole (its folder must exist). 0 on success, 1 when nothing was written (and
 // always for settings read from an unreadable file).
-int WriteSettings(const std::u16string& devicePath, const Settings& settings,
-                  const std::string& heading = "");
+int WriteSettings(const std::u16string& devicePath, const Settings& settings, const std::string& heading = "");
 
 // The value, or fallback when the setting is missing.
-std::string SettingText(const Settings& settings, const std::string& name,
-                        const std::string& fallback = "");
+std::string SettingText(const Settings& settings, const std::string& name, const std::string& fallback = "");
 // A whole number from lowest to highest, or fallback when the setting is missing or isn't one.
-int SettingNumber(const Settings& settings, const std::string& name, int lowest, int highest,
-                  int fallback);
+int SettingNumber(const Settings& settings, const std::string& name, int lowest, int highest, int fallback);
 
 // Sets a setting, in its place when it is there, else at the end. A name that isn't one, or a
 // value with a line end in it, is refused: 1, and nothing changes.

@@ -45,8 +45,7 @@ std::string Encode(const std::u16string& text, bool bytes) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (bytes && c >= kFirstByteEscape && c <= kLastByteEscape) {
@@ -92,8 +91,7 @@ std::u16string Decode(const std::string& text, bool bytes) {
         c = (c << 6) | (s[i + k] & 0x3F);
       }
     }
-    if (valid && extra > 0 &&
-        (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) {
+    if (valid && extra > 0 && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) {
       valid = false;
     }
     if (!valid) {

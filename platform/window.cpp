@@ -137,22 +137,21 @@ void MarkScriptFailed() { State().scriptFailed = true; }
 // ---- Classes and windows -------------------------------------------------------------------------
 
 uint16_t RegisterClass(const WindowClass* windowClass) {
-  if (windowClass == nullptr || windowClass->windowProc == nullptr ||
-      windowClass->className == nullptr || windowClass->className[0] == 0) {
+  if (windowClass == nullptr || windowClass->windowProc == nullptr || windowClass->className == nullptr ||
+      windowClass->className[0] == 0) {
     return 0;
   }
   PlatformState& s = State();
   for (const RegisteredClass& c : s.classes) {
     if (c.name == windowClass->className) return 0;
   }
-  s.classes.push_back(
-      {windowClass->className, windowClass->windowProc, windowClass->style, windowClass->icon});
+  s.classes.push_back({windowClass->className, windowClass->windowProc, windowClass->style, windowClass->icon});
   // Atoms count from 0xC000 on the hand-held; any non-zero number does here.
   return static_cast<uint16_t>(0xC000 + s.classes.size() - 1);
 }
 
-WindowHandle CreateWindow(const char16_t* className, const char16_t* title, uint32_t style, int x,
-                          int y, int width, int height) {
+WindowHandle CreateWindow(const char16_t* className, const char16_t* title, uint32_t style, int x, int y, int width,
+                          int height) {
   PlatformState& s = State();
   if (Active() == nullptr || className == nullptr) return nullptr;
   const RegisteredClass* found = nullptr;
@@ -330,15 +329,13 @@ int GetMessage(Message* message) {
     if (s.quitPosted) {
       s.quitPosted = false;
       const int code = s.scriptFailed ? 2 : s.quitCode;
-      *message = Message{nullptr, WM_QUIT, static_cast<uintptr_t>(code), 0,
-                         static_cast<uint32_t>(Now())};
+      *message = Message{nullptr, WM_QUIT, static_cast<uintptr_t>(code), 0, static_cast<uint32_t>(Now())};
       return 0;
     }
     if (PeekMessage(message)) return 1;
     if (Active()->wait(NextTimerDue()) != 0) {
       const int code = s.scriptFailed ? 2 : 0;
-      *message = Message{nullptr, WM_QUIT, static_cast<uintptr_t>(code), 0,
-                         static_cast<uint32_t>(Now())};
+      *message = Message{nullptr, WM_QUIT, static_cast<uintptr_t>(code), 0, static_cast<uint32_t>(Now())};
       return 0;
     }
   }

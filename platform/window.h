@@ -35,19 +35,18 @@
 #include "platform/gx.h"
 
 // The window procedure: every message of a window goes through it.
-using WindowProc = intptr_t (*)(WindowHandle window, uint32_t message, uintptr_t wParam,
-                                intptr_t lParam);
+using WindowProc = intptr_t (*)(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // ---- Messages -----------------------------------------------------------------------------------
 
-constexpr uint32_t WM_CREATE = 1;       // sent by CreateWindow; returning -1 refuses the window
-constexpr uint32_t WM_DESTROY = 2;      // sent by DestroyWindow, the window still valid
-constexpr uint32_t WM_SETFOCUS = 7;     // the window gained the keyboard focus
-constexpr uint32_t WM_KILLFOCUS = 8;    // the window lost it
-constexpr uint32_t WM_PAINT = 15;       // never generated: every screen goes through the display
-constexpr uint32_t WM_CLOSE = 16;       // the user (or the program) asks the window to close
-constexpr uint32_t WM_QUIT = 18;        // what GetMessage reports when the loop should end
-constexpr uint32_t WM_KEYDOWN = 256;    // wParam: a key code of platform/gx.h (kKeyUp...)
+constexpr uint32_t WM_CREATE = 1;     // sent by CreateWindow; returning -1 refuses the window
+constexpr uint32_t WM_DESTROY = 2;    // sent by DestroyWindow, the window still valid
+constexpr uint32_t WM_SETFOCUS = 7;   // the window gained the keyboard focus
+constexpr uint32_t WM_KILLFOCUS = 8;  // the window lost it
+constexpr uint32_t WM_PAINT = 15;     // never generated: every screen goes through the display
+constexpr uint32_t WM_CLOSE = 16;     // the user (or the program) asks the window to close
+constexpr uint32_t WM_QUIT = 18;      // what GetMessage reports when the loop should end
+constexpr uint32_t WM_KEYDOWN = 256;  // wParam: a key code of platform/gx.h (kKeyUp...)
 // Text typed on the desktop's keyboard, which the hand-held never had: wParam is one UTF-16 unit.
 // Only the dialogs' text fields read it; a key that types also arrives as WM_KEYDOWN when it has a
 // key code.
@@ -102,7 +101,7 @@ struct WindowIcon {
 };
 
 struct WindowClass {
-  uint32_t style = 0;               // accepted and kept; nothing here depends on it
+  uint32_t style = 0;  // accepted and kept; nothing here depends on it
   WindowProc windowProc = nullptr;
   const char16_t* className = nullptr;
   const WindowIcon* icon = nullptr;  // the class icon of every window of the class; may be null
@@ -123,8 +122,8 @@ constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000);
 //
 // The window also becomes the endpoint that FindWindow(className, title) finds from other
 // processes (see FindWindow).
-WindowHandle CreateWindow(const char16_t* className, const char16_t* title, uint32_t style, int x,
-                          int y, int width, int height);
+WindowHandle CreateWindow(const char16_t* className, const char16_t* title, uint32_t style, int x, int y, int width,
+                          int height);
 
 // Sends WM_DESTROY, stops the window's timers, drops its queued messages and closes it. The
 // handle stays harmless afterwards: every call given it does nothing.
@@ -282,8 +281,7 @@ constexpr int IDOK = 1;
 // shows the hand-held's default caption "Error"; the owner may be null. Headless, the box is
 // written to standard error as `MESSAGE <caption> | <text>` (newlines in the text as \n) and
 // answered at once. When the desktop can't show the box, the same line is written instead.
-int MessageBox(WindowHandle owner, const std::u16string& text, const char16_t* caption,
-               uint32_t type);
+int MessageBox(WindowHandle owner, const std::u16string& text, const char16_t* caption, uint32_t type);
 
 // ---- Finding a running copy ---------------------------------------------------------------------
 

@@ -53,8 +53,8 @@ int MakePalette(const std::vector<uint32_t>& colours, uint32_t w, uint32_t h, st
                                       static_cast<GifByteType>(c)});
     }
     for (size_t i = 0; i < count; ++i) {
-      (*indices)[i] = static_cast<GifByteType>(std::lower_bound(distinct.begin(), distinct.end(), colours[i]) -
-                                               distinct.begin());
+      (*indices)[i] =
+          static_cast<GifByteType>(std::lower_bound(distinct.begin(), distinct.end(), colours[i]) - distinct.begin());
     }
     return 0;
   }

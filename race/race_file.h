@@ -57,10 +57,10 @@ enum class RacePace : uint8_t { kNone, kLive, kCorrespondence };
 
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the compiler's own loop copying the seats array
 struct RaceFile {
-  std::string circuitName;    // the circuit file's name, no folder
-  std::string circuitPath;    // its host path when the race was played; may be empty
-  std::string circuitSha256;  // 64 lowercase hex digits
-  int players = 0;            // 1 to 8
+  std::string circuitName;            // the circuit file's name, no folder
+  std::string circuitPath;            // its host path when the race was played; may be empty
+  std::string circuitSha256;          // 64 lowercase hex digits
+  int players = 0;                    // 1 to 8
   uint8_t drivers[kMaxPlayers] = {};  // each car's driver when the race began
   std::vector<RaceEvent> events;
   bool hasScroll = false;
@@ -72,8 +72,8 @@ struct RaceFile {
   std::string raceId;
   int laps = 0;  // 0: the race has no end, as on the hand-held
   RacePace pace = RacePace::kNone;
-  int32_t paceSeconds = 0;  // the time per move; 0 for a live race without one
-  int8_t assists = -1;  // -1 not said, 0 off, 1 on
+  int32_t paceSeconds = 0;         // the time per move; 0 for a live race without one
+  int8_t assists = -1;             // -1 not said, 0 off, 1 on
   std::string seats[kMaxPlayers];  // empty: no seat line
 };
 

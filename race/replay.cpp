@@ -71,7 +71,8 @@ int ReplayNext(const RaceFile& race, const std::string& name, GameState& state, 
 
   const std::string current = "car " + std::to_string(state.currentPlayer);
   if (car != state.currentPlayer) {
-    if (state.players[car].waitTurns > 0) return fail(carName + " is sitting out a crash; it is " + current + "'s turn");
+    if (state.players[car].waitTurns > 0)
+      return fail(carName + " is sitting out a crash; it is " + current + "'s turn");
     return fail("it is " + current + "'s turn, not " + carName + "'s");
   }
   const GridPoint predicted = PredictedPoint(state.players[car]);

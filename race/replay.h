@@ -17,7 +17,7 @@ struct RaceProgress {
   uint8_t drivers[kMaxPlayers] = {};  // each car's driver now
   bool retired[kMaxPlayers] = {};
   int16_t finishRound[kMaxPlayers] = {-1, -1, -1, -1, -1, -1, -1, -1};  // a race with laps: the round
-                                                                         // the car finished in
+                                                                        // the car finished in
   bool over = false;  // a race with laps: every car has finished or retired
 };
 

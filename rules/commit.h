@@ -26,8 +26,8 @@ enum class MoveOutcome : uint8_t {
 // The line test of a clean move from `from` to `to`, given the sides of the line (SideOfLine(A,
 // B, ...)) the two points and the ahead point lie on, which a caller may have in a table. The one
 // place the start/finish line is judged.
-inline MoveOutcome CrossingOutcome(GridPoint lineA, GridPoint lineB, int aheadSide, GridPoint from,
-                                   int fromSide, GridPoint to, int toSide, int reverseCrossings) {
+inline MoveOutcome CrossingOutcome(GridPoint lineA, GridPoint lineB, int aheadSide, GridPoint from, int fromSide,
+                                   GridPoint to, int toSide, int reverseCrossings) {
   if (toSide == fromSide) return MoveOutcome::kClean;  // stays on one side of the line
   if (SideOfLine(from, to, lineA) == SideOfLine(from, to, lineB)) {
     return MoveOutcome::kClean;  // passes beside the segment

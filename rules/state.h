@@ -54,7 +54,7 @@ struct GameState {
   uint8_t showRecord = 0;
   uint16_t currentPlayer = 0;
   uint16_t moveRadius = 0;
-  uint16_t round = 0;  // rounds of turns completed since the race began
+  uint16_t round = 0;   // rounds of turns completed since the race began
   int16_t targetX = 0;  // aim target, in track coordinates
   int16_t targetY = 0;
   int16_t goButtonX = 0;  // screen position of the Go button's top-left corner

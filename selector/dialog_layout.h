@@ -12,9 +12,7 @@ struct PixelRect {
   int height = 0;
   constexpr int Right() const { return x + width; }
   constexpr int Bottom() const { return y + height; }
-  constexpr bool Contains(int px, int py) const {
-    return px >= x && py >= y && px < Right() && py < Bottom();
-  }
+  constexpr bool Contains(int px, int py) const { return px >= x && py >= y && px < Right() && py < Bottom(); }
 };
 
 constexpr int kBaseUnitX = 6;
@@ -28,8 +26,7 @@ constexpr int UnitsToPixelsY(int units) { return (units * kBaseUnitY + 4) / 8; }
 // A rectangle given in dialog units. Its edges are mapped one by one, not its size, so that edges
 // that meet in units meet in pixels too (Start's right edge and the list's).
 constexpr PixelRect UnitRect(int x, int y, int width, int height) {
-  return PixelRect{UnitsToPixelsX(x), UnitsToPixelsY(y),
-                   UnitsToPixelsX(x + width) - UnitsToPixelsX(x),
+  return PixelRect{UnitsToPixelsX(x), UnitsToPixelsY(y), UnitsToPixelsX(x + width) - UnitsToPixelsX(x),
                    UnitsToPixelsY(y + height) - UnitsToPixelsY(y)};
 }
 
@@ -56,12 +53,12 @@ constexpr int kScrollBarWidth = 13;
 
 // Everything placed on a screen of the given size, the dialog centred on it.
 struct DialogGeometry {
-  PixelRect frame;    // the whole dialog, border included
+  PixelRect frame;  // the whole dialog, border included
   PixelRect caption;
   PixelRect okButton;
   PixelRect client;
   PixelRect label;
-  PixelRect list;     // the list box, its border included
+  PixelRect list;  // the list box, its border included
   PixelRect start;
   PixelRect storno;
 };
@@ -74,13 +71,10 @@ constexpr DialogGeometry LayOutDialog(int screenWidth, int screenHeight) {
   DialogGeometry g;
   const int frameWidth = kClientUnits.width + 2 * kBorderWidth;
   const int frameHeight = kClientUnits.height + kCaptionHeight + 2 * kBorderWidth;
-  g.frame = PixelRect{(screenWidth - frameWidth) / 2, (screenHeight - frameHeight) / 2, frameWidth,
-                      frameHeight};
-  g.caption = PixelRect{g.frame.x + kBorderWidth, g.frame.y + kBorderWidth, kClientUnits.width,
-                        kCaptionHeight};
+  g.frame = PixelRect{(screenWidth - frameWidth) / 2, (screenHeight - frameHeight) / 2, frameWidth, frameHeight};
+  g.caption = PixelRect{g.frame.x + kBorderWidth, g.frame.y + kBorderWidth, kClientUnits.width, kCaptionHeight};
   g.okButton = PixelRect{g.caption.Right() - kOkButtonMargin - kOkButtonWidth,
-                         g.caption.y + (kCaptionHeight - kOkButtonHeight) / 2, kOkButtonWidth,
-                         kOkButtonHeight};
+                         g.caption.y + (kCaptionHeight - kOkButtonHeight) / 2, kOkButtonWidth, kOkButtonHeight};
   g.client = PixelRect{g.caption.x, g.caption.Bottom(), kClientUnits.width, kClientUnits.height};
   g.label = Offset(kLabelUnits, g.client.x, g.client.y);
   g.list = Offset(kListUnits, g.client.x, g.client.y);

@@ -71,8 +71,7 @@ bool FileExists(const char* path) {
 ImFont* LoadFont(const char* path, const ImWchar* glyphs) {
   ImGuiIO& io = ImGui::GetIO();
   ImFontConfig config;
-  config.FontBuilderFlags =
-      ImGuiFreeTypeBuilderFlags_Monochrome | ImGuiFreeTypeBuilderFlags_MonoHinting;
+  config.FontBuilderFlags = ImGuiFreeTypeBuilderFlags_Monochrome | ImGuiFreeTypeBuilderFlags_MonoHinting;
   if (FileExists(path)) return io.Fonts->AddFontFromFileTTF(path, kFontPixels, &config, glyphs);
   // Without the font package the dialog still works, in ImGui's own small font.
   ImFontConfig fallback;
@@ -116,12 +115,8 @@ void DrawReplacementGlyph(int rectangle) {
 // ---- Drawing helpers ----------------------------------------------------------------------------
 
 ImVec2 TopLeft(const PixelRect& r) { return ImVec2(static_cast<float>(r.x), static_cast<float>(r.y)); }
-ImVec2 BottomRight(const PixelRect& r) {
-  return ImVec2(static_cast<float>(r.Right()), static_cast<float>(r.Bottom()));
-}
-ImVec2 Size(const PixelRect& r) {
-  return ImVec2(static_cast<float>(r.width), static_cast<float>(r.height));
-}
+ImVec2 BottomRight(const PixelRect& r) { return ImVec2(static_cast<float>(r.Right()), static_cast<float>(r.Bottom())); }
+ImVec2 Size(const PixelRect& r) { return ImVec2(static_cast<float>(r.width), static_cast<float>(r.height)); }
 
 void Fill(ImDrawList* draw, const PixelRect& r, ImU32 colour) {
   if (r.width > 0 && r.height > 0) draw->AddRectFilled(TopLeft(r), BottomRight(r), colour);
@@ -177,8 +172,8 @@ bool PushButton(const char* text, const PixelRect& r, ImFont* font) {
   const int shift = down ? 1 : 0;
   const float x = r.x + (r.width - TextWidth(font, label)) / 2 + shift;
   const float y = r.y + (r.height - kFontPixels) / 2 + shift;
-  PutText(draw, font, ImVec2(static_cast<float>(static_cast<int>(x)), static_cast<float>(static_cast<int>(y))),
-          kText, label);
+  PutText(draw, font, ImVec2(static_cast<float>(static_cast<int>(x)), static_cast<float>(static_cast<int>(y))), kText,
+          label);
   return pressed;
 }
 
@@ -210,8 +205,8 @@ void DrawList(SelectorDialog* dialog, const PixelRect& r) {
       if (selected) {
         draw->AddRectFilled(at, ImVec2(at.x + lineWidth, at.y + kListLineHeight), kHighlight);
       }
-      PutText(draw, regularFont, ImVec2(at.x + kListTextIndent, at.y),
-              selected ? kHighlightText : kText, OneLineOf(dialog->listLines[line]));
+      PutText(draw, regularFont, ImVec2(at.x + kListTextIndent, at.y), selected ? kHighlightText : kText,
+              OneLineOf(dialog->listLines[line]));
       ImGui::PopID();
     }
   }
@@ -268,21 +263,18 @@ void SetUpSelectorLook(const std::vector<std::u16string>& names) {
 
 void DrawSelectorDialog(SelectorDialog* dialog) {
   const ImGuiIO& io = ImGui::GetIO();
-  const DialogGeometry g =
-      LayOutDialog(static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y));
+  const DialogGeometry g = LayOutDialog(static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y));
 
   ImGui::SetNextWindowPos(ImVec2(0, 0));
   ImGui::SetNextWindowSize(io.DisplaySize);
   ImGui::Begin("screen", nullptr,
-               ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
-                   ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBackground |
-                   ImGuiWindowFlags_NoBringToFrontOnFocus | ImGuiWindowFlags_NoNav |
+               ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings |
+                   ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoBringToFrontOnFocus | ImGuiWindowFlags_NoNav |
                    ImGuiWindowFlags_NoScrollWithMouse);
   ImDrawList* draw = ImGui::GetWindowDrawList();
 
   // The screen behind the dialog, the dialog's border, its caption and its face.
-  Fill(draw, PixelRect{0, 0, static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y)},
-       kDesktop);
+  Fill(draw, PixelRect{0, 0, static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y)}, kDesktop);
   Fill(draw, g.frame, kEdge);
   Fill(draw, g.caption, kCaption);
   Fill(draw, g.client, kFace);

@@ -26,7 +26,8 @@ std::string CircuitWithoutRecord(std::string_view bytes, std::string* error) {
     return {};
   }
   const auto u16 = [&bytes](size_t at) {
-    return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
+    return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1])
+                                                                             << 8);
   };
   const uint16_t width = u16(0);
   const uint16_t height = u16(2);

@@ -21,5 +21,4 @@ std::string CircuitWithoutRecord(std::string_view bytes, std::string* error);
 
 // Loads circuit bytes into a fresh track through the game's loader, by way of a scratch file of
 // the given host path (removed again). Null with a reason when the loader refuses them.
-std::unique_ptr<TrackGrid> LoadCircuitBytes(std::string_view bytes, const std::string& scratchPath,
-                                            std::string* error);
+std::unique_ptr<TrackGrid> LoadCircuitBytes(std::string_view bytes, const std::string& scratchPath, std::string* error);

@@ -5,11 +5,6 @@
 #include <sys/resource.h>
 
 #include <atomic>
-#include <chrono>
-#include <deque>
-#include <memory>
-#include <optional>
-
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
@@ -17,6 +12,10 @@
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
 
 #include "server/service.h"
 
@@ -42,7 +41,7 @@ struct Shared {
   const std::function<void(const std::string&)>& log;
   net::thread_pool& workers;
   net::ssl::context* tls;  // null: plain HTTP
-  size_t maxConnections;    // the options', within the descriptors the process may have
+  size_t maxConnections;   // the options', within the descriptors the process may have
   std::atomic<size_t> connections{0};
 };
 
@@ -66,8 +65,7 @@ struct ConnectionSlot {
 
 std::string LogLine(const std::string& address, const std::string& method, const std::string& target, int status,
                     std::chrono::steady_clock::time_point start, const std::string& who) {
-  const double ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   char took[32];
   std::snprintf(took, sizeof took, "%.1fms", ms);
   // The target is logged up to 200 characters; tokens never travel in it.
@@ -140,15 +138,16 @@ class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
     ws_.set_option(timeouts);
     if (subscription_ == 0) {
       // Refused before the handshake: the answer is a plain HTTP one, and the connection ends.
-      auto response = std::make_shared<http::response<http::string_body>>(
-          static_cast<http::status>(refusal.status), request.version());
+      auto response = std::make_shared<http::response<http::string_body>>(static_cast<http::status>(refusal.status),
+                                                                          request.version());
       response->set(http::field::content_type, refusal.contentType);
       response->keep_alive(false);
       response->body() = std::move(refusal.body);
       response->prepare_payload();
       beast::get_lowest_layer(ws_).expires_after(std::chrono::seconds(shared_.options.headerSeconds));
-      http::async_write(ws_.next_layer(), *response,
-                        [self = this->shared_from_this(), response](beast::error_code, size_t) { CloseLowest(self->ws_); });
+      http::async_write(
+          ws_.next_layer(), *response,
+          [self = this->shared_from_this(), response](beast::error_code, size_t) { CloseLowest(self->ws_); });
       return;
     }
     for (std::string& message : backlog) queue_.push_back(std::move(message));
@@ -244,9 +243,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     parser_->body_limit(kMaxCircuitBody);
     // The whole header must come within its time, however slowly its bytes trickle in.
     Lowest().expires_after(std::chrono::seconds(idle ? shared_.options.idleSeconds : shared_.options.headerSeconds));
-    http::async_read_header(stream_, buffer_, *parser_, [self = this->shared_from_this()](beast::error_code ec, size_t) {
-      self->OnHeader(ec);
-    });
+    http::async_read_header(stream_, buffer_, *parser_,
+                            [self = this->shared_from_this()](beast::error_code ec, size_t) { self->OnHeader(ec); });
   }
 
   void OnHeader(beast::error_code ec) {
@@ -276,9 +274,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     }
     parser_->body_limit(limit);
     Lowest().expires_after(std::chrono::seconds(circuit ? shared_.options.bodySeconds : shared_.options.headerSeconds));
-    http::async_read(stream_, buffer_, *parser_, [self = this->shared_from_this()](beast::error_code ec2, size_t) {
-      self->OnBody(ec2);
-    });
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = this->shared_from_this()](beast::error_code ec2, size_t) { self->OnBody(ec2); });
   }
 
   void OnBody(beast::error_code ec) {
@@ -316,8 +313,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
 
   void Answer(ApiReply& reply) {
     shared_.log(LogLine(address_, method_, target_, reply.status, start_, reply.who));
-    auto response = std::make_shared<http::response<http::string_body>>(
-        static_cast<http::status>(reply.status), version_ == 10 ? 10 : 11);
+    auto response = std::make_shared<http::response<http::string_body>>(static_cast<http::status>(reply.status),
+                                                                        version_ == 10 ? 10 : 11);
     response->set(http::field::server, "apexgrid-server");
     response->set(http::field::content_type, reply.contentType);
     response->keep_alive(keepAlive_);
@@ -396,8 +393,8 @@ int ServeHttp(Service& service, const HttpOptions& options, const std::function<
   net::ssl::context tls(net::ssl::context::tls_server);
   if (!options.tlsCertificate.empty()) {
     beast::error_code ec;
-    tls.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
-                    net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 | net::ssl::context::no_tlsv1_1);
+    tls.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 | net::ssl::context::no_sslv3 |
+                    net::ssl::context::no_tlsv1 | net::ssl::context::no_tlsv1_1);
     tls.use_certificate_chain_file(options.tlsCertificate, ec);
     if (ec) {
       log("can't read the certificate " + options.tlsCertificate + ": " + ec.message());

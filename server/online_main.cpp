@@ -1,4 +1,5 @@
 // apexgrid-online: the command-line client of the race server, for people and scripts.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -6,21 +7,19 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "brain/driver.h"
+#include "net/http_client.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "server/circuit_upload.h"
-#include "net/http_client.h"
 #include "server/race_play.h"
 
 using nlohmann::json;
@@ -177,7 +176,8 @@ std::vector<RaceEvent> RaceEvents(const json& race) {
 std::string PlacesText(const json& race) {
   std::string text;
   for (const auto& place : race["places"].items()) {
-    text += (text.empty() ? "" : ", ") + std::string("seat ") + place.key() + ": " + std::to_string(place.value().get<int>());
+    text += (text.empty() ? "" : ", ") + std::string("seat ") + place.key() + ": " +
+            std::to_string(place.value().get<int>());
   }
   return text.empty() ? "none" : text;
 }
@@ -217,7 +217,8 @@ int SignIn(Client& client, const std::string& name, bool signup) {
 }
 
 std::string Upload(Client& client, const std::string& path) {
-  const json answer = Expect(client.api->Call("PUT", "circuits", ReadFile(path), "application/octet-stream"), {200, 201});
+  const json answer =
+      Expect(client.api->Call("PUT", "circuits", ReadFile(path), "application/octet-stream"), {200, 201});
   return answer["id"].get<std::string>();
 }
 
@@ -243,7 +244,8 @@ int Create(Client& client, const std::vector<std::string>& args) {
       const std::string& value = args[++i];
       const size_t eq = value.find('=');
       if (eq == std::string::npos) Fail("--computer takes SEAT=club|pro");
-      computers[std::to_string(NumberArgument(value.substr(0, eq), 1, 7, "the computer's seat"))] = value.substr(eq + 1);
+      computers[std::to_string(NumberArgument(value.substr(0, eq), 1, 7, "the computer's seat"))] =
+          value.substr(eq + 1);
     } else if (flag == "--assists" && hasValue) {
       body["assists"] = args[++i] == "on";
     } else {
@@ -277,9 +279,9 @@ int Show(Client& client, const std::string& id) {
               race["pace"].get<std::string>().c_str(), race["moves"].size(), turn.c_str(), PlacesText(race).c_str());
   for (const json& seat : race["seats"]) {
     const std::string player = seat["player"].is_null() ? "-" : seat["player"].get<std::string>();
-    std::printf("  seat %d  %-6s %-24s laps %d%s%s\n", seat["seat"].get<int>(), seat["driver"].get<std::string>().c_str(),
-                player.c_str(), seat.value("laps", 0), seat.value("finished", false) ? "  finished" : "",
-                seat.value("retired", false) ? "  retired" : "");
+    std::printf("  seat %d  %-6s %-24s laps %d%s%s\n", seat["seat"].get<int>(),
+                seat["driver"].get<std::string>().c_str(), player.c_str(), seat.value("laps", 0),
+                seat.value("finished", false) ? "  finished" : "", seat.value("retired", false) ? "  retired" : "");
   }
   return 0;
 }
@@ -325,7 +327,8 @@ int Fetch(Client& client, const std::string& id, const std::string& out) {
   const HttpResult result = client.api->Call("GET", "races/" + id + "/file");
   if (result.status != 200) Expect(result, {200});
   std::string error;
-  if (WriteHostFile(out, result.body.data(), result.body.size(), &error) != 0) Fail("can't write " + out + ": " + error);
+  if (WriteHostFile(out, result.body.data(), result.body.size(), &error) != 0)
+    Fail("can't write " + out + ": " + error);
   std::printf("race %s saved to %s\n", id.c_str(), out.c_str());
   return 0;
 }

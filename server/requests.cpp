@@ -3,7 +3,6 @@
 
 #include <initializer_list>
 #include <limits>
-
 #include <nlohmann/json.hpp>
 
 using nlohmann::json;
@@ -11,8 +10,7 @@ using nlohmann::json;
 namespace {
 
 // The body as a JSON object whose fields are all among the known ones.
-bool ReadObject(std::string_view body, std::initializer_list<const char*> known, json* out,
-                std::string* error) {
+bool ReadObject(std::string_view body, std::initializer_list<const char*> known, json* out, std::string* error) {
   *out = json::parse(body.begin(), body.end(), nullptr, false);
   if (out->is_discarded()) {
     *error = "the body is not JSON";
@@ -33,8 +31,7 @@ bool ReadObject(std::string_view body, std::initializer_list<const char*> known,
   return true;
 }
 
-bool ReadInteger(const json& object, const char* name, int64_t low, int64_t high, int64_t* out,
-                 std::string* error) {
+bool ReadInteger(const json& object, const char* name, int64_t low, int64_t high, int64_t* out, std::string* error) {
   const auto it = object.find(name);
   if (it == object.end()) {
     *error = std::string("missing field '") + name + "'";
@@ -124,8 +121,7 @@ bool ParseAccountBody(std::string_view body, AccountBody* out, std::string* erro
 
 bool ParseRaceBody(std::string_view body, RaceBody* out, std::string* error) {
   json object;
-  if (!ReadObject(body, {"circuit", "seats", "laps", "pace", "move_seconds", "assists", "computers"}, &object,
-                  error)) {
+  if (!ReadObject(body, {"circuit", "seats", "laps", "pace", "move_seconds", "assists", "computers"}, &object, error)) {
     return false;
   }
   RaceBody race;

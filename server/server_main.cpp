@@ -32,8 +32,8 @@ std::mutex logMutex;
 void Log(const std::string& line) {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const int ms = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  const int ms =
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char stamp[40];
@@ -92,7 +92,8 @@ int main(int argc, char** argv) {
       if (!WholeNumber(value, 1, 3600, &seconds)) return Usage("--request-seconds takes 1 to 3600 seconds");
       http.headerSeconds = static_cast<int>(seconds);
     } else if (flag == "--sync") {
-      if (std::strcmp(value, "full") != 0 && std::strcmp(value, "normal") != 0) return Usage("--sync is full or normal");
+      if (std::strcmp(value, "full") != 0 && std::strcmp(value, "normal") != 0)
+        return Usage("--sync is full or normal");
       service.syncEveryCommit = std::strcmp(value, "full") == 0;
     } else if (flag == "--tls-cert") {
       http.tlsCertificate = value;

@@ -6,9 +6,8 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "brain/driver.h"
 #include "platform/files.h"
@@ -612,8 +611,8 @@ ApiReply Service::Subscribe(const std::string& authorization, int64_t raceId, in
     if (index > after) backlog->push_back(EventMessage(event, index));
     if (event.kind == RaceEventKind::kMove) ++index;
   }
-  backlog->push_back(json{{"type", "state"}, {"state", race.state}, {"turn", race.state == "running" ? race.turn : -1}}
-                         .dump());
+  backlog->push_back(
+      json{{"type", "state"}, {"state", race.state}, {"turn", race.state == "running" ? race.turn : -1}}.dump());
   *id = nextSubscription_++;
   subscriptions_[*id] = Subscription{raceId, std::move(listener)};
   ApiReply reply;

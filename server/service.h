@@ -121,7 +121,7 @@ class Service {
   Log log_;
   SignInBrake brake_;
   SignInBrake signUps_;  // accounts made, per address: each costs a hash and a row
-  std::mutex mutex_;  // the store, the tracks and the listeners
+  std::mutex mutex_;     // the store, the tracks and the listeners
   Store store_;
   std::map<std::string, std::shared_ptr<TrackGrid>> tracks_;
   std::map<int, Subscription> subscriptions_;

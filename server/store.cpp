@@ -95,8 +95,8 @@ Store::~Store() {
 }
 
 bool Store::Open(const std::string& path, bool syncEveryCommit, std::string* error) {
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
     *error = "can't open the database " + path + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "no memory");
     return false;
   }
@@ -104,7 +104,8 @@ bool Store::Open(const std::string& path, bool syncEveryCommit, std::string* err
   // The write-ahead log. Fully synchronised, a transaction that returned is on the disk, so an
   // answered move survives a killed server and a lost machine alike; otherwise it survives a
   // killed server, and the disk catches up at checkpoints, many times faster.
-  if (!Exec("PRAGMA journal_mode=WAL") || !Exec(syncEveryCommit ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL") ||
+  if (!Exec("PRAGMA journal_mode=WAL") ||
+      !Exec(syncEveryCommit ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL") ||
       !Exec("PRAGMA foreign_keys=ON") || !Exec(kSchema)) {
     *error = std::string("can't prepare the database: ") + sqlite3_errmsg(db_);
     return false;
@@ -218,9 +219,10 @@ bool Store::LoadRace(int64_t id, RaceRow* race) {
   }
   race->seatRows.clear();
   {
-    Use seats(Prepare(
-        "SELECT s.seat, s.account, COALESCE(a.name, ''), s.driver FROM seats s LEFT JOIN accounts a ON a.id = s.account "
-        "WHERE s.race = ? ORDER BY s.seat"));
+    Use seats(
+        Prepare("SELECT s.seat, s.account, COALESCE(a.name, ''), s.driver FROM seats s LEFT JOIN accounts a ON a.id = "
+                "s.account "
+                "WHERE s.race = ? ORDER BY s.seat"));
     if (!seats.ok()) return false;
     seats.Bind(1, id);
     while (seats.Step() == SQLITE_ROW) {
@@ -279,9 +281,9 @@ bool Store::AddEvent(const RaceRow& race, size_t position, const RaceEvent& even
     if (!insert.Done()) return false;
   }
   if (lap != nullptr) {
-    Use insert(Prepare(
-        "INSERT INTO laps(circuit, account, rounds, race, at) SELECT ?, account, ?, ?, ? FROM seats "
-        "WHERE race = ? AND seat = ?"));
+    Use insert(
+        Prepare("INSERT INTO laps(circuit, account, rounds, race, at) SELECT ?, account, ?, ?, ? FROM seats "
+                "WHERE race = ? AND seat = ?"));
     if (!insert.ok()) return false;
     insert.Bind(1, race.circuit).Bind(2, lap->rounds).Bind(3, race.id).Bind(4, now).Bind(5, race.id);
     insert.Bind(6, event.car);
@@ -292,16 +294,15 @@ bool Store::AddEvent(const RaceRow& race, size_t position, const RaceEvent& even
 
 std::vector<RaceSummary> Store::ListRaces(int64_t account, bool openOnly, int limit) {
   std::vector<RaceSummary> list;
-  Use find(Prepare(openOnly
-                       ? "SELECT r.id, r.circuit, r.seats, r.laps, r.state, r.turn, "
-                         "(SELECT COUNT(*) FROM seats f WHERE f.race = r.id AND f.account = 0 AND f.driver = 0) "
-                         "FROM races r WHERE r.state = 'open' ORDER BY r.id DESC LIMIT ?1"
-                       // Walks the account's seats newest first through their index, however many
-                       // races the account has had.
-                       : "SELECT r.id, r.circuit, r.seats, r.laps, r.state, r.turn, "
-                         "(SELECT COUNT(*) FROM seats f WHERE f.race = r.id AND f.account = 0 AND f.driver = 0) "
-                         "FROM seats s JOIN races r ON r.id = s.race WHERE s.account = ?2 "
-                         "ORDER BY s.race DESC LIMIT ?1"));
+  Use find(Prepare(openOnly ? "SELECT r.id, r.circuit, r.seats, r.laps, r.state, r.turn, "
+                              "(SELECT COUNT(*) FROM seats f WHERE f.race = r.id AND f.account = 0 AND f.driver = 0) "
+                              "FROM races r WHERE r.state = 'open' ORDER BY r.id DESC LIMIT ?1"
+                            // Walks the account's seats newest first through their index, however many
+                            // races the account has had.
+                            : "SELECT r.id, r.circuit, r.seats, r.laps, r.state, r.turn, "
+                              "(SELECT COUNT(*) FROM seats f WHERE f.race = r.id AND f.account = 0 AND f.driver = 0) "
+                              "FROM seats s JOIN races r ON r.id = s.race WHERE s.account = ?2 "
+                              "ORDER BY s.race DESC LIMIT ?1"));
   if (!find.ok()) return list;
   find.Bind(1, limit);
   if (!openOnly) find.Bind(2, account);

@@ -4,9 +4,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "game/drivers.h"
 #include "game/globals.h"
@@ -103,7 +102,8 @@ void OnlineNetwork(uintptr_t id) {
       if (!event.is_object()) return;
       if (event.value("type", "") == "state") {
         // Whose turn it is once the race holds the moves passed on so far.
-        onlineRace.serverTurn = event.contains("turn") && event["turn"].is_number_integer() ? event["turn"].get<int>() : -1;
+        onlineRace.serverTurn =
+            event.contains("turn") && event["turn"].is_number_integer() ? event["turn"].get<int>() : -1;
         onlineRace.serverTurnAt = link.seen;
         const bool over = event.value("state", "") == "finished";
         if (over && !onlineRace.over) {

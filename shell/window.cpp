@@ -2,13 +2,12 @@
 #include "shell/window.h"
 
 #include "data/program_icon.h"
-
 #include "game/cursor.h"
-#include "game/turn.h"
 #include "game/globals.h"
 #include "game/race_keeping.h"
 #include "game/screens.h"
 #include "game/startup.h"
+#include "game/turn.h"
 #include "game/view.h"
 #include "gfx/display.h"
 #include "shell/online_link.h"

@@ -6,7 +6,6 @@
 
 #include "platform/window.h"
 
-
 // The game's entry point: creates the window (or brings a running copy to the front), runs the
 // message loop, shuts down, and returns the exit code: 0, or 1 when the screen couldn't be
 // opened.

@@ -1,6 +1,8 @@
 // The board renderer on small circuits: the view clamp, every layer at its place and in its
 // colour, the record marker, the Go button, the status rows, the counters, the outline, and what
 // happens without a record or without data pictures.
+#include "game/board.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <random>
 #include <vector>
 
-#include "game/board.h"
 #include "game/globals.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
@@ -37,7 +38,6 @@ uint16_t OverBlack(uint16_t colour, int16_t alpha) {
   plain::BlendPixel(p, 0, 0, colour, alpha);
   return p.pixels[0];
 }
-
 
 class Board : public GameScreen {
  protected:
@@ -342,7 +342,7 @@ TEST_F(Board, LapBarsAndPenaltySquaresPerPlayer) {
     uint16_t colour;
   };
   const Pixel pixels[] = {
-      {2, 2, c0},   {16, 6, c0},   {17, 2, 0},   {1, 2, 0},    {2, 1, 0},    {2, 7, 0},     // bar of 3 laps
+      {2, 2, c0},   {16, 6, c0},   {17, 2, 0},   {1, 2, 0},    {2, 1, 0},     {2, 7, 0},    // bar of 3 laps
       {100, 9, c1}, {104, 13, c1}, {105, 9, 0},  {106, 9, c1}, {110, 13, c1}, {111, 9, 0},  // two squares
       {99, 9, 0},   {100, 8, 0},   {100, 14, 0}, {2, 9, 0},                                 // no laps
       {2, 16, c2},  {6, 20, c2},   {7, 16, 0},   {100, 16, 0},                              // one lap, no wait
@@ -362,10 +362,10 @@ TEST_F(Board, NumbersAreDrawnFromTheDigitStrip) {
     int firstColumn;  // the number's leftmost column
   };
   const Case cases[] = {{240, 7, NumberAlign::kEndLeftOf, 228},
-                       {240, 12, NumberAlign::kEndLeftOf, 218},
-                       {100, 12, NumberAlign::kCentreOn, 88},
-                       {100, 12, NumberAlign::kStartAt, 100},
-                       {50, 305, NumberAlign::kStartAt, 50}};
+                        {240, 12, NumberAlign::kEndLeftOf, 218},
+                        {100, 12, NumberAlign::kCentreOn, 88},
+                        {100, 12, NumberAlign::kStartAt, 100},
+                        {50, 305, NumberAlign::kStartAt, 50}};
   for (const Case& c : cases) {
     FillFrame(kSentinel);
     DrawNumber(framePicture, c.x, 40, c.value, c.alignment);
@@ -399,7 +399,8 @@ TEST_F(Board, TheMenuBarShowsEachSwitchedOnButton) {
     uint8_t record, outline;
     int16_t mode;
   };
-  for (const Case& c : {Case{0, 0, kInputDirect}, Case{1, 0, kInputDirect}, Case{0, 1, kInputAim}, Case{1, 1, kInputAim}}) {
+  for (const Case& c :
+       {Case{0, 0, kInputDirect}, Case{1, 0, kInputDirect}, Case{0, 1, kInputAim}, Case{1, 1, kInputAim}}) {
     Race(Black(240, 300, Pt(100, 150)));
     gameState.showRecord = c.record;
     gameState.showOutline = c.outline;

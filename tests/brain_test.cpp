@@ -19,9 +19,9 @@
 #include "brain/foresight.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
-#include "rules/turn.h"
 #include "rules/commit.h"
 #include "rules/move.h"
+#include "rules/turn.h"
 #include "tests/support.h"
 
 namespace {
@@ -132,7 +132,8 @@ int ExhaustiveOptimum(GameState& s, const CarState& start) {
     return (static_cast<uint64_t>(static_cast<uint16_t>(c.at.x)) << 48) |
            (static_cast<uint64_t>(static_cast<uint16_t>(c.at.y)) << 32) |
            (static_cast<uint64_t>(static_cast<uint8_t>(c.velocity.x)) << 24) |
-           (static_cast<uint64_t>(static_cast<uint8_t>(c.velocity.y)) << 16) | static_cast<uint16_t>(c.reverseCrossings);
+           (static_cast<uint64_t>(static_cast<uint8_t>(c.velocity.y)) << 16) |
+           static_cast<uint16_t>(c.reverseCrossings);
   };
   std::unordered_map<uint64_t, int> best{{pack(start), 0}};
   best.reserve(1 << 20);
@@ -411,7 +412,8 @@ TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndTheProBeatsTheClub) {
   chicane.BlockRect(18, 14, 20, 16);
   Loaded loaded(chicane);
   GameState& s = *loaded.state;
-  const int optimum = static_cast<int>(SolveExact(loaded.model, CarState{chicane.start, {}, 0}, ExactLimits{}).plan.rounds);
+  const int optimum =
+      static_cast<int>(SolveExact(loaded.model, CarState{chicane.start, {}, 0}, ExactLimits{}).plan.rounds);
   Driver driver;
   ASSERT_TRUE(driver.Load(s.track));
   // A second driver asked the same questions in the same order gives the same answers, whatever
@@ -487,8 +489,8 @@ TEST(BrainForesight, AgreesWithAnExhaustiveSearchAndWarnsOnlyWhenCertain) {
     car.velocity = Pt(v(random), v(random));
     if (loaded.model.Blocked(car.at.x, car.at.y)) continue;
     const bool expected = ExhaustivelyDoomed(loaded.model, loaded.state->track, car);
-    ASSERT_EQ(thorough.Doomed(car), expected) << car.at.x << "," << car.at.y << " at " << car.velocity.x << ","
-                                               << car.velocity.y;
+    ASSERT_EQ(thorough.Doomed(car), expected)
+        << car.at.x << "," << car.at.y << " at " << car.velocity.x << "," << car.velocity.y;
     if (quick.Doomed(car)) {
       EXPECT_TRUE(expected);
     }

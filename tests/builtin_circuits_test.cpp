@@ -11,10 +11,10 @@
 
 #include "brain/solver.h"
 #include "brain/track_model.h"
-#include "rules/turn.h"
 #include "platform/png.h"
 #include "rules/commit.h"
 #include "rules/move.h"
+#include "rules/turn.h"
 #include "tests/support.h"
 #include "tools/circuit_data.h"
 

@@ -1,7 +1,8 @@
 // Circuit files: loading, the outline, and the record section.
-#include <gtest/gtest.h>
+#include "data/circuit.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -11,7 +12,6 @@
 #include <functional>
 #include <memory>
 
-#include "data/circuit.h"
 #include "platform/files.h"
 #include "tests/support.h"
 
@@ -135,8 +135,7 @@ TEST_F(Circuits, SavingARecordKeepsPictureAndGridByteForByte) {
   ASSERT_EQ(after.size(), recordOffset + 2 + 4 * 3000);
   EXPECT_TRUE(std::equal(before.begin(), before.begin() + recordOffset, after.begin()));
   // Nothing is left beside the circuit: the new content took the old file's place.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()),
-                          std::filesystem::directory_iterator()),
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()),
             1);
 }
 
@@ -280,8 +279,8 @@ TEST_F(Circuits, RecordIsDroppedForAReadOnlyFile) {
 TEST_F(Circuits, OnlyALapThatBeatsTheRecordOnFileReplacesIt) {
   struct Case {
     const char* what;
-    int stored;  // points stored by another writer since loading; 0 for none
-    int lap;     // points of the lap saved
+    int stored;     // points stored by another writer since loading; 0 for none
+    int lap;        // points of the lap saved
     bool replaced;  // the file holds the lap afterwards, else what was stored
   };
   const Case cases[] = {
@@ -359,8 +358,9 @@ TEST_F(Circuits, AFailingStepLeavesTheOldRecordTheNewOneOrNone) {
         EXPECT_EQ(loaded->recordCount, reloaded->recordCount);
         EXPECT_EQ(loaded->recordRounds, reloaded->recordRounds);
         EXPECT_TRUE(std::equal(onFile.begin(), onFile.end(), loaded->recordTrail));
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()),
-                  inPlace ? 2 : 1)
+        EXPECT_EQ(
+            std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()),
+            inPlace ? 2 : 1)
             << "nothing left beside the circuit";
       }
     }
@@ -376,9 +376,9 @@ TEST_F(Circuits, ARecordGoesIntoTheFileTheUserHas) {
   namespace fs = std::filesystem;
   struct Case {
     const char* what;
-    std::string load;                           // the name the game is given
-    std::function<bool()> prepare;              // false when the file system can't do it here
-    std::function<void()> keeps;                // what must stay as it was
+    std::string load;               // the name the game is given
+    std::function<bool()> prepare;  // false when the file system can't do it here
+    std::function<void()> keeps;    // what must stay as it was
   };
   const std::string sub = folder.HostFile("case");
   const Case cases[] = {

@@ -1,13 +1,14 @@
 // apexcircuit's subcommands on real files in a temporary folder: a circuit made from PNGs,
 // previewed, inspected, checked and cleared; picture files converted both ways; and every kind
 // of bad input refused with one line and no file touched.
+#include "tools/circuit_tool.h"
+
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <png.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,12 +23,11 @@
 #include "gfx/colour.h"
 #include "platform/files.h"
 #include "platform/png.h"
+#include "race/race_circuit.h"
 #include "rules/state.h"
 #include "tests/support.h"
 #include "tools/canvas.h"
 #include "tools/circuit_data.h"
-#include "race/race_circuit.h"
-#include "tools/circuit_tool.h"
 
 namespace {
 
@@ -69,8 +69,8 @@ void WriteGreyPng(const std::string& path, int width, int height, int bits, bool
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_init_io(png, file);
-  png_set_IHDR(png, info, width, height, bits, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, width, height, bits, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
   if (gamma) png_set_gAMA_fixed(png, info, 45455);  // 1/2.2, as sRGB
   png_write_info(png, info);
   std::vector<uint8_t> row(static_cast<size_t>(width) * bits / 8);
@@ -115,8 +115,9 @@ class CircuitTool : public ::testing::Test {
     mask = folder.HostFile("ring-mask.png");
     circuit = folder.HostFile("Ring.cct");
     WriteImage(picture, Ring::kWidth, Ring::kHeight, [](int x, int y) { return Ring::Track(x, y) ? kGrey : kGreen; });
-    WriteImage(mask, Ring::kWidth, Ring::kHeight,
-               [](int x, int y) { return Ring::Track(x, y) ? Rgb{1, 1, 1} : Rgb{0, 0, 0}; });
+    WriteImage(mask, Ring::kWidth, Ring::kHeight, [](int x, int y) {
+      return Ring::Track(x, y) ? Rgb{1, 1, 1} : Rgb{0, 0, 0};
+    });
   }
 
   std::vector<std::string> MakeArgs(const std::string& out, const std::string& start = "44,12") {
@@ -158,8 +159,8 @@ TEST_F(CircuitTool, MakeWritesTheCircuitOfThePictureAndItsMask) {
   }
   // The same grid from a colour rule instead of a mask.
   const std::string byColour = folder.HostFile("ByColour.cct");
-  const ToolRun made = Tool({"make", picture, byColour, "--track-colour", "100,100,104,4", "--start", "44,12",
-                         "--line", "40,2,40,21", "--ahead", "50,12"});
+  const ToolRun made = Tool({"make", picture, byColour, "--track-colour", "100,100,104,4", "--start", "44,12", "--line",
+                             "40,2,40,21", "--ahead", "50,12"});
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_EQ(ReadCircuitFile(byColour).cells, c.cells);
 }
@@ -177,8 +178,8 @@ TEST_F(CircuitTool, ASixteenBitMaskGivesTheCircuitOfItsEightBitTwin) {
     const std::string maskFile = folder.HostFile("mask" + std::to_string(i) + ".png");
     WriteGreyPng(maskFile, Ring::kWidth, Ring::kHeight, masks[i].bits, masks[i].gamma, level);
     const std::string out = folder.HostFile("m" + std::to_string(i) + ".cct");
-    const ToolRun made = Tool({"make", picture, out, "--mask", maskFile, "--start", "44,12", "--line", "40,2,40,21",
-                               "--ahead", "50,12"});
+    const ToolRun made = Tool(
+        {"make", picture, out, "--mask", maskFile, "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"});
     ASSERT_EQ(made.status, 0) << made.err;
     twins[i] = ReadCircuitFile(out);
   }
@@ -258,13 +259,15 @@ TEST_F(CircuitTool, InfoCheckRenderAndClearRecordWorkOnTheCircuit) {
   ASSERT_EQ(withRecord.record.size(), best + 2) << "a race's record: the start twice, then every move";
   EXPECT_EQ(withRecord.record[0], withRecord.start);
   const ToolRun standing = Tool({"solve", tiny, "--write-record"});
-  EXPECT_TRUE(Contains(standing.out, "the stored record of " + std::to_string(best) + " rounds stands")) << standing.out;
+  EXPECT_TRUE(Contains(standing.out, "the stored record of " + std::to_string(best) + " rounds stands"))
+      << standing.out;
   // Out of memory, the search reports the best lap it has and the bound it proved.
   const ToolRun bounded = Tool({"solve", circuit, "--memory", "0.001"});
   ASSERT_EQ(bounded.status, 0) << bounded.err;
   EXPECT_TRUE(Contains(bounded.out, " rounds, no lap can take fewer than ")) << bounded.out;
 
-  const ToolRun render = Tool({"render", circuit, folder.HostFile("preview.png"), "--outline", "--line", "--scale", "3"});
+  const ToolRun render =
+      Tool({"render", circuit, folder.HostFile("preview.png"), "--outline", "--line", "--scale", "3"});
   ASSERT_EQ(render.status, 0) << render.err;
   RgbImage preview;
   std::string error;
@@ -427,7 +430,7 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
   WriteImage(folder.HostFile("small.png"), 40, 30, [](int, int) { return Rgb{1, 1, 1}; });
   const std::string pipe = folder.HostFile("pipe.cct");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);  // read as it stands, it would hold the tool forever
-  Bytes big;  // the header of a circuit of 8000 x 8000
+  Bytes big;                                 // the header of a circuit of 8000 x 8000
   AppendU16(big, 8000);
   AppendU16(big, 8000);
   WriteBytes(folder.HostFile("Big.cct"), big);
@@ -452,14 +455,18 @@ TEST_F(CircuitTool, BadInputGetsOneLineNamingTheProblemAndWritesNothing) {
       {{"make", pipe, out, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"},
        "is not a readable PNG"},
       {{"check", folder.HostFile("missing.cct")}, "can't open"},
-      {{"render", folder.HostFile("Short.cct"), folder.HostFile("x.png")}, "is truncated: 1000 bytes, a 80x60 circuit needs 14420"},
+      {{"render", folder.HostFile("Short.cct"), folder.HostFile("x.png")},
+       "is truncated: 1000 bytes, a 80x60 circuit needs 14420"},
       {{"clear-record", folder.HostFile("Short.cct")}, "is truncated"},
       {{"check", folder.HostFile("Short.cct")}, "is truncated"},
-      {{"make", folder.HostFile("missing.png"), out, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"},
+      {{"make", folder.HostFile("missing.png"), out, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21",
+        "--ahead", "50,12"},
        "can't open " + folder.HostFile("missing.png")},
-      {{"make", folder.HostFile("junk.png"), out, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"},
+      {{"make", folder.HostFile("junk.png"), out, "--mask", mask, "--start", "44,12", "--line", "40,2,40,21", "--ahead",
+        "50,12"},
        "is not a readable PNG"},
-      {{"make", picture, out, "--mask", folder.HostFile("small.png"), "--start", "44,12", "--line", "40,2,40,21", "--ahead", "50,12"},
+      {{"make", picture, out, "--mask", folder.HostFile("small.png"), "--start", "44,12", "--line", "40,2,40,21",
+        "--ahead", "50,12"},
        "is 40x30, the picture is 80x60"},
       {MakeArgs(out, "90,12"), "the start point 90,12 lies outside the 80x60 picture"},
       {MakeArgs(out, "30,30"), "the start point 30,30 is on a blocked cell"},
@@ -512,7 +519,9 @@ TEST_F(CircuitTool, ARefusedCircuitLeavesTheOldFileWholeAndNoTemporaryBehind) {
   EXPECT_EQ(Tool(MakeArgs(circuit, "30,30")).status, 1);
   EXPECT_EQ(ReadBytes(circuit), before);
   // A successful make over an existing file replaces it whole.
-  WriteImage(picture, Ring::kWidth, Ring::kHeight, [](int x, int y) { return Ring::Track(x, y) ? kGrey : Rgb{0, 0, 1}; });
+  WriteImage(picture, Ring::kWidth, Ring::kHeight, [](int x, int y) {
+    return Ring::Track(x, y) ? kGrey : Rgb{0, 0, 1};
+  });
   EXPECT_EQ(Tool(MakeArgs(circuit)).status, 0);
   EXPECT_EQ(ReadBytes(circuit).size(), before.size());
   EXPECT_NE(ReadBytes(circuit), before);
@@ -541,7 +550,8 @@ TEST_F(CircuitTool, OutputsThatWouldLoseAFileAreRefused) {
   WriteBytes(lockedPicture, Bytes{1, 0, 1, 0, 0, 0});
   const std::string lockedGif = folder.HostFile("locked.gif");
   WriteBytes(lockedGif, Bytes{1});
-  for (const std::string& file : {locked, lockedPicture, lockedGif}) fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  for (const std::string& file : {locked, lockedPicture, lockedGif})
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   const std::vector<std::string> guarded{circuit, mask, picture, locked, lockedPicture, folder.HostFile("a.pic")};
   std::vector<Bytes> before;
   for (const std::string& file : guarded) before.push_back(ReadBytes(file));
@@ -608,7 +618,8 @@ TEST_F(CircuitTool, ABackslashIsPartOfAName) {
   run = Tool(MakeArgs(folder.HostFile("sub\\out.cct")));
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Tool({"frompng", picture, folder.HostFile("sub\\out.pic")}).status, 0);
-  for (const char* made : {"sub\\race.png", "sub\\out.cct", "sub\\out.pic"}) EXPECT_TRUE(FileExists(folder.HostFile(made))) << made;
+  for (const char* made : {"sub\\race.png", "sub\\out.cct", "sub\\out.pic"})
+    EXPECT_TRUE(FileExists(folder.HostFile(made))) << made;
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.HostFile("sub")), fs::directory_iterator()), 1)
       << "nothing written into sub/";
 }
@@ -635,9 +646,14 @@ TEST_F(CircuitTool, AFailedPngWriteKeepsTheOldOne) {
 
 TEST_F(CircuitTool, WrongUsageSaysSoInOneLine) {
   const std::vector<std::vector<std::string>> cases = {
-      {"fly"}, {"info"}, {"make", "a.png", "b.cct"}, {"render", "a.cct", "b.png", "--sideways"}, {"topng", "a", "b", "--scale"},
+      {"fly"},
+      {"info"},
+      {"make", "a.png", "b.cct"},
+      {"render", "a.cct", "b.png", "--sideways"},
+      {"topng", "a", "b", "--scale"},
       {"check", "a.cct", "--scale", "3"},  // no lap picture to scale
-      {"replay", "a.apxrace", "b.gif", "--whole", "--follow", "0"}, {"replay", "a.apxrace"},
+      {"replay", "a.apxrace", "b.gif", "--whole", "--follow", "0"},
+      {"replay", "a.apxrace"},
       {"replay", "a.cct", "--record", "b.gif", "--moves-per-second", "0"},
   };
   for (const auto& args : cases) {
@@ -703,8 +719,8 @@ TEST_F(CircuitTool, ReplayAnimatesTheRecordAndARace) {
             "print(sum(1 for f in ImageSequence.Iterator(Image.open(sys.argv[1]))))\n");
   const auto frames = [&](const std::string& gif) {
     const std::string count = folder.HostFile("count");
-    std::system(("/usr/bin/python3 " + Quote(folder.HostFile("frames.py")) + " " + Quote(gif) + " > " + Quote(count))
-                    .c_str());
+    std::system(
+        ("/usr/bin/python3 " + Quote(folder.HostFile("frames.py")) + " " + Quote(gif) + " > " + Quote(count)).c_str());
     return ReadText(count);
   };
 
@@ -715,10 +731,13 @@ TEST_F(CircuitTool, ReplayAnimatesTheRecordAndARace) {
   } cases[] = {
       {{"replay", circuit, "--record", folder.HostFile("record.gif")}, 0, std::to_string(rounds + 1) + "\n"},
       {{"replay", folder.HostFile("race.apxrace"), folder.HostFile("race.gif"), "--follow", "1", "--scale", "2"},
-       0, std::to_string(2 * rounds + 1) + "\n"},
-      {{"replay", folder.HostFile("race.apxrace"), folder.HostFile("changed.gif"), "--circuit", changed}, 1,
+       0,
+       std::to_string(2 * rounds + 1) + "\n"},
+      {{"replay", folder.HostFile("race.apxrace"), folder.HostFile("changed.gif"), "--circuit", changed},
+       1,
        changed + " is not the one"},
-      {{"replay", folder.HostFile("bad.apxrace"), folder.HostFile("bad.gif")}, 1,
+      {{"replay", folder.HostFile("bad.apxrace"), folder.HostFile("bad.gif")},
+       1,
        folder.HostFile("bad.apxrace") + ":" + std::to_string(8 + 2 * rounds) + ": 200,12 is outside car 0's reach"},
   };
   for (const auto& c : cases) {

@@ -1,11 +1,11 @@
 // Committing moves: crashes, start/finish line crossings, laps and the full trail.
+#include "rules/commit.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <iterator>
 #include <memory>
-
-#include "rules/commit.h"
 
 namespace {
 
@@ -29,9 +29,7 @@ struct Race {
     PlaceCarsOnStart(s);
   }
   // Puts the car on p with a zero move vector, as a new race does.
-  void Stand(GridPoint p) {
-    car.trail[car.lastIndex - 1] = car.trail[car.lastIndex] = p;
-  }
+  void Stand(GridPoint p) { car.trail[car.lastIndex - 1] = car.trail[car.lastIndex] = p; }
 };
 
 }  // namespace
@@ -65,9 +63,8 @@ TEST(SideOfLine, ReproducesTheSinglePrecisionAnswers) {
       {{-3000, 100}, {3000, 101}, {0, 100}, 0},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(SideOfLine(c.p1, c.p2, c.q), c.side)
-        << "(" << c.p1.x << "," << c.p1.y << ")-(" << c.p2.x << "," << c.p2.y << ") q (" << c.q.x
-        << "," << c.q.y << ")";
+    EXPECT_EQ(SideOfLine(c.p1, c.p2, c.q), c.side) << "(" << c.p1.x << "," << c.p1.y << ")-(" << c.p2.x << "," << c.p2.y
+                                                   << ") q (" << c.q.x << "," << c.q.y << ")";
   }
 }
 
@@ -130,10 +127,9 @@ TEST(CommitMove, BackwardCrossingsMustBeUndoneBeforeALapCounts) {
   // Two backward crossings (the second after going round the end of the line), then two forward
   // ones that only undo them, then the forward crossing that counts.
   const Step steps[] = {
-      {{45, 40}, 1, 0}, {{45, 10}, 1, 0}, {{55, 10}, 1, 0}, {{45, 40}, 2, 0},
-      {{55, 40}, 1, 0}, {{55, 10}, 1, 0}, {{45, 10}, 1, 0}, {{45, 40}, 1, 0},
-      {{55, 40}, 0, 0}, {{55, 10}, 0, 0}, {{45, 10}, 0, 0}, {{45, 40}, 0, 0},
-      {{55, 40}, 0, 1},
+      {{45, 40}, 1, 0}, {{45, 10}, 1, 0}, {{55, 10}, 1, 0}, {{45, 40}, 2, 0}, {{55, 40}, 1, 0},
+      {{55, 10}, 1, 0}, {{45, 10}, 1, 0}, {{45, 40}, 1, 0}, {{55, 40}, 0, 0}, {{55, 10}, 0, 0},
+      {{45, 10}, 0, 0}, {{45, 40}, 0, 0}, {{55, 40}, 0, 1},
   };
   Race r;
   r.Stand({55, 40});

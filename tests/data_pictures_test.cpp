@@ -1,5 +1,7 @@
 // The data pictures as the game loads them: their sizes, the rectangles the game copies out of
 // them, the tap regions their buttons must lie in, and the looks that are copied over each other.
+#include "tools/data_pictures.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include "gfx/colour.h"
 #include "gfx/picture.h"
 #include "tests/support.h"
-#include "tools/data_pictures.h"
 #include "tools/picture_layout.h"
 #include "tools/tool_error.h"
 
@@ -82,7 +83,10 @@ TEST_F(DataPictures, EachHasItsSizeAndHoldsEveryRectangleTheGameCopies) {
   std::vector<Rect> countBands;
   for (int n = 1; n <= 8; ++n) countBands.push_back({0, 206 + 19 * n, 70, 225 + 19 * n});
   const Case cases[] = {
-      {"MenuBar.pic", 240, 40, {{0, 0, 240, 20}, {0, 20, 65, 40}, {126, 20, 150, 40}, {152, 20, 178, 40}, {180, 20, 204, 40}}},
+      {"MenuBar.pic",
+       240,
+       40,
+       {{0, 0, 240, 20}, {0, 20, 65, 40}, {126, 20, 150, 40}, {152, 20, 178, 40}, {180, 20, 204, 40}}},
       {"GoButton.pic", 20, 40, {{0, 0, 20, 20}, {0, 20, 20, 40}}},
       {"Menu.pic", 140, 600, {{0, 0, 140, 300}, {0, 527, 140, 553}}},
       {"SubMenu_NPlayer.pic", 70, 400, countBands},
@@ -115,11 +119,11 @@ TEST_F(DataPictures, EveryButtonAndEntryLiesWhereItsTapsLand) {
     int first, last;
   };
   const Tap taps[] = {
-      {"MenuBar.pic", "button", "menu", 0, 60},        {"MenuBar.pic", "button", "record", 127, 149},
-      {"MenuBar.pic", "button", "aim", 153, 177},      {"MenuBar.pic", "button", "outline", 181, 201},
-      {"MenuBar.pic", "button", "desktop", 211, 239},  {"Menu.pic", "entry", "title", 180, 202},
-      {"Menu.pic", "entry", "circuit", 204, 226},      {"Menu.pic", "entry", "players", 228, 249},
-      {"Menu.pic", "entry", "newrace", 249, 275},      {"Menu.pic", "entry", "quit", 275, 299},
+      {"MenuBar.pic", "button", "menu", 0, 60},       {"MenuBar.pic", "button", "record", 127, 149},
+      {"MenuBar.pic", "button", "aim", 153, 177},     {"MenuBar.pic", "button", "outline", 181, 201},
+      {"MenuBar.pic", "button", "desktop", 211, 239}, {"Menu.pic", "entry", "title", 180, 202},
+      {"Menu.pic", "entry", "circuit", 204, 226},     {"Menu.pic", "entry", "players", 228, 249},
+      {"Menu.pic", "entry", "newrace", 249, 275},     {"Menu.pic", "entry", "quit", 275, 299},
       {"GoButton.pic", "button", "go", 0, 19},
   };
   for (const Tap& t : taps) {

@@ -18,9 +18,7 @@ void PaintThroughPitches(void* frame, const GXDisplayProperties& p) {
   for (uint32_t y = 0; y < p.cyHeight; ++y) {
     for (uint32_t x = 0; x < p.cxWidth; ++x) {
       const uint16_t value = static_cast<uint16_t>(x * 1000 + y);
-      std::memcpy(origin + static_cast<long long>(x) * p.cbxPitch +
-                      static_cast<long long>(y) * p.cbyPitch,
-                  &value, 2);
+      std::memcpy(origin + static_cast<long long>(x) * p.cbxPitch + static_cast<long long>(y) * p.cbyPitch, &value, 2);
     }
   }
 }
@@ -41,12 +39,12 @@ TEST_F(DisplayDevice, EmulatedDeviceIsDense565Portrait) {
 // buffer (the sanitizer build checks that) and comes back at its place in the presented screen.
 TEST_F(DisplayDevice, EveryLayoutPresentsThePixelsAtTheirPlaces) {
   const GXDisplayProperties layouts[] = {
-      {240, 320, 2, 480, 16, kfDirect565},     // portrait, dense
-      {240, 320, 2, 512, 16, kfDirect565},     // padded rows
-      {240, 320, 640, -2, 16, kfDirect565},    // rotated: columns run upward
-      {240, 320, -640, 2, 16, kfDirect565},    // rotated the other way
-      {240, 320, -2, -480, 16, kfDirect555},   // upside down
-      {16, 9, 2, 32, 16, kfDirect555},         // another size
+      {240, 320, 2, 480, 16, kfDirect565},    // portrait, dense
+      {240, 320, 2, 512, 16, kfDirect565},    // padded rows
+      {240, 320, 640, -2, 16, kfDirect565},   // rotated: columns run upward
+      {240, 320, -640, 2, 16, kfDirect565},   // rotated the other way
+      {240, 320, -2, -480, 16, kfDirect555},  // upside down
+      {16, 9, 2, 32, 16, kfDirect555},        // another size
   };
   for (const GXDisplayProperties& p : layouts) {
     SetDisplayProperties(p);

@@ -1,5 +1,7 @@
 // Colours on both pixel formats, and the display: opening, presenting through every frame-buffer
 // layout, and the screens and pictures it refuses.
+#include "gfx/display.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "gfx/colour.h"
-#include "gfx/display.h"
 #include "platform/gx.h"
 #include "tests/support.h"
 
@@ -142,11 +143,9 @@ TEST_F(Displays, OpensTheEmulatedScreenWithADenseStagingBuffer) {
 // direct, the picture's pixel (x, y) lands on screen pixel (x, y).
 TEST_F(Displays, EveryLayoutShowsThePictureStagedAndDirect) {
   const GXDisplayProperties layouts[] = {
-      {240, 320, 2, 480, 16, kfDirect565},    {240, 320, 2, 512, 16, kfDirect565},
-      {240, 320, 640, -2, 16, kfDirect565},   {240, 320, -640, 2, 16, kfDirect565},
-      {240, 320, -2, -480, 16, kfDirect555},  {240, 320, 2, -512, 16, kfDirect565},
-      {240, 320, 2, 400, 16, kfDirect565},    {16, 9, 2, 40, 16, kfDirect555},
-      {240, 320, 700, -2, 16, kfDirect565},
+      {240, 320, 2, 480, 16, kfDirect565},  {240, 320, 2, 512, 16, kfDirect565},   {240, 320, 640, -2, 16, kfDirect565},
+      {240, 320, -640, 2, 16, kfDirect565}, {240, 320, -2, -480, 16, kfDirect555}, {240, 320, 2, -512, 16, kfDirect565},
+      {240, 320, 2, 400, 16, kfDirect565},  {16, 9, 2, 40, 16, kfDirect555},       {240, 320, 700, -2, 16, kfDirect565},
   };
   for (const GXDisplayProperties& p : layouts) {
     SCOPED_TRACE(::testing::Message() << "pitches " << p.cbxPitch << "/" << p.cbyPitch << " size " << p.cxWidth);
@@ -194,7 +193,8 @@ TEST_F(Displays, StagedCopyLeavesTheFrameBuffersPaddingAlone) {
     PresentFrame(display, picture, 0);
     frame = LockFrameBuffer(display);
     for (int y = firstRow; y < firstRow + 319; ++y) {
-      for (int x = 240; x < 256; ++x) ASSERT_EQ(frame[y * rowPixels + x], 0xBEEF) << x << "," << y << " pitch " << yPitch;
+      for (int x = 240; x < 256; ++x)
+        ASSERT_EQ(frame[y * rowPixels + x], 0xBEEF) << x << "," << y << " pitch " << yPitch;
     }
     UnlockFrameBuffer(display);
     EXPECT_TRUE(ShowsPicture(picture, 240, 320));

@@ -1,5 +1,7 @@
 // Drawing primitives: lines, circles, rectangles, blends and copies, their edges, and the fast
 // paths held to the plain arithmetic.
+#include "gfx/draw.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "gfx/colour.h"
-#include "gfx/draw.h"
 #include "gfx/layout.h"
 #include "platform/gx.h"
 #include "tests/support.h"
@@ -72,7 +73,8 @@ TEST_F(Drawing, LinesCoverTheWorkedCellsWhicheverEndComesFirst) {
       } else {
         DrawLine(p, c.x0, c.y0, c.x1, c.y1, 0xFFFF);
       }
-      EXPECT_EQ(Drawn(p), c.cells) << c.x0 << "," << c.y0 << " to " << c.x1 << "," << c.y1 << (reversed ? " reversed" : "");
+      EXPECT_EQ(Drawn(p), c.cells) << c.x0 << "," << c.y0 << " to " << c.x1 << "," << c.y1
+                                   << (reversed ? " reversed" : "");
     }
   }
 }
@@ -185,10 +187,8 @@ TEST_F(Drawing, RectanglesAreHalfOpenAndCutAtTheEdges) {
   };
   const Case cases[] = {
       {10, 10, 20, 20, 100, {10, 10}, {20, 20}},  // a car: (15, 15) is the top-left of its lower-right quarter
-      {-5, -5, 5, 5, 25, {0, 0}, {5, 5}},
-      {25, 15, 35, 25, 25, {29, 19}, {24, 15}},
-      {5, 5, 5, 9, 0, {-1, -1}, {5, 5}},
-      {8, 8, 3, 9, 0, {-1, -1}, {3, 8}},
+      {-5, -5, 5, 5, 25, {0, 0}, {5, 5}},        {25, 15, 35, 25, 25, {29, 19}, {24, 15}},
+      {5, 5, 5, 9, 0, {-1, -1}, {5, 5}},         {8, 8, 3, 9, 0, {-1, -1}, {3, 8}},
   };
   for (const Case& c : cases) {
     for (bool blend : {false, true}) {
@@ -278,8 +278,8 @@ TEST_F(Drawing, BlendTablesMatchThePlainArithmeticForEveryAlphaAndChannel) {
           BlendPixel(fast, x, 0, colour, static_cast<int16_t>(alpha));
           plain::BlendPixel(plain, x, 0, colour, static_cast<int16_t>(alpha));
         }
-        ASSERT_TRUE(SamePixels(fast, plain)) << "format " << std::hex << format << std::dec << " alpha " << alpha
-                                             << " colour value " << c1;
+        ASSERT_TRUE(SamePixels(fast, plain))
+            << "format " << std::hex << format << std::dec << " alpha " << alpha << " colour value " << c1;
       }
     }
   }
@@ -300,9 +300,9 @@ TEST_F(Drawing, CopiesPlaceTheRectangleAndKeepInsideBothPictures) {
   struct Case {
     const char* what;
     uint16_t dx, dy, sx0, sy0, sx1, sy1;
-    int count;                     // target pixels written
-    std::pair<int, int> at;        // a target pixel ...
-    uint16_t value;                // ... and the source pixel it must hold
+    int count;               // target pixels written
+    std::pair<int, int> at;  // a target pixel ...
+    uint16_t value;          // ... and the source pixel it must hold
   };
   const Case cases[] = {
       {"inside", 2, 1, 1, 1, 4, 3, 6, {2, 1}, 107},

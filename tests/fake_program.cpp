@@ -34,8 +34,7 @@ namespace {
 uint16_t background = 0x001F;
 
 void Say(const char* what, uintptr_t wParam, intptr_t lParam) {
-  std::fprintf(stderr, "GOT %s %lu %ld\n", what, static_cast<unsigned long>(wParam),
-               static_cast<long>(lParam));
+  std::fprintf(stderr, "GOT %s %lu %ld\n", what, static_cast<unsigned long>(wParam), static_cast<long>(lParam));
   std::fflush(stderr);
 }
 
@@ -137,8 +136,7 @@ int main(int argc, char** argv) {
   if (std::getenv("FAKE_SECOND") != nullptr) {
     WindowHandle running = FindWindow(u"FAKE", u"Fake");
     if (running != nullptr) {
-      SetForegroundWindow(
-          reinterpret_cast<WindowHandle>(reinterpret_cast<uintptr_t>(running) | 1));
+      SetForegroundWindow(reinterpret_cast<WindowHandle>(reinterpret_cast<uintptr_t>(running) | 1));
       std::fprintf(stderr, "SECOND COPY\n");
       return StopPlatform(0);
     }
@@ -150,8 +148,8 @@ int main(int argc, char** argv) {
   windowClass.className = u"FAKE";
   RegisterClass(&windowClass);
   GXOpenDisplay(nullptr, GX_FULLSCREEN);
-  WindowHandle window = CreateWindow(u"FAKE", u"Fake", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     CW_USEDEFAULT, CW_USEDEFAULT);
+  WindowHandle window =
+      CreateWindow(u"FAKE", u"Fake", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT);
   if (window == nullptr) {
     std::fprintf(stderr, "Fake: no window\n");
     return StopPlatform(1);

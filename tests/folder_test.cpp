@@ -1,12 +1,12 @@
 // The program folder and UTF-16 text files such as the last-circuit file.
+#include "data/folder.h"
+
 #include <gtest/gtest.h>
 #include <pwd.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
 
-#include "data/folder.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -59,7 +59,8 @@ TEST(TextFile, HoldsTheCodeUnitsLittleEndianAndNothingElse) {
   WriteTextFile(folder.File("lastmap.dat"), u"y");
   EXPECT_TRUE(std::filesystem::is_symlink(folder.HostFile("lastmap.dat")));
   EXPECT_EQ(ReadTextFile(folder.File("kept.dat")), u"y");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()),
+            2);
 }
 
 TEST(TextFile, ReadingTakesWholeUnitsOnly) {
@@ -136,9 +137,10 @@ TEST(WritableFolder, IsTheProgramFolderWhenItTakesWritesElseTheUsersFolder) {
       << "a program folder that takes writes keeps its circuits";
 
   // The shipped folder by another name is the same folder.
-  ASSERT_EQ(std::system(("mkdir -p " + folder.host() + "/lib/apexgrid/Circuits && ln -s lib " + folder.host() + "/link")
-                            .c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(
+          ("mkdir -p " + folder.host() + "/lib/apexgrid/Circuits && ln -s lib " + folder.host() + "/link").c_str()),
+      0);
   const std::u16string installed = DevicePath(folder.host() + "/lib/apexgrid");
   for (const char* other : {"/link/apexgrid/Circuits/Ring.cct", "/lib/apexgrid/Circuits/../Circuits/Ring.cct"}) {
     EXPECT_EQ(PrivateCopyOf(DevicePath(folder.host() + other), installed, own), own + u"\\Circuits\\Ring.cct") << other;
@@ -166,7 +168,8 @@ TEST(UserDataFolder, FollowsXdgDataHomeThenHomeThenTheAccount) {
   for (const Case& c : cases) {
     c.data ? setenv("XDG_DATA_HOME", c.data, 1) : unsetenv("XDG_DATA_HOME");
     c.home ? setenv("HOME", c.home, 1) : unsetenv("HOME");
-    EXPECT_EQ(ToUtf8(UserDataFolder()), ToUtf8(DevicePath(c.folder))) << (c.data ? c.data : "-") << " " << (c.home ? c.home : "-");
+    EXPECT_EQ(ToUtf8(UserDataFolder()), ToUtf8(DevicePath(c.folder)))
+        << (c.data ? c.data : "-") << " " << (c.home ? c.home : "-");
   }
   savedData ? setenv("XDG_DATA_HOME", data.c_str(), 1) : unsetenv("XDG_DATA_HOME");
   savedHome ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");

@@ -31,16 +31,14 @@ std::string GameFolder::Isolation() const {
          LeakSuppressions();
 }
 
-ProgramRun GameFolder::Play(const std::string& script, const std::string& commandLine,
-                            const std::string& environment, const std::string& workingFolder,
-                            const std::string& before) const {
+ProgramRun GameFolder::Play(const std::string& script, const std::string& commandLine, const std::string& environment,
+                            const std::string& workingFolder, const std::string& before) const {
   const std::string scriptFile = folder_.scratch().HostFile("script");
   WriteText(scriptFile, script);
   return RunProgram((before.empty() ? std::string() : before + " && ") +
                         (workingFolder.empty() ? std::string() : "cd " + Quote(workingFolder) + " && ") + Isolation() +
-                        "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(scriptFile) + " " + environment +
-                        " " + Quote(Host("Apexgrid")) +
-                        (commandLine.empty() ? std::string() : " " + Quote(commandLine)),
+                        "APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(scriptFile) + " " + environment + " " +
+                        Quote(Host("Apexgrid")) + (commandLine.empty() ? std::string() : " " + Quote(commandLine)),
                     folder_.scratch());
 }
 

@@ -28,9 +28,8 @@ class GameFolder {
   // Runs the game headless with the script, the command line as its one argument (none when
   // empty), and extra environment assignments, in the working folder when one is given, after the
   // shell command `before` when one is given (a ulimit, say); waits for it to end.
-  ProgramRun Play(const std::string& script, const std::string& commandLine,
-                  const std::string& environment = "", const std::string& workingFolder = "",
-                  const std::string& before = "") const;
+  ProgramRun Play(const std::string& script, const std::string& commandLine, const std::string& environment = "",
+                  const std::string& workingFolder = "", const std::string& before = "") const;
   // The same, with the circuit's device path as the command line.
   ProgramRun PlayCircuit(const std::string& script, const std::string& circuit) const {
     return Play(script, Device("Circuits/" + circuit));

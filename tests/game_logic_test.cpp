@@ -33,7 +33,6 @@
 
 namespace {
 
-
 class Play : public GameScreen {
  protected:
   // An open circuit of the size with the cars on the start, the race shown, the pen free.
@@ -68,15 +67,13 @@ TEST_F(Play, AimingPullsTheTargetBackOntoRadiusNineteenAsTheGameRoundsIt) {
   };
   // The predicted point is (100, 100) in every case.
   const Case cases[] = {
-      {0, 0, 110, 105, Pt(110, 105)},   // inside the disc: the pen point itself
-      {0, 0, 116, 111, Pt(116, 111)},   // 19.4 away: still inside
-      {0, 0, 112, 116, Pt(111, 115)},   // exactly 20: pulled back
-      {0, 0, 150, 100, Pt(119, 100)},
-      {0, 0, 130, 140, Pt(111, 115)},
-      {0, 0, 100, 50, Pt(100, 81)},
-      {0, 0, 70, 60, Pt(88, 84)},       // truncation toward zero: 20 away, further than 19
-      {40, 20, 90, 110, Pt(113, 113)},  // a scrolled view
-      {40, 20, 60, 80, Pt(100, 100)},   // the predicted point itself
+      {0, 0, 110, 105, Pt(110, 105)},  // inside the disc: the pen point itself
+      {0, 0, 116, 111, Pt(116, 111)},  // 19.4 away: still inside
+      {0, 0, 112, 116, Pt(111, 115)},  // exactly 20: pulled back
+      {0, 0, 150, 100, Pt(119, 100)},  {0, 0, 130, 140, Pt(111, 115)},
+      {0, 0, 100, 50, Pt(100, 81)},    {0, 0, 70, 60, Pt(88, 84)},  // truncation toward zero: 20 away, further than 19
+      {40, 20, 90, 110, Pt(113, 113)},                              // a scrolled view
+      {40, 20, 60, 80, Pt(100, 100)},                               // the predicted point itself
   };
   Race(400, 400, Pt(100, 100));
   for (const Case& c : cases) {
@@ -117,10 +114,10 @@ TEST_F(Play, PenMovesSteerOnlyARaceWhileThePenIsFreeAndThePlayerAims) {
     bool steers;
   };
   const Case cases[] = {
-      {kScreenRace, 110, 0, kInputAim, true},    {kScreenRace, 299, 0, kInputAim, true},
-      {kScreenRace, 300, 0, kInputAim, false},   {kScreenRace, -1, 0, kInputAim, false},
-      {kScreenRace, 110, 1, kInputAim, false},   {kScreenRace, 110, 0, kInputDirect, false},
-      {kScreenMenu, 110, 0, kInputAim, false},   {kScreenTitle, 110, 0, kInputAim, false},
+      {kScreenRace, 110, 0, kInputAim, true},  {kScreenRace, 299, 0, kInputAim, true},
+      {kScreenRace, 300, 0, kInputAim, false}, {kScreenRace, -1, 0, kInputAim, false},
+      {kScreenRace, 110, 1, kInputAim, false}, {kScreenRace, 110, 0, kInputDirect, false},
+      {kScreenMenu, 110, 0, kInputAim, false}, {kScreenTitle, 110, 0, kInputAim, false},
   };
   Race(240, 300, Pt(100, 100));
   for (const Case& c : cases) {
@@ -129,8 +126,8 @@ TEST_F(Play, PenMovesSteerOnlyARaceWhileThePenIsFreeAndThePlayerAims) {
     gameState.penLock = c.penLock;
     gameState.players[0].inputMode = c.inputMode;
     HandlePenMove(105, static_cast<int16_t>(c.sy));
-    EXPECT_EQ(Target() != Pt(100, 100), c.steers) << "mode " << c.screenMode << " y " << c.sy << " lock "
-                                                    << int{c.penLock} << " input " << c.inputMode;
+    EXPECT_EQ(Target() != Pt(100, 100), c.steers)
+        << "mode " << c.screenMode << " y " << c.sy << " lock " << int{c.penLock} << " input " << c.inputMode;
   }
 }
 
@@ -148,23 +145,23 @@ TEST_F(Play, EveryMenuRegionAndItsEdges) {
     uint16_t moverAfter = 0;
   };
   const Case cases[] = {
-      {100, 249, 0, kScreenRace, 0, 2, true},      // new race wins the row it shares with players
+      {100, 249, 0, kScreenRace, 0, 2, true},  // new race wins the row it shares with players
       {140, 275 - 1, 1, kScreenRace, 0, 2, true},
-      {100, 248, 0, kScreenMenu, 1, 2, false},     // players
+      {100, 248, 0, kScreenMenu, 1, 2, false},  // players
       {100, 228, 1, kScreenMenu, 0, 2, false},
-      {100, 227, 0, kScreenMenu, 0, 2, false},     // between circuit and players
-      {100, 203, 0, kScreenMenu, 0, 2, false},     // between title and circuit
-      {100, 202, 0, kScreenTitle, 0, 2, false},    // title
+      {100, 227, 0, kScreenMenu, 0, 2, false},   // between circuit and players
+      {100, 203, 0, kScreenMenu, 0, 2, false},   // between title and circuit
+      {100, 202, 0, kScreenTitle, 0, 2, false},  // title
       {0, 180, 1, kScreenTitle, 1, 2, false},
       {100, 179, 0, kScreenMenu, 0, 2, false},
-      {141, 249, 0, kScreenRace, 0, 2, false},     // the board beside the menu
+      {141, 249, 0, kScreenRace, 0, 2, false},  // the board beside the menu
       {239, 299, 0, kScreenRace, 0, 2, false},
       {141, 0, 0, kScreenMenu, 0, 2, false},
       {240, 100, 0, kScreenMenu, 0, 2, false},
-      {60, 300, 0, kScreenRace, 0, 2, false},      // the menu button
+      {60, 300, 0, kScreenRace, 0, 2, false},  // the menu button
       {60, 320, 1, kScreenRace, 1, 2, false},
       {61, 310, 0, kScreenMenu, 0, 2, false},
-      {150, 76, 1, kScreenRace, 1, 1, false},      // player counts: the submenu stays marked open
+      {150, 76, 1, kScreenRace, 1, 1, false},        // player counts: the submenu stays marked open
       {150, 76, 1, kScreenRace, 1, 1, false, 1, 0},  // the car to move leaves the race: the next round's first moves
       {150, 100, 1, kScreenRace, 1, 2, false, 1, 1},
       {209, 93, 1, kScreenRace, 1, 1, false},
@@ -173,7 +170,7 @@ TEST_F(Play, EveryMenuRegionAndItsEdges) {
       {141, 75, 1, kScreenMenu, 1, 2, false},
       {210, 80, 1, kScreenMenu, 1, 2, false},
       {220, 150, 1, kScreenMenu, 1, 2, false},
-      {150, 151, 1, kScreenMenu, 1, 2, false},     // between counts 4 and 5
+      {150, 151, 1, kScreenMenu, 1, 2, false},  // between counts 4 and 5
   };
   Race(240, 300, Pt(100, 100));
   for (const Case& c : cases) {
@@ -215,11 +212,11 @@ TEST_F(Play, EveryMenuBarButtonAndItsEdges) {
     Effect effect;
   };
   const Case cases[] = {
-      {0, 300, kMenu},      {60, 319, kMenu},     {61, 310, kNone},     {126, 310, kNone},
-      {127, 310, kRecord},  {149, 310, kRecord},  {150, 310, kNone},    {152, 310, kNone},
-      {153, 310, kInput},   {177, 310, kInput},   {178, 310, kNone},    {180, 310, kNone},
-      {181, 310, kOutline}, {201, 310, kOutline}, {202, 310, kNone},    {210, 310, kNone},
-      {211, 310, kNone},    {239, 310, kNone},    {240, 310, kNone},  // the shell button changes no state
+      {0, 300, kMenu},     {60, 319, kMenu},  {61, 310, kNone},     {126, 310, kNone},    {127, 310, kRecord},
+      {149, 310, kRecord}, {150, 310, kNone}, {152, 310, kNone},    {153, 310, kInput},   {177, 310, kInput},
+      {178, 310, kNone},   {180, 310, kNone}, {181, 310, kOutline}, {201, 310, kOutline}, {202, 310, kNone},
+      {210, 310, kNone},   {211, 310, kNone}, {239, 310, kNone},    {240, 310, kNone},  // the shell button changes no
+                                                                                        // state
   };
   Race(240, 300, Pt(100, 100));
   for (const Case& c : cases) {
@@ -332,13 +329,11 @@ TEST_F(Play, TheViewFollowsThePredictedPointAndStaysOnTheCircuit) {
     int scrollXAfter, scrollYAfter;
   };
   const Case cases[] = {
-      {400, 500, Pt(200, 250), 0, 0, 80, 100, 0, 0},
-      {400, 500, Pt(200, 250), -40, 60, 40, 160, -40, 60},
-      {400, 500, Pt(30, 40), 0, 0, 0, 0, 90, 110},         // the refused shift goes into the scroll
-      {400, 500, Pt(30, 40), -20, -20, 0, 0, 90, 110},     // presses towards the edge don't pile up
-      {400, 500, Pt(370, 470), 0, 0, 160, 200, -90, -120},
-      {400, 500, Pt(200, 250), 300, 300, 160, 200, 80, 100},
-      {200, 250, Pt(100, 100), 40, -20, 0, 0, 20, 50},     // smaller than the board: never moves
+      {400, 500, Pt(200, 250), 0, 0, 80, 100, 0, 0},       {400, 500, Pt(200, 250), -40, 60, 40, 160, -40, 60},
+      {400, 500, Pt(30, 40), 0, 0, 0, 0, 90, 110},      // the refused shift goes into the scroll
+      {400, 500, Pt(30, 40), -20, -20, 0, 0, 90, 110},  // presses towards the edge don't pile up
+      {400, 500, Pt(370, 470), 0, 0, 160, 200, -90, -120}, {400, 500, Pt(200, 250), 300, 300, 160, 200, 80, 100},
+      {200, 250, Pt(100, 100), 40, -20, 0, 0, 20, 50},  // smaller than the board: never moves
   };
   for (const Case& c : cases) {
     Race(c.width, c.height, c.predicted);
@@ -629,10 +624,10 @@ TEST_F(Play, BeforeStartUpHasFinishedMessagesChangeNothing) {
     uintptr_t wParam;
     intptr_t lParam;
   };
-  for (const Sent& m : {Sent{WM_SETFOCUS, 0, 0}, Sent{WM_TIMER, kTitleTimer, 0}, Sent{WM_KEYDOWN, 0xC1, 1},
-                        Sent{WM_KEYDOWN, 0x26, 1}, Sent{WM_LBUTTONDOWN, MK_LBUTTON, MakePenPosition(5, 5)},
-                        Sent{WM_MOUSEMOVE, MK_LBUTTON, MakePenPosition(9, 9)}, Sent{WM_KILLFOCUS, 0, 0},
-                        Sent{WM_PAINT, 0, 0}}) {
+  for (const Sent& m :
+       {Sent{WM_SETFOCUS, 0, 0}, Sent{WM_TIMER, kTitleTimer, 0}, Sent{WM_KEYDOWN, 0xC1, 1}, Sent{WM_KEYDOWN, 0x26, 1},
+        Sent{WM_LBUTTONDOWN, MK_LBUTTON, MakePenPosition(5, 5)}, Sent{WM_MOUSEMOVE, MK_LBUTTON, MakePenPosition(9, 9)},
+        Sent{WM_KILLFOCUS, 0, 0}, Sent{WM_PAINT, 0, 0}}) {
     EXPECT_EQ(MainWindowProc(nullptr, m.message, m.wParam, m.lParam), 0) << m.message;
   }
   EXPECT_EQ(GXPresentedScreen(), nullptr) << "nothing was drawn";

@@ -3,7 +3,6 @@
 // screenshot key, the last-circuit file, the hand-over to the selector and a second copy. The
 // screen is checked by its pixels.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -26,7 +25,6 @@ uint16_t Red() { return MakeColour(31, 0, 0); }
 uint16_t Blue() { return MakeColour(0, 0, 31); }
 uint16_t Green() { return MakeColour(0, 31, 0); }
 uint16_t Black() { return MakeColour(0, 0, 0); }
-
 
 // The small ring on a circuit exactly the board's size, so that the view never moves and a screen
 // point is the track point under it.
@@ -55,9 +53,9 @@ constexpr int kTwoPlayersTop = kSubMenuTop + kCountEntryTop + 2 * kCountEntryPit
 constexpr int kTwoPlayersBottom = kTwoPlayersTop + kCountEntryHeight;
 
 // Screen places of the ring's race board.
-constexpr int kGoX = 70, kGoY = 10;   // inside the Go button, which sits at (66, 0) for a car at the start
+constexpr int kGoX = 70, kGoY = 10;               // inside the Go button, which sits at (66, 0) for a car at the start
 const GridPoint kReachCircleBottom = Pt(31, 28);  // the reach circle's first point for a car on the start
-const GridPoint kCarCorner = Pt(34, 11);  // in the square of a car on the start, clear of the cursor
+const GridPoint kCarCorner = Pt(34, 11);          // in the square of a car on the start, clear of the cursor
 
 class Game : public ::testing::Test {
  protected:
@@ -82,11 +80,13 @@ TEST_F(Game, TheTitleGivesWayToTheRaceOnATapOrTheFirstTick) {
   LoadDataPicture(title, "GameData.dat");
 
   // The timer: still the title at 399 ms, the race at 400.
-  ProgramRun run = game.PlayCircuit("wait 399\n" + ShotLine("before.png") + "wait 1\n" + ShotLine("after.png"), "Ring.cct");
+  ProgramRun run =
+      game.PlayCircuit("wait 399\n" + ShotLine("before.png") + "wait 1\n" + ShotLine("after.png"), "Ring.cct");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(ShotOf("before.png").Shows(title, 0, 0, kScreenColumns, kScreenRows));
   Shot raced = ShotOf("after.png");
-  EXPECT_TRUE(raced.Is(kCarCorner.x, kCarCorner.y, Blue())) << "the cars stand on the start, player 1's over player 0's";
+  EXPECT_TRUE(raced.Is(kCarCorner.x, kCarCorner.y, Blue()))
+      << "the cars stand on the start, player 1's over player 0's";
   EXPECT_TRUE(raced.Is(31, 8, Black())) << "the aim cursor on the predicted point";
   EXPECT_TRUE(raced.Is(kReachCircleBottom.x, kReachCircleBottom.y, Red())) << "player 0 has the turn";
 
@@ -146,9 +146,8 @@ TEST_F(Game, ADirectTapAtDistanceTwentyIsIgnored) {
   game.AddCircuit("Ring.cct", Ring());
   // From the start (31, 8): (43, 24) is 12 across and 16 down, exactly 20 away; (45, 22) is 14
   // and 14, 19.8 away, and lies on the island.
-  const std::string script =
-      TapTitle() + TapInputButton() + ShotLine("before.png") + Tap(31 + 12, 8 + 16) + ShotLine("after.png") +
-      Tap(31 + 14, 8 + 14) + ShotLine("near.png");
+  const std::string script = TapTitle() + TapInputButton() + ShotLine("before.png") + Tap(31 + 12, 8 + 16) +
+                             ShotLine("after.png") + Tap(31 + 14, 8 + 14) + ShotLine("near.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(ShotOf("after.png").SameAs(ShotOf("before.png")));
@@ -161,9 +160,9 @@ TEST_F(Game, ADirectTapAtDistanceTwentyIsIgnored) {
 TEST_F(Game, ACrashShowsItsPenaltyMarksAndSitsOutTwoTurns) {
   game.AddCircuit("Ring.cct", Ring());
   // Player 0 taps straight into the wall above the start; player 1 then stays put three times.
-  const std::string script = TapTitle() + TapInputButton() + Tap(31, 1) + ShotLine("crashed.png") +
-                             Tap(kGoX, kGoY) + ShotLine("sat1.png") + Tap(kGoX, kGoY) + ShotLine("sat2.png") +
-                             Tap(kGoX, kGoY) + ShotLine("back.png");
+  const std::string script = TapTitle() + TapInputButton() + Tap(31, 1) + ShotLine("crashed.png") + Tap(kGoX, kGoY) +
+                             ShotLine("sat1.png") + Tap(kGoX, kGoY) + ShotLine("sat2.png") + Tap(kGoX, kGoY) +
+                             ShotLine("back.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
 
@@ -324,17 +323,15 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
   LoadDataPicture(sub, "SubMenu_NPlayer.pic");
   LoadDataPicture(bar, "MenuBar.pic");
   LoadDataPicture(title, "GameData.dat");
-  const std::string script = TapTitle() + ShotLine("board.png") +
-                             TapMenuButton() + ShotLine("menu.png") +
-                             TapPlayersEntry() + ShotLine("submenu.png") +
-                             "blur\nfocus\n" + ShotLine("refocused.png") +
-                             Tap(220, 150) + ShotLine("beside.png") +   // beside the submenu: nothing
+  const std::string script = TapTitle() + ShotLine("board.png") + TapMenuButton() + ShotLine("menu.png") +
+                             TapPlayersEntry() + ShotLine("submenu.png") + "blur\nfocus\n" + ShotLine("refocused.png") +
+                             Tap(220, 150) + ShotLine("beside.png") +     // beside the submenu: nothing
                              TapPlayerCount(3) + ShotLine("three.png") +  // three players
                              TapMenuButton() + TapPlayersEntry() + TapPlayersEntry() + ShotLine("closed.png") +
-                             Tap(200, 150) + ShotLine("race.png") +      // the board beside the menu
+                             Tap(200, 150) + ShotLine("race.png") +                        // the board beside the menu
                              TapMenuButton() + TapMenuButton() + ShotLine("button.png") +  // the menu button
-                             TapMenuButton() + TapTitleEntry() + ShotLine("title.png") +
-                             Tap(5, 5) + ShotLine("again.png");
+                             TapMenuButton() + TapTitleEntry() + ShotLine("title.png") + Tap(5, 5) +
+                             ShotLine("again.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
 
@@ -375,8 +372,8 @@ TEST_F(Game, TheMenuAndThePlayerCountSubmenu) {
 
 TEST_F(Game, NewRaceFromTheMenuPutsEveryCarBackOnTheStart) {
   game.AddCircuit("Ring.cct", Ring());
-  const std::string script = TapTitle() + ShotLine("start.png") + TapInputButton() + Tap(40, 8) +
-                             TapMenuButton() + TapNewRaceEntry() + ShotLine("new.png");
+  const std::string script = TapTitle() + ShotLine("start.png") + TapInputButton() + Tap(40, 8) + TapMenuButton() +
+                             TapNewRaceEntry() + ShotLine("new.png");
   const ProgramRun run = game.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
   Shot fresh = ShotOf("new.png");
@@ -497,10 +494,29 @@ TEST_F(Game, ScrollKeysMoveTheViewButNotPastTheCircuitsEdges) {
     std::vector<Step> steps;
   };
   const Case cases[] = {
-      {"TopLeft.cct", 0, 150, 240, 300,
-       {{"", 0, 0}, {"left", 0, 0}, {"up", 0, 0}, {"right", 20, 0}, {"down", 20, 20}, {"left", 0, 20}, {"left", 0, 20}}},
-      {"BottomRight.cct", 0, 20, 150, 200,
-       {{"", 160, 200}, {"right", 160, 200}, {"down", 160, 200}, {"left", 140, 200}, {"up", 140, 180}, {"right", 160, 180}}},
+      {"TopLeft.cct",
+       0,
+       150,
+       240,
+       300,
+       {{"", 0, 0},
+        {"left", 0, 0},
+        {"up", 0, 0},
+        {"right", 20, 0},
+        {"down", 20, 20},
+        {"left", 0, 20},
+        {"left", 0, 20}}},
+      {"BottomRight.cct",
+       0,
+       20,
+       150,
+       200,
+       {{"", 160, 200},
+        {"right", 160, 200},
+        {"down", 160, 200},
+        {"left", 140, 200},
+        {"up", 140, 180},
+        {"right", 160, 180}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.circuit);
@@ -574,9 +590,9 @@ TEST_F(Game, TheLastCircuitIsRememberedAndPlayedWithoutACommandLine) {
   };
   // A path typed in a shell is remembered in full, so that the next start finds it from any folder
   // (the second run starts in another one).
-  for (const Case& c : {Case{"the selector's full path", path, ""},
-                        Case{"a relative path typed in the program folder", "./Circuits/Ring \xC3\x89t\xC3\xA9 2.cct",
-                             game.Host("")}}) {
+  for (const Case& c :
+       {Case{"the selector's full path", path, ""}, Case{"a relative path typed in the program folder",
+                                                         "./Circuits/Ring \xC3\x89t\xC3\xA9 2.cct", game.Host("")}}) {
     std::filesystem::remove(lastmap);
     ProgramRun run = game.Play(ShotLine("first.png"), c.commandLine, "", c.workingFolder);
     EXPECT_EQ(run.status, 0) << c.what;
@@ -601,7 +617,8 @@ TEST_F(Game, WithoutACircuitTheSelectorStartsAndTheGameEnds) {
 
   WriteBytes(game.Host("Data/lastmap.dat"), Bytes{});
   run = game.Play("", "");
-  EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "}) << "an empty file is no circuit";
+  EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "})
+      << "an empty file is no circuit";
 
   std::filesystem::remove(game.Host("Data/lastmap.dat"));
   ASSERT_EQ(mkfifo(game.Host("Data/lastmap.dat").c_str(), 0600), 0);
@@ -622,10 +639,10 @@ TEST_F(Game, ACircuitThatCantBeLoadedIsReportedAndTheSelectorStarts) {
     std::string shown;
   };
   const std::string quoted = "\"" + game.Device("Circuits/Ring.cct") + "\"";
-  for (const Case& c : {Case{game.Device("Circuits/Missing.cct"), game.Device("Circuits/Missing.cct")},
-                        Case{game.Device("Circuits/Short.cct"), game.Device("Circuits/Short.cct")},
-                        Case{game.Device("Circuits/Pipe.cct"), game.Device("Circuits/Pipe.cct")},
-                        Case{quoted, quoted}}) {
+  for (const Case& c :
+       {Case{game.Device("Circuits/Missing.cct"), game.Device("Circuits/Missing.cct")},
+        Case{game.Device("Circuits/Short.cct"), game.Device("Circuits/Short.cct")},
+        Case{game.Device("Circuits/Pipe.cct"), game.Device("Circuits/Pipe.cct")}, Case{quoted, quoted}}) {
     SCOPED_TRACE(c.commandLine);
     const ProgramRun run = game.Play(ShotLine("shown.png"), c.commandLine);
     EXPECT_EQ(run.status, 0);
@@ -638,13 +655,15 @@ TEST_F(Game, ACircuitThatCantBeLoadedIsReportedAndTheSelectorStarts) {
   // remembered.
   std::filesystem::remove(game.Host("Circuits/Ring.cct"));
   ProgramRun run = game.Play("", "");
-  EXPECT_EQ(run.lines, (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + game.Device("Circuits/Ring.cct"),
-                                                 "START " + game.SelectorPath() + " | "}));
+  EXPECT_EQ(run.lines,
+            (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + game.Device("Circuits/Ring.cct"),
+                                      "START " + game.SelectorPath() + " | "}));
   EXPECT_EQ(ReadBytes(lastmap), remembered);
   ASSERT_EQ(mkfifo(game.Host("Circuits/Ring.cct").c_str(), 0600), 0);
   run = game.Play("", "");
-  EXPECT_EQ(run.lines, (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + game.Device("Circuits/Ring.cct"),
-                                                 "START " + game.SelectorPath() + " | "}));
+  EXPECT_EQ(run.lines,
+            (std::vector<std::string>{"MESSAGE Error | Couldn't load circuit:\\n" + game.Device("Circuits/Ring.cct"),
+                                      "START " + game.SelectorPath() + " | "}));
   EXPECT_EQ(ReadBytes(lastmap), remembered);
 }
 
@@ -691,12 +710,13 @@ TEST_F(Game, WithoutItsDataPicturesTheGamePlaysOnAndSaysWhichAreMissing) {
   GameFolder bare(false);
   bare.AddCircuit("Ring.cct", Ring());
   const std::string script = "shot " + bare.Host("title.png") + "\n" + TapTitle() + "down 40 8\nup 40 8\n" +
-                             Tap(75, 5) + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapOutlineButton() + "key a\n";
+                             Tap(75, 5) + TapMenuButton() + TapPlayersEntry() + TapPlayerCount(1) + TapOutlineButton() +
+                             "key a\n";
   const ProgramRun run = bare.PlayCircuit(script, "Ring.cct");
   EXPECT_EQ(run.status, 0);
   ASSERT_EQ(run.lines.size(), 6u);
-  for (const char* name : {"MenuBar.pic", "GoButton.pic", "Menu.pic", "SubMenu_NPlayer.pic", "GameData.dat",
-                           "Numbers-CourierNew14.pic"}) {
+  for (const char* name :
+       {"MenuBar.pic", "GoButton.pic", "Menu.pic", "SubMenu_NPlayer.pic", "GameData.dat", "Numbers-CourierNew14.pic"}) {
     EXPECT_TRUE(run.Said("Apexgrid: can't read the picture " + bare.Device("Data/") + name + "; playing on without it"))
         << name;
   }

@@ -36,8 +36,8 @@ class GameWindow : public WindowTest {
 
   // The game in a window on the test's screen, on the field.
   std::string Command() const {
-    return game_.Isolation() + "env -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " + screen().display() + "APEXGRID_SCALE=" +
-           std::to_string(kScale) + " " + DesktopLibraries() + Quote(game_.Host("Apexgrid")) + " " +
+    return game_.Isolation() + "env -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " + screen().display() +
+           "APEXGRID_SCALE=" + std::to_string(kScale) + " " + DesktopLibraries() + Quote(game_.Host("Apexgrid")) + " " +
            Quote(game_.Device("Circuits/Field.cct"));
   }
 
@@ -127,8 +127,8 @@ TEST_F(GameWindow, CopiesStartedTogetherLeaveOneWindow) {
       "env XDG_RUNTIME_DIR=" + Quote(runtime.host()) + " TMPDIR=" + Quote(runtime.host()) + " "};
   std::string copies;
   for (int i = 0; i < 8; ++i) {
-    copies += "(" + environments[i % 3] + Command() + " 2>" + Quote(game_.Host("err" + std::to_string(i))) + "; echo $? >>" +
-              Quote(game_.Host("ended")) + ") & ";
+    copies += "(" + environments[i % 3] + Command() + " 2>" + Quote(game_.Host("err" + std::to_string(i))) +
+              "; echo $? >>" + Quote(game_.Host("ended")) + ") & ";
   }
   StartShell(copies + "wait", game_.Host("status"));
   ASSERT_TRUE(WaitForText(game_.Host("ended"), "0\n", 30000, 7)) << ReadText(game_.Host("ended"));

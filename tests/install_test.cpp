@@ -69,10 +69,12 @@ class Installed : public ::testing::Test {
   ProgramRun Run(const std::string& launcher, const std::string& script, const std::string& arguments = "",
                  bool asUser = true) {
     WriteText(folder_.HostFile("script"), script);
-    return RunProgram((asUser ? user_ : std::string()) + "env -u APEXGRID_START -u APEXGRID_SCRIPT_Apexgrid -u APEXGRID_SCRIPT_Apexpick " +
+    return RunProgram((asUser ? user_ : std::string()) +
+                          "env -u APEXGRID_START -u APEXGRID_SCRIPT_Apexgrid -u APEXGRID_SCRIPT_Apexpick " +
                           LeakSuppressions() + "APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder_.host()) +
                           " APEXGRID_SCRIPT=" + Quote(folder_.HostFile("script")) + " HOME=" + Quote(home_) +
-                          " XDG_DATA_HOME=" + Quote(data_) + " " + Quote(prefix_ + "/bin/" + launcher) + " " + arguments,
+                          " XDG_DATA_HOME=" + Quote(data_) + " " + Quote(prefix_ + "/bin/" + launcher) + " " +
+                          arguments,
                       folder_);
   }
 
@@ -98,10 +100,11 @@ std::string OnePlayerTapping(const LapPlan& lap) {
 
 TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInstalled) {
   const std::string program = prefix_ + "/lib/apexgrid";
-  for (const char* file : {"/bin/apexgrid", "/bin/apexpick", "/lib/apexgrid/Apexgrid", "/lib/apexgrid/Apexpick",
-                           "/lib/apexgrid/Data/GameData.dat", "/share/applications/apexgrid.desktop",
-                           "/share/icons/hicolor/16x16/apps/apexgrid.png", "/share/icons/hicolor/256x256/apps/apexgrid.png",
-                           "/share/metainfo/io.github.apexgrid.apexgrid.metainfo.xml"}) {
+  for (const char* file :
+       {"/bin/apexgrid", "/bin/apexpick", "/lib/apexgrid/Apexgrid", "/lib/apexgrid/Apexpick",
+        "/lib/apexgrid/Data/GameData.dat", "/share/applications/apexgrid.desktop",
+        "/share/icons/hicolor/16x16/apps/apexgrid.png", "/share/icons/hicolor/256x256/apps/apexgrid.png",
+        "/share/metainfo/io.github.apexgrid.apexgrid.metainfo.xml"}) {
     EXPECT_TRUE(FileExists(prefix_ + file)) << file;
   }
   const std::vector<std::string> installed = Snapshot(prefix_);
@@ -154,11 +157,11 @@ TEST_F(Installed, ALapOnAShippedCircuitIsKeptInTheUsersCopyAndTheTreeStaysAsInst
   const size_t line = std::find(order.begin(), order.end(), kShipped) - order.begin();
   ASSERT_LT(line, order.size());
   run = Run("apexpick", "select " + std::to_string(line) + "\nstart\n");
-  EXPECT_EQ(run.LinesStarting("START "), std::vector<std::string>{"START " + Device(program + "/Apexgrid.exe") + " | " + Device(copy)});
-  run = Run("apexpick", "select " + std::to_string(order.size()) + "\nstart\n");
   EXPECT_EQ(run.LinesStarting("START "),
-            std::vector<std::string>{"START " + Device(program + "/Apexgrid.exe") + " | " +
-                                     Device(data_ + "/apexgrid/Circuits/My Track.cct")});
+            std::vector<std::string>{"START " + Device(program + "/Apexgrid.exe") + " | " + Device(copy)});
+  run = Run("apexpick", "select " + std::to_string(order.size()) + "\nstart\n");
+  EXPECT_EQ(run.LinesStarting("START "), std::vector<std::string>{"START " + Device(program + "/Apexgrid.exe") + " | " +
+                                                                  Device(data_ + "/apexgrid/Circuits/My Track.cct")});
   EXPECT_EQ(Snapshot(prefix_), installed);
 }
 
@@ -215,7 +218,8 @@ TEST_F(Installed, ARecordThatCantBeKeptIsSaidOnce) {
 }
 
 TEST_F(Installed, HelpAndVersionAnswerAndEveryOtherCommandLineIsACircuit) {
-  ProgramRun run = RunProgram(Quote(prefix_ + "/bin/apexgrid") + " --version >" + Quote(folder_.HostFile("out")), folder_);
+  ProgramRun run =
+      RunProgram(Quote(prefix_ + "/bin/apexgrid") + " --version >" + Quote(folder_.HostFile("out")), folder_);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(ReadText(folder_.HostFile("out")), "Apexgrid " APEXGRID_VERSION "\n");
   run = RunProgram(Quote(prefix_ + "/bin/apexpick") + " --help >" + Quote(folder_.HostFile("out")), folder_);

@@ -1,4 +1,6 @@
 // Move geometry: the line walk, the path test, the reach rule and the predicted point.
+#include "rules/move.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "gfx/line_walk.h"
-#include "rules/move.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // Pictures: creation, the picture file reader and the screenshot writer.
-#include <gtest/gtest.h>
+#include "gfx/picture.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
-#include "gfx/picture.h"
 #include "platform/files.h"
 #include "platform/gx.h"
 #include "tests/support.h"
@@ -135,7 +135,8 @@ TEST_F(Pictures, ScreenshotOfAFrameHasThe32BitHeaderAndLittleEndianPixels) {
   }
   SavePicture(frame, folder.File("ScrSave.pic"));
   EXPECT_EQ(GetU16(ReadBytes(folder.HostFile("ScrSave.pic")), 8), 0xBEEF);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.host()), std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST_F(Pictures, SavingAPictureWithoutPixelsWritesNothing) {

@@ -1,7 +1,7 @@
 // The platform in real processes: a small windowed program run headless with scripts, chains of
 // programs, a second copy, no display, and a real SDL window under a virtual X server.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -116,13 +116,11 @@ TEST(Processes, AnUnreadableScriptLineEndsTheProgramWithStatusTwo) {
 
 TEST(Processes, AnUnreadableScriptFileStopsTheProgramBeforeItStarts) {
   TempFolder folder;
-  const int status = RunShell("APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" +
-                             Quote(folder.HostFile("none")) + " " + Quote(kFake) + " 2>" +
-                             Quote(folder.HostFile("err")),
-                         folder);
+  const int status = RunShell("APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(folder.HostFile("none")) + " " +
+                                  Quote(kFake) + " 2>" + Quote(folder.HostFile("err")),
+                              folder);
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(ReadText(folder.HostFile("err")),
-            "FakeProgram: can't read the script " + folder.HostFile("none") + "\n");
+  EXPECT_EQ(ReadText(folder.HostFile("err")), "FakeProgram: can't read the script " + folder.HostFile("none") + "\n");
 }
 
 // The game hands over to the selector and the selector back to the game this way: each program
@@ -133,18 +131,15 @@ TEST(Processes, AChainOfProgramsRunsWithAScriptForEach) {
   std::filesystem::copy_file(kFake, child);
   WriteBytes(folder.HostFile("child script"), Bytes{'k', 'e', 'y', ' ', 'u', 'p', '\n'});
   const std::string line = "\\x\\Circuits\\My 'Ring'.cct";
-  const ProgramRun run = RunHeadless(
-      folder, "key b\n",
-      "APEXGRID_START=run APEXGRID_SCRIPT_Child=" + Quote(folder.HostFile("child script")) +
-          " FAKE_CHILD=" + Quote(ToUtf8(DevicePath(child)) + ".exe") +
-          " FAKE_CHILD_LINE=" + Quote(line));
+  const ProgramRun run =
+      RunHeadless(folder, "key b\n",
+                  "APEXGRID_START=run APEXGRID_SCRIPT_Child=" + Quote(folder.HostFile("child script")) +
+                      " FAKE_CHILD=" + Quote(ToUtf8(DevicePath(child)) + ".exe") + " FAKE_CHILD_LINE=" + Quote(line));
   EXPECT_EQ(run.status, 0);
   // The started copy writes to the same standard error; wait for it to finish too.
   ASSERT_TRUE(WaitForText(folder.HostFile("err"), "LOOP ENDED", 20000, 2));
   const std::vector<std::string> lines = LinesOf(ReadText(folder.HostFile("err")));
-  auto has = [&](const std::string& text) {
-    return std::find(lines.begin(), lines.end(), text) != lines.end();
-  };
+  auto has = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) != lines.end(); };
   EXPECT_TRUE(has("START " + ToUtf8(DevicePath(child)) + ".exe | " + line));
   EXPECT_TRUE(has("STARTED 1"));
   EXPECT_TRUE(has("COMMAND [" + line + "] 1"));
@@ -160,15 +155,15 @@ TEST(Processes, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   const std::string first = "blur\nsleep 4000\n";
   WriteText(folder.HostFile("first script"), first);
   std::system(("APEXGRID_VIDEO=headless DISPLAY=:7 " + key + LeakSuppressions() +
-               "APEXGRID_SCRIPT=" + Quote(folder.HostFile("first script")) + " " + Quote(kFake) +
-               " 2>" + Quote(folder.HostFile("first")) + " &")
+               "APEXGRID_SCRIPT=" + Quote(folder.HostFile("first script")) + " " + Quote(kFake) + " 2>" +
+               Quote(folder.HostFile("first")) + " &")
                   .c_str());
   ASSERT_TRUE(WaitForText(folder.HostFile("first"), "GOT WM_KILLFOCUS"));
 
   // A copy with another key doesn't see it and runs on its own.
   const int other = RunShell("APEXGRID_VIDEO=headless APEXGRID_INSTANCE=other " + LeakSuppressions() +
-                            "FAKE_SECOND=1 " + Quote(kFake) + " 2>" + Quote(folder.HostFile("other")),
-                        folder);
+                                 "FAKE_SECOND=1 " + Quote(kFake) + " 2>" + Quote(folder.HostFile("other")),
+                             folder);
   EXPECT_EQ(other, 0);
   EXPECT_NE(ReadText(folder.HostFile("other")).find("STARTED UP"), std::string::npos);
 
@@ -182,10 +177,10 @@ TEST(Processes, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
       {":8", "COMMAND [] 0\nFake is already running on display :7; it was brought to the front there\nSECOND COPY\n"},
   };
   for (const auto& c : seconds) {
-    const int second = RunShell("APEXGRID_VIDEO=headless DISPLAY=" + std::string(c.display) + " " + key +
-                                    LeakSuppressions() + "FAKE_SECOND=1 " + Quote(kFake) + " 2>" +
-                                    Quote(folder.HostFile("second")),
-                                folder);
+    const int second =
+        RunShell("APEXGRID_VIDEO=headless DISPLAY=" + std::string(c.display) + " " + key + LeakSuppressions() +
+                     "FAKE_SECOND=1 " + Quote(kFake) + " 2>" + Quote(folder.HostFile("second")),
+                 folder);
     EXPECT_EQ(second, 0);
     EXPECT_EQ(ReadText(folder.HostFile("second")), c.says) << "the second copy made no window";
   }
@@ -194,8 +189,7 @@ TEST(Processes, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   const std::vector<std::string> lines = LinesOf(ReadText(folder.HostFile("first")));
   const auto blurred = std::find(lines.begin(), lines.end(), "GOT WM_KILLFOCUS 0 0");
   ASSERT_NE(blurred, lines.end());
-  EXPECT_EQ(std::count(blurred, lines.end(), "GOT WM_SETFOCUS 0 0"), 1)
-      << "the first copy got the focus back once";
+  EXPECT_EQ(std::count(blurred, lines.end(), "GOT WM_SETFOCUS 0 0"), 1) << "the first copy got the focus back once";
 }
 
 // A double click on a launcher starts two copies at once; eight started together leave one, even
@@ -205,10 +199,10 @@ TEST(Processes, CopiesStartedTogetherLeaveExactlyOneRunning) {
   WriteText(folder.HostFile("script"), "sleep 1500\n");
   std::string copies;
   for (int i = 0; i < 8; ++i) {
-    copies += "(APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder.host()) + " APEXGRID_SCRIPT=" +
-              Quote(folder.HostFile("script")) + " FAKE_SECOND=1 FAKE_PAUSE=300 " + LeakSuppressions() +
-              Quote(kFake) + " 2>" + Quote(folder.HostFile("err" + std::to_string(i))) + "; echo $? >>" +
-              Quote(folder.HostFile("all")) + ") & ";
+    copies += "(APEXGRID_VIDEO=headless APEXGRID_INSTANCE=" + Quote(folder.host()) +
+              " APEXGRID_SCRIPT=" + Quote(folder.HostFile("script")) + " FAKE_SECOND=1 FAKE_PAUSE=300 " +
+              LeakSuppressions() + Quote(kFake) + " 2>" + Quote(folder.HostFile("err" + std::to_string(i))) +
+              "; echo $? >>" + Quote(folder.HostFile("all")) + ") & ";
   }
   EXPECT_EQ(RunShell(copies + "wait", folder), 0);
   int running = 0, second = 0;
@@ -236,8 +230,8 @@ TEST(Processes, NoNeighbourCanStopTheProgramOrUseUpItsFiles) {
   std::filesystem::permissions(temp, std::filesystem::perms(01777));
   const std::string own = folder.HostFile("Holder");
   std::filesystem::copy_file(kFake, own);
-  const std::string environment = "env -u XDG_RUNTIME_DIR -u XDG_CACHE_HOME TMPDIR=" + Quote(temp) + " HOME=" +
-                                  Quote(home) + " APEXGRID_VIDEO=headless " + LeakSuppressions();
+  const std::string environment = "env -u XDG_RUNTIME_DIR -u XDG_CACHE_HOME TMPDIR=" + Quote(temp) +
+                                  " HOME=" + Quote(home) + " APEXGRID_VIDEO=headless " + LeakSuppressions();
   const std::string tempName = temp + "/apexgrid-" + std::to_string(geteuid());
   const bool asRoot = geteuid() == 0;
   if (asRoot) {
@@ -277,8 +271,8 @@ TEST(Processes, NoNeighbourCanStopTheProgramOrUseUpItsFiles) {
   EXPECT_LT(openFiles, 40) << "connections piled up";
   for (int fd : kept) close(fd);
 
-  const int second = RunShell(environment + "FAKE_SECOND=1 " + Quote(own) + " 2>" + Quote(folder.HostFile("second")),
-                              folder);
+  const int second =
+      RunShell(environment + "FAKE_SECOND=1 " + Quote(own) + " 2>" + Quote(folder.HostFile("second")), folder);
   EXPECT_EQ(second, 0);
   EXPECT_NE(ReadText(folder.HostFile("second")).find("SECOND COPY"), std::string::npos);
   ASSERT_TRUE(WaitForText(folder.HostFile("first"), "LOOP ENDED"));
@@ -290,8 +284,8 @@ TEST(Processes, NoNeighbourCanStopTheProgramOrUseUpItsFiles) {
 TEST(Processes, WithoutADisplayTheProgramSaysSoInOneLine) {
   TempFolder folder;
   const int status = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " +
-                             LeakSuppressions() + Quote(kFake) + " 2>" + Quote(folder.HostFile("err")),
-                         folder);
+                                  LeakSuppressions() + Quote(kFake) + " 2>" + Quote(folder.HostFile("err")),
+                              folder);
   EXPECT_EQ(status, 1);
   const std::vector<std::string> lines = LinesOf(ReadText(folder.HostFile("err")));
   ASSERT_EQ(lines.size(), 1u) << ReadText(folder.HostFile("err"));
@@ -301,10 +295,8 @@ TEST(Processes, WithoutADisplayTheProgramSaysSoInOneLine) {
 
 TEST(Processes, ABadScaleIsRefusedBeforeAnythingOpens) {
   TempFolder folder;
-  const int status = RunShell("env -u APEXGRID_VIDEO APEXGRID_SCALE=0 " + Quote(kFake) + " 2>" +
-                             Quote(folder.HostFile("err")),
-                         folder);
+  const int status = RunShell(
+      "env -u APEXGRID_VIDEO APEXGRID_SCALE=0 " + Quote(kFake) + " 2>" + Quote(folder.HostFile("err")), folder);
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(ReadText(folder.HostFile("err")),
-            "FakeProgram: APEXGRID_SCALE must be a whole number from 1 to 16\n");
+  EXPECT_EQ(ReadText(folder.HostFile("err")), "FakeProgram: APEXGRID_SCALE must be a whole number from 1 to 16\n");
 }

@@ -1,6 +1,7 @@
 // The window system on the headless backend: scripts, the queue, timers, focus, reports, files.
-#include <gtest/gtest.h>
+#include "platform/platform.h"
 
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +19,6 @@
 #include "platform/files.h"
 #include "platform/find.h"
 #include "platform/gx.h"
-#include "platform/platform.h"
 #include "platform/png.h"
 #include "platform/process.h"
 #include "platform/script.h"
@@ -40,22 +40,31 @@ bool postAtPenDown = false;
 
 std::string Describe(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   switch (message) {
-    case WM_CREATE: return "create";
-    case WM_DESTROY: return "destroy";
-    case WM_SETFOCUS: return "setfocus";
-    case WM_KILLFOCUS: return "killfocus";
-    case WM_CLOSE: return "close";
-    case WM_NETWORK: return "network " + std::to_string(wParam);
-    case WM_KEYDOWN: return "key " + std::to_string(wParam);
-    case WM_TIMER: return "timer " + std::to_string(wParam) + " at " + std::to_string(GetTickCount());
+    case WM_CREATE:
+      return "create";
+    case WM_DESTROY:
+      return "destroy";
+    case WM_SETFOCUS:
+      return "setfocus";
+    case WM_KILLFOCUS:
+      return "killfocus";
+    case WM_CLOSE:
+      return "close";
+    case WM_NETWORK:
+      return "network " + std::to_string(wParam);
+    case WM_KEYDOWN:
+      return "key " + std::to_string(wParam);
+    case WM_TIMER:
+      return "timer " + std::to_string(wParam) + " at " + std::to_string(GetTickCount());
     case WM_MOUSEMOVE:
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP: {
       const char* kind = message == WM_MOUSEMOVE ? "move" : message == WM_LBUTTONDOWN ? "down" : "up";
-      return std::string(kind) + " " + std::to_string(PenX(lParam)) + "," +
-             std::to_string(PenY(lParam)) + (wParam == MK_LBUTTON ? " held" : "");
+      return std::string(kind) + " " + std::to_string(PenX(lParam)) + "," + std::to_string(PenY(lParam)) +
+             (wParam == MK_LBUTTON ? " held" : "");
     }
-    default: return "message " + std::to_string(message);
+    default:
+      return "message " + std::to_string(message);
   }
 }
 
@@ -116,8 +125,7 @@ class Headless : public ::testing::Test {
     windowClass.className = u"TEST";
     RegisterClass(&windowClass);
     WindowHandle window =
-        CreateWindow(u"TEST", u"Test", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                     CW_USEDEFAULT);
+        CreateWindow(u"TEST", u"Test", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT);
     received.push_back("created");
     return window;
   }
@@ -262,25 +270,22 @@ TEST_F(Headless, CreationAndTheFirstFocusArriveBeforeCreateWindowReturns) {
 TEST_F(Headless, ScriptPlaysAfterStartUpAndClosesTheWindowAtItsEnd) {
   ASSERT_NE(Start("# a race\n\ntap 10 20\ndown 5 6\nmove 7 8\nup 9 10\nkey up\nkey a\nkey start\n"), nullptr);
   EXPECT_EQ(RunLoop(), 0);
-  EXPECT_EQ(received, (Lines{"create", "setfocus", "created", "down 10,20 held", "up 10,20",
-                             "down 5,6 held", "move 7,8 held", "up 9,10", "key 38", "key 193",
-                             "key 13", "close", "destroy", "quit"}));
+  EXPECT_EQ(received, (Lines{"create", "setfocus", "created", "down 10,20 held", "up 10,20", "down 5,6 held",
+                             "move 7,8 held", "up 9,10", "key 38", "key 193", "key 13", "close", "destroy", "quit"}));
 }
 
 TEST_F(Headless, PenUpOfATapComesAfterEverythingThePenDownCaused) {
   postAtPenDown = true;
   ASSERT_NE(Start("tap 1 2\n"), nullptr);
   RunLoop();
-  EXPECT_EQ(Lines(received.begin() + 3, received.begin() + 6),
-            (Lines{"down 1,2 held", "message 1024", "up 1,2"}));
+  EXPECT_EQ(Lines(received.begin() + 3, received.begin() + 6), (Lines{"down 1,2 held", "message 1024", "up 1,2"}));
 }
 
 TEST_F(Headless, TheWindowClosingItselfEndsTheLoopAndTheRestOfTheScriptIsNotPlayed) {
   closeOnStartKey = true;
   WindowHandle window = Start("key start\ntap 1 1\n");
   EXPECT_EQ(RunLoop(), 0);
-  EXPECT_EQ(received, (Lines{"create", "setfocus", "created", "key 13", "close", "destroy",
-                             "closed by key", "quit"}));
+  EXPECT_EQ(received, (Lines{"create", "setfocus", "created", "key 13", "close", "destroy", "closed by key", "quit"}));
   // The handle of a destroyed window is harmless.
   EXPECT_EQ(IsWindow(window), 0);
   EXPECT_EQ(SendMessage(window, WM_CLOSE, 0, 0), 0);
@@ -324,8 +329,8 @@ TEST_F(Headless, WaitDeliversEveryTickThatFallsDueEachAtItsTime) {
   SetTimer(window, 7, 300);
   EXPECT_EQ(RunLoop(), 0);
   EXPECT_EQ(Lines(received.begin() + 3, received.end() - 3),
-            (Lines{"timer 7 at 300", "timer 100 at 400", "timer 7 at 600", "timer 100 at 800",
-                   "timer 7 at 900", "timer 100 at 1200", "timer 7 at 1200"}));
+            (Lines{"timer 7 at 300", "timer 100 at 400", "timer 7 at 600", "timer 100 at 800", "timer 7 at 900",
+                   "timer 100 at 1200", "timer 7 at 1200"}));
   EXPECT_EQ(GetTickCount(), 1400u);
 }
 
@@ -335,8 +340,7 @@ TEST_F(Headless, AKilledTimerTicksNoMore) {
   SetTimer(window, 100, 400);
   SetTimer(window, 5, 0);  // a period of nothing ticks every 10 ms, not without end
   RunLoop();
-  EXPECT_EQ(Lines(received.begin() + 3, received.end() - 3),
-            (Lines{"timer 5 at 10", "timer 100 at 400"}));
+  EXPECT_EQ(Lines(received.begin() + 3, received.end() - 3), (Lines{"timer 5 at 10", "timer 100 at 400"}));
 }
 
 TEST_F(Headless, TimeStandsStillWithoutWaitLines) {
@@ -360,8 +364,7 @@ TEST_F(Headless, RestartingATimerStartsItsPeriodAgain) {
 TEST_F(Headless, BlurAndFocusLinesAlwaysReachTheWindow) {
   WindowHandle window = Start("blur\nfocus\nfocus\n");
   RunLoop();
-  EXPECT_EQ(Lines(received.begin() + 3, received.end() - 3),
-            (Lines{"killfocus", "setfocus", "setfocus"}));
+  EXPECT_EQ(Lines(received.begin() + 3, received.end() - 3), (Lines{"killfocus", "setfocus", "setfocus"}));
   EXPECT_EQ(IsWindow(window), 0);
 }
 
@@ -441,12 +444,10 @@ TEST_F(Headless, ResultsFromAnotherThreadReachTheWindowAndTheNetworkLineWaitsFor
   testing::internal::CaptureStderr();
   const int code = RunLoop();
   poster.join();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR line 3: fewer than 4 network results arrived in time\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR line 3: fewer than 4 network results arrived in time\n");
   EXPECT_EQ(code, 2);
   EXPECT_EQ(received, (Lines{"create", "setfocus", "created", "network 1", "network 2", "network 3",
-                             "key " + std::to_string(static_cast<uint16_t>(kKeyStart)), "close",
-                             "destroy", "quit"}));
+                             "key " + std::to_string(static_cast<uint16_t>(kKeyStart)), "close", "destroy", "quit"}));
   // Posted to a window that is gone: dropped on the loop's thread, never delivered.
   received.clear();
   PostMessageFromAnyThread(window, WM_NETWORK, 4, 0);
@@ -460,8 +461,7 @@ TEST_F(Headless, AnUnreadableLineEndsTheRunWithStatusTwo) {
   ASSERT_NE(Start("tap 1 2\n\n# fine so far\nfly away\ntap 3 4\n"), nullptr);
   EXPECT_EQ(RunLoop(), 2);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR line 4: unknown event `fly`\n");
-  EXPECT_EQ(received, (Lines{"create", "setfocus", "created", "down 1,2 held", "up 1,2", "close",
-                             "destroy", "quit"}));
+  EXPECT_EQ(received, (Lines{"create", "setfocus", "created", "down 1,2 held", "up 1,2", "close", "destroy", "quit"}));
   EXPECT_EQ(StopPlatform(0), 2);
 }
 
@@ -538,8 +538,7 @@ TEST_F(Headless, FindWindowFindsTheProgramsOwnWindowByClassAndTitle) {
   ASSERT_EQ(GetMessage(&message), 1);
   EXPECT_EQ(message.message, WM_KILLFOCUS);
   // Brought to the front (the low bit asks for pop-ups too), it gets the focus back once.
-  EXPECT_EQ(SetForegroundWindow(
-                reinterpret_cast<WindowHandle>(reinterpret_cast<uintptr_t>(window) | 1)), 1);
+  EXPECT_EQ(SetForegroundWindow(reinterpret_cast<WindowHandle>(reinterpret_cast<uintptr_t>(window) | 1)), 1);
   EXPECT_EQ(SetForegroundWindow(window), 1);
   ASSERT_EQ(PeekMessage(&message), 1);
   EXPECT_EQ(message.message, WM_SETFOCUS);
@@ -619,12 +618,11 @@ TEST(EndpointFolder, IsTheFirstPlaceThatIsTheUsersOwn) {
   const Case cases[] = {
       {"the runtime folder", [&](const std::string& r) { folder(r + "/run", 0700, 0); }, "/run/apexgrid"},
       {"no runtime folder: the temporary one", [&](const std::string&) {}, temp.c_str()},
-      {"another user's runtime folder",
-       [&](const std::string& r) { folder(r + "/run", 0700, other); }, temp.c_str()},
-      {"the temporary name taken by another user",
-       [&](const std::string& r) { folder(r + temp, 0700, other); }, "/home/.cache/apexgrid"},
-      {"the temporary name ours but left open",
-       [&](const std::string& r) { folder(r + temp, 0755, 0); }, "/home/.cache/apexgrid"},
+      {"another user's runtime folder", [&](const std::string& r) { folder(r + "/run", 0700, other); }, temp.c_str()},
+      {"the temporary name taken by another user", [&](const std::string& r) { folder(r + temp, 0700, other); },
+       "/home/.cache/apexgrid"},
+      {"the temporary name ours but left open", [&](const std::string& r) { folder(r + temp, 0755, 0); },
+       "/home/.cache/apexgrid"},
       {"the temporary name a link to a folder of ours",
        [&](const std::string& r) {
          folder(r + "/mine", 0700, 0);
@@ -700,8 +698,7 @@ TEST_F(Headless, StartsAreOnlyWrittenDownUnlessAskedToRun) {
   Start("");
   testing::internal::CaptureStderr();
   EXPECT_EQ(CreateProcess(DevicePath(echo) + u".exe", u"x"), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "START " + ToUtf8(DevicePath(echo)) + ".exe | x\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "START " + ToUtf8(DevicePath(echo)) + ".exe | x\n");
   Pause(200);
   EXPECT_FALSE(FileExists(echo + ".out"));
 }
@@ -715,21 +712,31 @@ TEST(FileSearch, PatternsMatchLettersInEitherCase) {
     bool matches;
   };
   const Case cases[] = {
-      {"Ring.cct", "*.cct", true},    {"oval.CCT", "*.cct", true},  {"a.cctx", "*.cct", false},
-      {"notes.txt", "*.cct", false},  {".cct", "*.cct", true},      {"cct", "*.cct", false},
-      {"a.b.cct", "*.cct", true},     {"ring.cct", "r?ng.*", true}, {"rng.cct", "r?ng.*", false},
-      {"anything", "*", true},        {"", "*", true},              {"abc", "a*b*c", true},
-      {"aXbYc", "a*b*c", true},       {"acb", "a*b*c", false},      {"x.cct.bak", "*.cct", false},
+      {"Ring.cct", "*.cct", true},
+      {"oval.CCT", "*.cct", true},
+      {"a.cctx", "*.cct", false},
+      {"notes.txt", "*.cct", false},
+      {".cct", "*.cct", true},
+      {"cct", "*.cct", false},
+      {"a.b.cct", "*.cct", true},
+      {"ring.cct", "r?ng.*", true},
+      {"rng.cct", "r?ng.*", false},
+      {"anything", "*", true},
+      {"", "*", true},
+      {"abc", "a*b*c", true},
+      {"aXbYc", "a*b*c", true},
+      {"acb", "a*b*c", false},
+      {"x.cct.bak", "*.cct", false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(MatchesFilePattern(FromUtf8(c.name), FromUtf8(c.pattern)), c.matches)
-        << c.name << " ~ " << c.pattern;
+    EXPECT_EQ(MatchesFilePattern(FromUtf8(c.name), FromUtf8(c.pattern)), c.matches) << c.name << " ~ " << c.pattern;
   }
 }
 
 TEST(FileSearch, ListsMatchesInFileSystemOrderAndMarksFolders) {
   TempFolder folder;
-  for (const char* file : {"Ring.cct", "oval.CCT", "notes.txt", "a.cctx", "Zed Loop.cct", "my\\race.cct", "Cr\xEAte.cct"}) {
+  for (const char* file :
+       {"Ring.cct", "oval.CCT", "notes.txt", "a.cctx", "Zed Loop.cct", "my\\race.cct", "Cr\xEAte.cct"}) {
     WriteBytes(folder.HostFile(file), Bytes{1});
   }
   std::filesystem::create_directory(folder.HostFile("x.cct"));
@@ -794,8 +801,8 @@ TEST(SettingsFile, ReadsNameValueLinesAndSkipsEverythingElse) {
     const char* text;
     int value;  // read with lowest 1, highest 16, fallback -1
   };
-  const Number numbers[] = {{"1", 1}, {"16", 16}, {"0", -1}, {"17", -1}, {"3x", -1}, {"", -1},
-                            {"99999999999", -1}, {"-2", -1}, {"x", -1}};
+  const Number numbers[] = {{"1", 1}, {"16", 16},          {"0", -1},  {"17", -1}, {"3x", -1},
+                            {"", -1}, {"99999999999", -1}, {"-2", -1}, {"x", -1}};
   for (const Number& n : numbers) {
     Settings one;
     ASSERT_EQ(SetSetting(&one, "n", n.text), 0);

@@ -29,9 +29,8 @@ class SdlWindow : public WindowTest {
 
 TEST_F(SdlWindow, PenKeysFocusAndTheScreenGoThroughARealWindow) {
   const std::string err = folder_.HostFile("err");
-  StartShell("env -u APEXGRID_VIDEO -u APEXGRID_SCALE -u SDL_VIDEODRIVER " + screen().display() +
-                 "APEXGRID_INSTANCE=" + Quote(folder_.host()) + " FAKE_COLOUR=F800 " + DesktopLibraries() +
-                 Quote(kFake) + " 2>" + Quote(err),
+  StartShell("env -u APEXGRID_VIDEO -u APEXGRID_SCALE -u SDL_VIDEODRIVER " + screen().display() + "APEXGRID_INSTANCE=" +
+                 Quote(folder_.host()) + " FAKE_COLOUR=F800 " + DesktopLibraries() + Quote(kFake) + " 2>" + Quote(err),
              folder_.HostFile("status"));
   ASSERT_TRUE(WaitForText(err, "STARTED UP")) << ReadText(err);
 
@@ -52,9 +51,8 @@ TEST_F(SdlWindow, PenKeysFocusAndTheScreenGoThroughARealWindow) {
   ASSERT_TRUE(WaitForText(err, "GOT WM_KEYDOWN 38 1"));
   const std::string said = ReadText(err);
   const std::string events[] = {
-      "GOT WM_LBUTTONDOWN 1 1310730", "GOT WM_LBUTTONUP 0 1310730",
-      "GOT WM_LBUTTONDOWN 1 1310740", "GOT WM_MOUSEMOVE 1 1966120",
-      "GOT WM_LBUTTONUP 0 1966120",   "GOT WM_KEYDOWN 38 1",
+      "GOT WM_LBUTTONDOWN 1 1310730", "GOT WM_LBUTTONUP 0 1310730", "GOT WM_LBUTTONDOWN 1 1310740",
+      "GOT WM_MOUSEMOVE 1 1966120",   "GOT WM_LBUTTONUP 0 1966120", "GOT WM_KEYDOWN 38 1",
   };
   size_t at = 0;
   for (const std::string& event : events) {
@@ -87,10 +85,10 @@ TEST_F(SdlWindow, PenKeysFocusAndTheScreenGoThroughARealWindow) {
   EXPECT_FALSE(dump.Shows(left - 1, top, red)) << "the window is exactly the screen";
 
   // A second copy doesn't open a window of its own.
-  const int second = std::system(("env -u APEXGRID_VIDEO " + screen().display() + "APEXGRID_INSTANCE=" +
-                                  Quote(folder_.host()) + " FAKE_SECOND=1 " + DesktopLibraries() + Quote(kFake) +
-                                  " 2>" + Quote(folder_.HostFile("second")))
-                                     .c_str());
+  const int second =
+      std::system(("env -u APEXGRID_VIDEO " + screen().display() + "APEXGRID_INSTANCE=" + Quote(folder_.host()) +
+                   " FAKE_SECOND=1 " + DesktopLibraries() + Quote(kFake) + " 2>" + Quote(folder_.HostFile("second")))
+                      .c_str());
   EXPECT_EQ(second, 0);
   EXPECT_NE(ReadText(folder_.HostFile("second")).find("SECOND COPY"), std::string::npos);
 
@@ -142,7 +140,8 @@ TEST_F(SdlWindow, AtEverySizeThePenFindsItsPixelAndTheWindowIsRemembered) {
   auto clicks = [&](const std::vector<Click>& list) {
     for (const Click& c : list) {
       const size_t before = ReadText(err).size();
-      ASSERT_TRUE(clickThenKey("--window " + window + " " + std::to_string(c.windowX) + " " + std::to_string(c.windowY)))
+      ASSERT_TRUE(
+          clickThenKey("--window " + window + " " + std::to_string(c.windowX) + " " + std::to_string(c.windowY)))
           << c.what;
       const std::string said = ReadText(err).substr(before);
       if (c.heard != nullptr) {
@@ -181,7 +180,8 @@ TEST_F(SdlWindow, AtEverySizeThePenFindsItsPixelAndTheWindowIsRemembered) {
   ASSERT_TRUE(WaitForText(err, "STARTED UP", 20000, 2)) << ReadText(err);
   const std::string again = screen().FindWindow("Fake");
   ASSERT_FALSE(again.empty());
-  for (int tries = 0; tries < 100 && screen().PlaceOf(again).geometry.find("WIDTH=800\nHEIGHT=700") == std::string::npos; ++tries) {
+  for (int tries = 0;
+       tries < 100 && screen().PlaceOf(again).geometry.find("WIDTH=800\nHEIGHT=700") == std::string::npos; ++tries) {
     Pause(50);
   }
   EXPECT_NE(screen().PlaceOf(again).geometry.find("WIDTH=800\nHEIGHT=700"), std::string::npos);

@@ -1,12 +1,13 @@
 // PNG files: 16-bit pixels expand to full 8-bit range and come back through the reader, whole or
 // a run of pixels at a time.
+#include "platform/png.h"
+
 #include <gtest/gtest.h>
 #include <png.h>
 
 #include <array>
 #include <cstdio>
 
-#include "platform/png.h"
 #include "tests/support.h"
 
 TEST(Png, ExpandsBothPixelFormatsToTheFullRange) {
@@ -16,9 +17,9 @@ TEST(Png, ExpandsBothPixelFormatsToTheFullRange) {
     uint8_t r, g, b;
   };
   const Case cases[] = {
-      {0xFFFF, true, 255, 255, 255}, {0x0000, true, 0, 0, 0},     {0xF800, true, 255, 0, 0},
-      {0x07E0, true, 0, 255, 0},     {0x001F, true, 0, 0, 255},   {0x7FFF, false, 255, 255, 255},
-      {0x03E0, false, 0, 255, 0},    {0x7C00, false, 255, 0, 0},  {0x8410, true, 132, 130, 132},
+      {0xFFFF, true, 255, 255, 255}, {0x0000, true, 0, 0, 0},    {0xF800, true, 255, 0, 0},
+      {0x07E0, true, 0, 255, 0},     {0x001F, true, 0, 0, 255},  {0x7FFF, false, 255, 255, 255},
+      {0x03E0, false, 0, 255, 0},    {0x7C00, false, 255, 0, 0}, {0x8410, true, 132, 130, 132},
   };
   for (const Case& c : cases) {
     uint8_t r, g, b;

@@ -1,5 +1,7 @@
 // Race files: races played through the rules come back the same from their files, every kind of
 // bad file is refused with its name and line, and the circuit is found by its hash.
+#include "race/race_file.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "race/race_circuit.h"
-#include "race/race_file.h"
 #include "race/race_writer.h"
 #include "race/replay.h"
 #include "rules/commit.h"
@@ -25,8 +26,8 @@ std::string RingHash() {
 }
 
 std::string Header(int players) {
-  std::string text = "apexgrid-race 1\ncircuit Ring.cct\ncircuit-sha256 " + RingHash() + "\nplayers " +
-                     std::to_string(players) + "\n";
+  std::string text =
+      "apexgrid-race 1\ncircuit Ring.cct\ncircuit-sha256 " + RingHash() + "\nplayers " + std::to_string(players) + "\n";
   for (int car = 0; car < players; ++car) text += "driver " + std::to_string(car) + " human\n";
   return text;
 }
@@ -185,8 +186,8 @@ TEST_F(RaceFiles, BadFilesAreRefusedWithTheirNameAndLine) {
     RaceFile race;
     RaceProgress progress;
     std::string error;
-    const bool refused = ReadRaceFile(path, &race, &error) != 0 ||
-                         ReplayRace(race, path, *replayed, &progress, &error) != 0;
+    const bool refused =
+        ReadRaceFile(path, &race, &error) != 0 || ReplayRace(race, path, *replayed, &progress, &error) != 0;
     ASSERT_TRUE(refused);
     const std::string where = c.line == 0 ? path + ": " : path + ":" + std::to_string(c.line) + ": ";
     EXPECT_EQ(error.rfind(where, 0), 0u) << error;

@@ -54,17 +54,18 @@ TEST_F(RaceKeeping, KilledBetweenTwoMovesTheRaceComesBackWithR) {
   // badge, is shot, and the game is killed before the next move.
   WriteText(game.Host("Data/drivers.txt"), "driver-2 = club\n");
   const std::string before = scratch.HostFile("before.png");
-  const std::string script = TapTitle() + TapInputButton() + Tap(31, 1) + "wait 3000\n" + TapInputButton() +
-                             Tap(kGo) + "wait 1000\nshot " + before + "\nsleep 60000\n";
+  const std::string script = TapTitle() + TapInputButton() + Tap(31, 1) + "wait 3000\n" + TapInputButton() + Tap(kGo) +
+                             "wait 1000\nshot " + before + "\nsleep 60000\n";
   WriteText(scratch.HostFile("script"), script);
-  StartShell(game.Isolation() + " APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(scratch.HostFile("script")) +
-                 " " + Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) +
+  StartShell(game.Isolation() + " APEXGRID_VIDEO=headless APEXGRID_SCRIPT=" + Quote(scratch.HostFile("script")) + " " +
+                 Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Circuits/Ring.cct")) +
                  " 2>/dev/null & echo $! >" + Quote(scratch.HostFile("pid")) + "; wait",
              scratch.HostFile("status"));
   ASSERT_TRUE(WaitForFile(before));
   ASSERT_TRUE(WaitForText(scratch.HostFile("pid"), "\n"));
   // The file is written off the turn's path: the kill comes once the last move has reached it.
-  for (int waited = 0; waited < 20000 && (RaceFiles(game).size() != 1 || Count(ReadText(RaceFiles(game)[0]), "move ") < 6);
+  for (int waited = 0;
+       waited < 20000 && (RaceFiles(game).size() != 1 || Count(ReadText(RaceFiles(game)[0]), "move ") < 6);
        waited += 20) {
     Pause(20);
   }
@@ -85,8 +86,8 @@ TEST_F(RaceKeeping, KilledBetweenTwoMovesTheRaceComesBackWithR) {
 
 TEST_F(RaceKeeping, ARaceFileOnTheCommandLineOpensAndPlaysBackWithoutChangingIt) {
   const std::vector<GridPoint> lap = SmallRingLap();
-  std::string text = "apexgrid-race 1\ncircuit Ring.cct\ncircuit-path " + game.Host("Circuits/Ring.cct") +
-                     "\ncircuit-sha256 ";
+  std::string text =
+      "apexgrid-race 1\ncircuit Ring.cct\ncircuit-path " + game.Host("Circuits/Ring.cct") + "\ncircuit-sha256 ";
   // The hash is the library's own business (its test checks it): the file takes it from a race the
   // game wrote.
   ASSERT_EQ(game.Play(TapTitle() + Tap(kGo), game.Device("Circuits/Ring.cct")).status, 0);
@@ -114,8 +115,8 @@ TEST_F(RaceKeeping, ARaceFileOnTheCommandLineOpensAndPlaysBackWithoutChangingIt)
 
 TEST_F(RaceKeeping, ABadRaceFileIsToldAndANewRaceBeginsInAFileOfItsOwn) {
   const std::string bad = scratch.HostFile("bad.apxrace");
-  const std::string text = "apexgrid-race 1\ncircuit Ring.cct\ncircuit-sha256 " + std::string(64, '0') +
-                           "\nplayers 2\nmove 0 31 8\n";
+  const std::string text =
+      "apexgrid-race 1\ncircuit Ring.cct\ncircuit-sha256 " + std::string(64, '0') + "\nplayers 2\nmove 0 31 8\n";
   WriteText(bad, text);
   WriteText(game.Host("Data/lastmap.dat"), "");  // no last circuit either: the selector starts
   ProgramRun run = game.Play("", bad);

@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "rules/turn.h"
 #include "rules/commit.h"
 #include "rules/move.h"
+#include "rules/turn.h"
 #include "tests/support.h"
 
 namespace {
@@ -27,8 +27,8 @@ class RingRace : public ::testing::Test {
   // The current player moves to p, which must be a legal choice, and the turn passes.
   void Move(GridPoint p) {
     const GridPoint predicted = PredictedPoint(s.players[s.currentPlayer]);
-    ASSERT_TRUE(IsWithinReach(static_cast<int16_t>(p.x - predicted.x),
-                              static_cast<int16_t>(p.y - predicted.y), s.moveRadius))
+    ASSERT_TRUE(
+        IsWithinReach(static_cast<int16_t>(p.x - predicted.x), static_cast<int16_t>(p.y - predicted.y), s.moveRadius))
         << "player " << s.currentPlayer << " can't reach " << p.x << "," << p.y;
     ASSERT_EQ(CommitMove(s, p.x, p.y), 0);
     NextTurn(s);

@@ -41,15 +41,14 @@ TEST(TheLoop, TheGameWithoutACircuitHandsOverToTheSelectorAndBackOnTheChosenOne)
     const char* folder;
     const char* circuit;
   };
-  for (const Case& c : {Case{"My Games", "First Race.cct"}, Case{"we\\ird", "my\\race.cct"},
-                        Case{"My Games", "Cr\xEAte.cct"}}) {
+  for (const Case& c :
+       {Case{"My Games", "First Race.cct"}, Case{"we\\ird", "my\\race.cct"}, Case{"My Games", "Cr\xEAte.cct"}}) {
     SCOPED_TRACE(c.circuit);
     ProgramFolder folder(c.folder);
     folder.AddProgram(kGame, "Apexgrid");
     folder.AddProgram(kSelector, "Apexpick");
     std::filesystem::create_directory(folder.HostFile("Data"));
-    for (const char16_t* picture :
-         {kMenuBarFile, kGoButtonFile, kMenuFile, kSubMenuFile, kTitleFile, kDigitsFile}) {
+    for (const char16_t* picture : {kMenuBarFile, kGoButtonFile, kMenuFile, kSubMenuFile, kTitleFile, kDigitsFile}) {
       std::filesystem::copy_file(kBuildFolder + HostLiteral(picture), folder.host() + HostLiteral(picture));
     }
     std::filesystem::copy_file(kBuildFolder + "/Circuits/1-First-Race.cct",
@@ -62,10 +61,11 @@ TEST(TheLoop, TheGameWithoutACircuitHandsOverToTheSelectorAndBackOnTheChosenOne)
     const std::string script = folder.scratch().HostFile("selector script");
     WriteText(script, "select 0\nstart\n");
     const std::string err = folder.scratch().HostFile("err");
-    const std::string chain = "env -u APEXGRID_SCRIPT -u APEXGRID_SCRIPT_Apexgrid APEXGRID_VIDEO=headless "
-                              "APEXGRID_START=run APEXGRID_INSTANCE=" + Quote(folder.host()) + " " +
-                              LeakSuppressions() + "APEXGRID_SCRIPT_Apexpick=" + Quote(script) + " " +
-                              Quote(folder.HostFile("Apexgrid"));
+    const std::string chain =
+        "env -u APEXGRID_SCRIPT -u APEXGRID_SCRIPT_Apexgrid APEXGRID_VIDEO=headless "
+        "APEXGRID_START=run APEXGRID_INSTANCE=" +
+        Quote(folder.host()) + " " + LeakSuppressions() + "APEXGRID_SCRIPT_Apexpick=" + Quote(script) + " " +
+        Quote(folder.HostFile("Apexgrid"));
     RunShell("{ " + chain + " 2>&1 >/dev/null; echo EXIT $?; } | cat >" + Quote(err), folder.scratch());
 
     const std::vector<std::string> lines = LinesOf(ReadText(err));

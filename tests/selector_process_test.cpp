@@ -27,15 +27,14 @@ struct SelectorFolder : ProgramFolder {
   ProgramRun RunScript(const std::string& script, const std::string& environment = "") const {
     WriteText(scratch().HostFile("script"), script);
     return RunProgram("env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " + LeakSuppressions() +
-                          "APEXGRID_SCRIPT_Apexpick=" + Quote(scratch().HostFile("script")) + " " + environment +
-                          " " + Quote(HostFile("Apexpick")),
+                          "APEXGRID_SCRIPT_Apexpick=" + Quote(scratch().HostFile("script")) + " " + environment + " " +
+                          Quote(HostFile("Apexpick")),
                       scratch());
   }
 
   // The START line for the circuit file the file system lists in place `line` of Circuits.
   std::string StartLine(size_t line) const {
-    return "START " + Device() + "\\Apexgrid.exe | " + Device() + "\\Circuits\\" +
-           CircuitFiles().at(line);
+    return "START " + Device() + "\\Apexgrid.exe | " + Device() + "\\Circuits\\" + CircuitFiles().at(line);
   }
 };
 
@@ -67,11 +66,11 @@ TEST(Apexpick, StartsTheGameOnTheSelectedLinesFullPath) {
 TEST(Apexpick, LeavesWithoutStartingTheGame) {
   SelectorFolder folder({"Ring.cct", "oval.CCT"});
   const char* scripts[] = {
-      "",                                    // the script ends: as the caption OK
-      "start\n",                             // nothing selected: Start does nothing
-      "select 0\nstorno\nstart\n",           // the dialog has ended before the Start
+      "",                           // the script ends: as the caption OK
+      "start\n",                    // nothing selected: Start does nothing
+      "select 0\nstorno\nstart\n",  // the dialog has ended before the Start
       "select 0\nok\nstart\n",
-      "select 0\nclose\nstart\n",            // the desktop's close button
+      "select 0\nclose\nstart\n",                  // the desktop's close button
       "wait 500\nkey a\nblur\nfocus\nsleep 10\n",  // lines the dialog has no use for
   };
   for (const char* script : scripts) {
@@ -91,8 +90,7 @@ TEST(Apexpick, RefusesToSelectALineThatIsNotListed) {
   const Case cases[] = {
       {"past the end", 2, "select 2\nstart\n", "ERROR line 1: `select 2`: the list has 2 lines"},
       {"no Circuits folder", -1, "\nselect 0\nstart\n", "ERROR line 2: `select 0`: the list has 0 lines"},
-      {"past the table", 1001, "select 1000\nstart\n",
-       "ERROR line 1: `select 1000`: the list has 1000 lines"},
+      {"past the table", 1001, "select 1000\nstart\n", "ERROR line 1: `select 1000`: the list has 1000 lines"},
   };
   for (const Case& c : cases) {
     SelectorFolder folder({});
@@ -121,8 +119,10 @@ TEST(Apexpick, ThePenWorksTheDialogWhereItIsDrawn) {
       {"the caption's OK", Tap(ListLine(1)) + Tap(kDialog.okButton) + Tap(kDialog.start), -1},
       {"the label is no line", Tap(kDialog.label) + Tap(kDialog.start), -1},
       {"below the last line", Tap(ListLine(5)) + Tap(kDialog.start), -1},
-      {"a press slid off Start", Tap(ListLine(1)) + "down " + std::to_string(kDialog.start.x + 5) + " " +
-           std::to_string(kDialog.start.y + 5) + "\nmove 5 5\nup 5 5\n", -1},
+      {"a press slid off Start",
+       Tap(ListLine(1)) + "down " + std::to_string(kDialog.start.x + 5) + " " + std::to_string(kDialog.start.y + 5) +
+           "\nmove 5 5\nup 5 5\n",
+       -1},
   };
   SelectorFolder folder({"a.cct", "b.cct", "c.cct", "d.cct"});
   for (const Case& c : cases) {
@@ -131,8 +131,7 @@ TEST(Apexpick, ThePenWorksTheDialogWhereItIsDrawn) {
     if (c.started < 0) {
       EXPECT_TRUE(run.lines.empty()) << c.what;
     } else {
-      EXPECT_EQ(run.lines, std::vector<std::string>{folder.StartLine(static_cast<size_t>(c.started))})
-          << c.what;
+      EXPECT_EQ(run.lines, std::vector<std::string>{folder.StartLine(static_cast<size_t>(c.started))}) << c.what;
     }
   }
 }
@@ -218,8 +217,8 @@ TEST(Apexpick, AShotThatCantBeWrittenEndsTheScript) {
 TEST(Apexpick, WithoutADisplaySaysSoInOneLine) {
   SelectorFolder folder({"a.cct"});
   const ProgramRun run = RunProgram("env -u DISPLAY -u WAYLAND_DISPLAY -u APEXGRID_VIDEO -u SDL_VIDEODRIVER " +
-                                         LeakSuppressions() + Quote(folder.HostFile("Apexpick")),
-                                     folder.scratch());
+                                        LeakSuppressions() + Quote(folder.HostFile("Apexpick")),
+                                    folder.scratch());
   EXPECT_NE(run.status, 0);
   const std::vector<std::string>& lines = run.lines;
   ASSERT_EQ(lines.size(), 1u);
@@ -233,17 +232,14 @@ TEST(Apexpick, StartsTheGameProgramAsARealProcess) {
   folder.AddProgram(kFake, "Apexgrid");
   WriteText(folder.scratch().HostFile("script"), "select 0\nstart\n");
   // Every program of the chain writes into the pipe; cat ends when the last of them has ended.
-  RunShell("{ env -u APEXGRID_SCRIPT APEXGRID_VIDEO=headless APEXGRID_START=run " +
-               LeakSuppressions() + "APEXGRID_INSTANCE=" + Quote(folder.host()) +
-               " APEXGRID_SCRIPT_Apexpick=" + Quote(folder.scratch().HostFile("script")) + " " +
-               Quote(folder.HostFile("Apexpick")) + " 2>&1 >/dev/null; echo EXIT $?; } | cat >" +
-               Quote(folder.scratch().HostFile("err")),
+  RunShell("{ env -u APEXGRID_SCRIPT APEXGRID_VIDEO=headless APEXGRID_START=run " + LeakSuppressions() +
+               "APEXGRID_INSTANCE=" + Quote(folder.host()) + " APEXGRID_SCRIPT_Apexpick=" +
+               Quote(folder.scratch().HostFile("script")) + " " + Quote(folder.HostFile("Apexpick")) +
+               " 2>&1 >/dev/null; echo EXIT $?; } | cat >" + Quote(folder.scratch().HostFile("err")),
            folder.scratch());
   const std::vector<std::string> lines = LinesOf(ReadText(folder.scratch().HostFile("err")));
   const std::string path = folder.Device() + "\\Circuits\\My Ring.cct";
-  auto has = [&](const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  };
+  auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
   EXPECT_TRUE(has("EXIT 0")) << "the selector's status";
   EXPECT_TRUE(has("START " + folder.Device() + "\\Apexgrid.exe | " + path));
   EXPECT_TRUE(has("COMMAND [" + path + "] 1")) << "one argument, spaces and all";

@@ -1,7 +1,8 @@
 // Apexpick's dialog logic without a window: the circuit list, the selection, what Start runs,
 // and the handlers, on real folders.
-#include <gtest/gtest.h>
+#include "selector/selector.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,7 +14,6 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "selector/dialog_layout.h"
-#include "selector/selector.h"
 #include "tests/support.h"
 
 namespace {
@@ -38,7 +38,7 @@ TEST(CircuitList, ShowsCircuitFilesWithoutTheirExtensionInFileSystemOrder) {
     const char* what;
     std::vector<std::string> files;
     std::vector<std::string> folders;
-    std::vector<std::string> shown;  // the files that must be listed, in any order here
+    std::vector<std::string> shown;          // the files that must be listed, in any order here
     std::vector<std::u16string> lines = {};  // their list lines, where not the name as it stands
     std::vector<std::string> fifos = {};
   };
@@ -49,10 +49,15 @@ TEST(CircuitList, ShowsCircuitFilesWithoutTheirExtensionInFileSystemOrder) {
        {"Ring.cct", "oval.CCT"},
        {},
        {"pipe.cct"}},
-      {"names as they stand", {"My Ring.cct", "Okruh \xc4\x8c\xc3\xa1slav.Cct", ".cct", "A##B %s.cct"}, {},
+      {"names as they stand",
+       {"My Ring.cct", "Okruh \xc4\x8c\xc3\xa1slav.Cct", ".cct", "A##B %s.cct"},
+       {},
        {"My Ring.cct", "Okruh \xc4\x8c\xc3\xa1slav.Cct", ".cct", "A##B %s.cct"}},
       {"a backslash and a byte that isn't UTF-8 show as U+FFFD, the table keeps them",
-       {"my\\race.cct", "Cr\xEAte.cct"}, {}, {"my\\race.cct", "Cr\xEAte.cct"}, {u"my\uFFFDrace", u"Cr\uFFFDte"}},
+       {"my\\race.cct", "Cr\xEAte.cct"},
+       {},
+       {"my\\race.cct", "Cr\xEAte.cct"},
+       {u"my\uFFFDrace", u"Cr\uFFFDte"}},
       {"an empty folder", {}, {}, {}},
   };
   for (const Case& c : cases) {

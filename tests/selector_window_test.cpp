@@ -1,7 +1,6 @@
 // Apexpick in a real SDL window on a virtual X server: a click selects a line, the screen shows
 // it, and Start starts the game program beside it.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -25,14 +24,13 @@ TEST_F(ApexpickWindow, AClickSelectsALineAndStartStartsTheGame) {
   for (const char* c : {"Ring.cct", "oval.CCT", "Third one.cct"}) folder.AddCircuit(c);
   // The game: a stand-in that writes down how it was started.
   const std::string started = folder.scratch().HostFile("started");
-  WriteText(folder.HostFile("Apexgrid"),
-            "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" >" + Quote(started) + "\n");
+  WriteText(folder.HostFile("Apexgrid"), "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" >" + Quote(started) + "\n");
   chmod(folder.HostFile("Apexgrid").c_str(), 0755);
 
   const std::string err = folder.scratch().HostFile("err");
   const std::string status = folder.scratch().HostFile("exit");
-  StartShell("env -u APEXGRID_VIDEO -u APEXGRID_SCALE -u SDL_VIDEODRIVER " + screen().display() +
-                 DesktopLibraries() + Quote(folder.HostFile("Apexpick")) + " 2>" + Quote(err),
+  StartShell("env -u APEXGRID_VIDEO -u APEXGRID_SCALE -u SDL_VIDEODRIVER " + screen().display() + DesktopLibraries() +
+                 Quote(folder.HostFile("Apexpick")) + " 2>" + Quote(err),
              status);
   const std::string window = screen().FindWindow("Apexgrid");
   ASSERT_FALSE(window.empty()) << ReadText(err);

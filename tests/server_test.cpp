@@ -2,6 +2,7 @@
 // API, its refusals, its durability across a killed process, and a whole race played with
 // apexgrid-online.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,19 +11,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "lobby/lobby.h"
 #include "net/client.h"
@@ -60,8 +58,8 @@ class ServerProcess {
       freopen(log.c_str(), "a", stderr);
       const std::string data = folder_.HostFile("data");
       const std::string listen = "127.0.0.1:" + port;
-      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", listen.c_str(), "--data", data.c_str(),
-                                       "--computer-pause", "20", "--request-seconds", "2"};
+      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", listen.c_str(),      "--data", data.c_str(),
+                                       "--computer-pause",      "20",       "--request-seconds", "2"};
       for (const std::string& arg : extra_) args.push_back(arg.c_str());
       args.push_back(nullptr);
       execv(APEXGRID_SERVER_PROGRAM, const_cast<char* const*>(args.data()));
@@ -195,7 +193,8 @@ TEST(Server, RefusesBadRequestsWithHonestStatuses) {
   const std::string r = "races/" + std::to_string(race.id);
   const std::string goodRace = R"("circuit":")" + circuit + R"(","seats":2)";
   // A race still waiting for its second player.
-  const std::string open = "races/" + std::to_string(Body(race.ana->Call("POST", "races", "{" + goodRace + "}")).value("id", 0));
+  const std::string open =
+      "races/" + std::to_string(Body(race.ana->Call("POST", "races", "{" + goodRace + "}")).value("id", 0));
   struct Case {
     ApiClient* client;
     const char* method;
@@ -358,8 +357,9 @@ TEST(Server, KeepsTokensAndHashesOutOfAnswersAndLogsAndBrakesGuessing) {
   EXPECT_NE(token, second);
   ApiClient guesser(server.url());
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(guesser.Call("POST", "sessions", R"({"name":"ana","password":"guess-)" + std::to_string(i) + "\"}").status,
-              401);
+    EXPECT_EQ(
+        guesser.Call("POST", "sessions", R"({"name":"ana","password":"guess-)" + std::to_string(i) + "\"}").status,
+        401);
   }
   // The brake holds the right password back too, for that name only.
   EXPECT_EQ(guesser.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})").status, 429);
@@ -372,8 +372,8 @@ TEST(Server, KeepsTokensAndHashesOutOfAnswersAndLogsAndBrakesGuessing) {
     EXPECT_EQ(log.find(secret), std::string::npos) << secret;
     EXPECT_EQ(race.find(secret), std::string::npos) << secret;
   }
-  const std::string database = ReadText(folder.HostFile("data/apexgrid-server.db")) +
-                               ReadText(folder.HostFile("data/apexgrid-server.db-wal"));
+  const std::string database =
+      ReadText(folder.HostFile("data/apexgrid-server.db")) + ReadText(folder.HostFile("data/apexgrid-server.db-wal"));
   EXPECT_EQ(database.find(token), std::string::npos);
   EXPECT_NE(database.find("$argon2id"), std::string::npos);
   EXPECT_NE(log.find("POST /api/v1/sessions 429"), std::string::npos);
@@ -400,7 +400,8 @@ TEST(Server, KeepsEveryAnsweredMoveThroughAKillAndTakesRetriesOnce) {
     server.Start();
     race.ana = std::make_unique<ApiClient>(server.url());
     race.bo = std::make_unique<ApiClient>(server.url());
-    race.ana->SetToken(Body(race.ana->Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
+    race.ana->SetToken(
+        Body(race.ana->Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
     race.bo->SetToken(Body(race.bo->Call("POST", "sessions", R"({"name":"bo","password":"password-of-bo"})"))["token"]);
     const json state = Race(*race.ana, race.id);
     ASSERT_EQ(state["moves"].size(), index);
@@ -440,10 +441,11 @@ TEST(Server, RetiresASeatOutOfTimeAndItsReplayAgrees) {
   std::string error;
   ASSERT_EQ(ParseRace(text, "race", &file, &error), 0) << error;
   auto state2 = std::make_unique<GameState>();
-  ASSERT_EQ(LoadCircuit(state2->track, [&] {
-              WriteBytes(folder.HostFile("ring.cct"), SmallRing().Encode());
-              return folder.File("ring.cct");
-            }()),
+  ASSERT_EQ(LoadCircuit(state2->track,
+                        [&] {
+                          WriteBytes(folder.HostFile("ring.cct"), SmallRing().Encode());
+                          return folder.File("ring.cct");
+                        }()),
             0);
   RaceProgress progress;
   ASSERT_EQ(ReplayRace(file, "race", *state2, &progress, &error), 0) << error;
@@ -502,8 +504,10 @@ TEST(Server, TwoAccountsAndAComputerRaceToTheEndWithTheClient) {
   EXPECT_EQ(ReadText(folder.HostFile("made")), "race 1\n");
   ASSERT_EQ(RunShell(as("bo") + online + " join 1 1 >/dev/null", folder), 0);
   EXPECT_NE(RunShell(as("bo") + online + " join 1 1 2>/dev/null", folder), 0);
-  StartShell(as("ana") + online + " bot 1 0 --driver club >" + Quote(folder.HostFile("ana.out")), folder.HostFile("ana.rc"));
-  StartShell(as("bo") + online + " bot 1 1 --driver pro >" + Quote(folder.HostFile("bo.out")), folder.HostFile("bo.rc"));
+  StartShell(as("ana") + online + " bot 1 0 --driver club >" + Quote(folder.HostFile("ana.out")),
+             folder.HostFile("ana.rc"));
+  StartShell(as("bo") + online + " bot 1 1 --driver pro >" + Quote(folder.HostFile("bo.out")),
+             folder.HostFile("bo.rc"));
   ASSERT_TRUE(WaitForFile(folder.HostFile("ana.rc"), 60000) && WaitForFile(folder.HostFile("bo.rc"), 60000));
   EXPECT_EQ(ReadText(folder.HostFile("ana.rc")).substr(0, 1), "0") << ReadText(folder.HostFile("ana.out"));
   EXPECT_EQ(ReadText(folder.HostFile("bo.rc")).substr(0, 1), "0") << ReadText(folder.HostFile("bo.out"));
@@ -544,8 +548,8 @@ TEST(Server, ServesHttpsAndSecureEventStreamsWithTheCertificateGiven) {
   const std::string cert = folder.HostFile("cert.pem");
   const std::string key = folder.HostFile("key.pem");
   ASSERT_EQ(RunShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
-                     "-addext subjectAltName=IP:127.0.0.1 -keyout " + Quote(key) + " -out " + Quote(cert) +
-                         " 2>/dev/null",
+                     "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+                         Quote(key) + " -out " + Quote(cert) + " 2>/dev/null",
                      folder),
             0);
   ServerProcess server(folder, {"--tls-cert", cert, "--tls-key", key});
@@ -638,8 +642,8 @@ TEST(NetClient, HandsAnswersAndEventsToTheWindowThroughAKilledServer) {
   windowClass.windowProc = NetworkProc;
   windowClass.className = u"NETTEST";
   RegisterClass(&windowClass);
-  WindowHandle window = CreateWindow(u"NETTEST", u"NetTest", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     CW_USEDEFAULT, CW_USEDEFAULT);
+  WindowHandle window =
+      CreateWindow(u"NETTEST", u"NetTest", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT);
   ASSERT_NE(window, nullptr);
   taken.clear();
 
@@ -823,8 +827,8 @@ TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
   windowClass.windowProc = LobbyProc;
   windowClass.className = u"LOBBYTEST";
   RegisterClass(&windowClass);
-  WindowHandle window = CreateWindow(u"LOBBYTEST", u"LobbyTest", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     CW_USEDEFAULT, CW_USEDEFAULT);
+  WindowHandle window =
+      CreateWindow(u"LOBBYTEST", u"LobbyTest", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT);
   ASSERT_NE(window, nullptr);
   std::filesystem::create_directories(folder.HostFile("program/Circuits"));
   WriteBytes(folder.HostFile("program/Circuits/Ring.cct"), SmallRing().Encode());
@@ -923,11 +927,11 @@ TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
                              "storno\nnetwork 4 10000\nstorno\nstart\nnetwork 9 10000\nselect 0\nstart\n"
                              "network 10 10000\nok\n";
   WriteText(program.scratch().HostFile("script"), script);
-  const ProgramRun run = RunProgram(
-      "env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " + LeakSuppressions() +
-          "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) + " APEXGRID_SCRIPT_Apexlobby=" +
-          Quote(program.scratch().HostFile("script")) + " " + Quote(program.HostFile("Apexlobby")),
-      program.scratch());
+  const ProgramRun run = RunProgram("env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " +
+                                        LeakSuppressions() + "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) +
+                                        " APEXGRID_SCRIPT_Apexlobby=" + Quote(program.scratch().HostFile("script")) +
+                                        " " + Quote(program.HostFile("Apexlobby")),
+                                    program.scratch());
   EXPECT_EQ(run.status, 0);
   const std::string raceFile = program.Device() + "\\Races\\Online-1.apxrace";
   EXPECT_EQ(run.lines, std::vector<std::string>{"START " + program.Device() + "\\Apexgrid.exe | " + raceFile});
@@ -950,11 +954,11 @@ TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
   ProgramFolder bare("Bare");
   bare.AddProgram(APEXGRID_LOBBY_PROGRAM, "Apexlobby");
   WriteText(bare.scratch().HostFile("script"), "network 3 10000\nselect 0\nstart\nnetwork 5 10000\nok\n");
-  const ProgramRun again = RunProgram(
-      "env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " + LeakSuppressions() +
-          "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) + " APEXGRID_SCRIPT_Apexlobby=" +
-          Quote(bare.scratch().HostFile("script")) + " " + Quote(bare.HostFile("Apexlobby")),
-      bare.scratch());
+  const ProgramRun again = RunProgram("env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " +
+                                          LeakSuppressions() + "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) +
+                                          " APEXGRID_SCRIPT_Apexlobby=" + Quote(bare.scratch().HostFile("script")) +
+                                          " " + Quote(bare.HostFile("Apexlobby")),
+                                      bare.scratch());
   EXPECT_EQ(again.status, 0);
   EXPECT_EQ(again.lines, std::vector<std::string>{"START " + bare.Device() + "\\Apexgrid.exe | " + bare.Device() +
                                                   "\\Races\\Online-1.apxrace"});
@@ -995,8 +999,9 @@ TEST(OnlineGame, TwoGamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
     const std::string data = folder.HostFile(name + "/apexgrid/Data");
     std::filesystem::create_directories(data);
     WriteText(data + "/lobby.txt", "name = " + name + "\n");
-    const HttpResult session = ApiClient(server.url()).Call(
-        "POST", "sessions", json{{"name", name}, {"password", "password-of-" + name}}.dump());
+    const HttpResult session =
+        ApiClient(server.url())
+            .Call("POST", "sessions", json{{"name", name}, {"password", "password-of-" + name}}.dump());
     WriteText(data + "/lobby-token", Body(session).value("token", ""));
     WriteText(game.Host("../" + name + ".script"), script);
   }
@@ -1004,11 +1009,10 @@ TEST(OnlineGame, TwoGamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
   const auto start = [&](size_t g, const std::string& run) {
     const std::string name = g == 0 ? "ana" : "bo";
     GameFolder& game = *games[g];
-    StartShell("sh -c 'echo $$ >" + Quote(folder.HostFile(name + ".pid")) + "; exec \"$@\"' game " +
-                   game.Isolation() + " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) +
-                   " APEXGRID_SCRIPT=" + Quote(game.Host("../" + name + ".script")) + " " +
-                   Quote(game.Host("Apexgrid")) + " " + Quote(game.Device("Races/Online.apxrace")) + " 2>>" +
-                   Quote(game.Host("../" + name + ".err")),
+    StartShell("sh -c 'echo $$ >" + Quote(folder.HostFile(name + ".pid")) + "; exec \"$@\"' game " + game.Isolation() +
+                   " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) + " APEXGRID_SCRIPT=" +
+                   Quote(game.Host("../" + name + ".script")) + " " + Quote(game.Host("Apexgrid")) + " " +
+                   Quote(game.Device("Races/Online.apxrace")) + " 2>>" + Quote(game.Host("../" + name + ".err")),
                folder.HostFile(name + run + ".status"));
   };
   start(0, "");
@@ -1047,6 +1051,7 @@ TEST(OnlineGame, TwoGamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
     for (std::string line; std::getline(lines, line);) {
       if (line.rfind("move ", 0) == 0) kept += line + "\n";
     }
-    EXPECT_EQ(kept, moves) << "game " << g << " said: " << ReadText(games[g]->Host(g == 0 ? "../ana.err" : "../bo.err"));
+    EXPECT_EQ(kept, moves) << "game " << g
+                           << " said: " << ReadText(games[g]->Host(g == 0 ? "../ana.err" : "../bo.err"));
   }
 }

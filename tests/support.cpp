@@ -32,9 +32,7 @@ TempFolder::~TempFolder() {
   if (!host_.empty()) fs::remove_all(host_, ignored);
 }
 
-std::u16string TempFolder::File(const std::string& name) const {
-  return DevicePath(HostFile(name));
-}
+std::u16string TempFolder::File(const std::string& name) const { return DevicePath(HostFile(name)); }
 
 Bytes ReadBytes(const std::string& hostPath) {
   std::ifstream in(hostPath, std::ios::binary);
@@ -139,7 +137,6 @@ void TestCircuit::BlockRect(int x0, int y0, int x1, int y1) {
 }
 
 Bytes TestCircuit::Encode() const { return EncodeCircuit(*this); }
-
 
 TestCircuit SmallRing(uint16_t width, uint16_t height) {
   TestCircuit ring(width, height);
@@ -260,9 +257,7 @@ ProgramRun RunProgram(const std::string& command, const TempFolder& scratch) {
   return run;
 }
 
-std::string LeakSuppressions() {
-  return "LSAN_OPTIONS=suppressions=" + Quote(APEXGRID_LSAN_SUPPRESSIONS) + " ";
-}
+std::string LeakSuppressions() { return "LSAN_OPTIONS=suppressions=" + Quote(APEXGRID_LSAN_SUPPRESSIONS) + " "; }
 
 // Mesa's driver can't be named in the suppression file: it is unloaded before the leak report,
 // which then shows its blocks with no module. So under the sanitizers a window draws through
@@ -275,8 +270,7 @@ std::string DesktopLibraries() {
 #endif
 }
 
-ProgramFolder::ProgramFolder(const std::string& name)
-    : host_(fs::canonical(scratch_.host()).string() + "/" + name) {
+ProgramFolder::ProgramFolder(const std::string& name) : host_(fs::canonical(scratch_.host()).string() + "/" + name) {
   fs::create_directories(host_ + "/Circuits");
 }
 
@@ -297,9 +291,8 @@ std::vector<std::string> ProgramFolder::CircuitFiles() const {
 // ---- Windows on a virtual X server ------------------------------------------------------------------
 
 VirtualScreen::VirtualScreen() {
-  std::system(("Xvfb -displayfd 3 -screen 0 800x700x24 -nolisten tcp -fbdir " + Quote(folder_.host()) +
-               " 3>" + Quote(folder_.HostFile("display")) + " 2>/dev/null & echo $! >" +
-               Quote(folder_.HostFile("server")))
+  std::system(("Xvfb -displayfd 3 -screen 0 800x700x24 -nolisten tcp -fbdir " + Quote(folder_.host()) + " 3>" +
+               Quote(folder_.HostFile("display")) + " 2>/dev/null & echo $! >" + Quote(folder_.HostFile("server")))
                   .c_str());
   for (int waited = 0; waited < 10000 && ReadText(folder_.HostFile("display")).empty(); waited += 20) {
     Pause(20);
@@ -380,8 +373,8 @@ struct DumpLayout {
   explicit DumpLayout(const unsigned char* header) {
     auto field = [&](int i) {
       const unsigned char* b = header + 4 * i;
-      return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
-             static_cast<uint32_t>(b[2]) << 8 | b[3];
+      return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 | static_cast<uint32_t>(b[2]) << 8 |
+             b[3];
     };
     width = field(4);
     height = field(5);

@@ -106,8 +106,7 @@ void Pause(int milliseconds);
 // Waits until the file exists; false after the timeout.
 bool WaitForFile(const std::string& hostPath, int milliseconds = 20000);
 // Waits until the file holds the text at least `times` times; false after the timeout.
-bool WaitForText(const std::string& hostPath, const std::string& text, int milliseconds = 20000,
-                 int times = 1);
+bool WaitForText(const std::string& hostPath, const std::string& text, int milliseconds = 20000, int times = 1);
 bool Installed(const char* program);
 
 // Runs a shell command line to its end in a folder of the test's own; returns its exit status.

@@ -1,12 +1,12 @@
 // UTF-16 text at the host boundary, and device paths.
-#include <gtest/gtest.h>
+#include "platform/text.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
 #include "platform/files.h"
-#include "platform/text.h"
 
 TEST(Text, ConvertsBetweenUtf16AndUtf8) {
   struct Case {

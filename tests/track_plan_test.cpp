@@ -1,5 +1,7 @@
 // Circuit descriptions: reading them, laying out their centre line, and building a circuit from
 // them.
+#include "tools/track_plan.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,7 +16,6 @@
 #include "tools/circuit_data.h"
 #include "tools/tool_error.h"
 #include "tools/track_builder.h"
-#include "tools/track_plan.h"
 
 namespace {
 
@@ -79,13 +80,13 @@ TEST(TrackPlan, DescriptionsThatMakeNoLoopAreRefusedWithTheirReason) {
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
   }
   const std::string open = ErrorOf([&] {
-    LayOut(PlanOf(folder, "name Open\nsize 240 240\nwidth 24\nstart 70 40 0\nstraight 100\nright 90 30\nstraight 100\n"
-                          "right 90 30\nstraight 100\nright 90 30\nstraight 80\nright 90 30\n"));
+    LayOut(PlanOf(folder,
+                  "name Open\nsize 240 240\nwidth 24\nstart 70 40 0\nstraight 100\nright 90 30\nstraight 100\n"
+                  "right 90 30\nstraight 100\nright 90 30\nstraight 80\nright 90 30\n"));
   });
   EXPECT_NE(open.find("end 0,20 pixels away from the start"), std::string::npos) << open;
-  const std::string spiral = ErrorOf([&] {
-    LayOut(PlanOf(folder, "name Spiral\nsize 240 240\nwidth 24\nstart 70 40 0\nright 270 30\n"));
-  });
+  const std::string spiral =
+      ErrorOf([&] { LayOut(PlanOf(folder, "name Spiral\nsize 240 240\nwidth 24\nstart 70 40 0\nright 270 30\n")); });
   EXPECT_NE(spiral.find("turn by 270"), std::string::npos) << spiral;
 }
 

@@ -58,13 +58,15 @@ void WriteFuzzSeeds(const std::string& corpus) {
             "pace live 30\nassists off\nseat 0 Ana\ndriver 1 pro\nmove 0 37 6\nmove 1 33 0\n"
             "move 0 41 6\ndriver 1 club\nretire 1\nscroll 0 20\n")},
       // The race server's readers: the first byte picks an account, a race, a move or a circuit.
-      {"server_request_fuzz", "account", text(std::string(1, '\0') + "{\"name\":\"ana\",\"password\":\"long enough\"}")},
+      {"server_request_fuzz", "account",
+       text(std::string(1, '\0') + "{\"name\":\"ana\",\"password\":\"long enough\"}")},
       {"server_request_fuzz", "race",
        text("\x01{\"circuit\":\"" + std::string(64, 'a') +
             "\",\"seats\":3,\"laps\":2,\"pace\":\"correspondence\",\"move_seconds\":7200,"
             "\"assists\":false,\"computers\":{\"2\":\"pro\"}}")},
       {"server_request_fuzz", "move", text("\x02{\"index\":12,\"x\":-31,\"y\":8}")},
-      {"server_request_fuzz", "circuit", [&circuit] {
+      {"server_request_fuzz", "circuit",
+       [&circuit] {
          ByteVector bytes{3};
          bytes.insert(bytes.end(), circuit.begin(), circuit.end());
          return bytes;

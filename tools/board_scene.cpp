@@ -123,7 +123,8 @@ uint16_t Noise(int x, int y) {
 }  // namespace
 
 void DrawLabel(Picture& picture, int x, int y, const std::string& text, uint16_t colour) {
-  for (size_t i = 0; i < text.size(); ++i) DrawGlyph(picture, x + static_cast<int>(i) * 6, y, text[i], colour, 7, false);
+  for (size_t i = 0; i < text.size(); ++i)
+    DrawGlyph(picture, x + static_cast<int>(i) * 6, y, text[i], colour, 7, false);
 }
 
 int OpenBoardScreen() {
@@ -196,8 +197,8 @@ int MakeLoopCircuit(TrackGrid& track, uint16_t width, uint16_t height) {
       const uint16_t n = Noise(x, y);
       uint16_t colour;
       if (off < l.halfWidth - 3) {
-        colour = MakeColour(static_cast<uint16_t>(11 + n), static_cast<uint16_t>(23 + 2 * n),
-                            static_cast<uint16_t>(12 + n));
+        colour =
+            MakeColour(static_cast<uint16_t>(11 + n), static_cast<uint16_t>(23 + 2 * n), static_cast<uint16_t>(12 + n));
       } else if (off < l.halfWidth) {
         // Kerbs in stripes along the loop.
         const double angle = std::atan2((y - l.cy) / l.b, (x - l.cx) / l.a);
@@ -216,8 +217,7 @@ int MakeLoopCircuit(TrackGrid& track, uint16_t width, uint16_t height) {
   for (int y = lineTop; y < lineBottom; ++y) {
     for (int x = lineX - 2; x < lineX + 2; ++x) {
       if (x < 0 || y < 0 || x >= width || y >= height) continue;
-      track.picture.pixels[static_cast<size_t>(y) * width + x] =
-          ((x / 2 + y / 2) % 2) ? BlackColour() : WhiteColour();
+      track.picture.pixels[static_cast<size_t>(y) * width + x] = ((x / 2 + y / 2) % 2) ? BlackColour() : WhiteColour();
     }
   }
   track.finishLineA = GridPoint{static_cast<int16_t>(lineX), static_cast<int16_t>(lineTop - 2)};
@@ -275,8 +275,7 @@ int WritePicturePng(const Picture& picture, const std::string& hostPath, int sca
   std::vector<uint16_t> big(static_cast<size_t>(w) * h);
   for (uint32_t y = 0; y < h; ++y) {
     for (uint32_t x = 0; x < w; ++x) {
-      big[static_cast<size_t>(y) * w + x] =
-          picture.pixels[(x / scale) * picture.xStep + (y / scale) * picture.yStep];
+      big[static_cast<size_t>(y) * w + x] = picture.pixels[(x / scale) * picture.xStep + (y / scale) * picture.yStep];
     }
   }
   return WritePng(hostPath, ImageFromPixels(big.data(), w, h, is565));

@@ -16,9 +16,7 @@ float Coverage(float d) { return Clamp01(0.5f - d); }
 
 }  // namespace
 
-Rgb Mix(Rgb a, Rgb b, float t) {
-  return Rgb{a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
-}
+Rgb Mix(Rgb a, Rgb b, float t) { return Rgb{a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
 
 Rgb Shade(Rgb c, float factor) {
   if (factor <= 1) return Rgb{c.r * factor, c.g * factor, c.b * factor};
@@ -83,9 +81,9 @@ void Canvas::VerticalGradient(int left, int top, int right, int bottom, Rgb from
   }
 }
 
-void Canvas::FillShape(float left, float top, float right, float bottom, const Distance& shape,
-                       Rgb c, float alpha) {
-  FillShape(left, top, right, bottom, shape, [c](float, float) { return c; }, alpha);
+void Canvas::FillShape(float left, float top, float right, float bottom, const Distance& shape, Rgb c, float alpha) {
+  FillShape(
+      left, top, right, bottom, shape, [c](float, float) { return c; }, alpha);
 }
 
 void Canvas::FillShape(float left, float top, float right, float bottom, const Distance& shape,
@@ -105,44 +103,43 @@ void Canvas::FillShape(float left, float top, float right, float bottom, const D
 }
 
 void Canvas::FillCircle(Point centre, float radius, Rgb c, float alpha) {
-  FillShape(centre.x - radius, centre.y - radius, centre.x + radius, centre.y + radius,
-            [=](float x, float y) { return CircleDistance(x, y, centre, radius); }, c, alpha);
+  FillShape(
+      centre.x - radius, centre.y - radius, centre.x + radius, centre.y + radius,
+      [=](float x, float y) { return CircleDistance(x, y, centre, radius); }, c, alpha);
 }
 
 void Canvas::StrokeCircle(Point centre, float radius, float thickness, Rgb c, float alpha) {
   const float outer = radius + thickness / 2;
-  FillShape(centre.x - outer, centre.y - outer, centre.x + outer, centre.y + outer,
-            [=](float x, float y) {
-              return std::fabs(CircleDistance(x, y, centre, radius)) - thickness / 2;
-            },
-            c, alpha);
+  FillShape(
+      centre.x - outer, centre.y - outer, centre.x + outer, centre.y + outer,
+      [=](float x, float y) { return std::fabs(CircleDistance(x, y, centre, radius)) - thickness / 2; }, c, alpha);
 }
 
-void Canvas::FillRoundRect(float left, float top, float right, float bottom, float radius, Rgb c,
-                           float alpha) {
-  FillShape(left, top, right, bottom,
-            [=](float x, float y) { return RoundRectDistance(x, y, left, top, right, bottom, radius); },
-            c, alpha);
+void Canvas::FillRoundRect(float left, float top, float right, float bottom, float radius, Rgb c, float alpha) {
+  FillShape(
+      left, top, right, bottom,
+      [=](float x, float y) { return RoundRectDistance(x, y, left, top, right, bottom, radius); }, c, alpha);
 }
 
-void Canvas::StrokeRoundRect(float left, float top, float right, float bottom, float radius,
-                             float thickness, Rgb c, float alpha) {
+void Canvas::StrokeRoundRect(float left, float top, float right, float bottom, float radius, float thickness, Rgb c,
+                             float alpha) {
   // The stroke lies inside the rectangle, so that a button's frame never spills over its box.
   const float h = thickness / 2;
-  FillShape(left, top, right, bottom,
-            [=](float x, float y) {
-              return std::fabs(RoundRectDistance(x, y, left + h, top + h, right - h, bottom - h,
-                                                 std::max(0.0f, radius - h))) -
-                     h;
-            },
-            c, alpha);
+  FillShape(
+      left, top, right, bottom,
+      [=](float x, float y) {
+        return std::fabs(
+                   RoundRectDistance(x, y, left + h, top + h, right - h, bottom - h, std::max(0.0f, radius - h))) -
+               h;
+      },
+      c, alpha);
 }
 
 void Canvas::StrokeLine(Point a, Point b, float thickness, Rgb c, float alpha) {
   const float h = thickness / 2;
-  FillShape(std::min(a.x, b.x) - h, std::min(a.y, b.y) - h, std::max(a.x, b.x) + h,
-            std::max(a.y, b.y) + h,
-            [=](float x, float y) { return SegmentDistance(x, y, a, b) - h; }, c, alpha);
+  FillShape(
+      std::min(a.x, b.x) - h, std::min(a.y, b.y) - h, std::max(a.x, b.x) + h, std::max(a.y, b.y) + h,
+      [=](float x, float y) { return SegmentDistance(x, y, a, b) - h; }, c, alpha);
 }
 
 namespace {
@@ -161,38 +158,38 @@ std::array<float, 4> BoundsOf(const std::vector<Point>& points) {
 
 }  // namespace
 
-void Canvas::StrokePolyline(const std::vector<Point>& points, float thickness, Rgb c, bool closed,
-                            float alpha) {
+void Canvas::StrokePolyline(const std::vector<Point>& points, float thickness, Rgb c, bool closed, float alpha) {
   if (points.size() < 2) return;
   const auto [left, top, right, bottom] = BoundsOf(points);
   const float h = thickness / 2;
   // One shape for the whole line, so that joints are not painted twice.
-  FillShape(left - h, top - h, right + h, bottom + h,
-            [&](float x, float y) {
-              float best = 1e9f;
-              const size_t n = points.size();
-              const size_t segments = closed ? n : n - 1;
-              for (size_t i = 0; i < segments; ++i) {
-                best = std::min(best, SegmentDistance(x, y, points[i], points[(i + 1) % n]));
-              }
-              return best - h;
-            },
-            c, alpha);
+  FillShape(
+      left - h, top - h, right + h, bottom + h,
+      [&](float x, float y) {
+        float best = 1e9f;
+        const size_t n = points.size();
+        const size_t segments = closed ? n : n - 1;
+        for (size_t i = 0; i < segments; ++i) {
+          best = std::min(best, SegmentDistance(x, y, points[i], points[(i + 1) % n]));
+        }
+        return best - h;
+      },
+      c, alpha);
 }
 
 void Canvas::FillPolygon(const std::vector<Point>& points, Rgb c, float alpha) {
   if (points.size() < 3) return;
   const auto [left, top, right, bottom] = BoundsOf(points);
-  FillShape(left, top, right, bottom, [&](float x, float y) { return PolygonDistance(x, y, points); },
-            c, alpha);
+  FillShape(
+      left, top, right, bottom, [&](float x, float y) { return PolygonDistance(x, y, points); }, c, alpha);
 }
 
 void Canvas::PaintMask(const Mask& mask, int x, int y, Rgb c, float alpha) {
-  PaintMask(mask, x, y, [c](int, int) { return c; }, alpha);
+  PaintMask(
+      mask, x, y, [c](int, int) { return c; }, alpha);
 }
 
-void Canvas::PaintMask(const Mask& mask, int x, int y, const std::function<Rgb(int, int)>& colour,
-                       float alpha) {
+void Canvas::PaintMask(const Mask& mask, int x, int y, const std::function<Rgb(int, int)>& colour, float alpha) {
   for (int my = 0; my < mask.height; ++my) {
     for (int mx = 0; mx < mask.width; ++mx) {
       const float a = mask.alpha[static_cast<size_t>(my) * mask.width + mx];
@@ -238,8 +235,7 @@ float CircleDistance(float x, float y, Point centre, float radius) {
   return std::hypot(x - centre.x, y - centre.y) - radius;
 }
 
-float RoundRectDistance(float x, float y, float left, float top, float right, float bottom,
-                        float radius) {
+float RoundRectDistance(float x, float y, float left, float top, float right, float bottom, float radius) {
   const float cx = (left + right) / 2;
   const float cy = (top + bottom) / 2;
   const float hx = (right - left) / 2 - radius;

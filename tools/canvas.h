@@ -62,28 +62,24 @@ class Canvas {
   void VerticalGradient(int left, int top, int right, int bottom, Rgb from, Rgb to);
 
   // Paints every pixel of the box whose centre lies inside the shape, with a one-pixel soft edge.
-  void FillShape(float left, float top, float right, float bottom, const Distance& shape, Rgb c,
-                 float alpha = 1.0f);
+  void FillShape(float left, float top, float right, float bottom, const Distance& shape, Rgb c, float alpha = 1.0f);
   // The same, with a colour that depends on the pixel.
   void FillShape(float left, float top, float right, float bottom, const Distance& shape,
                  const std::function<Rgb(float x, float y)>& colour, float alpha = 1.0f);
 
   void FillCircle(Point centre, float radius, Rgb c, float alpha = 1.0f);
   void StrokeCircle(Point centre, float radius, float thickness, Rgb c, float alpha = 1.0f);
-  void FillRoundRect(float left, float top, float right, float bottom, float radius, Rgb c,
-                     float alpha = 1.0f);
-  void StrokeRoundRect(float left, float top, float right, float bottom, float radius,
-                       float thickness, Rgb c, float alpha = 1.0f);
+  void FillRoundRect(float left, float top, float right, float bottom, float radius, Rgb c, float alpha = 1.0f);
+  void StrokeRoundRect(float left, float top, float right, float bottom, float radius, float thickness, Rgb c,
+                       float alpha = 1.0f);
   // A line with round ends.
   void StrokeLine(Point a, Point b, float thickness, Rgb c, float alpha = 1.0f);
-  void StrokePolyline(const std::vector<Point>& points, float thickness, Rgb c, bool closed,
-                      float alpha = 1.0f);
+  void StrokePolyline(const std::vector<Point>& points, float thickness, Rgb c, bool closed, float alpha = 1.0f);
   void FillPolygon(const std::vector<Point>& points, Rgb c, float alpha = 1.0f);
 
   // Paints the mask with its top-left pixel at (x, y).
   void PaintMask(const Mask& mask, int x, int y, Rgb c, float alpha = 1.0f);
-  void PaintMask(const Mask& mask, int x, int y, const std::function<Rgb(int x, int y)>& colour,
-                 float alpha = 1.0f);
+  void PaintMask(const Mask& mask, int x, int y, const std::function<Rgb(int x, int y)>& colour, float alpha = 1.0f);
 
   // The canvas in the game's 16-bit pixels, rows top to bottom. With dither set, a fixed 4 x 4
   // ordered dither hides the banding of 5- and 6-bit channels in smooth gradients.
@@ -98,8 +94,7 @@ class Canvas {
 
 // Distances to the common shapes, for FillShape.
 float CircleDistance(float x, float y, Point centre, float radius);
-float RoundRectDistance(float x, float y, float left, float top, float right, float bottom,
-                        float radius);
+float RoundRectDistance(float x, float y, float left, float top, float right, float bottom, float radius);
 float SegmentDistance(float x, float y, Point a, Point b);  // unsigned
 float PolygonDistance(float x, float y, const std::vector<Point>& points);
 

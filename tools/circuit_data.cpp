@@ -70,13 +70,12 @@ std::vector<std::string> CircuitProblems(const CircuitData& c) {
   const struct {
     const char* name;
     GridPoint point;
-  } points[] = {{"start point", c.start}, {"line end A", c.lineA}, {"line end B", c.lineB},
-                {"ahead point", c.ahead}};
+  } points[] = {{"start point", c.start}, {"line end A", c.lineA}, {"line end B", c.lineB}, {"ahead point", c.ahead}};
   bool allInside = true;
   for (const auto& p : points) {
     if (!c.Inside(p.point)) {
-      problems.push_back(std::string("the ") + p.name + " " + PointText(p.point) +
-                         " lies outside the " + size + " picture");
+      problems.push_back(std::string("the ") + p.name + " " + PointText(p.point) + " lies outside the " + size +
+                         " picture");
       allInside = false;
     }
   }

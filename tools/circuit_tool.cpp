@@ -1,6 +1,5 @@
 // The subcommands of apexcircuit.
 #include "tools/circuit_tool.h"
-#include "tools/replay_tool.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -24,21 +23,22 @@
 #include <thread>
 #include <utility>
 
-#include "brain/foresight.h"
 #include "brain/exact_solver.h"
+#include "brain/foresight.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
 #include "data/circuit.h"
 #include "data/folder.h"
-#include "rules/turn.h"
 #include "gfx/picture.h"
 #include "platform/byte_order.h"
 #include "platform/files.h"
 #include "rules/commit.h"
 #include "rules/move.h"
 #include "rules/state.h"
+#include "rules/turn.h"
 #include "tools/canvas.h"
 #include "tools/circuit_data.h"
+#include "tools/replay_tool.h"
 #include "tools/tool_error.h"
 #include "tools/tool_files.h"
 #include "tools/whole_number.h"
@@ -91,14 +91,13 @@ Arguments Parse(const std::string& command, const std::vector<std::string>& args
     }
   }
   if (parsed.files.size() != fileCount) {
-    throw UsageError(command + " takes " + std::to_string(fileCount) + " file" +
-                     (fileCount == 1 ? "" : "s") + ", not " + std::to_string(parsed.files.size()));
+    throw UsageError(command + " takes " + std::to_string(fileCount) + " file" + (fileCount == 1 ? "" : "s") +
+                     ", not " + std::to_string(parsed.files.size()));
   }
   return parsed;
 }
 
-std::vector<int> Numbers(const std::string& option, const std::string& text, size_t minCount,
-                         size_t maxCount) {
+std::vector<int> Numbers(const std::string& option, const std::string& text, size_t minCount, size_t maxCount) {
   std::vector<int> numbers;
   size_t from = 0;
   for (;;) {
@@ -122,8 +121,8 @@ std::vector<int> Numbers(const std::string& option, const std::string& text, siz
     from = comma + 1;
   }
   if (numbers.size() < minCount || numbers.size() > maxCount) {
-    const std::string wanted = minCount == maxCount ? std::to_string(minCount)
-                                                    : std::to_string(minCount) + " or " + std::to_string(maxCount);
+    const std::string wanted =
+        minCount == maxCount ? std::to_string(minCount) : std::to_string(minCount) + " or " + std::to_string(maxCount);
     throw ToolError("--" + option + " " + text + ": needs " + wanted + " numbers separated by commas");
   }
   return numbers;
@@ -131,8 +130,7 @@ std::vector<int> Numbers(const std::string& option, const std::string& text, siz
 
 GridPoint ToPoint(const std::string& option, int x, int y) {
   if (x < INT16_MIN || x > INT16_MAX || y < INT16_MIN || y > INT16_MAX) {
-    throw ToolError("--" + option + ": " + std::to_string(x) + "," + std::to_string(y) +
-                    " is beyond any circuit");
+    throw ToolError("--" + option + ": " + std::to_string(x) + "," + std::to_string(y) + " is beyond any circuit");
   }
   return GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)};
 }
@@ -215,8 +213,7 @@ Rgb RgbOf(uint16_t pixel) {
 // A circuit preview, enlarged by a whole factor, with optional overlays drawn at that size.
 class Preview {
  public:
-  Preview(const CircuitData& c, int scale)
-      : circuit_(c), scale_(scale), canvas_(c.width * scale, c.height * scale) {
+  Preview(const CircuitData& c, int scale) : circuit_(c), scale_(scale), canvas_(c.width * scale, c.height * scale) {
     for (int y = 0; y < canvas_.height(); ++y) {
       for (int x = 0; x < canvas_.width(); ++x) {
         canvas_.Set(x, y, RgbOf(c.pixels[static_cast<size_t>(y / scale) * c.width + x / scale]));
@@ -296,16 +293,14 @@ std::unique_ptr<TrackModel> ModelFor(const GameState& state, const std::string& 
 // the game does not count is the tool's fault, reported as such. Every move is judged and applied
 // by the rules, which write nothing; with storeRecord the game's own CommitMove makes each move
 // instead, so that a lap beating the stored record is saved by SaveRecord exactly as in a race.
-int DriveLap(GameState& state, const std::vector<GridPoint>& moves, const std::string& name,
-             bool storeRecord = false) {
+int DriveLap(GameState& state, const std::vector<GridPoint>& moves, const std::string& name, bool storeRecord = false) {
   SetStartValues(state);
   state.playerCount = 1;
   PlayerRecord& car = state.players[0];
   for (GridPoint to : moves) {
     const GridPoint p = PredictedPoint(car);
-    const bool legal =
-        car.laps == 0 &&
-        IsWithinReach(static_cast<int16_t>(to.x - p.x), static_cast<int16_t>(to.y - p.y), state.moveRadius);
+    const bool legal = car.laps == 0 && IsWithinReach(static_cast<int16_t>(to.x - p.x),
+                                                      static_cast<int16_t>(to.y - p.y), state.moveRadius);
     if (!legal || (storeRecord ? CommitMove(state, to.x, to.y) : ApplyMove(state, to, JudgeMove(state, to))) != 0) {
       throw ToolError(name + ": the lap found breaks the game's rules at " + PointText(to));
     }
@@ -348,8 +343,7 @@ void RefuseUnsound(const CircuitData& c, const std::string& what) {
 }
 
 int Make(const std::vector<std::string>& args, std::ostream& out) {
-  const Arguments a =
-      Parse("make", args, 2, {"start", "line", "ahead", "mask", "track-colour"}, {"force"});
+  const Arguments a = Parse("make", args, 2, {"start", "line", "ahead", "mask", "track-colour"}, {"force"});
   const std::string& picturePath = a.files[0];
   const std::string& outPath = a.files[1];
   const GridPoint start = PointOption(a, "start");
@@ -361,8 +355,8 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
   if (byMask == byColour) {
     throw UsageError("make needs either --mask or --track-colour to tell the track from the rest");
   }
-  CheckOutput(outPath, byMask ? std::vector<std::string>{picturePath, a.Value("mask")}
-                              : std::vector<std::string>{picturePath},
+  CheckOutput(outPath,
+              byMask ? std::vector<std::string>{picturePath, a.Value("mask")} : std::vector<std::string>{picturePath},
               a.Has("force"));
 
   CircuitData c;
@@ -385,46 +379,51 @@ int Make(const std::vector<std::string>& args, std::ostream& out) {
   // The picture (and the mask) are read a row at a time, the pixels straight into the file's
   // bytes: making the largest circuit takes little more memory than the file it writes.
   ByteVector bytes;
-  ReadPngInRuns(picturePath, [&](uint32_t width, uint32_t height) {
-    if (width > kMaxCircuitSide || height > kMaxCircuitSide) {
-      return picturePath + " is " + std::to_string(width) + "x" + std::to_string(height) +
-             ", larger than a circuit can be (" + std::to_string(kMaxCircuitSide) + " each way)";
-    }
-    c.width = static_cast<uint16_t>(width);
-    c.height = static_cast<uint16_t>(height);
-    bytes = EncodeCircuit(c);  // the header
-    bytes.resize(static_cast<size_t>(RecordOffset(c.width, c.height)));
-    c.cells.assign(static_cast<size_t>(width) * height, 1);
-    return std::string();
-  }, [&](size_t i, const uint8_t* rgba) {
-    PutU16(bytes.data() + kCircuitHeaderBytes + 2 * i, PixelOf(Rgb8(rgba[0], rgba[1], rgba[2])));
-    // Pixels near any of the track colours are track.
-    for (const std::vector<int>& k : colours) {
-      if (std::abs(rgba[0] - k[0]) <= k[3] && std::abs(rgba[1] - k[1]) <= k[3] && std::abs(rgba[2] - k[2]) <= k[3] &&
-          rgba[3] >= 128) {
-        c.cells[i] = 0;
-      }
-    }
-  });
+  ReadPngInRuns(
+      picturePath,
+      [&](uint32_t width, uint32_t height) {
+        if (width > kMaxCircuitSide || height > kMaxCircuitSide) {
+          return picturePath + " is " + std::to_string(width) + "x" + std::to_string(height) +
+                 ", larger than a circuit can be (" + std::to_string(kMaxCircuitSide) + " each way)";
+        }
+        c.width = static_cast<uint16_t>(width);
+        c.height = static_cast<uint16_t>(height);
+        bytes = EncodeCircuit(c);  // the header
+        bytes.resize(static_cast<size_t>(RecordOffset(c.width, c.height)));
+        c.cells.assign(static_cast<size_t>(width) * height, 1);
+        return std::string();
+      },
+      [&](size_t i, const uint8_t* rgba) {
+        PutU16(bytes.data() + kCircuitHeaderBytes + 2 * i, PixelOf(Rgb8(rgba[0], rgba[1], rgba[2])));
+        // Pixels near any of the track colours are track.
+        for (const std::vector<int>& k : colours) {
+          if (std::abs(rgba[0] - k[0]) <= k[3] && std::abs(rgba[1] - k[1]) <= k[3] &&
+              std::abs(rgba[2] - k[2]) <= k[3] && rgba[3] >= 128) {
+            c.cells[i] = 0;
+          }
+        }
+      });
   if (byMask) {
     // Light pixels of the mask are track; dark or transparent ones are blocked.
     const std::string maskPath = a.Value("mask");
-    ReadPngInRuns(maskPath, [&](uint32_t width, uint32_t height) {
-      if (width == c.width && height == c.height) return std::string();
-      return "the mask " + maskPath + " is " + std::to_string(width) + "x" + std::to_string(height) +
-             ", the picture is " + std::to_string(c.width) + "x" + std::to_string(c.height);
-    }, [&](size_t i, const uint8_t* rgba) {
-      const int light = (299 * rgba[0] + 587 * rgba[1] + 114 * rgba[2]) / 1000;
-      if (light >= 128 && rgba[3] >= 128) c.cells[i] = 0;
-    });
+    ReadPngInRuns(
+        maskPath,
+        [&](uint32_t width, uint32_t height) {
+          if (width == c.width && height == c.height) return std::string();
+          return "the mask " + maskPath + " is " + std::to_string(width) + "x" + std::to_string(height) +
+                 ", the picture is " + std::to_string(c.width) + "x" + std::to_string(c.height);
+        },
+        [&](size_t i, const uint8_t* rgba) {
+          const int light = (299 * rgba[0] + 587 * rgba[1] + 114 * rgba[2]) / 1000;
+          if (light >= 128 && rgba[3] >= 128) c.cells[i] = 0;
+        });
   }
 
   RefuseUnsound(c, Name(outPath) + " not written");
   std::copy(c.cells.begin(), c.cells.end(), bytes.begin() + kCircuitHeaderBytes + 2 * c.cells.size());
   WriteFileSafely(outPath, bytes);
   const size_t free = static_cast<size_t>(std::count(c.cells.begin(), c.cells.end(), 0));
-  out << "wrote " << outPath << ": " << c.width << "x" << c.height << ", " << free
-      << " track cells\n";
+  out << "wrote " << outPath << ": " << c.width << "x" << c.height << ", " << free << " track cells\n";
   return 0;
 }
 
@@ -599,9 +598,9 @@ uint16_t StoredRounds(const std::string& hostPath) {
 // keeps its records in the user's private copy, as a race does: the record to beat is the
 // copy's, or the shipped file's when the copy is yet to be made from it.
 struct RecordTarget {
-  std::u16string load;   // the file the race loads: the private copy when there is one
-  std::string compare;   // the host file whose record a new lap must beat
-  std::string written;   // the host file the record goes into
+  std::u16string load;  // the file the race loads: the private copy when there is one
+  std::string compare;  // the host file whose record a new lap must beat
+  std::string written;  // the host file the record goes into
 };
 
 RecordTarget WhereRecordGoes(const std::string& path) {
@@ -665,8 +664,8 @@ LapPlan SearchLap(const TrackModel& model, const CarState& start, const std::str
   limits.stop = [&] { return interrupted.load(); };
   if (showProgress) {
     limits.progress = [&](const ExactProgress& p) {
-      err << "\rsolving " << name << ": round " << p.layer << ", " << p.states << " states, "
-          << p.bytes / (1 << 20) << " MB, " << static_cast<int>(elapsed()) << " s " << std::flush;
+      err << "\rsolving " << name << ": round " << p.layer << ", " << p.states << " states, " << p.bytes / (1 << 20)
+          << " MB, " << static_cast<int>(elapsed()) << " s " << std::flush;
     };
   }
   ExactLap exact;
@@ -686,9 +685,9 @@ LapPlan SearchLap(const TrackModel& model, const CarState& start, const std::str
   if (!best.found) {
     std::ostringstream limit;
     limit << seconds;
-    const std::string why = interrupted ? "stopped before a lap was found"
-                                        : exact.end == ExactEnd::kMemory ? "no lap found before memory ran out"
-                                                                         : "no lap found in " + limit.str() + " seconds";
+    const std::string why = interrupted                      ? "stopped before a lap was found"
+                            : exact.end == ExactEnd::kMemory ? "no lap found before memory ran out"
+                                                             : "no lap found in " + limit.str() + " seconds";
     throw ToolError(name + ": " + why +
                     (*bound > 1 ? "; no lap can take fewer than " + std::to_string(*bound) + " rounds" : ""));
   }
@@ -719,14 +718,15 @@ void OfferRecord(const RecordTarget& record, const LapPlan& best, const std::str
 }
 
 int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
-  const Arguments a = Parse("solve", args, 1, {"seconds", "lap", "scale", "threads", "memory"},
-                            {"moves", "write-record", "force"});
+  const Arguments a =
+      Parse("solve", args, 1, {"seconds", "lap", "scale", "threads", "memory"}, {"moves", "write-record", "force"});
   RefuseScaleWithoutLap(a, "solve");
   const std::string& path = a.files[0];
   const std::string name = Name(path);
-  const double seconds = a.Has("seconds") ? DecimalOption(a, "seconds", kMaxSolveSeconds, "seconds")
-                                          : kDefaultSolveSeconds;
-  const double gigabytes = a.Has("memory") ? DecimalOption(a, "memory", kMaxSolveGigabytes, "gigabytes") : DefaultSolveGigabytes();
+  const double seconds =
+      a.Has("seconds") ? DecimalOption(a, "seconds", kMaxSolveSeconds, "seconds") : kDefaultSolveSeconds;
+  const double gigabytes =
+      a.Has("memory") ? DecimalOption(a, "memory", kMaxSolveGigabytes, "gigabytes") : DefaultSolveGigabytes();
   const int threads = ThreadsOption(a);
   // Ctrl-C from here on stops the search and reports what it has, even while the circuit loads.
   InterruptStopsSearch interrupt;
@@ -786,8 +786,7 @@ int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
   if (c.record.size() < kMinRecordPoints) {
     out << "cleared the record section of " << Name(path) << "\n";
   } else {
-    out << "cleared the record of " << Name(path) << " (" << static_cast<uint16_t>(c.record.size() - 2)
-        << " rounds)\n";
+    out << "cleared the record of " << Name(path) << " (" << static_cast<uint16_t>(c.record.size() - 2) << " rounds)\n";
   }
   return 0;
 }
@@ -795,9 +794,11 @@ int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
 // What a data picture of the game must measure, by file name; empty when it fits or the name
 // is not one of them.
 std::string DataPictureMisfit(const std::string& name, uint32_t width, uint32_t height) {
-  static const std::map<std::string, std::pair<uint32_t, uint32_t>> sizes = {
-      {"MenuBar.pic", {240, 40}}, {"GoButton.pic", {20, 40}},          {"Menu.pic", {140, 600}},
-      {"SubMenu_NPlayer.pic", {70, 400}}, {"GameData.dat", {240, 320}}};
+  static const std::map<std::string, std::pair<uint32_t, uint32_t>> sizes = {{"MenuBar.pic", {240, 40}},
+                                                                             {"GoButton.pic", {20, 40}},
+                                                                             {"Menu.pic", {140, 600}},
+                                                                             {"SubMenu_NPlayer.pic", {70, 400}},
+                                                                             {"GameData.dat", {240, 320}}};
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   if (name == "Numbers-CourierNew14.pic") {
     if (width % 10 != 0 || height > 11) {
@@ -826,10 +827,13 @@ int ToPng(const std::vector<std::string>& args, std::ostream& out) {
   bool asShot;
   if (a.Has("picture") && a.Has("screenshot")) throw UsageError("topng: give --picture or --screenshot, not both");
   if (a.Has("screenshot")) {
-    if (!screenshot) throw ToolError(path + " is not a screenshot: its " + std::to_string(size) + " bytes don't match its header");
+    if (!screenshot)
+      throw ToolError(path + " is not a screenshot: its " + std::to_string(size) + " bytes don't match its header");
     asShot = true;
   } else if (a.Has("picture")) {
-    if (!picture) throw ToolError(path + " is not a picture file: its " + std::to_string(size) + " bytes are fewer than its header needs");
+    if (!picture)
+      throw ToolError(path + " is not a picture file: its " + std::to_string(size) +
+                      " bytes are fewer than its header needs");
     asShot = false;
   } else if (pictureExact || (picture && !screenshot)) {
     asShot = false;
@@ -851,8 +855,7 @@ int ToPng(const std::vector<std::string>& args, std::ostream& out) {
     }
   }
   WritePngFile(a.files[1], pixels, width * scale, height * scale);
-  out << "wrote " << a.files[1] << ": " << width << "x" << height << (asShot ? " screenshot" : " picture")
-      << "\n";
+  out << "wrote " << a.files[1] << ": " << width << "x" << height << (asShot ? " screenshot" : " picture") << "\n";
   return 0;
 }
 
@@ -878,8 +881,8 @@ int FromPng(const std::vector<std::string>& args, std::ostream& out) {
   }
   WriteFileSafely(outPath, asShot ? EncodeScreenshot(image.width, image.height, pixels.data())
                                   : EncodePicture(image.width, image.height, pixels.data()));
-  out << "wrote " << outPath << ": " << image.width << "x" << image.height
-      << (asShot ? " screenshot" : " picture") << "\n";
+  out << "wrote " << outPath << ": " << image.width << "x" << image.height << (asShot ? " screenshot" : " picture")
+      << "\n";
   return 0;
 }
 
@@ -908,14 +911,13 @@ std::string CircuitToolUsage() {
          "  topng FILE OUT.png [--picture | --screenshot] [--scale N]\n"
          "      a picture file (.pic, GameData.dat) or a screenshot (ScrSave.pic) as PNG\n"
          "  frompng IN.png OUT [--screenshot]\n"
-         "      a PNG as a picture file (or a screenshot); data pictures must have their size\n"
-         + ReplayToolUsage() +
+         "      a PNG as a picture file (or a screenshot); data pictures must have their size\n" +
+         ReplayToolUsage() +
          "Every command that writes a file refuses one that is its own input, and one made\n"
          "read-only unless --force is given. Files are written whole or not at all.\n";
 }
 
-int RunCircuitTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                   bool showProgress) {
+int RunCircuitTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
   if (args.empty() || args[0] == "help" || args[0] == "--help") {
     (args.empty() ? err : out) << CircuitToolUsage();
     return args.empty() ? 2 : 0;

@@ -45,7 +45,7 @@ constexpr Rgb kWhite = Rgb8(255, 255, 255);
 constexpr Rgb kBlack = Rgb8(0, 0, 0);
 constexpr Rgb kDigitInk = Rgb8(16, 18, 26);
 constexpr Rgb kDigitEdge = Rgb8(250, 250, 240);
-constexpr float kDarkInk = 0.45f;  // ink from which a digit's pixel counts as dark
+constexpr float kDarkInk = 0.45f;   // ink from which a digit's pixel counts as dark
 constexpr float kFaintInk = 0.12f;  // ink below which a pixel shows no trace of the digit
 constexpr Rgb kNightTop = Rgb8(12, 20, 36);
 constexpr Rgb kNightBottom = Rgb8(34, 50, 74);
@@ -80,8 +80,8 @@ struct Fonts {
 
 // Text placed with its ink centred between left and right (columns, right exclusive) and its
 // capitals centred on the row centreY.
-void CentreText(Canvas& c, const Typeface& face, const std::string& text, float size, float left,
-                float right, float centreY, Rgb colour, float alpha = 1.0f) {
+void CentreText(Canvas& c, const Typeface& face, const std::string& text, float size, float left, float right,
+                float centreY, Rgb colour, float alpha = 1.0f) {
   const TextMask t = face.Render(text, size);
   const int cap = face.CapHeight(size);
   const float inkWidth = static_cast<float>(t.inkRight - t.inkLeft);
@@ -91,8 +91,7 @@ void CentreText(Canvas& c, const Typeface& face, const std::string& text, float 
 }
 
 // Text with its pen starting at x and its capitals centred on centreY.
-void LeftText(Canvas& c, const Typeface& face, const std::string& text, float size, int x,
-              float centreY, Rgb colour) {
+void LeftText(Canvas& c, const Typeface& face, const std::string& text, float size, int x, float centreY, Rgb colour) {
   const TextMask t = face.Render(text, size);
   const int cap = face.CapHeight(size);
   const int baseline = static_cast<int>(std::lround(centreY + cap / 2.0f));
@@ -114,17 +113,14 @@ std::vector<Point> Placed(const std::vector<Point>& local, Point centre, float a
   return out;
 }
 
-std::vector<Point> Box(float x0, float y0, float x1, float y1) {
-  return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-}
+std::vector<Point> Box(float x0, float y0, float x1, float y1) { return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}; }
 
 // A closed Catmull-Rom curve through the points, samples per span.
 std::vector<Point> SmoothLoop(const std::vector<Point>& points, int samples) {
   std::vector<Point> out;
   const size_t n = points.size();
   for (size_t i = 0; i < n; ++i) {
-    const Point p0 = points[(i + n - 1) % n], p1 = points[i], p2 = points[(i + 1) % n],
-                p3 = points[(i + 2) % n];
+    const Point p0 = points[(i + n - 1) % n], p1 = points[i], p2 = points[(i + 1) % n], p3 = points[(i + 2) % n];
     for (int s = 0; s < samples; ++s) {
       const float t = static_cast<float>(s) / samples;
       const float t2 = t * t, t3 = t2 * t;
@@ -138,13 +134,13 @@ std::vector<Point> SmoothLoop(const std::vector<Point>& points, int samples) {
 }
 
 // A button body: a rounded box with a gradient, a dark frame and a light gloss line on top.
-void DrawButtonBody(Canvas& c, float left, float top, float right, float bottom, float radius,
-                    bool on) {
+void DrawButtonBody(Canvas& c, float left, float top, float right, float bottom, float radius, bool on) {
   const Rgb from = on ? kOnTop : kButtonTop;
   const Rgb to = on ? kOnBottom : kButtonBottom;
-  c.FillShape(left, top, right, bottom,
-              [=](float x, float y) { return RoundRectDistance(x, y, left, top, right, bottom, radius); },
-              [=](float, float y) { return Mix(from, to, (y - top) / (bottom - top)); });
+  c.FillShape(
+      left, top, right, bottom,
+      [=](float x, float y) { return RoundRectDistance(x, y, left, top, right, bottom, radius); },
+      [=](float, float y) { return Mix(from, to, (y - top) / (bottom - top)); });
   c.StrokeRoundRect(left, top, right, bottom, radius, 1.0f, on ? kOnFrame : kButtonFrame);
   c.StrokeLine(Point{left + radius, top + 1.5f}, Point{right - radius, top + 1.5f}, 1.0f,
                on ? Shade(kOnTop, 1.5f) : kButtonGloss, 0.7f);
@@ -158,10 +154,12 @@ using IconDrawer = void (*)(Canvas& c, Point m, Rgb ink, Rgb back);
 constexpr float kIconStroke = 1.5f;  // stroke weight of the small icons
 
 const std::pair<const char*, IconDrawer> kIcons[] = {
-    {"menu", [](Canvas& c, Point m, Rgb ink, Rgb) {
+    {"menu",
+     [](Canvas& c, Point m, Rgb ink, Rgb) {
        for (float dy : {-4.0f, 0.0f, 4.0f}) c.StrokeLine({m.x - 4, m.y + dy}, {m.x + 4, m.y + dy}, 2.0f, ink);
      }},
-    {"record", [](Canvas& c, Point m, Rgb ink, Rgb) {
+    {"record",
+     [](Canvas& c, Point m, Rgb ink, Rgb) {
        // A stopwatch: the lap against the clock.
        const float t = kIconStroke;
        const Point face{m.x, m.y + 1};
@@ -171,7 +169,8 @@ const std::pair<const char*, IconDrawer> kIcons[] = {
        c.StrokeLine(face, {face.x, face.y - 3.5f}, 1.3f, ink);
        c.StrokeLine(face, {face.x + 2.5f, face.y + 1}, 1.3f, ink);
      }},
-    {"aim", [](Canvas& c, Point m, Rgb ink, Rgb) {
+    {"aim",
+     [](Canvas& c, Point m, Rgb ink, Rgb) {
        // The aim cursor: a ring with cross hairs.
        const float t = kIconStroke;
        c.StrokeCircle(m, 5, t, ink);
@@ -182,12 +181,14 @@ const std::pair<const char*, IconDrawer> kIcons[] = {
        }
        c.FillCircle(m, 1.1f, ink);
      }},
-    {"outline", [](Canvas& c, Point m, Rgb ink, Rgb) {
+    {"outline",
+     [](Canvas& c, Point m, Rgb ink, Rgb) {
        // A circuit's two edges.
        c.StrokeRoundRect(m.x - 8, m.y - 6.5f, m.x + 8, m.y + 6.5f, 5.0f, 1.3f, ink);
        c.StrokeRoundRect(m.x - 3.5f, m.y - 2, m.x + 3.5f, m.y + 2, 1.6f, 1.3f, ink);
      }},
-    {"desktop", [](Canvas& c, Point m, Rgb ink, Rgb) {
+    {"desktop",
+     [](Canvas& c, Point m, Rgb ink, Rgb) {
        // A screen on its stand.
        const float t = kIconStroke;
        c.StrokeRoundRect(m.x - 8, m.y - 7, m.x + 8, m.y + 4, 1.5f, t, ink);
@@ -195,7 +196,8 @@ const std::pair<const char*, IconDrawer> kIcons[] = {
        c.StrokeLine({m.x - 4, m.y + 7}, {m.x + 4, m.y + 7}, t, ink);
        c.StrokeLine({m.x - 3, m.y - 3}, {m.x + 3, m.y - 3}, 1.0f, ink, 0.8f);
      }},
-    {"flag", [](Canvas& c, Point m, Rgb ink, Rgb back) {
+    {"flag",
+     [](Canvas& c, Point m, Rgb ink, Rgb back) {
        // A chequered flag on its pole.
        const float t = kIconStroke;
        c.StrokeLine({m.x - 6, m.y - 7}, {m.x - 6, m.y + 8}, t, ink);
@@ -208,26 +210,30 @@ const std::pair<const char*, IconDrawer> kIcons[] = {
        }
        c.StrokeRoundRect(m.x - 5.5f, m.y - 7.5f, m.x + 7.5f, m.y + 2.5f, 0, 1.0f, ink);
      }},
-    {"circuit", [](Canvas& c, Point m, Rgb ink, Rgb) {
+    {"circuit",
+     [](Canvas& c, Point m, Rgb ink, Rgb) {
        // A circuit seen from above, with its start line.
        c.StrokeRoundRect(m.x - 8, m.y - 6, m.x + 8, m.y + 6, 6.0f, 2.0f, ink);
        c.StrokeRoundRect(m.x - 3.5f, m.y - 1.5f, m.x + 3.5f, m.y + 1.5f, 1.5f, 1.2f, ink, 0.6f);
        c.StrokeLine({m.x, m.y - 8}, {m.x, m.y - 3}, 1.6f, ink);
      }},
-    {"players", [](Canvas& c, Point m, Rgb ink, Rgb back) {
+    {"players",
+     [](Canvas& c, Point m, Rgb ink, Rgb back) {
        // Two people, one in front of the other; each is cut out of what lies behind it.
        for (const Point p : {Point{m.x + 3.5f, m.y - 1}, Point{m.x - 2.5f, m.y + 0.5f}}) {
          auto person = [=](float x, float y) {
            const float head = CircleDistance(x, y, {p.x, p.y - 3.5f}, 2.2f);
-           const float body = std::max(RoundRectDistance(x, y, p.x - 4.5f, p.y, p.x + 4.5f, p.y + 10, 4.0f),
-                                       y - (p.y + 7.0f));
+           const float body =
+               std::max(RoundRectDistance(x, y, p.x - 4.5f, p.y, p.x + 4.5f, p.y + 10, 4.0f), y - (p.y + 7.0f));
            return std::min(head, body);
          };
-         c.FillShape(p.x - 6, p.y - 7, p.x + 6, p.y + 9, [=](float x, float y) { return person(x, y) - 1.0f; }, back);
+         c.FillShape(
+             p.x - 6, p.y - 7, p.x + 6, p.y + 9, [=](float x, float y) { return person(x, y) - 1.0f; }, back);
          c.FillShape(p.x - 6, p.y - 7, p.x + 6, p.y + 9, person, ink);
        }
      }},
-    {"restart", [](Canvas& c, Point m, Rgb ink, Rgb) {
+    {"restart",
+     [](Canvas& c, Point m, Rgb ink, Rgb) {
        // A circular arrow: go again.
        const Point ctr{m.x, m.y + 0.5f};
        std::vector<Point> arc;
@@ -239,7 +245,8 @@ const std::pair<const char*, IconDrawer> kIcons[] = {
        const Point tip = arc.back();
        c.FillPolygon({{tip.x - 3.5f, tip.y - 3.0f}, {tip.x + 3.0f, tip.y - 0.5f}, {tip.x - 1.0f, tip.y + 3.5f}}, ink);
      }},
-    {"quit", [](Canvas& c, Point m, Rgb ink, Rgb) {
+    {"quit",
+     [](Canvas& c, Point m, Rgb ink, Rgb) {
        // The power sign.
        std::vector<Point> arc;
        for (int k = 0; k <= 24; ++k) {
@@ -303,19 +310,19 @@ void DrawGoButton(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
     const float w = static_cast<float>(c.width());
     // The whole square is painted: the button lies over the board, and its corners must look
     // meant on any circuit.
-    c.FillShape(0, top, w, top + rows, [=](float x, float y) { return RoundRectDistance(x, y, 0, top, w, top + rows, 0); },
-                kGoFrame);
+    c.FillShape(
+        0, top, w, top + rows, [=](float x, float y) { return RoundRectDistance(x, y, 0, top, w, top + rows, 0); },
+        kGoFrame);
     const Rgb from = pressed ? kGoPressedTop : kGoTop;
     const Rgb to = pressed ? kGoPressedBottom : kGoBottom;
-    c.FillShape(1, top + 1, w - 1, top + rows - 1,
-                [=](float x, float y) { return RoundRectDistance(x, y, 1, top + 1, w - 1, top + rows - 1, 3); },
-                [=](float, float y) { return Mix(from, to, (y - top) / rows); });
+    c.FillShape(
+        1, top + 1, w - 1, top + rows - 1,
+        [=](float x, float y) { return RoundRectDistance(x, y, 1, top + 1, w - 1, top + rows - 1, 3); },
+        [=](float, float y) { return Mix(from, to, (y - top) / rows); });
     if (!pressed) c.StrokeLine({4, top + 2.5f}, {w - 4, top + 2.5f}, 1.0f, kWhite, 0.55f);
     const float shift = pressed ? 1.0f : 0.0f;
-    CentreText(c, fonts.sansBold, go->text, 10, shift, w + shift, top + rows / 2.0f + 1 + shift,
-               kGoFrame, 0.8f);
-    CentreText(c, fonts.sansBold, go->text, 10, shift - 0.5f, w + shift - 0.5f,
-               top + rows / 2.0f + shift, kWhite);
+    CentreText(c, fonts.sansBold, go->text, 10, shift, w + shift, top + rows / 2.0f + 1 + shift, kGoFrame, 0.8f);
+    CentreText(c, fonts.sansBold, go->text, 10, shift - 0.5f, w + shift - 0.5f, top + rows / 2.0f + shift, kWhite);
   }
 }
 
@@ -405,8 +412,8 @@ void DrawSubMenu(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
     int lastBand = 0;
     for (const LayoutElement& e : layout.elements) {
       if (e.kind == "heading") {
-        CentreText(c, fonts.sansBold, e.text, 11, 0, static_cast<float>(w),
-                   top + (e.first + e.last + 1) / 2.0f, kMutedInk);
+        CentreText(c, fonts.sansBold, e.text, 11, 0, static_cast<float>(w), top + (e.first + e.last + 1) / 2.0f,
+                   kMutedInk);
         continue;
       }
       if (e.kind != "band") throw ToolError(layout.file + ": a submenu has no '" + e.kind + "'");
@@ -497,7 +504,8 @@ void DrawHostKeys(Canvas& c, const LayoutElement& e, const Fonts& fonts) {
     const std::string item = e.text.substr(start, end - start);
     const size_t blank = item.find(' ');
     if (blank == std::string::npos) throw ToolError("a host key needs a key and what it does: '" + item + "'");
-    parts.push_back({fonts.sansBold.Render(item.substr(0, blank), kSize), fonts.sans.Render(item.substr(blank), kSize)});
+    parts.push_back(
+        {fonts.sansBold.Render(item.substr(0, blank), kSize), fonts.sans.Render(item.substr(blank), kSize)});
     width += parts.back().key.advance + parts.back().what.advance + (parts.size() > 1 ? kGap : 0);
     start = end + 1;
   }
@@ -542,16 +550,14 @@ void DrawTitleMotif(Canvas& c, const LayoutElement& e) {
   const float left = 10, right = w - 10.0f;
   // A field of striped grass with a small circuit on it.
   c.FillRoundRect(left - 2, top - 2, right + 2, bottom + 2, 16, Rgb8(6, 10, 18));
-  c.FillShape(left, top, right, bottom,
-              [=](float x, float y) { return RoundRectDistance(x, y, left, top, right, bottom, 14); },
-              [=](float x, float y) {
-                return (static_cast<int>((x + y) / 14) % 2) ? kGrassLight : kGrassDark;
-              });
+  c.FillShape(
+      left, top, right, bottom, [=](float x, float y) { return RoundRectDistance(x, y, left, top, right, bottom, 14); },
+      [=](float x, float y) { return (static_cast<int>((x + y) / 14) % 2) ? kGrassLight : kGrassDark; });
   auto at = [=](float u, float v) { return Point{left + u * (right - left), top + v * (bottom - top)}; };
-  const std::vector<Point> loop = SmoothLoop(
-      {at(0.14f, 0.22f), at(0.45f, 0.12f), at(0.80f, 0.14f), at(0.90f, 0.38f), at(0.72f, 0.52f),
-       at(0.55f, 0.50f), at(0.46f, 0.66f), at(0.62f, 0.86f), at(0.30f, 0.90f), at(0.10f, 0.62f)},
-      24);
+  const std::vector<Point> loop =
+      SmoothLoop({at(0.14f, 0.22f), at(0.45f, 0.12f), at(0.80f, 0.14f), at(0.90f, 0.38f), at(0.72f, 0.52f),
+                  at(0.55f, 0.50f), at(0.46f, 0.66f), at(0.62f, 0.86f), at(0.30f, 0.90f), at(0.10f, 0.62f)},
+                 24);
   c.StrokePolyline(loop, 26, kAsphaltEdge, true);
   // Kerbs where the loop bends hard: red and white blocks along both edges.
   const size_t n = loop.size();
@@ -627,8 +633,8 @@ void DrawTitle(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
 }
 
 // The badges of the computer drivers and of a remote car: a small plate with its letter, each in
-// the columns of its element; the remote car's is green, apart from both levels'. What lies outside a plate is the key colour, so that only the plate is drawn
-// over the board; its edge is hard for the same reason.
+// the columns of its element; the remote car's is green, apart from both levels'. What lies outside a plate is the key
+// colour, so that only the plate is drawn over the board; its edge is hard for the same reason.
 void DrawBadges(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
   c.Fill(DigitKeyRgb());
   const int h = c.height();
@@ -687,8 +693,8 @@ void DrawCar(Canvas& c, Point centre, float angle, float length, Rgb body) {
   }
   part(Box(-10, -4.4f, -7.6f, 4.4f), Shade(body, 0.6f));  // rear wing
   part(Box(7.8f, -4.6f, 9.4f, 4.6f), Shade(body, 0.7f));  // front wing
-  const std::vector<Point> outline = {{10, 0}, {7, -1.4f}, {2, -1.8f}, {0, -3.2f}, {-5, -3.4f},
-                                      {-8, -2.2f}, {-8, 2.2f}, {-5, 3.4f}, {0, 3.2f}, {2, 1.8f}, {7, 1.4f}};
+  const std::vector<Point> outline = {{10, 0},    {7, -1.4f}, {2, -1.8f}, {0, -3.2f}, {-5, -3.4f}, {-8, -2.2f},
+                                      {-8, 2.2f}, {-5, 3.4f}, {0, 3.2f},  {2, 1.8f},  {7, 1.4f}};
   std::vector<Point> shadow;
   shadow.reserve(outline.size());
   for (Point p : outline) shadow.push_back({p.x + 0.8f, p.y + 1.0f});

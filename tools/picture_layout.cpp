@@ -37,8 +37,8 @@ std::vector<Word> Words(const std::string& line, const std::string& where) {
       i = end + 1;
     } else {
       size_t end = i;
-      while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '#' &&
-             line[end] != '"' && line[end] != '\r') {
+      while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '#' && line[end] != '"' &&
+             line[end] != '\r') {
         ++end;
       }
       words.push_back({line.substr(i, end - i), false});
@@ -116,8 +116,7 @@ std::vector<PictureLayout> ReadPictureLayouts(const std::string& path) {
     const int span = byColumn ? p.width : (p.halfRows > 0 ? p.halfRows : p.height);
     if (e.first < 0 || e.last < e.first || e.last >= span) {
       throw ToolError(where + ": " + e.name + " (" + words[2].text + " to " + words[3].text +
-                      ") doesn't fit the picture's " + std::to_string(span) +
-                      (byColumn ? " columns" : " rows"));
+                      ") doesn't fit the picture's " + std::to_string(span) + (byColumn ? " columns" : " rows"));
     }
     p.elements.push_back(e);
   }

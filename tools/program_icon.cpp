@@ -37,16 +37,17 @@ std::vector<uint8_t> DrawProgramIcon(int size) {
   Canvas c(size, size, kNightBottom);
   const float lo = kEdge * k, hi = (256 - kEdge) * k, corner = kCorner * k;
   auto square = [=](float x, float y) { return RoundRectDistance(x, y, lo, lo, hi, hi, corner); };
-  c.FillShape(lo, lo, hi, hi, square, [=](float, float y) { return Mix(kNightTop, kNightBottom, (y - lo) / (hi - lo)); });
+  c.FillShape(lo, lo, hi, hi, square,
+              [=](float, float y) { return Mix(kNightTop, kNightBottom, (y - lo) / (hi - lo)); });
   // The circuit: a loop with white edges around an infield of grass, the start line's chequer
   // across the bottom straight.
   const float l = 62 * k, t = 84 * k, r = 194 * k, b = 198 * k, bend = 52 * k;
   const float width = std::max(small ? 3.4f : 0.0f, 40 * k);
   auto loop = [&](float extra, Rgb colour) {
     const float half = width / 2 + extra;
-    c.FillShape(l - half, t - half, r + half, b + half,
-                [=](float x, float y) { return std::fabs(RoundRectDistance(x, y, l, t, r, b, bend)) - half; },
-                colour);
+    c.FillShape(
+        l - half, t - half, r + half, b + half,
+        [=](float x, float y) { return std::fabs(RoundRectDistance(x, y, l, t, r, b, bend)) - half; }, colour);
   };
   c.FillRoundRect(l, t, r, b, bend, kGrass);
   loop(std::max(0.7f, 4 * k), kLine);

@@ -51,9 +51,8 @@ bool ToInt(const char* text, int low, int high, int* value) {
 }
 
 std::string Sibling(const std::string& path, const std::string& suffix) {
-  const std::string stem = path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0
-                               ? path.substr(0, path.size() - 4)
-                               : path;
+  const std::string stem =
+      path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0 ? path.substr(0, path.size() - 4) : path;
   return stem + "-" + suffix + ".png";
 }
 

@@ -70,11 +70,11 @@ Rgb CarColour(int car) {
 }
 
 // The whole circuit, every car's trail drawn on it as the race goes, one frame a move.
-int WriteWhole(const RaceFile& race, const std::string& raceName, const Options& o, GameState& s,
-               std::string* error) {
+int WriteWhole(const RaceFile& race, const std::string& raceName, const Options& o, GameState& s, std::string* error) {
   const TrackGrid& t = s.track;
   double factor = o.scale;
-  if (std::max(t.width, t.height) * factor > kWholeSide) factor = static_cast<double>(kWholeSide) / std::max(t.width, t.height);
+  if (std::max(t.width, t.height) * factor > kWholeSide)
+    factor = static_cast<double>(kWholeSide) / std::max(t.width, t.height);
   const int width = std::max(1, static_cast<int>(std::lround(t.width * factor)));
   const int height = std::max(1, static_cast<int>(std::lround(t.height * factor)));
   // The circuit's picture, each frame pixel the mean of the circuit pixels it covers.
@@ -130,8 +130,8 @@ int WriteWhole(const RaceFile& race, const std::string& raceName, const Options&
       drawn[car] = p.lastIndex;
     }
     const std::vector<uint16_t> pixels = canvas.ToPixels(false);
-    if (gif.Add(ImageFromPixels(pixels.data(), static_cast<uint32_t>(width), static_cast<uint32_t>(height), true), delay,
-                error) != 0) {
+    if (gif.Add(ImageFromPixels(pixels.data(), static_cast<uint32_t>(width), static_cast<uint32_t>(height), true),
+                delay, error) != 0) {
       return 1;
     }
     if (progress.next >= race.events.size()) break;
@@ -152,7 +152,8 @@ int WriteFollowing(const RaceFile& race, const std::string& raceName, const Opti
   MakeStandInPictures(menuBarPicture, goButtonPicture, digitsPicture);
   const std::u16string folder = GetProgramFolder();
   LoadPicture(badgePicture, folder + kBadgesFile);
-  for (const auto& wanted : {std::make_pair(&goButtonPicture, kGoButtonFile), std::make_pair(&digitsPicture, kDigitsFile)}) {
+  for (const auto& wanted :
+       {std::make_pair(&goButtonPicture, kGoButtonFile), std::make_pair(&digitsPicture, kDigitsFile)}) {
     Picture game;
     LoadPicture(game, folder + wanted.second);
     if (game.pixels != nullptr) SwapPictures(*wanted.first, game);
@@ -188,13 +189,15 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (a == "--whole") {
       whole = true;
     } else if (a == "--follow" && more) {
-      if (ReadWholeNumber(args[++i], 0, kMaxPlayers - 1, &n) != WholeNumber::kRead) throw Usage{"--follow needs a car from 0 to 7"};
+      if (ReadWholeNumber(args[++i], 0, kMaxPlayers - 1, &n) != WholeNumber::kRead)
+        throw Usage{"--follow needs a car from 0 to 7"};
       follow = true;
       o.follow = static_cast<int>(n);
     } else if (a == "--moves-per-second" && more) {
       char* end = nullptr;
       const double f = std::strtod(args[++i].c_str(), &end);
-      if (end == args[i].c_str() || *end != '\0' || !(f >= 0.1 && f <= 50)) throw Usage{"--moves-per-second needs 0.1 to 50"};
+      if (end == args[i].c_str() || *end != '\0' || !(f >= 0.1 && f <= 50))
+        throw Usage{"--moves-per-second needs 0.1 to 50"};
       o.movesPerSecond = f;
     } else if (a.compare(0, 2, "--") == 0) {
       throw Usage{"unknown or incomplete option " + a};
@@ -235,7 +238,8 @@ int RunReplayTool(const std::vector<std::string>& args, std::ostream& out, std::
     return Fail(err, usage.what, 2);
   }
   for (const std::string& input : {o.race, o.circuit}) {
-    if (!input.empty() && SameHostFile(o.out, input)) return Fail(err, o.out + " is also the input; give another file to write");
+    if (!input.empty() && SameHostFile(o.out, input))
+      return Fail(err, o.out + " is also the input; give another file to write");
   }
   if (!o.force && IsReadOnlyHostFile(o.out)) return Fail(err, o.out + " is read-only; --force writes over it");
   RaceFile race;
@@ -262,8 +266,9 @@ int RunReplayTool(const std::vector<std::string>& args, std::ostream& out, std::
     if (s.track.recordCount < kMinRecordPoints) return Fail(err, circuit + " has no record lap");
     race = RecordRace(s.track, circuit);
   }
-  if (o.follow >= race.players) return Fail(err, "--follow " + std::to_string(o.follow) + ": the race has " +
-                                                      std::to_string(race.players) + " cars", 2);
+  if (o.follow >= race.players)
+    return Fail(err,
+                "--follow " + std::to_string(o.follow) + ": the race has " + std::to_string(race.players) + " cars", 2);
   const std::string name = o.record ? circuit : o.race;
   const int status = o.whole ? WriteWhole(race, name, o, s, &error) : WriteFollowing(race, name, o, &error);
   if (status != 0) return Fail(err, error);

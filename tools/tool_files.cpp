@@ -59,16 +59,14 @@ RgbImage ReadPngFile(const std::string& hostPath, std::vector<uint8_t>* alpha) {
   return image;
 }
 
-void WritePngFile(const std::string& hostPath, const std::vector<uint16_t>& pixels, uint32_t width,
-                  uint32_t height) {
+void WritePngFile(const std::string& hostPath, const std::vector<uint16_t>& pixels, uint32_t width, uint32_t height) {
   std::string reason;
   if (WritePng(hostPath, ImageFromPixels(pixels.data(), width, height, true), &reason) != 0) {
     throw ToolError("can't write " + hostPath + ": " + reason);
   }
 }
 
-void WriteRgbaPngFile(const std::string& hostPath, const std::vector<uint8_t>& rgba, uint32_t width,
-                      uint32_t height) {
+void WriteRgbaPngFile(const std::string& hostPath, const std::vector<uint8_t>& rgba, uint32_t width, uint32_t height) {
   if (rgba.size() != static_cast<size_t>(width) * height * 4) throw ToolError("can't write " + hostPath);
   png_image png;
   std::memset(&png, 0, sizeof png);

@@ -28,9 +28,7 @@ void CheckOutput(const std::string& output, const std::vector<std::string>& inpu
 RgbImage ReadPngFile(const std::string& hostPath, std::vector<uint8_t>* alpha = nullptr);
 // Writes a PNG of 16-bit 5-6-5 pixels, as WriteFileSafely does; throws ToolError when it can't be
 // written.
-void WritePngFile(const std::string& hostPath, const std::vector<uint16_t>& pixels, uint32_t width,
-                  uint32_t height);
+void WritePngFile(const std::string& hostPath, const std::vector<uint16_t>& pixels, uint32_t width, uint32_t height);
 // Writes a PNG with an alpha channel from 8-bit RGBA pixels, as WriteFileSafely writes; throws
 // ToolError when it can't be encoded or written.
-void WriteRgbaPngFile(const std::string& hostPath, const std::vector<uint8_t>& rgba, uint32_t width,
-                      uint32_t height);
+void WriteRgbaPngFile(const std::string& hostPath, const std::vector<uint8_t>& rgba, uint32_t width, uint32_t height);

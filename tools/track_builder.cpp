@@ -108,7 +108,8 @@ void CheckShape(const TrackPlan& plan, const CentreLine& line) {
   const float half = plan.trackWidth / 2;
   for (const TrackPlan::Piece& piece : plan.pieces) {
     if (piece.curvature != 0 && 1 / std::fabs(piece.curvature) < half + 2) {
-      throw ToolError(plan.name + ": a bend of radius " + std::to_string(static_cast<int>(1 / std::fabs(piece.curvature))) +
+      throw ToolError(plan.name + ": a bend of radius " +
+                      std::to_string(static_cast<int>(1 / std::fabs(piece.curvature))) +
                       " is tighter than the track is wide");
     }
   }

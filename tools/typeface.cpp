@@ -88,8 +88,11 @@ TextMask Typeface::Render(const std::string& text, float pixelSize) const {
     if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) != 0) continue;
     const FT_GlyphSlot slot = face->glyph;
     const FT_Bitmap& bm = slot->bitmap;
-    Placed p{static_cast<int>((pen + 32) >> 6) + slot->bitmap_left, -slot->bitmap_top,
-             static_cast<int>(bm.width), static_cast<int>(bm.rows), {}};
+    Placed p{static_cast<int>((pen + 32) >> 6) + slot->bitmap_left,
+             -slot->bitmap_top,
+             static_cast<int>(bm.width),
+             static_cast<int>(bm.rows),
+             {}};
     p.bits.resize(static_cast<size_t>(p.w) * p.h);
     for (int y = 0; y < p.h; ++y) {
       for (int x = 0; x < p.w; ++x) p.bits[static_cast<size_t>(y) * p.w + x] = bm.buffer[y * bm.pitch + x];
@@ -141,6 +144,4 @@ int Typeface::CapHeight(float pixelSize) const {
   return h.baseline - h.inkTop;
 }
 
-std::string FontFile(const std::string& fontFolder, const std::string& name) {
-  return fontFolder + "/" + name;
-}
+std::string FontFile(const std::string& fontFolder, const std::string& name) { return fontFolder + "/" + name; }

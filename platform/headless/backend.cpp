@@ -110,8 +110,7 @@ int WriteScreenShot(const std::string& hostPath, std::string* error) {
     return 1;
   }
   const GXDisplayProperties p = GXGetDisplayProperties();
-  const RgbImage image =
-      ImageFromPixels(screen, p.cxWidth, p.cyHeight, (p.ffFormat & kfDirect565) != 0);
+  const RgbImage image = ImageFromPixels(screen, p.cxWidth, p.cyHeight, (p.ffFormat & kfDirect565) != 0);
   if (WritePng(hostPath, image) != 0) {
     *error = "can't write " + hostPath;
     return 1;
@@ -226,8 +225,8 @@ bool AwaitNetwork() {
     if (TakeThreadMessages() > 0) return true;
     if (std::chrono::steady_clock::now() >= h.networkDeadline) {
       h.awaitingNetwork = false;
-      ReportScriptError(h.networkLine, "fewer than " + std::to_string(h.networkCount) +
-                                           " network results arrived in time");
+      ReportScriptError(h.networkLine,
+                        "fewer than " + std::to_string(h.networkCount) + " network results arrived in time");
       return false;
     }
     AnswerInstanceRequests();
@@ -287,9 +286,22 @@ void SetCaption(PlatformWindow*, const std::string&) {}
 }  // namespace
 
 const Backend kHeadlessBackend = {
-    Start,         Stop,     Now,   CreateHostWindow, DestroyHostWindow, ShowHostWindow,
-    SetMinimised,  SetFullScreen,   SetCaption,       Raise,             Poll,
-    Wait,          ShowMessageBox,  StartProcess,     InstanceScope,     "apexgrid-headless.",
+    Start,
+    Stop,
+    Now,
+    CreateHostWindow,
+    DestroyHostWindow,
+    ShowHostWindow,
+    SetMinimised,
+    SetFullScreen,
+    SetCaption,
+    Raise,
+    Poll,
+    Wait,
+    ShowMessageBox,
+    StartProcess,
+    InstanceScope,
+    "apexgrid-headless.",
 };
 
 void ReportScriptError(int lineNumber, const std::string& what) {

@@ -1,7 +1,6 @@
 // The SDL2 backend: one desktop window showing the device screen at a whole scale, the mouse as
 // the pen, the keyboard as the device's keys.
 #include <SDL.h>
-
 #include <stdlib.h>  // setenv
 
 #include <algorithm>
@@ -91,12 +90,10 @@ void Present(const uint16_t* screen, const GXDisplayProperties& p) {
   PlatformWindow* w = FirstWindow();
   HostWindow* h = Host(w);
   if (h == nullptr || screen == nullptr) return;
-  const uint32_t format = (p.ffFormat & kfDirect565) != 0 ? SDL_PIXELFORMAT_RGB565
-                                                          : SDL_PIXELFORMAT_RGB555;
+  const uint32_t format = (p.ffFormat & kfDirect565) != 0 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB555;
   const int width = static_cast<int>(p.cxWidth);
   const int height = static_cast<int>(p.cyHeight);
-  if (h->texture == nullptr || h->textureFormat != format || h->textureWidth != width ||
-      h->textureHeight != height) {
+  if (h->texture == nullptr || h->textureFormat != format || h->textureWidth != width || h->textureHeight != height) {
     if (h->texture != nullptr) SDL_DestroyTexture(h->texture);
     h->texture = SDL_CreateTexture(h->renderer, format, SDL_TEXTUREACCESS_STREAMING, width, height);
     if (h->texture == nullptr) return;
@@ -161,28 +158,69 @@ bool IsFullScreenKey(const SDL_KeyboardEvent& key) {
 
 bool KeyCode(SDL_Keycode key, int16_t* code) {
   switch (key) {
-    case SDLK_UP: *code = kKeyUp; return true;
-    case SDLK_DOWN: *code = kKeyDown; return true;
-    case SDLK_LEFT: *code = kKeyLeft; return true;
-    case SDLK_RIGHT: *code = kKeyRight; return true;
-    case SDLK_a: *code = kKeyA; return true;
-    case SDLK_b: *code = kKeyB; return true;
-    case SDLK_c: *code = kKeyC; return true;
+    case SDLK_UP:
+      *code = kKeyUp;
+      return true;
+    case SDLK_DOWN:
+      *code = kKeyDown;
+      return true;
+    case SDLK_LEFT:
+      *code = kKeyLeft;
+      return true;
+    case SDLK_RIGHT:
+      *code = kKeyRight;
+      return true;
+    case SDLK_a:
+      *code = kKeyA;
+      return true;
+    case SDLK_b:
+      *code = kKeyB;
+      return true;
+    case SDLK_c:
+      *code = kKeyC;
+      return true;
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: *code = kKeyStart; return true;
-    case SDLK_d: *code = kHostKeyDriver; return true;
-    case SDLK_h: *code = kHostKeyHint; return true;
-    case SDLK_f: *code = kHostKeyForesight; return true;
-    case SDLK_r: *code = kHostKeyResume; return true;
-    case SDLK_p: *code = kHostKeyPlayback; return true;
-    case SDLK_e: *code = kHostKeyExport; return true;
-    case SDLK_SPACE: *code = kHostKeyPause; return true;
-    case SDLK_COMMA: *code = kHostKeyStepBack; return true;
-    case SDLK_PERIOD: *code = kHostKeyStepOn; return true;
-    case SDLK_ESCAPE: *code = kHostKeyLeave; return true;
-    case SDLK_BACKSPACE: *code = kHostKeyBackspace; return true;
-    case SDLK_o: *code = kHostKeyOnline; return true;
-    default: return false;
+    case SDLK_KP_ENTER:
+      *code = kKeyStart;
+      return true;
+    case SDLK_d:
+      *code = kHostKeyDriver;
+      return true;
+    case SDLK_h:
+      *code = kHostKeyHint;
+      return true;
+    case SDLK_f:
+      *code = kHostKeyForesight;
+      return true;
+    case SDLK_r:
+      *code = kHostKeyResume;
+      return true;
+    case SDLK_p:
+      *code = kHostKeyPlayback;
+      return true;
+    case SDLK_e:
+      *code = kHostKeyExport;
+      return true;
+    case SDLK_SPACE:
+      *code = kHostKeyPause;
+      return true;
+    case SDLK_COMMA:
+      *code = kHostKeyStepBack;
+      return true;
+    case SDLK_PERIOD:
+      *code = kHostKeyStepOn;
+      return true;
+    case SDLK_ESCAPE:
+      *code = kHostKeyLeave;
+      return true;
+    case SDLK_BACKSPACE:
+      *code = kHostKeyBackspace;
+      return true;
+    case SDLK_o:
+      *code = kHostKeyOnline;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -357,8 +395,7 @@ int Start(const std::string&, std::string* error) {
     why = "no desktop answered";
   }
   if (why != nullptr) {
-    *error = std::string("can't open a display (") + why +
-             "); set APEXGRID_VIDEO=headless to run without one";
+    *error = std::string("can't open a display (") + why + "); set APEXGRID_VIDEO=headless to run without one";
     SDL_Quit();
     return 1;
   }
@@ -409,8 +446,7 @@ int ChooseScale(int width, int height) {
 void SetIcon(HostWindow* h, const WindowIcon* icon) {
   if (icon == nullptr || icon->pixels == nullptr || icon->width <= 0 || icon->height <= 0) return;
   SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
-      const_cast<uint32_t*>(icon->pixels), icon->width, icon->height, 32, icon->width * 4,
-      SDL_PIXELFORMAT_ARGB8888);
+      const_cast<uint32_t*>(icon->pixels), icon->width, icon->height, 32, icon->width * 4, SDL_PIXELFORMAT_ARGB8888);
   if (surface == nullptr) return;
   SDL_SetWindowIcon(h->window, surface);
   SDL_FreeSurface(surface);
@@ -425,9 +461,8 @@ int CreateHostWindow(PlatformWindow* w) {
   auto* h = new HostWindow;
   h->scale = scale;
   const uint32_t fullScreen = w->fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
-  h->window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                               width * scale, height * scale,
-                               SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | fullScreen);
+  h->window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width * scale,
+                               height * scale, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | fullScreen);
   if (h->window != nullptr) {
     h->renderer = SDL_CreateRenderer(h->window, -1, 0);
     if (h->renderer == nullptr) h->renderer = SDL_CreateRenderer(h->window, -1, SDL_RENDERER_SOFTWARE);
@@ -533,7 +568,6 @@ void SetCaption(PlatformWindow* w, const std::string& caption) {
 }  // namespace
 
 const Backend kSdlBackend = {
-    Start,         Stop,     Now,   CreateHostWindow, DestroyHost,   ShowHostWindow,
-    SetMinimised,  SetFullScreen,   SetCaption,       Raise,         Poll,
-    Wait,          ShowMessageBox,  SpawnProgram,     InstanceScope, "apexgrid.",
+    Start, Stop, Now,  CreateHostWindow, DestroyHost,  ShowHostWindow, SetMinimised, SetFullScreen, SetCaption,
+    Raise, Poll, Wait, ShowMessageBox,   SpawnProgram, InstanceScope,  "apexgrid.",
 };
