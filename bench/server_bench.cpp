@@ -27,7 +27,7 @@
 
 #include "bench/best_runs.h"
 #include "data/circuit.h"
-#include "server/http_client.h"
+#include "net/http_client.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;

@@ -16,6 +16,7 @@ inline constexpr char16_t kLastCircuitFile[] = u"\\Data\\lastmap.dat";
 inline constexpr char16_t kScreenshotFile[] = u"\\ScrSave.pic";
 inline constexpr char16_t kSelectorProgram[] = u"\\Apexpick.exe";
 inline constexpr char16_t kGameProgram[] = u"\\Apexgrid.exe";
+inline constexpr char16_t kLobbyProgram[] = u"\\Apexlobby.exe";
 inline constexpr char16_t kCircuitsFolder[] = u"\\Circuits\\";
 // The desktop window's scale and full screen (platform/settings.h), beside the last-circuit file.
 inline constexpr char16_t kWindowSettingsFile[] = u"\\Data\\window.txt";

@@ -5,6 +5,7 @@
 
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/online.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
 #include "gfx/draw.h"
@@ -44,7 +45,7 @@ void HandlePenMove(int16_t sx, int16_t sy) {
   if (static_cast<uint16_t>(sy) >= kMenuBarTop) return;
   if (s.penLock != 0) return;
   if (CurrentRecord(gameState).inputMode != kInputAim) return;
-  if (IsComputerTurn()) return;  // the computer aims for itself
+  if (IsComputerTurn() || IsRemoteTurn()) return;  // the computer aims for itself
   AimAt(sx, sy);
 }
 

@@ -7,6 +7,7 @@
 
 #include "brain/driver.h"
 #include "game/globals.h"
+#include "game/online.h"
 #include "gfx/colour.h"
 #include "gfx/draw.h"
 #include "gfx/layout.h"
@@ -128,7 +129,9 @@ const std::u16string& ShownCaption() { return shownCaption; }
 void ForgetCaption() { shownCaption.clear(); }
 
 bool IsComputerTurn() {
-  return gameState.screenMode == kScreenRace && driverChoices.driver[CurrentIndex()] != kDriverHuman;
+  // A remote car's driver is the other computer's business, the server's computer included.
+  return gameState.screenMode == kScreenRace && driverChoices.driver[CurrentIndex()] != kDriverHuman &&
+         !IsRemoteCar(CurrentIndex());
 }
 
 GridPoint ComputerMove() {
@@ -181,6 +184,28 @@ bool ComputerUnavailable() { return brain.outOfMemory; }
 std::u16string CaptionForCarToMove() {
   std::u16string caption = kWindowTitle;
   if (brain.outOfMemory) return caption + kNoRoomCaption;
+  if (onlineRace.active) {
+    const uint16_t p = CurrentIndex();
+    if (onlineRace.over) {
+      caption += u" \u2013 the race is over";
+      // This computer's cars' places, once the server has said them.
+      for (int car = 0; car < gameState.playerCount && car < kMaxPlayers; ++car) {
+        const int place = onlineRace.places[car];
+        if (IsRemoteCar(car) || place <= 0) continue;
+        const char16_t* suffix = place == 1 ? u"st" : place == 2 ? u"nd" : place == 3 ? u"rd" : u"th";
+        caption += std::u16string(u", ") + kColourNames[car] + u" " + static_cast<char16_t>(u'0' + place) + suffix;
+      }
+    } else if (IsRemoteCar(p)) {
+      const std::u16string& name = onlineRace.names[p];
+      caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": " + (name.empty() ? u"computer" : name) +
+                 u" (online), waiting";
+    } else if (IsRemoteTurn()) {
+      caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": waiting for the server";
+    } else {
+      caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": your turn";
+    }
+    return onlineRace.connected ? caption : caption + u" \u2013 connection lost, reconnecting";
+  }
   bool anyComputer = false;
   for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
     anyComputer = anyComputer || driverChoices.driver[p] != kDriverHuman;
@@ -196,14 +221,15 @@ void DrawDriverBadges() {
   if (badgePicture.pixels == nullptr) return;
   for (int p = 0; p < gameState.playerCount && p < kMaxPlayers; ++p) {
     const uint8_t driver = driverChoices.driver[p];
-    if (driver == kDriverHuman) continue;
+    const bool remote = IsRemoteCar(p);
+    if (driver == kDriverHuman && !remote) continue;
     const PlayerRecord& car = gameState.players[p];
     const GridPoint at = car.trail[car.lastIndex < kTrailCapacity ? car.lastIndex : kTrailCapacity - 1];
     const int x = at.x - gameState.viewX + kBadgeOffsetX;
     const int y = at.y - gameState.viewY + kBadgeOffsetY;
     // Only a badge wholly on the board: it never reaches into the menu bar.
     if (x < 0 || y < 0 || x + kBadgeWidth > kBoardWidth || y + kBadgeHeight > kBoardHeight) continue;
-    const int column = driver == kDriverPro ? kBadgeWidth : 0;
+    const int column = remote ? 2 * kBadgeWidth : driver == kDriverPro ? kBadgeWidth : 0;
     BlitKeyed(framePicture, static_cast<uint16_t>(x), static_cast<uint16_t>(y), badgePicture,
               static_cast<uint16_t>(column), 0, static_cast<uint16_t>(column + kBadgeWidth), kBadgeHeight,
               DigitKeyColour());

@@ -80,7 +80,8 @@ const std::u16string& ShownCaption();
 // shown its own.
 void ForgetCaption();
 
-// Draws the level's badge beside every computer car on framePicture, for the board renderer.
+// Draws the level's badge beside every computer car, and the online badge beside every car another
+// computer plays, on framePicture, for the board renderer.
 void DrawDriverBadges();
 
 // Drops the brain made for the circuit (and the word that it had no room): the next question

@@ -123,6 +123,22 @@ int ReplayIntoGame(const std::string& host, const RaceFile& race, std::string* e
   return 0;
 }
 
+bool BeginOnlineRace(const std::string& account) {
+  onlineRace = OnlineRace();
+  const RaceFile& race = keptRace.race;
+  if (!keptRace.open || race.server.empty() || race.raceId.empty()) return false;
+  onlineRace.active = true;
+  onlineRace.assistsOff = race.assists == 0;
+  for (int car = 0; car < kMaxPlayers; ++car) {
+    onlineRace.remote[car] = account.empty() || race.seats[car] != account;
+    onlineRace.names[car] = FromUtf8(race.seats[car]);
+  }
+  for (const RaceEvent& event : race.events) {
+    if (event.kind == RaceEventKind::kMove) ++onlineRace.moves;
+  }
+  return true;
+}
+
 void Tell(const std::string& what) { MessageBox(mainWindow, FromUtf8(what), kRaceCaption, MB_OK); }
 
 // The race kept last for the loaded circuit: the newest file in Races whose circuit line names it.

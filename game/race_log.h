@@ -7,6 +7,7 @@
 
 #include "data/grid_point.h"
 #include "game/drivers.h"
+#include "game/online.h"
 #include "race/race_file.h"
 #include "race/race_writer.h"
 #include "rules/state.h"
@@ -32,6 +33,11 @@ std::u16string PrepareRace(const std::u16string& racePath);
 // Once that circuit is loaded and the start values set: puts the race on the board as it stood. A
 // race the circuit can't replay is told, and a new race begins instead.
 void StartPreparedRace();
+
+// An online race on the board (its file names a server and a race): the cars whose seat isn't the
+// account's are remote (game/online.h), named by their seats; the race's assists and its moves so
+// far are taken over. Any other race is no online race. True for an online race.
+bool BeginOnlineRace(const std::string& account);
 
 // The race as kept so far, for the animation: the file's text and where it is; empty before the
 // first move.

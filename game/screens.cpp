@@ -5,6 +5,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/online.h"
 #include "game/race_keeping.h"
 #include "game/startup.h"
 #include "game/turn.h"
@@ -52,7 +53,7 @@ void TapMenuBar(uint16_t x) {
   } else if (kRecordButtonTap.Holds(x)) {
     s.showRecord = s.showRecord == 0 ? 1 : 0;
     ShowBoard();
-  } else if (kInputButtonTap.Holds(x) && !IsComputerTurn()) {
+  } else if (kInputButtonTap.Holds(x) && !IsComputerTurn() && !IsRemoteTurn()) {
     PlayerRecord& player = CurrentRecord(s);
     player.inputMode = player.inputMode == kInputDirect ? kInputAim : kInputDirect;
     ForgetHint();  // aiming, the target is on the hint already
@@ -71,8 +72,8 @@ void TapMenuBar(uint16_t x) {
 void TapRace(uint16_t x, uint16_t y) {
   if (y >= kMenuBarTop) {
     TapMenuBar(x);
-  } else if (IsComputerTurn()) {
-    return;  // the board is the computer's while it moves
+  } else if (IsComputerTurn() || IsRemoteTurn()) {
+    return;  // the board is the computer's while it moves, and the other computer's car's
   } else if (CurrentRecord(gameState).inputMode == kInputDirect) {
     if (HintShown()) {  // a hint's cross stays until the next tap
       ForgetHint();
@@ -188,4 +189,5 @@ void HandleKey(int16_t key) {
   if (key == kHostKeyResume) ResumeLastRace();
   if (key == kHostKeyPlayback) StartPlayback();
   if (key == kHostKeyExport) ExportRace();
+  if (key == kHostKeyOnline && (s.screenMode == kScreenRace || s.screenMode == kScreenTitle)) StartLobby();
 }

@@ -143,6 +143,11 @@ void StartSelector() {
   SendMessage(mainWindow, WM_CLOSE, 0, 0);
 }
 
+void StartLobby() {
+  // The lobby runs beside the game, which plays on; a build without it starts nothing.
+  CreateProcess(GetProgramFolder() + kLobbyProgram, u"");
+}
+
 void ShowTitle() {
   CopyPicture(titlePicture, framePicture);
   PresentFrame(display, framePicture, kPresentStaged);

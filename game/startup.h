@@ -23,6 +23,8 @@ void ShutDown();
 
 // Starts the circuit selector beside the game and closes the game.
 void StartSelector();
+// Starts the online lobby (Apexlobby) beside the game, which plays on.
+void StartLobby();
 
 // Puts the title picture on the screen, unchanged.
 void ShowTitle();

@@ -7,6 +7,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/online.h"
 #include "game/race_log.h"
 #include "game/view.h"
 #include "gfx/display.h"
@@ -20,6 +21,10 @@
 namespace {
 
 uint32_t pauseTicks = 0;  // ticks of the computer's pause so far
+// A remote car's move that arrived and is being shown, as a computer's is, before its commit.
+bool remotePending = false;
+GridPoint remoteTo;
+bool waitingForServer = false;  // a turn that waits for a move or the server's word
 constexpr char16_t kRecordLost[] = u" \u2013 the record couldn't be saved";
 
 // A computer plays as a player who aims; the input mode the car's player chose is kept here while
@@ -92,10 +97,58 @@ void AfterComputerGaveUp(bool hadTheCar) {
   BeginTurn();
 }
 
+// A remote car's turn: its move, once it has arrived, is shown and committed after the pause, as
+// a computer's; until then the board waits, and says whose turn it is.
+void BeginRemoteTurn() {
+  GameState& s = gameState;
+  if (!remotePending && !onlineRace.over) {
+    // The server passed over a car this computer still counts (finished, retired): its order wins.
+    int mover = -1;
+    if (!onlineRace.arrived.empty() && onlineRace.arrived.front().index == onlineRace.moves) {
+      mover = onlineRace.arrived.front().car;
+    } else if (onlineRace.serverTurnAt == onlineRace.moves && onlineRace.serverTurn >= 0) {
+      mover = onlineRace.serverTurn;
+    }
+    if (mover >= 0 && mover < s.playerCount && mover != s.currentPlayer) {
+      s.currentPlayer = static_cast<uint16_t>(mover);
+      s.scrollX = s.scrollY = 0;
+      CentreView();
+      ResetTarget();
+      ShowBoard();
+      if (!IsRemoteTurn()) {
+        waitingForServer = false;
+        BeginTurn();
+        return;
+      }
+    }
+  }
+  if (!remotePending && !onlineRace.arrived.empty() && onlineRace.arrived.front().index == onlineRace.moves) {
+    remoteTo = onlineRace.arrived.front().to;
+    onlineRace.arrived.pop_front();
+    remotePending = true;
+  }
+  waitingForServer = !remotePending;
+  if (remotePending) {
+    ComputerTakesTurn(remoteTo);
+  } else {
+    NameDriverToMove();
+  }
+}
+
 }  // namespace
+
+void PlayArrivedMoves() {
+  if (!waitingForServer || remotePending || gameState.screenMode != kScreenRace) return;
+  waitingForServer = false;
+  BeginTurn();
+}
 
 void BeginTurn() {
   KillTimer(mainWindow, kComputerTimer);
+  if (IsRemoteTurn()) {
+    BeginRemoteTurn();
+    return;
+  }
   PrepareBrain();  // not on a tick
   if (IsComputerTurn()) {
     const GridPoint to = ComputerMove();
@@ -120,6 +173,12 @@ void EndTurn(int16_t x, int16_t y) {
   const int car = s.currentPlayer;
   const int refused = CommitMove(s, x, y);
   KeepMove(car, GridPoint{x, y}, refused == 0);
+  remotePending = false;
+  if (onlineRace.active && refused == 0) {
+    // This computer's own moves go to the server, in order; a remote car's came from it.
+    if (!IsRemoteCar(car)) onlineRace.outbox.push_back(OnlineMove{onlineRace.moves, car, GridPoint{x, y}});
+    ++onlineRace.moves;
+  }
   NextTurn(s);
   s.scrollX = s.scrollY = 0;
   CentreView();
@@ -131,6 +190,19 @@ void EndTurn(int16_t x, int16_t y) {
 }
 
 void ComputerTick() {
+  if (remotePending) {
+    // Away from the board the remote move waits; back on it, its pause begins again.
+    if (!IsRemoteTurn()) {
+      KillTimer(mainWindow, kComputerTimer);
+      return;
+    }
+    if (++pauseTicks < kComputerPause / kComputerTick) return;
+    KillTimer(mainWindow, kComputerTimer);
+    const uint8_t penLock = gameState.penLock;
+    EndTurn(gameState.targetX, gameState.targetY);
+    gameState.penLock = penLock;
+    return;
+  }
   // Back from the menu or the title the turn begins again, with a fresh pause.
   if (!IsComputerTurn()) {
     const bool gaveUp = ComputerUnavailable();
@@ -197,6 +269,8 @@ void FlashGoButton() {
 
 void CycleDriver() {
   if (gameState.screenMode != kScreenRace) return;
+  // Only this computer's cars, and in an online race without assists not even those.
+  if (IsRemoteTurn() || (onlineRace.active && onlineRace.assistsOff)) return;
   NextDriverForCarToMove();
   // Back in the player's hands the turn starts from the predicted point, as any turn does, in the
   // player's own input mode; the board shows the car's badge, or no longer.
@@ -210,6 +284,7 @@ void CycleDriver() {
 void ShowHint() {
   GameState& s = gameState;
   if (s.screenMode != kScreenRace || IsComputerTurn() || ComputerUnavailable()) return;
+  if (IsRemoteTurn() || (onlineRace.active && onlineRace.assistsOff)) return;
   const GridPoint to = HintMove();
   if (ComputerUnavailable()) {
     AfterComputerGaveUp(false);
@@ -223,6 +298,7 @@ void ShowHint() {
 }
 
 void ToggleForesight() {
+  if (onlineRace.active && onlineRace.assistsOff) return;
   const bool gaveUp = ComputerUnavailable();
   SwitchForesight();
   if (gameState.screenMode == kScreenRace && CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();

@@ -22,6 +22,11 @@ void BeginTurn();
 // the car's full trail has no room for is refused and the turn passes all the same.
 void EndTurn(int16_t x, int16_t y);
 
+// An online race, after a move or the server's word arrived (game/online.h): a turn that waited
+// for it begins again, playing the move or, once the server agrees, handing this computer its car;
+// otherwise nothing.
+void PlayArrivedMoves();
+
 // A tick of the computer's timer: the pro thinks ahead; once a computer car's pause is over it
 // moves, when the race board still shows its turn.
 void ComputerTick();

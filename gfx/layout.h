@@ -41,8 +41,8 @@ constexpr int kGoButtonPressedRow = 20;
 // ---- Things on the board -------------------------------------------------------------------------
 constexpr int kCarHalfSize = 5;  // a car is a 10 x 10 square around its newest point
 constexpr int kRecordMarkerHalfSize = 5;
-// A computer car's badge (Badges.pic: club, then pro, side by side) just above its car, placed
-// from the car's point.
+// A computer car's badge (Badges.pic: club, then pro, then a remote car's, side by side) just
+// above its car, placed from the car's point.
 constexpr int kBadgeWidth = 11;
 constexpr int kBadgeHeight = 9;
 constexpr int kBadgeOffsetX = -kCarHalfSize;

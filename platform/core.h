@@ -96,6 +96,14 @@ extern const Backend kSdlBackend;
 // ---- Called by the backends --------------------------------------------------------------------
 
 void QueueMessage(PlatformWindow* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Moves what other threads posted (PostMessageFromAnyThread) into the queue; returns how many
+// messages reached a live window.
+int TakeThreadMessages();
+// True while other threads' messages wait: safe on any thread, for a backend's wait to end early.
+bool ThreadMessagesWaiting();
+// How many WM_NETWORK messages reached the queue since the platform started (the script's
+// `network` line waits on it).
+uint64_t NetworkMessagesTaken();
 // Focus as the desktop reports it: only changes reach the windows, through the queue.
 void HostFocusChanged(PlatformWindow* window, bool gained);
 // Focus as a script line says it: always delivered.

@@ -19,6 +19,7 @@ namespace {
 // ImGui's key indices for the two keys the list answers to (io.KeyMap holds them).
 constexpr int kKeyIndexUp = 1;
 constexpr int kKeyIndexDown = 2;
+constexpr int kKeyIndexBackspace = 3;
 // Each frame moves ImGui's clock on by at least this much, so that time never stands still for
 // it even while a headless run's virtual clock does.
 constexpr double kFrameSeconds = 0.001;
@@ -102,6 +103,7 @@ bool OpenCanvas() {
   io.DisplaySize = ImVec2(static_cast<float>(width), static_cast<float>(height));
   io.KeyMap[ImGuiKey_UpArrow] = kKeyIndexUp;
   io.KeyMap[ImGuiKey_DownArrow] = kKeyIndexDown;
+  io.KeyMap[ImGuiKey_Backspace] = kKeyIndexBackspace;
   io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
   if (host.program->setUp) host.program->setUp();
 
@@ -176,10 +178,13 @@ void Pen(int x, int y, bool down) {
   }
 }
 
-// A key press and its release, a frame each; the dialog has no use for keys other than the
-// arrows up and down.
+// A key press and its release, a frame each; the dialogs have no use for keys other than the
+// arrows up and down and, in a text field, backspace.
 bool Key(int16_t code) {
-  const int key = code == kKeyUp ? kKeyIndexUp : code == kKeyDown ? kKeyIndexDown : 0;
+  const int key = code == kKeyUp              ? kKeyIndexUp
+                  : code == kKeyDown          ? kKeyIndexDown
+                  : code == kHostKeyBackspace ? kKeyIndexBackspace
+                                              : 0;
   if (key == 0) return false;
   ImGui::GetIO().KeysDown[key] = true;
   Frame();
@@ -202,6 +207,12 @@ bool Handle(uint32_t message, uintptr_t wParam, intptr_t lParam) {
       return true;
     case WM_KEYDOWN:
       return Key(static_cast<int16_t>(wParam));
+    case WM_CHAR:
+      // A text field takes the character in the next frame; nothing else reads it.
+      if (wParam < 0x20) return false;
+      ImGui::GetIO().AddInputCharacterUTF16(static_cast<ImWchar16>(wParam));
+      Frame();
+      return true;
     case WM_SCRIPTCOMMAND: {
       // NOLINTNEXTLINE(performance-no-int-to-ptr): the posted message carries the event's address
       const auto* event = reinterpret_cast<const ScriptEvent*>(lParam);
@@ -214,7 +225,7 @@ bool Handle(uint32_t message, uintptr_t wParam, intptr_t lParam) {
       return true;
     }
     default:
-      return false;
+      return host.program->message && host.program->message(message, wParam, lParam);
   }
 }
 
@@ -226,6 +237,7 @@ intptr_t DialogProc(WindowHandle window, uint32_t message, uintptr_t wParam, int
         return -1;
       }
       if (!OpenCanvas()) return -1;
+      if (host.program->opened) host.program->opened(window);
       // Laid out before it appears: ImGui places its windows in the first frame and shows them
       // settled from the second.
       host.lastFrame = GetTickCount();

@@ -1,4 +1,4 @@
-// A modal dialog drawn with Dear ImGui on the device screen, for the selector program.
+// A modal dialog drawn with Dear ImGui on the device screen, for the selector and the lobby.
 //
 // The dialog program owns its state and draws it with ImGui calls; RunDialog owns the ImGui
 // context and hosts it in an ordinary platform window (platform/window.h), on the same message
@@ -40,6 +40,12 @@ struct DialogProgram {
   // A `select N`, `start`, `storno` or `ok` line: 0 when carried out, 1 with the reason in *error
   // (which then ends the script with an ERROR line).
   std::function<int(const ScriptEvent& event, std::string* error)> scriptLine;
+  // Optional: the window exists, before its first frame (for what posts to it, as the network
+  // client does).
+  std::function<void(WindowHandle window)> opened;
+  // Optional: a message the dialog itself doesn't read (WM_NETWORK, WM_TIMER); true when it
+  // changed what the dialog shows, which then gets a new frame.
+  std::function<bool(uint32_t message, uintptr_t wParam, intptr_t lParam)> message;
 };
 
 // Runs the dialog in a window with the title until it ends. 0 when the dialog ran; 1 with a

@@ -84,6 +84,8 @@ constexpr KeyName kKeyNames[] = {
     {"comma", kHostKeyStepBack},
     {"period", kHostKeyStepOn},
     {"escape", kHostKeyLeave},
+    {"backspace", kHostKeyBackspace},
+    {"o", kHostKeyOnline},
 };
 
 struct Word {
@@ -102,6 +104,62 @@ constexpr Word kPenWords[] = {
     {"move", ScriptAction::kMove},
     {"up", ScriptAction::kUp},
 };
+
+// Refuses a line: what is wrong goes to *why.
+int Refuse(const std::string& what, std::string* why) {
+  *why = what;
+  return -1;
+}
+
+// The lines whose verb takes a number or text after it: wait, sleep, network, select and type. 1
+// with the event filled in, -1 with what is wrong in *why, 0 for any other verb.
+int ParseArgumentLine(const std::string& text, const std::vector<std::string>& words, ScriptEvent* parsed,
+                      std::string* why) {
+  const std::string& verb = words[0];
+  if (verb == "wait" || verb == "sleep") {
+    const long longest = verb == "wait" ? kLongestWait : kLongestSleep;
+    long ms;
+    if (words.size() != 2 || !ReadNumber(words[1], 0, longest, &ms)) {
+      return Refuse("`" + verb + "` needs milliseconds from 0 to " + std::to_string(longest), why);
+    }
+    parsed->action = verb == "wait" ? ScriptAction::kWait : ScriptAction::kSleep;
+    parsed->milliseconds = static_cast<uint32_t>(ms);
+    return 1;
+  }
+  if (verb == "network") {
+    long count;
+    long ms;
+    if (words.size() != 3 || !ReadNumber(words[1], 0, 1000000, &count) ||
+        !ReadNumber(words[2], 0, kLongestSleep, &ms)) {
+      return Refuse("`network` needs a count of results and milliseconds from 0 to " + std::to_string(kLongestSleep),
+                    why);
+    }
+    parsed->action = ScriptAction::kNetwork;
+    parsed->index = static_cast<int>(count);
+    parsed->milliseconds = static_cast<uint32_t>(ms);
+    return 1;
+  }
+  if (verb == "select") {
+    long index;
+    if (words.size() != 2 || !ReadNumber(words[1], 0, kLastListLine, &index)) {
+      return Refuse("`select` needs a list line from 0 to " + std::to_string(kLastListLine), why);
+    }
+    parsed->action = ScriptAction::kSelect;
+    parsed->index = static_cast<int>(index);
+    return 1;
+  }
+  if (verb == "type") {
+    // The text is the rest of the raw line after one blank, so that it may hold blanks and `#`.
+    const size_t start = text.find(verb) + verb.size() + 1;
+    if (start >= text.size()) return Refuse("`type` needs the text to type", why);
+    parsed->action = ScriptAction::kType;
+    parsed->file = text.substr(start);
+    if (!parsed->file.empty() && parsed->file.back() == '\r') parsed->file.pop_back();
+    if (parsed->file.empty()) return Refuse("`type` needs the text to type", why);
+    return 1;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -150,24 +208,10 @@ int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
     }
     return fail("`key` needs one of up, down, left, right, a, b, c, start, f11, d, h, f");
   }
-  if (verb == "wait" || verb == "sleep") {
-    const long longest = verb == "wait" ? kLongestWait : kLongestSleep;
-    long ms;
-    if (words.size() != 2 || !ReadNumber(words[1], 0, longest, &ms)) {
-      return fail("`" + verb + "` needs milliseconds from 0 to " + std::to_string(longest));
-    }
-    parsed.action = verb == "wait" ? ScriptAction::kWait : ScriptAction::kSleep;
-    parsed.milliseconds = static_cast<uint32_t>(ms);
-    *event = parsed;
-    return 1;
-  }
-  if (verb == "select") {
-    long index;
-    if (words.size() != 2 || !ReadNumber(words[1], 0, kLastListLine, &index)) {
-      return fail("`select` needs a list line from 0 to " + std::to_string(kLastListLine));
-    }
-    parsed.action = ScriptAction::kSelect;
-    parsed.index = static_cast<int>(index);
+  std::string why;
+  const int argued = ParseArgumentLine(text, words, &parsed, &why);
+  if (argued < 0) return fail(why);
+  if (argued > 0) {
     *event = parsed;
     return 1;
   }

@@ -6,15 +6,19 @@
 //   down X Y           pen down           move X Y   pen move        up X Y   pen up
 //   key NAME           key down; NAME is up down left right a b c start, or a host key: d h f
 //                      (the game's driver, hint and foresight keys), r p e (resume, playback,
-//                      export), space comma period escape (playback's own), or f11, which switches full
-//                      screen (ToggleFullScreen) instead of reaching the program: headless only
-//                      the state changes, and is remembered
+//                      export), o (the online lobby), backspace (a dialog's text field), space comma period escape
+//                      (playback's own), or f11, which switches full screen (ToggleFullScreen) instead of reaching the
+//                      program: headless only the state changes, and is remembered
 //   wait MS            the virtual clock advances by MS milliseconds; every timer tick that falls
 //                      due on the way is delivered, each at its own time
 //   sleep MS           the program waits MS real milliseconds, still answering other copies that
 //                      look for it (FindWindow); the virtual clock stands still
+//   network N MS       the program waits, in real time and at most MS milliseconds, until its windows
+//                      have been handed N network results (WM_NETWORK) since it started; the
+//                      virtual clock stands still. Not reaching N by then is an ERROR, as below
 //   blur / focus       focus lost / gained (delivered even when nothing changes; focus also
 //                      restores a minimised window)
+//   type TEXT          the rest of the line typed on the keyboard, one WM_CHAR a character
 //   shot FILE          the screen as last presented, written to FILE (rest of the line) as PNG
 //   close              the close message, as when the user closes the window
 //   select N / start / storno / ok
@@ -42,9 +46,11 @@ enum class ScriptAction : uint8_t {
   kKey,
   kWait,
   kSleep,
+  kNetwork,
   kBlur,
   kFocus,
   kShot,
+  kType,
   kClose,
   kSelect,
   kStart,
@@ -58,9 +64,9 @@ struct ScriptEvent {
   int x = 0;     // tap, down, move, up
   int y = 0;
   int16_t key = 0;            // key: a key code of platform/gx.h
-  uint32_t milliseconds = 0;  // wait, sleep
-  int index = 0;              // select
-  std::string file;           // shot: a host path
+  uint32_t milliseconds = 0;  // wait, sleep, network
+  int index = 0;              // select; network: the count of results
+  std::string file;           // shot: a host path; type: the text, UTF-8
 };
 
 // Reads one line of a script (without its line end; a trailing carriage return is allowed).

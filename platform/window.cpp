@@ -1,11 +1,13 @@
 // The window system over either backend: classes, windows, the queue, timers, focus, start-up.
 #include "platform/window.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/core.h"
@@ -49,6 +51,20 @@ PlatformState& State() {
 
 const Backend* Active() { return ActiveBackend(); }
 
+// Messages posted by other threads. Apart from the platform's state, so that posting never touches
+// what the program's thread reads unlocked; the flag lets a waiting backend look without the lock.
+struct ThreadInbox {
+  std::mutex lock;
+  std::vector<Message> messages;
+  std::atomic<bool> waiting{false};
+  uint64_t networkTaken = 0;  // the program's thread only
+};
+
+ThreadInbox& Inbox() {
+  static ThreadInbox inbox;
+  return inbox;
+}
+
 PlatformWindow* Live(WindowHandle window) {
   if (window == nullptr) return nullptr;
   for (const auto& w : State().windows) {
@@ -90,7 +106,14 @@ void Show(PlatformWindow* w) {
 
 // ---- The platform's start and stop (platform.cpp) -------------------------------------------
 
-void ResetWindowSystem() { State() = PlatformState(); }
+void ResetWindowSystem() {
+  State() = PlatformState();
+  ThreadInbox& inbox = Inbox();
+  std::lock_guard<std::mutex> hold(inbox.lock);
+  inbox.messages.clear();
+  inbox.waiting.store(false);
+  inbox.networkTaken = 0;
+}
 
 bool CloseWindowSystem() {
   PlatformState& s = State();
@@ -268,6 +291,7 @@ int IsFullScreen(WindowHandle window) {
 int PeekMessage(Message* message) {
   PlatformState& s = State();
   if (Active() == nullptr) return 0;
+  TakeThreadMessages();
   if (s.queue.empty()) {
     Active()->poll();
     AnswerInstanceRequests();
@@ -296,6 +320,7 @@ int GetMessage(Message* message) {
       *message = Message{nullptr, WM_QUIT, 0, 0, 0};
       return 0;
     }
+    TakeThreadMessages();
     if (!s.queue.empty()) {
       *message = s.queue.front();
       s.queue.pop_front();
@@ -336,6 +361,40 @@ int PostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_
   QueueMessage(w, message, wParam, lParam);
   return 1;
 }
+
+int PostMessageFromAnyThread(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (window == nullptr) return 0;
+  ThreadInbox& inbox = Inbox();
+  std::lock_guard<std::mutex> hold(inbox.lock);
+  inbox.messages.push_back(Message{static_cast<PlatformWindow*>(window), message, wParam, lParam, 0});
+  inbox.waiting.store(true);
+  return 1;
+}
+
+int TakeThreadMessages() {
+  ThreadInbox& inbox = Inbox();
+  if (!inbox.waiting.load()) return 0;
+  std::vector<Message> taken;
+  {
+    std::lock_guard<std::mutex> hold(inbox.lock);
+    taken.swap(inbox.messages);
+    inbox.waiting.store(false);
+  }
+  int count = 0;
+  for (const Message& m : taken) {
+    // The handle is checked only here, on the program's thread: the window may be gone by now.
+    PlatformWindow* w = Live(m.window);
+    if (w == nullptr) continue;
+    QueueMessage(w, m.message, m.wParam, m.lParam);
+    if (m.message == WM_NETWORK) ++inbox.networkTaken;
+    ++count;
+  }
+  return count;
+}
+
+bool ThreadMessagesWaiting() { return Inbox().waiting.load(); }
+
+uint64_t NetworkMessagesTaken() { return Inbox().networkTaken; }
 
 void PostQuitMessage(int exitCode) {
   State().quitPosted = true;

@@ -39,14 +39,18 @@ using WindowProc = intptr_t (*)(WindowHandle window, uint32_t message, uintptr_t
 
 // ---- Messages -----------------------------------------------------------------------------------
 
-constexpr uint32_t WM_CREATE = 1;       // sent by CreateWindow; returning -1 refuses the window
-constexpr uint32_t WM_DESTROY = 2;      // sent by DestroyWindow, the window still valid
-constexpr uint32_t WM_SETFOCUS = 7;     // the window gained the keyboard focus
-constexpr uint32_t WM_KILLFOCUS = 8;    // the window lost it
-constexpr uint32_t WM_PAINT = 15;       // never generated: every screen goes through the display
-constexpr uint32_t WM_CLOSE = 16;       // the user (or the program) asks the window to close
-constexpr uint32_t WM_QUIT = 18;        // what GetMessage reports when the loop should end
-constexpr uint32_t WM_KEYDOWN = 256;    // wParam: a key code of platform/gx.h (kKeyUp...)
+constexpr uint32_t WM_CREATE = 1;     // sent by CreateWindow; returning -1 refuses the window
+constexpr uint32_t WM_DESTROY = 2;    // sent by DestroyWindow, the window still valid
+constexpr uint32_t WM_SETFOCUS = 7;   // the window gained the keyboard focus
+constexpr uint32_t WM_KILLFOCUS = 8;  // the window lost it
+constexpr uint32_t WM_PAINT = 15;     // never generated: every screen goes through the display
+constexpr uint32_t WM_CLOSE = 16;     // the user (or the program) asks the window to close
+constexpr uint32_t WM_QUIT = 18;      // what GetMessage reports when the loop should end
+constexpr uint32_t WM_KEYDOWN = 256;  // wParam: a key code of platform/gx.h (kKeyUp...)
+// Text typed on the desktop's keyboard, which the hand-held never had: wParam is one UTF-16 unit.
+// Only the dialogs' text fields read it; a key that types also arrives as WM_KEYDOWN when it has a
+// key code.
+constexpr uint32_t WM_CHAR = 258;
 constexpr uint32_t WM_TIMER = 275;      // wParam: the timer id
 constexpr uint32_t WM_MOUSEMOVE = 512;  // the pen moves while it touches the screen
 constexpr uint32_t WM_LBUTTONDOWN = 513;
@@ -58,6 +62,10 @@ constexpr uint32_t WM_MOUSEWHEEL = 522;
 // `ok`; platform/script.h), sent to the first window: lParam points to its ScriptEvent, valid
 // while the message is handled. A window that can't carry it out reports it (ReportScriptError).
 constexpr uint32_t WM_SCRIPTCOMMAND = 0x8001;
+// A result of the network client (net/), whose I/O runs on its own thread: wParam and lParam are
+// the client's own (net/client.h). Posted with PostMessageFromAnyThread, so that the procedure
+// that handles it stays on the program's one thread and never waits on the network.
+constexpr uint32_t WM_NETWORK = 0x8002;
 
 // wParam of the pen messages while the pen touches the screen.
 constexpr uintptr_t MK_LBUTTON = 0x0001;
@@ -196,6 +204,10 @@ constexpr int16_t kHostKeyPause = 0x20;
 constexpr int16_t kHostKeyStepBack = 0xBC;
 constexpr int16_t kHostKeyStepOn = 0xBE;
 constexpr int16_t kHostKeyLeave = 0x1B;
+// The online lobby's key (O; `key o`): the game starts Apexlobby beside itself.
+constexpr int16_t kHostKeyOnline = 0x4F;
+// Backspace, for the dialogs' text fields (`key backspace`).
+constexpr int16_t kHostKeyBackspace = 0x08;
 
 // Switches the window between full screen and a window of its own. Non-zero when it is full
 // screen afterwards.
@@ -232,6 +244,12 @@ intptr_t SendMessage(WindowHandle window, uint32_t message, uintptr_t wParam, in
 
 // Queues a message for the window. Non-zero on success, 0 for a window that doesn't exist.
 int PostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+// PostMessage for another thread of the program: the message waits in an inbox of its own until
+// the program's thread next looks at its queue (GetMessage, PeekMessage), and reaches the window
+// then if it still exists. A waiting SDL window wakes within a few milliseconds. Non-zero; a null
+// window is refused with 0. Nothing else of this header may be called from another thread.
+int PostMessageFromAnyThread(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // Asks the message loop to end: GetMessage returns 0 once the queued messages are handled.
 void PostQuitMessage(int exitCode);

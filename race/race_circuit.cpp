@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "data/circuit.h"
@@ -77,6 +79,22 @@ std::string FindRaceCircuit(const RaceFile& race, const std::string& raceName,
     std::string reason;
     if (CircuitSha256(path, &reason) == race.circuitSha256) return path;
     if (firstMismatch.empty() && reason.empty()) firstMismatch = path;  // readable, but another circuit
+  }
+  // A race from the server names its circuit by its hash, and the player keeps it under a name of
+  // their own: any circuit file of the folders with the race's hash is the one (the first 1000 of
+  // each folder, as the selector lists them).
+  for (const std::string& folder : circuitFolders) {
+    if (folder.empty()) continue;
+    std::error_code ec;
+    std::filesystem::directory_iterator entries(folder, ec);
+    int looked = 0;
+    for (; !ec && entries != std::filesystem::directory_iterator() && looked < 1000; entries.increment(ec)) {
+      const std::filesystem::path& path = entries->path();
+      if (path.extension() != ".cct" || !entries->is_regular_file(ec)) continue;
+      ++looked;
+      std::string reason;
+      if (CircuitSha256(path.string(), &reason) == race.circuitSha256) return path.string();
+    }
   }
   if (error != nullptr) {
     if (!firstMismatch.empty()) {

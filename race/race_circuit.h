@@ -14,7 +14,8 @@ std::string CircuitSha256(const std::string& hostPath, std::string* error);
 std::string CircuitSha256(const void* bytes, size_t size);
 
 // Finds the race's circuit: its recorded path, else its name in each of the folders in order (host
-// paths). Every candidate is checked against the race's hash; the first that matches is returned.
+// paths), else any circuit file of those folders under another name. Every candidate is checked
+// against the race's hash; the first that matches is returned.
 // Empty, with *error naming the race file and the circuit, when none does.
 std::string FindRaceCircuit(const RaceFile& race, const std::string& raceName,
                             const std::vector<std::string>& circuitFolders, std::string* error);

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "brain/driver.h"
+#include "net/http_client.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "server/circuit_upload.h"
-#include "server/http_client.h"
 #include "server/race_play.h"
 
 using nlohmann::json;

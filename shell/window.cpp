@@ -10,12 +10,15 @@
 #include "game/turn.h"
 #include "game/view.h"
 #include "gfx/display.h"
+#include "shell/online_link.h"
 
 namespace {
 
 // The pen's place travels in the position word: x in the low 16 bits, y in the high ones.
 uint16_t LowWord(intptr_t value) { return static_cast<uint16_t>(value & 0xFFFF); }
 uint16_t HighWord(intptr_t value) { return static_cast<uint16_t>((value >> 16) & 0xFFFF); }
+
+intptr_t HandleMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 }  // namespace
 
@@ -26,6 +29,7 @@ int GameMain(int showCommand) {
     TranslateMessage(&message);
     DispatchMessage(&message);
   }
+  StopOnlineLink();
   ShutDown();
   // A game that closed because it had no screen must not look like one that ran and ended.
   return ScreenFailed() ? 1 : static_cast<int>(message.wParam);
@@ -49,6 +53,7 @@ bool CreateMainWindow(int showCommand) {
   ShowWindow(window, showCommand);
   UpdateWindow(window);
   StartUp(window);
+  StartOnlineLink(window);
   return true;
 }
 
@@ -62,7 +67,19 @@ uint16_t RegisterMainWindowClass(const char16_t* className) {
 }
 
 intptr_t MainWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  const intptr_t answer = HandleMessage(window, message, wParam, lParam);
+  // A move this message committed goes to the server of an online race at once.
+  SendOnlineMoves();
+  return answer;
+}
+
+namespace {
+
+intptr_t HandleMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   switch (message) {
+    case WM_NETWORK:
+      if (IsStartedUp()) OnlineNetwork(wParam);
+      return 0;
     case WM_CREATE:
       SetTimer(window, kTitleTimer, kTitlePeriod);
       return 0;
@@ -100,6 +117,8 @@ intptr_t MainWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam,
         // The computer's pause has a timer of its own; any other tick ends the title.
         if (wParam == kComputerTimer) {
           ComputerTick();
+        } else if (wParam == kOnlineRetryTimer) {
+          OnlineRetryTick();
         } else if (wParam == kPlaybackTimer) {
           PlaybackTick();
         } else {
@@ -123,3 +142,5 @@ intptr_t MainWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam,
       return DefWindowProc(window, message, wParam, lParam);
   }
 }
+
+}  // namespace

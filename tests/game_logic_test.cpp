@@ -13,12 +13,15 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/online.h"
 #include "game/screens.h"
 #include "game/startup.h"
 #include "game/turn.h"
 #include "game/view.h"
 #include "gfx/colour.h"
 #include "gfx/display.h"
+#include "gfx/layout.h"
+#include "gfx/picture.h"
 #include "platform/files.h"
 #include "platform/gx.h"
 #include "platform/out_of_memory.h"
@@ -412,6 +415,101 @@ TEST_F(Play, AComputerCarShowsItsMovePausesWithTheBoardItsOwnAndMoves) {
   // No pen made the computer's move, so none is locked out: player 1's first drag steers.
   HandlePenMove(static_cast<int16_t>(105 - gameState.viewX), static_cast<int16_t>(100 - gameState.viewY));
   EXPECT_EQ(Target(), Pt(105, 100));
+}
+
+// In an online race this computer's move goes out in order; the other computer's car waits, its
+// board not ours (taps, drags, D and H do nothing on it), until its move arrives: then it is shown
+// and committed after the computer's pause. Moves arriving twice or out of order are played once,
+// in order. Without assists, D, H and F do nothing on our own car either.
+TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
+  Race(240, 300, Pt(100, 100));
+  onlineRace = OnlineRace();
+  onlineRace.active = true;
+  onlineRace.remote[1] = true;
+  onlineRace.names[1] = u"ana";
+  onlineRace.serverTurnAt = 0;
+  onlineRace.serverTurn = 0;
+  BeginTurn();
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: your turn");
+  EndTurn(101, 100);
+  ASSERT_EQ(onlineRace.outbox.size(), 1u);
+  EXPECT_EQ(onlineRace.outbox[0].index, 0);
+  EXPECT_EQ(onlineRace.outbox[0].to, Pt(101, 100));
+  EXPECT_EQ(onlineRace.moves, 1);
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 blue: ana (online), waiting");
+
+  // The remote car carries the online badge (the badges' third plate), not a computer level's.
+  CreatePicture(badgePicture, 3 * kBadgeWidth, kBadgeHeight, 0);
+  for (uint32_t i = 0; i < badgePicture.width * badgePicture.height; ++i) {
+    badgePicture.pixels[i] = i % badgePicture.width >= 2 * kBadgeWidth ? MakeColour(0, 63, 0) : MakeColour(31, 0, 0);
+  }
+  driverChoices.driver[1] = kDriverClub;  // the other computer's choice, which shows nothing here
+  ShowBoard();
+  const GridPoint badge = Pt(100 - gameState.viewX + kBadgeOffsetX, 100 - gameState.viewY + kBadgeOffsetY);
+  EXPECT_EQ(Frame(badge.x, badge.y), MakeColour(0, 63, 0));
+  ReleasePixels(badgePicture);
+  driverChoices.driver[1] = kDriverHuman;
+
+  const GridPoint before = Target();
+  HandleTap(static_cast<uint16_t>(gameState.goButtonX), static_cast<uint16_t>(gameState.goButtonY));
+  HandleTap(150, 150);
+  HandlePenMove(130, 130);
+  CycleDriver();
+  ShowHint();
+  for (int tick = 0; tick < 20; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 100));
+  EXPECT_EQ(Target(), before);
+  EXPECT_EQ(driverChoices.driver[1], kDriverHuman);
+
+  EXPECT_FALSE(TakeArrivedMove(OnlineMove{0, 0, Pt(101, 100)})) << "ours, and had";
+  EXPECT_FALSE(TakeArrivedMove(OnlineMove{2, 1, Pt(99, 100)})) << "not the next";
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{1, 1, Pt(100, 101)}));
+  EXPECT_FALSE(TakeArrivedMove(OnlineMove{1, 1, Pt(100, 101)})) << "again, after a reconnection";
+  PlayArrivedMoves();
+  EXPECT_EQ(Target(), Pt(100, 101));
+  for (uint32_t tick = 1; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 100)) << "still pausing";
+  ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 101));
+  EXPECT_EQ(onlineRace.moves, 2);
+  EXPECT_EQ(onlineRace.outbox.size(), 1u) << "the remote car's move isn't ours to send";
+  EXPECT_EQ(gameState.currentPlayer, 0);
+  // Our car again, but only once the server says so.
+  EXPECT_TRUE(IsRemoteTurn());
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: waiting for the server");
+  onlineRace.serverTurnAt = 2;
+  PlayArrivedMoves();
+  EXPECT_FALSE(IsRemoteTurn());
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: your turn");
+
+  onlineRace.assistsOff = true;
+  CycleDriver();
+  ShowHint();
+  ToggleForesight();
+  EXPECT_EQ(driverChoices.driver[0], kDriverHuman);
+  EXPECT_EQ(driverChoices.foresight, 0);
+  EXPECT_EQ(Target(), PredictedPoint(gameState.players[0]));
+
+  // The server passes over a car it counts as finished: its order wins here too.
+  EndTurn(102, 100);
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{3, 1, Pt(100, 102)}));
+  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 102));
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{4, 1, Pt(100, 104)}));
+  onlineRace.serverTurnAt = 4;
+  onlineRace.serverTurn = 1;
+  PlayArrivedMoves();
+  EXPECT_EQ(gameState.currentPlayer, 1);
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 104));
+  EXPECT_EQ(CarOf(0), Pt(102, 100));
+  // The end: the caption gives this computer's car its place.
+  onlineRace.over = true;
+  onlineRace.places[0] = 2;
+  onlineRace.places[1] = 1;
+  EXPECT_EQ(CaptionForCarToMove(), u"Apexgrid \u2013 the race is over, red 2nd");
+  onlineRace = OnlineRace();
 }
 
 TEST_F(Play, AHintAimsAtTheProsMoveAndTappingDirectlyItsCrossStaysUntilTheNextTap) {

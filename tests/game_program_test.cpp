@@ -392,6 +392,15 @@ TEST_F(Game, QuitEndsTheGameAndCircuitHandsOverToTheSelector) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.lines, std::vector<std::string>{"START " + game.SelectorPath() + " | "});
   EXPECT_FALSE(FileExists(game.Host("after.png")));
+
+  // O starts the online lobby beside the game, from the title and from the race board, not from
+  // the menu; the game plays on.
+  const std::string lobby = "START " + game.DeviceFolder() + "\\Apexlobby.exe | ";
+  run = game.PlayCircuit("key o\n" + TapTitle() + "key o\n" + TapMenuButton() + "key o\n" + ShotLine("after.png"),
+                         "Ring.cct");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.lines, (std::vector<std::string>{lobby, lobby}));
+  EXPECT_TRUE(FileExists(game.Host("after.png")));
 }
 
 // On a circuit smaller than the board, the board beyond it is black: neither the title nor the

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/core.h"
@@ -49,6 +50,8 @@ std::string Describe(uint32_t message, uintptr_t wParam, intptr_t lParam) {
       return "killfocus";
     case WM_CLOSE:
       return "close";
+    case WM_NETWORK:
+      return "network " + std::to_string(wParam);
     case WM_KEYDOWN:
       return "key " + std::to_string(wParam);
     case WM_TIMER:
@@ -176,11 +179,14 @@ TEST(Script, ReadsEveryKindOfLine) {
       {"wait 400", ScriptAction::kWait, 0, 0, 0, 400, 0, ""},
       {"wait 0", ScriptAction::kWait, 0, 0, 0, 0, 0, ""},
       {"sleep 25", ScriptAction::kSleep, 0, 0, 0, 25, 0, ""},
+      {"network 12 5000", ScriptAction::kNetwork, 0, 0, 0, 5000, 12, ""},
       {"blur", ScriptAction::kBlur, 0, 0, 0, 0, 0, ""},
       {"focus # back again", ScriptAction::kFocus, 0, 0, 0, 0, 0, ""},
       {"shot out/title screen.png", ScriptAction::kShot, 0, 0, 0, 0, 0, "out/title screen.png"},
       {"shot a#1.png  # the first", ScriptAction::kShot, 0, 0, 0, 0, 0, "a#1.png"},
       {"close", ScriptAction::kClose, 0, 0, 0, 0, 0, ""},
+      {"type http://127.0.0.1:8470 #1 ", ScriptAction::kType, 0, 0, 0, 0, 0, "http://127.0.0.1:8470 #1 "},
+      {"key backspace", ScriptAction::kKey, 0, 0, kHostKeyBackspace, 0, 0, ""},
       {"select 3", ScriptAction::kSelect, 0, 0, 0, 0, 3, ""},
       {"start", ScriptAction::kStart, 0, 0, 0, 0, 0, ""},
       {"storno", ScriptAction::kStorno, 0, 0, 0, 0, 0, ""},
@@ -228,6 +234,11 @@ TEST(Script, SkipsBlankAndCommentLinesAndRefusesTheRest) {
       {"wait 86400001", "`wait` needs milliseconds"},
       {"wait 99999999999999999999", "`wait` needs milliseconds"},
       {"sleep 600001", "`sleep` needs milliseconds"},
+      {"network 3", "`network` needs a count of results"},
+      {"network -1 100", "`network` needs a count of results"},
+      {"network 3 600001", "`network` needs a count of results"},
+      {"type", "`type` needs the text to type"},
+      {"type ", "`type` needs the text to type"},
       {"select", "`select` needs a list line"},
       {"select -1", "`select` needs a list line"},
       {"shot", "`shot` needs a file name"},
@@ -415,6 +426,34 @@ TEST_F(Headless, MessageBoxesAndProcessStartsAreWrittenAsOneLineEach) {
             "MESSAGE Caption | with bar | two\\n\\nlines \xc3\xa9\n"
             "START \\no\\such\\Apexpick.exe | \n"
             "START \\x\\Apexgrid.exe | \\x\\Circuits\\My Ring.cct\n");
+}
+
+// Another thread's results wait in their own inbox and reach the window in the order posted, on the
+// loop's thread; a `network` line holds the script until they have; a window gone by then gets
+// nothing; and a count never reached fails the line instead of hanging the run.
+TEST_F(Headless, ResultsFromAnotherThreadReachTheWindowAndTheNetworkLineWaitsForThem) {
+  WindowHandle window = Start("network 3 20000\nkey start\nnetwork 4 50\n");
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(PostMessageFromAnyThread(nullptr, WM_NETWORK, 9, 0), 0);
+  std::thread poster([window] {
+    for (uintptr_t i = 1; i <= 3; ++i) {
+      PostMessageFromAnyThread(window, WM_NETWORK, i, 0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  testing::internal::CaptureStderr();
+  const int code = RunLoop();
+  poster.join();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR line 3: fewer than 4 network results arrived in time\n");
+  EXPECT_EQ(code, 2);
+  EXPECT_EQ(received, (Lines{"create", "setfocus", "created", "network 1", "network 2", "network 3",
+                             "key " + std::to_string(static_cast<uint16_t>(kKeyStart)), "close", "destroy", "quit"}));
+  // Posted to a window that is gone: dropped on the loop's thread, never delivered.
+  received.clear();
+  PostMessageFromAnyThread(window, WM_NETWORK, 4, 0);
+  Message message;
+  EXPECT_EQ(PeekMessage(&message), 0);
+  EXPECT_TRUE(received.empty());
 }
 
 TEST_F(Headless, AnUnreadableLineEndsTheRunWithStatusTwo) {

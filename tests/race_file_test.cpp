@@ -234,7 +234,8 @@ TEST_F(RaceFiles, ARaceWithLapsEndsWhenEveryCarIsDone) {
 }
 
 // The hash covers the picture and grid but not the record; the circuit is found by its path, else
-// by its name in the folders, and one that has changed is named in the refusal.
+// by its name in the folders, else among the folders' circuits, and one that has changed is named
+// in the refusal.
 TEST_F(RaceFiles, TheCircuitIsFoundByItsHash) {
   RaceFile race;
   race.circuitName = "Ring.cct";
@@ -242,6 +243,13 @@ TEST_F(RaceFiles, TheCircuitIsFoundByItsHash) {
   race.circuitPath = folder.HostFile("gone/Ring.cct");
   std::string error;
   EXPECT_EQ(FindRaceCircuit(race, "r", {folder.host() + "/nothing", folder.host()}, &error),
+            folder.HostFile("Ring.cct"))
+      << error;
+  // Named by its hash, as the server names it, the circuit is found under the player's own name.
+  RaceFile online = race;
+  online.circuitPath.clear();
+  online.circuitName = RingHash() + ".cct";
+  EXPECT_EQ(FindRaceCircuit(online, "r", {folder.host() + "/nothing", folder.host()}, &error),
             folder.HostFile("Ring.cct"))
       << error;
   TestCircuit withRecord = SmallRing();

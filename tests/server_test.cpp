@@ -12,7 +12,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -20,10 +22,16 @@
 #include <thread>
 #include <vector>
 
+#include "lobby/lobby.h"
+#include "net/client.h"
+#include "net/http_client.h"
+#include "platform/platform.h"
+#include "platform/window.h"
+#include "race/race_circuit.h"
 #include "race/race_file.h"
 #include "race/replay.h"
-#include "server/http_client.h"
 #include "support.h"
+#include "tests/game_folder.h"
 
 using nlohmann::json;
 
@@ -41,14 +49,16 @@ class ServerProcess {
     if (pid_ > 0) Signal(SIGKILL);
   }
 
-  void Start() {
+  // port: "0" lets the server choose; a port given brings a killed server back where it was.
+  void Start(const std::string& port = "0") {
     const size_t logged = ReadText(LogPath()).size();
     pid_ = fork();
     if (pid_ == 0) {
       const std::string log = LogPath();
       freopen(log.c_str(), "a", stderr);
       const std::string data = folder_.HostFile("data");
-      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0",       "--data", data.c_str(),
+      const std::string listen = "127.0.0.1:" + port;
+      std::vector<const char*> args = {APEXGRID_SERVER_PROGRAM, "--listen", listen.c_str(),      "--data", data.c_str(),
                                        "--computer-pause",      "20",       "--request-seconds", "2"};
       for (const std::string& arg : extra_) args.push_back(arg.c_str());
       args.push_back(nullptr);
@@ -562,5 +572,486 @@ TEST(Server, ServesHttpsAndSecureEventStreamsWithTheCertificateGiven) {
     ApiClient client(url);
     const HttpResult result = client.Call("GET", "races?open=1");
     EXPECT_EQ(result.status, 0) << result.body;
+  }
+}
+
+// ---- The threaded client, as the desktop programs use it ----------------------------------------
+
+namespace {
+
+// What a window handed WM_NETWORK took from the client, in arrival order.
+NetClient* windowClient = nullptr;
+std::vector<NetResult> taken;
+
+intptr_t NetworkProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message == WM_NETWORK) {
+    NetResult result;
+    if (windowClient != nullptr && windowClient->Take(wParam, &result)) taken.push_back(std::move(result));
+    return 0;
+  }
+  return DefWindowProc(window, message, wParam, lParam);
+}
+
+// The loop's thread, in real time: hands on messages until `done` holds, for at most ten seconds.
+template <class Done>
+void PumpUntil(Done done) {
+  for (int i = 0; i < 2000 && !done(); ++i) {
+    Message message;
+    while (PeekMessage(&message)) DispatchMessage(&message);
+    if (!done()) Pause(5);
+  }
+}
+
+bool Arrived(NetKind kind, size_t from = 0) {
+  return std::any_of(taken.begin() + static_cast<long>(from), taken.end(),
+                     [kind](const NetResult& r) { return r.kind == kind; });
+}
+
+std::vector<long long> MoveIndices() {
+  std::vector<long long> indices;
+  for (const NetResult& r : taken) {
+    if (r.kind != NetKind::kEvent) continue;
+    const json event = json::parse(r.event, nullptr, false);
+    if (event.value("type", "") == "move") indices.push_back(event["index"].get<long long>());
+  }
+  return indices;
+}
+
+}  // namespace
+
+TEST(NetClient, ReconnectsWithBackOff) {
+  const int expected[] = {0, 1, 2, 4, 8, 16, 30, 30};
+  for (int failures = 0; failures < 8; ++failures) {
+    EXPECT_EQ(ReconnectDelaySeconds(failures), expected[failures]) << failures;
+  }
+}
+
+// Answers and events reach the window on the loop's thread; an unreachable server is an answer
+// with its reason, never a wait; the race's stream survives the server's kill and restart and
+// passes on every move exactly once.
+TEST(NetClient, HandsAnswersAndEventsToTheWindowThroughAKilledServer) {
+  TempFolder folder;
+  setenv("APEXGRID_VIDEO", "headless", 1);
+  setenv("APEXGRID_INSTANCE", folder.host().c_str(), 1);
+  unsetenv("APEXGRID_SCRIPT");
+  char name[] = "NetTest";
+  char* argv[] = {name};
+  std::string error;
+  ASSERT_EQ(StartPlatform(1, argv, "NetTest", &error), 0) << error;
+  WindowClass windowClass;
+  windowClass.windowProc = NetworkProc;
+  windowClass.className = u"NETTEST";
+  RegisterClass(&windowClass);
+  WindowHandle window =
+      CreateWindow(u"NETTEST", u"NetTest", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT);
+  ASSERT_NE(window, nullptr);
+  taken.clear();
+
+  ServerProcess server(folder);
+  TwoSeatRace race(server.url());
+  {
+    // A port nobody listens on: its answer says so.
+    ServerUrl nowhere = server.url();
+    nowhere.port = "1";
+    NetClient lost(window, nowhere, 2);
+    windowClient = &lost;
+    const uint32_t id = lost.Request("GET", "races?mine=1");
+    PumpUntil([] { return !taken.empty(); });
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].request, id);
+    EXPECT_EQ(taken[0].http.status, 0);
+    EXPECT_NE(taken[0].http.error.find("can't reach"), std::string::npos) << taken[0].http.error;
+  }
+  taken.clear();
+
+  NetClient client(window, server.url(), 5);
+  windowClient = &client;
+  const HttpResult session =
+      ApiClient(server.url()).Call("POST", "sessions", R"({"name":"bo","password":"password-of-bo"})");
+  client.SetToken(Body(session).value("token", ""));
+  const uint32_t asked = client.Request("GET", "races/" + std::to_string(race.id));
+  PumpUntil([] { return !taken.empty(); });
+  ASSERT_EQ(taken.size(), 1u);
+  EXPECT_EQ(taken[0].request, asked);
+  EXPECT_EQ(taken[0].http.status, 200);
+  EXPECT_EQ(Body(taken[0].http).value("state", ""), "running");
+
+  const std::vector<GridPoint> lap = SmallRingLap();
+  ASSERT_EQ(Move(*race.ana, race.id, 0, lap[0]).status, 201);
+  taken.clear();
+  client.Follow(race.id, -1);
+  PumpUntil([] { return MoveIndices().size() == 1; });
+  EXPECT_TRUE(Arrived(NetKind::kConnected));
+  ASSERT_EQ(Move(*race.bo, race.id, 1, lap[0]).status, 201);
+  PumpUntil([] { return MoveIndices().size() == 2; });
+  EXPECT_EQ(MoveIndices(), (std::vector<long long>{0, 1}));
+
+  // Killed and brought back on the same port: the stream is lost, comes back after its wait, and
+  // asks only for what followed move 1.
+  const std::string port = server.url().port;
+  EXPECT_EQ(server.Signal(SIGKILL), 128 + SIGKILL);
+  const size_t before = taken.size();
+  PumpUntil([before] { return Arrived(NetKind::kLost, before); });
+  ASSERT_TRUE(Arrived(NetKind::kLost, before));
+  EXPECT_EQ(taken.back().kind, NetKind::kLost);
+  EXPECT_EQ(taken.back().retrySeconds, 1);
+  server.Start(port);
+  ApiClient ana(server.url());
+  ana.SetToken(Body(ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
+  ASSERT_EQ(Move(ana, race.id, 2, lap[1]).status, 201);
+  PumpUntil([] { return MoveIndices().size() >= 3; });
+  EXPECT_EQ(MoveIndices(), (std::vector<long long>{0, 1, 2}));
+  EXPECT_TRUE(Arrived(NetKind::kConnected, before));
+
+  client.StopFollowing();
+  windowClient = nullptr;
+  StopPlatform(0);
+}
+
+// A server that takes the connection and never answers: a client shutting down doesn't wait for it
+// (the call's own limit is far beyond the bound here).
+TEST(NetClient, ShutsDownAtOnceWhileARequestWaitsForAnAnswer) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  socklen_t size = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  ServerUrl silent;
+  silent.host = "127.0.0.1";
+  silent.port = std::to_string(ntohs(address.sin_port));
+  auto client = std::make_unique<NetClient>(nullptr, silent, 30);
+  client->Request("GET", "races?mine=1");
+  Pause(200);  // connected (the kernel accepts for the listener) and waiting for the answer
+  std::atomic<bool> closed{false};
+  std::thread closer([&client, &closed] {
+    client.reset();
+    closed = true;
+  });
+  for (int i = 0; i < 400 && !closed; ++i) Pause(25);
+  EXPECT_TRUE(closed) << "still waiting for the silent server";
+  closer.join();
+  close(listener);
+}
+
+// ---- Apexlobby's decisions against the server ----------------------------------------------------
+
+namespace {
+
+Lobby* windowLobby = nullptr;
+
+intptr_t LobbyProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message == WM_NETWORK && windowLobby != nullptr) {
+    OnNetwork(windowLobby, wParam);
+    return 0;
+  }
+  return DefWindowProc(window, message, wParam, lParam);
+}
+
+// Hands on results until the lobby has no question left open.
+void Settle(Lobby* lobby) {
+  PumpUntil([lobby] { return lobby->asked.empty(); });
+}
+
+// A lobby of its own user folder, signed up (or in) to the server.
+void SignedIn(Lobby* lobby, WindowHandle window, const TempFolder& folder, const ServerUrl& url,
+              const std::string& user, bool signUp) {
+  InitLobby(lobby, folder.File("program"), folder.File("program"), folder.File(user));
+  OpenLobby(lobby, window);
+  std::snprintf(lobby->server, sizeof lobby->server, "http://127.0.0.1:%s", url.port.c_str());
+  OnUseServer(lobby);
+  std::snprintf(lobby->name, sizeof lobby->name, "%s", user.c_str());
+  std::snprintf(lobby->password, sizeof lobby->password, "password-of-%s", user.c_str());
+  windowLobby = lobby;
+  OnSignIn(lobby, signUp);
+  Settle(lobby);
+}
+
+}  // namespace
+
+TEST(Lobby, SaysWhatWentWrongInOneClearLine) {
+  struct Case {
+    LobbyAsk ask;
+    int status;
+    const char* body;
+    const char* line;
+  };
+  const Case cases[] = {
+      {LobbyAsk::kMine, 0, "", "The server can't be reached: "},
+      {LobbyAsk::kSignIn, 401, R"({"error":"wrong name or password"})", "Sign-in refused: wrong name or password."},
+      {LobbyAsk::kSignIn, 429, "", "Too many failed sign-ins"},
+      {LobbyAsk::kSignUp, 429, "", "Too many new accounts from here"},
+      {LobbyAsk::kSignUp, 409, "", "That name is taken."},
+      {LobbyAsk::kJoin, 409, R"({"error":"taken"})", "That seat is taken"},
+      {LobbyAsk::kMine, 401, "", "Signed out by the server"},
+      {LobbyAsk::kCreate, 400, R"({"error":"laps out of range"})", "The server answered 400 (laps out of range)."},
+      {LobbyAsk::kCreate, 201, R"({"id":3})", ""},
+  };
+  for (const Case& c : cases) {
+    HttpResult answer;
+    answer.status = c.status;
+    answer.body = c.body;
+    answer.error = "connection refused";
+    EXPECT_EQ(LobbyLineFor(c.ask, answer).rfind(c.line, 0), 0u) << c.status << ": " << LobbyLineFor(c.ask, answer);
+  }
+  // The form's race: computers take the last seats; a correspondence race's time is in seconds.
+  NewRaceForm form;
+  form.seats = 4;
+  form.laps = 2;
+  form.computers = 2;
+  form.correspondence = true;
+  form.hours = 2;
+  form.assists = false;
+  EXPECT_EQ(json::parse(NewRaceBody(form, "abc")),
+            json::parse(R"({"circuit":"abc","seats":4,"laps":2,"pace":"correspondence","move_seconds":7200,
+                            "assists":false,"computers":{"3":"club","2":"club"}})"));
+}
+
+// Two lobbies against a real server: an unreachable server and a wrong password each get their
+// line; a new race from the selector's list appears under My races; the second player joins from
+// Open races; the race where it is your turn comes first and is marked; a third player finds the
+// seat taken; the token is kept for its owner only; a correspondence race that becomes yours to
+// move is noticed once.
+TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
+  TempFolder folder;
+  setenv("APEXGRID_VIDEO", "headless", 1);
+  setenv("APEXGRID_INSTANCE", folder.host().c_str(), 1);
+  unsetenv("APEXGRID_SCRIPT");
+  char name[] = "LobbyTest";
+  char* argv[] = {name};
+  std::string error;
+  ASSERT_EQ(StartPlatform(1, argv, "LobbyTest", &error), 0) << error;
+  WindowClass windowClass;
+  windowClass.windowProc = LobbyProc;
+  windowClass.className = u"LOBBYTEST";
+  RegisterClass(&windowClass);
+  WindowHandle window =
+      CreateWindow(u"LOBBYTEST", u"LobbyTest", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT);
+  ASSERT_NE(window, nullptr);
+  std::filesystem::create_directories(folder.HostFile("program/Circuits"));
+  WriteBytes(folder.HostFile("program/Circuits/Ring.cct"), SmallRing().Encode());
+
+  {
+    Lobby nowhere;
+    ServerUrl closed;
+    closed.host = "127.0.0.1";
+    closed.port = "1";
+    SignedIn(&nowhere, window, folder, closed, "ana", true);
+    EXPECT_EQ(nowhere.line.rfind("The server can't be reached", 0), 0u) << nowhere.line;
+    EXPECT_EQ(nowhere.page, LobbyPage::kSignIn);
+  }
+  ServerProcess server(folder);
+  auto ana = std::make_unique<Lobby>();
+  SignedIn(ana.get(), window, folder, server.url(), "ana", true);
+  ASSERT_EQ(ana->page, LobbyPage::kRaces) << ana->line;
+  struct stat token {};
+  ASSERT_EQ(stat(folder.HostFile("ana/Data/lobby-token").c_str(), &token), 0);
+  EXPECT_EQ(token.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadTokenFile(folder.File("ana/Data/lobby-token")), ana->token);
+  EXPECT_EQ(ana->line.find(ana->token), std::string::npos);
+
+  // Two races, the first made ends up second once it is Ana's turn in it.
+  ASSERT_EQ(ana->circuitNames, std::vector<std::string>{"Ring"});
+  for (int seats : {2, 3}) {
+    ana->form.seats = seats;
+    ana->form.correspondence = seats == 2;
+    OnCreateRace(ana.get());
+    Settle(ana.get());
+  }
+  ASSERT_EQ(ana->mine.size(), 2u) << ana->line;
+  EXPECT_TRUE(ana->open.empty()) << "races Ana sits in are hers, not open to her";
+  const long long first = ana->mine[1].id;
+  EXPECT_EQ(ana->mine[0].seats, 3);
+  EXPECT_FALSE(ana->mine[0].yourTurn || ana->mine[1].yourTurn);
+
+  Lobby bo;
+  SignedIn(&bo, window, folder, server.url(), "bo", true);
+  ASSERT_EQ(bo.open.size(), 2u) << bo.line;
+  bo.selectedOpen = bo.open[0].id == first ? 0 : 1;
+  OnJoinRace(&bo);
+  Settle(&bo);
+  EXPECT_EQ(bo.line, "Joined race " + std::to_string(first) + ".");
+  ASSERT_EQ(bo.mine.size(), 1u);
+  EXPECT_EQ(bo.mine[0].turnName, "ana");
+  EXPECT_FALSE(bo.mine[0].yourTurn);
+
+  windowLobby = ana.get();
+  OnRefresh(ana.get());
+  Settle(ana.get());
+  ASSERT_EQ(ana->mine.size(), 2u);
+  EXPECT_EQ(ana->mine[0].id, first);
+  EXPECT_TRUE(ana->mine[0].yourTurn);
+  EXPECT_EQ(ana->mine[0].mySeat, 0);
+  // Bo's joining made it Ana's turn in a correspondence race: noticed once (and, with no
+  // notification service here, shown nowhere, quietly), not again at the next look.
+  EXPECT_EQ(ana->notified, std::vector<long long>{first});
+  OnRefresh(ana.get());
+  Settle(ana.get());
+  EXPECT_EQ(ana->notified, std::vector<long long>{first});
+
+  // Cy saw the race open, but Bo was quicker; and a wrong password is refused in plain words.
+  Lobby cy;
+  SignedIn(&cy, window, folder, server.url(), "cy", true);
+  LobbyRace stale;
+  stale.id = first;
+  cy.open = {stale};
+  cy.selectedOpen = 0;
+  OnJoinRace(&cy);
+  Settle(&cy);
+  EXPECT_EQ(cy.line.rfind("That seat is taken", 0), 0u) << cy.line;
+  std::snprintf(cy.password, sizeof cy.password, "not-the-password");
+  OnSignIn(&cy, false);
+  Settle(&cy);
+  EXPECT_EQ(cy.line, "Sign-in refused: wrong name or password.");
+
+  windowLobby = nullptr;
+  ana.reset();
+  bo.client.reset();
+  cy.client.reset();
+  StopPlatform(0);
+}
+
+// Apexlobby itself, headless, scripted as a player would use it: the address typed, signed up, a
+// race made on the circuit listed, and opened: its file in Races/ is the server's, and the game is
+// started on it. The token is kept for its owner only and never said.
+TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  ProgramFolder program("Game");
+  program.AddProgram(APEXGRID_LOBBY_PROGRAM, "Apexlobby");
+  WriteBytes(program.HostFile("Circuits/Ring.cct"), SmallRing().Encode());
+  const std::string script = "tap 120 50\ntype http://127.0.0.1:" + server.url().port +
+                             "\nstart\ntap 120 60\ntype ana\ntap 120 95\ntype password-of-ana\n"
+                             "storno\nnetwork 4 10000\nstorno\nstart\nnetwork 9 10000\nselect 0\nstart\n"
+                             "network 10 10000\nok\n";
+  WriteText(program.scratch().HostFile("script"), script);
+  const ProgramRun run = RunProgram("env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " +
+                                        LeakSuppressions() + "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) +
+                                        " APEXGRID_SCRIPT_Apexlobby=" + Quote(program.scratch().HostFile("script")) +
+                                        " " + Quote(program.HostFile("Apexlobby")),
+                                    program.scratch());
+  EXPECT_EQ(run.status, 0);
+  const std::string raceFile = program.Device() + "\\Races\\Online-1.apxrace";
+  EXPECT_EQ(run.lines, std::vector<std::string>{"START " + program.Device() + "\\Apexgrid.exe | " + raceFile});
+  ApiClient ana(server.url());
+  const HttpResult session = ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})");
+  ana.SetToken(Body(session).value("token", ""));
+  const HttpResult file = ana.Call("GET", "races/1/file");
+  ASSERT_EQ(file.status, 200);
+  EXPECT_EQ(ReadText(program.HostFile("Races/Online-1.apxrace")), file.body);
+  struct stat token {};
+  ASSERT_EQ(stat(folder.HostFile("home/apexgrid/Data/lobby-token").c_str(), &token), 0);
+  EXPECT_EQ(token.st_mode & 0777, 0600u);
+  const std::string kept = ReadText(folder.HostFile("home/apexgrid/Data/lobby-token"));
+  EXPECT_EQ(kept.size(), 64u);
+  for (const std::string& line : run.lines) EXPECT_EQ(line.find(kept), std::string::npos) << line;
+  EXPECT_EQ(ReadText(folder.HostFile("home/apexgrid/Data/lobby.txt")).find("password"), std::string::npos);
+
+  // On a computer without the circuit, the race opens too: still signed in, the circuit comes
+  // from the server under the hash the race names it by, where the game finds it.
+  ProgramFolder bare("Bare");
+  bare.AddProgram(APEXGRID_LOBBY_PROGRAM, "Apexlobby");
+  WriteText(bare.scratch().HostFile("script"), "network 3 10000\nselect 0\nstart\nnetwork 5 10000\nok\n");
+  const ProgramRun again = RunProgram("env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " +
+                                          LeakSuppressions() + "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) +
+                                          " APEXGRID_SCRIPT_Apexlobby=" + Quote(bare.scratch().HostFile("script")) +
+                                          " " + Quote(bare.HostFile("Apexlobby")),
+                                      bare.scratch());
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.lines, std::vector<std::string>{"START " + bare.Device() + "\\Apexgrid.exe | " + bare.Device() +
+                                                  "\\Races\\Online-1.apxrace"});
+  RaceFile race;
+  std::string error;
+  ASSERT_EQ(ParseRace(file.body, "race", &race, &error), 0) << error;
+  EXPECT_EQ(FindRaceCircuit(race, "race", {bare.HostFile("Circuits")}, &error),
+            bare.HostFile("Circuits/" + race.circuitSha256 + ".cct"))
+      << error;
+}
+
+// ---- The game playing online ---------------------------------------------------------------------
+
+// Two games on loopback, each playing its own seat (driven by the game's own computer), race a live
+// race to the end through a kill of the server and its restart on the same port, and a kill of one
+// game and its restart on its race file: the games reconnect, send what waited, catch up, and their
+// race files end holding the server's moves, each once.
+TEST(OnlineGame, TwoGamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
+  TempFolder folder;
+  ServerProcess server(folder);
+  TwoSeatRace race(server.url());
+  const std::string id = std::to_string(race.id);
+  const HttpResult file = race.ana->Call("GET", "races/" + id + "/file");
+  ASSERT_EQ(file.status, 200);
+  std::string script;
+  for (int i = 0; i < 300; ++i) script += "wait 900\nsleep 20\n";
+  std::vector<std::unique_ptr<GameFolder>> games;
+  for (const std::string& name : {std::string("ana"), std::string("bo")}) {
+    games.push_back(std::make_unique<GameFolder>());
+    GameFolder& game = *games.back();
+    game.AddCircuit("Ring.cct", SmallRing());
+    std::filesystem::create_directories(game.Host("Races"));
+    // Each game's own seat is driven by the game's computer, as its player chose.
+    std::string text = file.body;
+    const std::string seat = name == "ana" ? "driver 0 " : "driver 1 ";
+    text.replace(text.find(seat + "human"), seat.size() + 5, seat + "club");
+    WriteText(game.Host("Races/Online.apxrace"), text);
+    const std::string data = folder.HostFile(name + "/apexgrid/Data");
+    std::filesystem::create_directories(data);
+    WriteText(data + "/lobby.txt", "name = " + name + "\n");
+    const HttpResult session =
+        ApiClient(server.url())
+            .Call("POST", "sessions", json{{"name", name}, {"password", "password-of-" + name}}.dump());
+    WriteText(data + "/lobby-token", Body(session).value("token", ""));
+    WriteText(game.Host("../" + name + ".script"), script);
+  }
+  // Each game in the background, its process id written down so that it can be killed.
+  const auto start = [&](size_t g, const std::string& run) {
+    const std::string name = g == 0 ? "ana" : "bo";
+    GameFolder& game = *games[g];
+    StartShell("sh -c 'echo $$ >" + Quote(folder.HostFile(name + ".pid")) + "; exec \"$@\"' game " + game.Isolation() +
+                   " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) + " APEXGRID_SCRIPT=" +
+                   Quote(game.Host("../" + name + ".script")) + " " + Quote(game.Host("Apexgrid")) + " " +
+                   Quote(game.Device("Races/Online.apxrace")) + " 2>>" + Quote(game.Host("../" + name + ".err")),
+               folder.HostFile(name + run + ".status"));
+  };
+  start(0, "");
+  start(1, "");
+  // A few moves in, the server dies and comes back where it was.
+  for (int i = 0; i < 400 && Race(*race.ana, race.id)["moves"].size() < 4; ++i) Pause(25);
+  ASSERT_GE(Race(*race.ana, race.id)["moves"].size(), 4u) << server.Log();
+  const std::string port = server.url().port;
+  EXPECT_EQ(server.Signal(SIGKILL), 128 + SIGKILL);
+  Pause(300);
+  server.Start(port);
+  // Then Bo's game is killed, and started again on its race file: it catches up and goes on.
+  for (int i = 0; i < 400 && Race(*race.ana, race.id)["moves"].size() < 8; ++i) Pause(25);
+  ASSERT_TRUE(WaitForFile(folder.HostFile("bo.pid")));
+  kill(std::stoi(ReadText(folder.HostFile("bo.pid"))), SIGKILL);
+  EXPECT_EQ(Race(*race.ana, race.id)["state"], "running") << "killed mid-race";
+  ASSERT_TRUE(WaitForFile(folder.HostFile("bo.status"), 60000));
+  EXPECT_EQ(ReadText(folder.HostFile("bo.status")), "137\n");
+  Pause(500);
+  start(1, "-again");
+  ASSERT_TRUE(WaitForFile(folder.HostFile("ana.status"), 60000));
+  ASSERT_TRUE(WaitForFile(folder.HostFile("bo-again.status"), 60000));
+
+  ApiClient ana(server.url());
+  ana.SetToken(Body(ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
+  const json state = Race(ana, race.id);
+  EXPECT_EQ(state["state"], "finished");
+  std::string moves;
+  for (const json& m : state["moves"]) {
+    moves += "move " + std::to_string(m["seat"].get<int>()) + " " + std::to_string(m["x"].get<int>()) + " " +
+             std::to_string(m["y"].get<int>()) + "\n";
+  }
+  for (size_t g = 0; g < games.size(); ++g) {
+    std::string kept;
+    std::istringstream lines(ReadText(games[g]->Host("Races/Online.apxrace")));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("move ", 0) == 0) kept += line + "\n";
+    }
+    EXPECT_EQ(kept, moves) << "game " << g
+                           << " said: " << ReadText(games[g]->Host(g == 0 ? "../ana.err" : "../bo.err"));
   }
 }

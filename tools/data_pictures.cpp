@@ -632,9 +632,9 @@ void DrawTitle(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
   }
 }
 
-// The badges of the computer drivers: a small plate with the level's letter, each in the columns
-// of its element. What lies outside a plate is the key colour, so that only the plate is drawn
-// over the board; its edge is hard for the same reason.
+// The badges of the computer drivers and of a remote car: a small plate with its letter, each in
+// the columns of its element; the remote car's is green, apart from both levels'. What lies outside a plate is the key
+// colour, so that only the plate is drawn over the board; its edge is hard for the same reason.
 void DrawBadges(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
   c.Fill(DigitKeyRgb());
   const int h = c.height();
@@ -642,8 +642,9 @@ void DrawBadges(Canvas& c, const PictureLayout& layout, const Fonts& fonts) {
     if (e.kind != "badge") throw ToolError(layout.file + ": a badge picture has no '" + e.kind + "'");
     const float left = static_cast<float>(e.first), right = static_cast<float>(e.last + 1);
     const bool pro = e.name == "pro";
-    const Rgb top = pro ? kOnTop : Rgb8(226, 234, 244);
-    const Rgb bottom = pro ? kOnBottom : Rgb8(150, 166, 188);
+    const bool online = e.name == "online";
+    const Rgb top = online ? Rgb8(170, 236, 160) : pro ? kOnTop : Rgb8(226, 234, 244);
+    const Rgb bottom = online ? Rgb8(60, 150, 70) : pro ? kOnBottom : Rgb8(150, 166, 188);
     for (int y = 0; y < h; ++y) {
       for (int x = e.first; x <= e.last; ++x) {
         const float d = RoundRectDistance(x + 0.5f, y + 0.5f, left, 0, right, static_cast<float>(h), 2.5f);

@@ -26,6 +26,11 @@ struct HeadlessState {
   uint64_t clock = 0;
   bool waiting = false;
   uint64_t waitUntil = 0;
+  // A `network` line under way: the count it waits for, its real deadline and its line.
+  bool awaitingNetwork = false;
+  uint64_t networkCount = 0;
+  std::chrono::steady_clock::time_point networkDeadline;
+  int networkLine = 0;
   // The second half of a tap: the pen goes up only after everything the pen-down caused.
   bool penUpPending = false;
   int penUpX = 0;
@@ -148,6 +153,12 @@ void Play(const ScriptEvent& e) {
     case ScriptAction::kSleep:
       SleepAnswering(e.milliseconds);
       break;
+    case ScriptAction::kNetwork:
+      h.awaitingNetwork = true;
+      h.networkCount = static_cast<uint64_t>(e.index);
+      h.networkDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(e.milliseconds);
+      h.networkLine = e.line;
+      break;
     case ScriptAction::kBlur:
       ScriptFocus(false);
       break;
@@ -161,6 +172,11 @@ void Play(const ScriptEvent& e) {
     }
     case ScriptAction::kClose:
       QueueCloseToAll();
+      break;
+    case ScriptAction::kType:
+      if (w != nullptr) {
+        for (char16_t c : FromUtf8(e.file)) QueueMessage(w, WM_CHAR, c, 0);
+      }
       break;
     case ScriptAction::kSelect:
     case ScriptAction::kStart:
@@ -196,8 +212,31 @@ void Raise(PlatformWindow* w) {
 
 void Poll() {}
 
+// A `network` line: whatever other threads posted is handed on as it arrives; the line is done when
+// enough results have arrived, and fails when its time is up first. True while it goes on.
+bool AwaitNetwork() {
+  HeadlessState& h = Headless();
+  if (!h.awaitingNetwork) return false;
+  for (;;) {
+    if (NetworkMessagesTaken() >= h.networkCount) {
+      h.awaitingNetwork = false;
+      return false;
+    }
+    if (TakeThreadMessages() > 0) return true;
+    if (std::chrono::steady_clock::now() >= h.networkDeadline) {
+      h.awaitingNetwork = false;
+      ReportScriptError(h.networkLine,
+                        "fewer than " + std::to_string(h.networkCount) + " network results arrived in time");
+      return false;
+    }
+    AnswerInstanceRequests();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 int Wait(uint64_t timerDue) {
   HeadlessState& h = Headless();
+  if (AwaitNetwork()) return 0;
   if (h.waiting) {
     if (timerDue <= h.waitUntil) {
       if (timerDue > h.clock) h.clock = timerDue;

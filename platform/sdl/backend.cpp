@@ -213,6 +213,12 @@ bool KeyCode(SDL_Keycode key, int16_t* code) {
     case SDLK_ESCAPE:
       *code = kHostKeyLeave;
       return true;
+    case SDLK_BACKSPACE:
+      *code = kHostKeyBackspace;
+      return true;
+    case SDLK_o:
+      *code = kHostKeyOnline;
+      return true;
     default:
       return false;
   }
@@ -323,6 +329,12 @@ void Translate(const SDL_Event& e) {
       int16_t code;
       if (w == nullptr || !KeyCode(e.key.keysym.sym, &code)) return;
       QueueMessage(w, WM_KEYDOWN, static_cast<uint16_t>(code), 1);
+      return;
+    }
+    case SDL_TEXTINPUT: {
+      PlatformWindow* w = FromId(e.text.windowID);
+      if (w == nullptr) return;
+      for (char16_t c : FromUtf8(e.text.text)) QueueMessage(w, WM_CHAR, c, 0);
       return;
     }
     case SDL_WINDOWEVENT:
@@ -524,7 +536,7 @@ int Wait(uint64_t timerDue) {
       return 0;
     }
     const uint64_t now = Now();
-    if (now >= end) return 0;
+    if (now >= end || ThreadMessagesWaiting()) return 0;
     SDL_Delay(static_cast<uint32_t>(std::min<uint64_t>(end - now, kNap)));
   }
 }

@@ -1,9 +1,10 @@
 // The race API's client side on Boost.Beast, synchronous, over plain TCP or TLS.
-#include "server/http_client.h"
+#include "net/http_client.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <atomic>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
@@ -11,6 +12,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
+#include <chrono>
 #include <optional>
 
 namespace net = boost::asio;
@@ -30,11 +32,19 @@ void SetSocketTimeout(tcp::socket& socket, int seconds) {
   setsockopt(socket.native_handle(), SOL_SOCKET, SO_SNDTIMEO, &time, sizeof time);
 }
 
+// The connection is made within the time too: a host that never answers (a dropped packet, a
+// firewall) would otherwise hold the caller for the system's own minutes.
 bool Connect(net::io_context& io, const ServerUrl& url, tcp::socket& socket, int timeoutSeconds, std::string* error) {
   beast::error_code ec;
   tcp::resolver resolver(io);
   const auto addresses = resolver.resolve(url.host, url.port, ec);
-  if (!ec) net::connect(socket, addresses, ec);
+  if (!ec) {
+    ec = net::error::timed_out;
+    net::async_connect(socket, addresses, [&ec](beast::error_code result, const tcp::endpoint&) { ec = result; });
+    io.run_for(std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 30));
+    io.restart();
+    if (ec == net::error::timed_out) socket.close();
+  }
   if (ec) {
     *error = "can't reach " + url.host + ":" + url.port + ": " + ec.message();
     return false;
@@ -111,10 +121,12 @@ struct ApiClient::Connection {
   std::optional<tcp::socket> plain;
   std::optional<TlsSocket> secure;
   beast::flat_buffer buffer;
+  std::atomic<int> descriptor{-1};  // the connected socket, for Interrupt from another thread
 
   bool Open(const ServerUrl& url, int timeoutSeconds, std::string* error) {
     tcp::socket socket(io);
     if (!Connect(io, url, socket, timeoutSeconds, error)) return false;
+    descriptor.store(socket.native_handle());
     if (!url.tls) {
       plain.emplace(std::move(socket));
       return true;
@@ -135,6 +147,16 @@ struct ApiClient::Connection {
 ApiClient::ApiClient(ServerUrl url, int timeoutSeconds) : url_(std::move(url)), timeoutSeconds_(timeoutSeconds) {}
 ApiClient::~ApiClient() = default;
 
+void ApiClient::Interrupt() {
+  std::lock_guard<std::mutex> hold(guard_);
+  interrupted_ = true;
+  if (connection_ == nullptr) return;
+  // A connection under way stops waiting; one made stops reading and writing.
+  connection_->io.stop();
+  const int descriptor = connection_->descriptor.load();
+  if (descriptor >= 0) ::shutdown(descriptor, SHUT_RDWR);
+}
+
 HttpResult ApiClient::Call(const std::string& method, const std::string& path, const std::string& body,
                            const std::string& contentType) {
   HttpResult result;
@@ -152,8 +174,16 @@ HttpResult ApiClient::Call(const std::string& method, const std::string& path, c
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool fresh = connection_ == nullptr;
     if (fresh) {
-      connection_ = std::make_unique<Connection>();
+      {
+        std::lock_guard<std::mutex> hold(guard_);
+        if (interrupted_) {
+          result.error = "the call was given up";
+          return result;
+        }
+        connection_ = std::make_unique<Connection>();
+      }
       if (!connection_->Open(url_, timeoutSeconds_, &result.error)) {
+        std::lock_guard<std::mutex> hold(guard_);
         connection_.reset();
         return result;
       }
@@ -167,7 +197,14 @@ HttpResult ApiClient::Call(const std::string& method, const std::string& path, c
       connection_->Exchange(*connection_->plain, request, parser, ec);
     }
     if (ec) {
-      connection_.reset();
+      {
+        std::lock_guard<std::mutex> hold(guard_);
+        connection_.reset();
+        if (interrupted_) {
+          result.error = "the call was given up";
+          return result;
+        }
+      }
       if (!fresh) continue;
       result.error = "no answer from " + url_.host + ":" + url_.port + ": " + ec.message();
       return result;
@@ -175,7 +212,10 @@ HttpResult ApiClient::Call(const std::string& method, const std::string& path, c
     const auto& response = parser.get();
     result.status = static_cast<int>(response.result_int());
     result.body = response.body();
-    if (!response.keep_alive()) connection_.reset();
+    if (!response.keep_alive()) {
+      std::lock_guard<std::mutex> hold(guard_);
+      connection_.reset();
+    }
     return result;
   }
   return result;
@@ -187,6 +227,7 @@ struct EventStream::Stream {
   std::optional<websocket::stream<tcp::socket>> plain;
   std::optional<websocket::stream<TlsSocket>> secure;
   beast::flat_buffer buffer;
+  std::atomic<int> descriptor{-1};  // the socket, for Interrupt from another thread
 
   // The upgrade, asynchronously: it hands back a refusal's answer too, which the blocking one
   // drops.
@@ -236,7 +277,18 @@ bool EventStream::Open(const ServerUrl& url, const std::string& token, long long
     return false;
   }
   if (status != nullptr) *status = 101;
+  stream_->descriptor.store(url.tls ? beast::get_lowest_layer(*stream_->secure).native_handle()
+                                    : beast::get_lowest_layer(*stream_->plain).native_handle());
   return true;
+}
+
+void EventStream::Interrupt() {
+  // Only the descriptor is touched here: shutting it down ends a read under way on the stream's
+  // own thread, which then closes and frees it.
+  Stream* stream = stream_.get();
+  if (stream == nullptr) return;
+  const int descriptor = stream->descriptor.load();
+  if (descriptor >= 0) ::shutdown(descriptor, SHUT_RDWR);
 }
 
 bool EventStream::Next(std::string* message, int timeoutSeconds, std::string* error) {

@@ -1,8 +1,10 @@
-// A small client of the race API over Boost.Beast, plain or over TLS, for apexgrid-online and the
-// tests: calls with JSON bodies and a bearer token, and a race's event stream as a WebSocket.
+// A small client of the race API over Boost.Beast, plain or over TLS, synchronous: for
+// apexgrid-online, the tests and the threaded client below the game (net/client.h). Calls with
+// JSON bodies and a bearer token, and a race's event stream as a WebSocket.
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 struct ServerUrl {
@@ -34,12 +36,17 @@ class ApiClient {
   // METHOD /api/v1/PATH with the body; one connection, kept open between calls.
   HttpResult Call(const std::string& method, const std::string& path, const std::string& body = {},
                   const std::string& contentType = "application/json");
+  // From another thread: the call under way gives up at once (no answer), and so does every later
+  // one, so that a client shutting down never waits for a server that doesn't answer.
+  void Interrupt();
 
  private:
   struct Connection;
   ServerUrl url_;
   int timeoutSeconds_;
   std::string token_;
+  std::mutex guard_;  // connection_ as Interrupt sees it
+  bool interrupted_ = false;
   std::unique_ptr<Connection> connection_;
 };
 
@@ -57,6 +64,9 @@ class EventStream {
             int* status = nullptr);
   // The next message; false when the stream ended or `timeoutSeconds` (0: forever) passed.
   bool Next(std::string* message, int timeoutSeconds, std::string* error);
+  // Ends a Next under way on another thread (it returns false), for a client shutting down. Safe to
+  // call from any thread while the stream's own thread is in Next; not while it opens or closes.
+  void Interrupt();
 
  private:
   struct Stream;

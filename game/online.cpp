@@ -1,0 +1,23 @@
+// What passes between the network and the turn sequence in an online race.
+#include "game/online.h"
+
+#include "game/globals.h"
+
+OnlineRace onlineRace;
+
+bool IsRemoteCar(int car) { return onlineRace.active && car >= 0 && car < kMaxPlayers && onlineRace.remote[car]; }
+
+bool IsRemoteTurn() {
+  if (gameState.screenMode != kScreenRace || !onlineRace.active) return false;
+  const int car = gameState.currentPlayer;
+  if (IsRemoteCar(car)) return true;
+  return onlineRace.serverTurnAt != onlineRace.moves || onlineRace.serverTurn != car;
+}
+
+bool TakeArrivedMove(const OnlineMove& move) {
+  // A reconnection may bring moves again: each index is played once, in order.
+  const int next = onlineRace.moves + static_cast<int>(onlineRace.arrived.size());
+  if (move.index != next || !IsRemoteCar(move.car)) return false;
+  onlineRace.arrived.push_back(move);
+  return true;
+}

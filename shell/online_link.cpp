@@ -1,0 +1,234 @@
+// The game's link to the race server over the threaded client (net/client.h).
+#include "shell/online_link.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "game/drivers.h"
+#include "game/globals.h"
+#include "game/online.h"
+#include "game/race_log.h"
+#include "game/startup.h"
+#include "game/turn.h"
+#include "net/client.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/settings.h"
+#include "platform/text.h"
+#include "platform/window.h"
+
+using nlohmann::json;
+
+namespace {
+
+// The lobby's files in the per-user folder: the account's name and its token.
+constexpr char16_t kLobbySettings[] = u"\\Data\\lobby.txt";
+constexpr char16_t kLobbyToken[] = u"\\Data\\lobby-token";
+
+struct Link {
+  std::unique_ptr<NetClient> client;
+  WindowHandle window = nullptr;
+  uint32_t inFlight = 0;  // the request of the move on its way, 0 for none
+  uint32_t sync = 0;      // the request for the race as the server holds it, at the start
+  bool synced = false;    // its answer came
+  uint32_t places = 0;    // the request for the places, once the race is over
+  int seen = 0;           // the moves the server has said the race holds
+  bool waitingToRetry = false;
+  int failures = 0;
+};
+Link link;
+
+std::string LobbyName() {
+  const Settings settings = ReadSettings(UserDataFolder() + kLobbySettings);
+  for (const auto& entry : settings.entries) {
+    if (entry.first == "name") return entry.second;
+  }
+  return {};
+}
+
+std::string LobbyToken() {
+  std::FILE* file = OpenDeviceFile(UserDataFolder() + kLobbyToken, "rb");
+  if (file == nullptr) return {};
+  char buffer[65] = {};
+  const size_t got = std::fread(buffer, 1, 64, file);
+  std::fclose(file);
+  return std::string(buffer, got);
+}
+
+void ShowConnection(bool connected) {
+  if (onlineRace.connected == connected) return;
+  onlineRace.connected = connected;
+  ShowCaption(CaptionForCarToMove());
+}
+
+}  // namespace
+
+void StartOnlineLink(WindowHandle window) {
+  if (!IsStartedUp() || !BeginOnlineRace(LobbyName())) return;
+  ServerUrl url;
+  std::string error;
+  if (!ParseServerUrl(keptRace.race.server, &url, &error)) {
+    Tell(keptRace.host + ": " + error);
+    onlineRace = OnlineRace();
+    return;
+  }
+  link.window = window;
+  link.seen = onlineRace.moves;
+  link.client = std::make_unique<NetClient>(window, url, 10);
+  link.client->SetToken(LobbyToken());
+  // Everything after the moves this file holds: the race catches up with what it missed.
+  link.client->Follow(std::stoll(keptRace.race.raceId), onlineRace.moves - 1);
+  // A game that ended before its last moves went out finds them in its file: the race as the
+  // server holds it says which.
+  link.sync = link.client->Request("GET", "races/" + keptRace.race.raceId);
+  ShowCaption(CaptionForCarToMove());
+}
+
+namespace {
+
+// A server event of the race: whose turn it is, or a move.
+void OnRaceEvent(const NetResult& result) {
+  const json event = json::parse(result.event, nullptr, false);
+  if (!event.is_object()) return;
+  if (event.value("type", "") == "state") {
+    // Whose turn it is once the race holds the moves passed on so far.
+    onlineRace.serverTurn = event.contains("turn") && event["turn"].is_number_integer() ? event["turn"].get<int>() : -1;
+    onlineRace.serverTurnAt = link.seen;
+    const bool over = event.value("state", "") == "finished";
+    if (over && !onlineRace.over) {
+      link.places = link.client->Request("GET", "races/" + keptRace.race.raceId);
+    }
+    onlineRace.over = over;
+    ShowCaption(CaptionForCarToMove());
+    PlayArrivedMoves();
+    return;
+  }
+  if (event.value("type", "") != "move") return;
+  OnlineMove move;
+  move.index = event.value("index", -1);
+  move.car = event.value("seat", -1);
+  move.to = GridPoint{static_cast<int16_t>(event.value("x", 0)), static_cast<int16_t>(event.value("y", 0))};
+  link.seen = std::max(link.seen, move.index + 1);
+  if (TakeArrivedMove(move)) PlayArrivedMoves();
+  return;
+}
+
+// The race's places, asked for when it ended.
+void OnPlaces(const NetResult& result) {
+  link.places = 0;
+  const json race = json::parse(result.http.body, nullptr, false);
+  if (!race.is_object() || !race.contains("places") || !race["places"].is_object()) return;
+  for (const auto& [seat, place] : race["places"].items()) {
+    const int car = std::atoi(seat.c_str());
+    if (car >= 0 && car < kMaxPlayers && place.is_number_integer()) onlineRace.places[car] = place.get<int>();
+  }
+  ShowCaption(CaptionForCarToMove());
+  return;
+}
+
+// The race as the server holds it, asked for on joining it: what it lacks of ours goes out.
+void OnSync(const NetResult& result) {
+  link.sync = 0;
+  const json race = json::parse(result.http.body, nullptr, false);
+  if (result.http.status != 200 || !race.is_object() || !race.contains("moves") || !race["moves"].is_array()) {
+    // Asked again after a wait; nothing of ours goes out meanwhile.
+    ++link.failures;
+    SetTimer(link.window, kOnlineRetryTimer, static_cast<uint32_t>(ReconnectDelaySeconds(link.failures) * 1000));
+    return;
+  }
+  link.synced = true;
+  link.failures = 0;
+  const int held = static_cast<int>(race["moves"].size());
+  int index = 0;
+  for (const RaceEvent& event : keptRace.race.events) {
+    if (event.kind != RaceEventKind::kMove) continue;
+    if (index >= held && !IsRemoteCar(event.car)) {
+      onlineRace.outbox.push_front(OnlineMove{index, event.car, event.point});
+    }
+    ++index;
+  }
+  // In the order of their index, ahead of any made since.
+  std::stable_sort(onlineRace.outbox.begin(), onlineRace.outbox.end(),
+                   [](const OnlineMove& a, const OnlineMove& b) { return a.index < b.index; });
+  SendOnlineMoves();
+  return;
+}
+
+// The answer to the move on its way.
+void OnMoveAnswer(const NetResult& result) {
+  link.inFlight = 0;
+  const int status = result.http.status;
+  if (status == 201) {
+    // Answered: it is in the server's database and goes no more.
+    if (!onlineRace.outbox.empty()) onlineRace.outbox.pop_front();
+    link.failures = 0;
+    ShowConnection(true);
+  } else if (status == 0 || status >= 500 || status == 429) {
+    // No answer: the same move again after a wait. The server answers a move it already holds
+    // with 201 again and keeps it once, so a move whose answer was lost is never made twice.
+    ++link.failures;
+    link.waitingToRetry = true;
+    ShowConnection(false);
+    SetTimer(link.window, kOnlineRetryTimer, static_cast<uint32_t>(ReconnectDelaySeconds(link.failures) * 1000));
+  } else {
+    // Refused (the race moved on without this computer, a move against the server's rules): the
+    // server's word is told, and the move dropped rather than sent for ever.
+    const json body = json::parse(result.http.body, nullptr, false);
+    const std::string reason = body.is_object() ? body.value("error", "") : "";
+    Tell("The server refused the move (" + std::to_string(status) + (reason.empty() ? "" : ": " + reason) + ").");
+    if (!onlineRace.outbox.empty()) onlineRace.outbox.pop_front();
+  }
+  SendOnlineMoves();
+}
+
+}  // namespace
+
+void OnlineNetwork(uintptr_t id) {
+  NetResult result;
+  if (link.client == nullptr || !link.client->Take(id, &result)) return;
+  switch (result.kind) {
+    case NetKind::kConnected:
+      ShowConnection(true);
+      return;
+    case NetKind::kLost:
+      ShowConnection(false);
+      return;
+    case NetKind::kEvent:
+      OnRaceEvent(result);
+      return;
+    case NetKind::kAnswer:
+      break;
+  }
+  if (result.request == link.places) {
+    OnPlaces(result);
+  } else if (result.request == link.sync) {
+    OnSync(result);
+  } else if (result.request == link.inFlight) {
+    OnMoveAnswer(result);
+  }
+}
+
+void OnlineRetryTick() {
+  KillTimer(link.window, kOnlineRetryTimer);
+  if (link.client != nullptr && !link.synced && link.sync == 0) {
+    link.sync = link.client->Request("GET", "races/" + keptRace.race.raceId);
+  }
+  link.waitingToRetry = false;
+  SendOnlineMoves();
+}
+
+void SendOnlineMoves() {
+  // Nothing goes out before the server has said what it holds, so that moves go in index order.
+  if (link.client == nullptr || !link.synced || link.inFlight != 0 || link.waitingToRetry ||
+      onlineRace.outbox.empty()) {
+    return;
+  }
+  const OnlineMove& move = onlineRace.outbox.front();
+  link.inFlight = link.client->Request("POST", "races/" + keptRace.race.raceId + "/moves",
+                                       json{{"index", move.index}, {"x", move.to.x}, {"y", move.to.y}}.dump());
+}
+
+void StopOnlineLink() { link = Link(); }
