@@ -38,7 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             kHostKeyPause,
                             kHostKeyStepBack,
                             kHostKeyStepOn,
-                            kHostKeyLeave};
+                            kHostKeyLeave,
+                            kHostKeyBackspace,
+                            kHostKeyOnline};
     bool known = false;
     for (int16_t key : keys) known = known || event.key == key;
     if (!known) __builtin_trap();

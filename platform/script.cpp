@@ -129,9 +129,9 @@ int ParseArgumentLine(const std::string& text, const std::vector<std::string>& w
   if (verb == "network") {
     long count;
     long ms;
-    if (words.size() != 3 || !ReadNumber(words[1], 0, 1000000, &count) ||
-        !ReadNumber(words[2], 0, kLongestSleep, &ms)) {
-      return Refuse("`network` needs a count of results and milliseconds from 0 to " + std::to_string(kLongestSleep),
+    if (words.size() != 3 || !ReadNumber(words[1], 0, 32767, &count) || !ReadNumber(words[2], 0, kLongestSleep, &ms)) {
+      return Refuse("`network` needs a count of results from 0 to 32767 and milliseconds from 0 to " +
+                        std::to_string(kLongestSleep),
                     why);
     }
     parsed->action = ScriptAction::kNetwork;
@@ -206,7 +206,9 @@ int ParseScriptLine(const std::string& text, int lineNumber, ScriptEvent* event,
         }
       }
     }
-    return fail("`key` needs one of up, down, left, right, a, b, c, start, f11, d, h, f");
+    std::string names;
+    for (const KeyName& k : kKeyNames) names += (names.empty() ? "" : ", ") + std::string(k.name);
+    return fail("`key` needs one of " + names);
   }
   std::string why;
   const int argued = ParseArgumentLine(text, words, &parsed, &why);
