@@ -204,6 +204,7 @@ std::u16string CaptionForCarToMove() {
     } else {
       caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": your turn";
     }
+    if (!onlineRace.notice.empty()) caption += u" \u2013 " + onlineRace.notice;
     return onlineRace.connected ? caption : caption + u" \u2013 connection lost, reconnecting";
   }
   bool anyComputer = false;

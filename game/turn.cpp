@@ -138,8 +138,26 @@ void BeginRemoteTurn() {
 }  // namespace
 
 void PlayArrivedMoves() {
-  if (!waitingForServer || remotePending || gameState.screenMode != kScreenRace) return;
+  if (remotePending || gameState.screenMode != kScreenRace) return;
+  // A turn of this computer's that the server's word took away (the move made elsewhere, the car
+  // passed over) begins again too.
+  if (!waitingForServer && !IsRemoteTurn()) return;
   waitingForServer = false;
+  BeginTurn();
+}
+
+void BeginTurnAfresh() {
+  KillTimer(mainWindow, kComputerTimer);
+  remotePending = false;
+  waitingForServer = false;
+  for (HeldMode& held : heldModes) held = HeldMode{};
+  ForgetHint();
+  gameState.scrollX = gameState.scrollY = 0;
+  CentreView();
+  ResetTarget();
+  if (gameState.screenMode != kScreenRace) return;  // the turn begins when the board is back
+  ShowBoard();
+  if (CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();
   BeginTurn();
 }
 
@@ -173,11 +191,20 @@ void EndTurn(int16_t x, int16_t y) {
   const int car = s.currentPlayer;
   const int refused = CommitMove(s, x, y);
   KeepMove(car, GridPoint{x, y}, refused == 0);
+  const bool fromServer = remotePending;
   remotePending = false;
   if (onlineRace.active && refused == 0) {
-    // This computer's own moves go to the server, in order; a remote car's came from it.
-    if (!IsRemoteCar(car)) onlineRace.outbox.push_back(OnlineMove{onlineRace.moves, car, GridPoint{x, y}});
+    // This computer's own moves go to the server, in order; a move that came from it doesn't.
+    if (!fromServer) {
+      onlineRace.outbox.push_back(OnlineMove{onlineRace.moves, car, GridPoint{x, y}});
+      onlineRace.notice.clear();
+    }
     ++onlineRace.moves;
+    // The server's move for a turn this computer played itself meanwhile: the server decides
+    // about ours when it comes.
+    while (!onlineRace.arrived.empty() && onlineRace.arrived.front().index < onlineRace.moves) {
+      onlineRace.arrived.pop_front();
+    }
   }
   NextTurn(s);
   s.scrollX = s.scrollY = 0;

@@ -27,6 +27,11 @@ void EndTurn(int16_t x, int16_t y);
 // otherwise nothing.
 void PlayArrivedMoves();
 
+// The race on the board was put there afresh (an online race reloaded as the server holds it): a
+// move being shown is forgotten with the race it belonged to, the view and the target follow the
+// car to move, and its turn begins when the board shows.
+void BeginTurnAfresh();
+
 // A tick of the computer's timer: the pro thinks ahead; once a computer car's pause is over it
 // moves, when the race board still shows its turn.
 void ComputerTick();
