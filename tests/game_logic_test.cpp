@@ -504,6 +504,27 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
   EXPECT_EQ(CarOf(1), Pt(100, 104));
   EXPECT_EQ(CarOf(0), Pt(102, 100));
+  // Our car's move made elsewhere (the same account on another computer) is the server's word: it
+  // is played as a remote one, and not sent again.
+  const size_t sent = onlineRace.outbox.size();
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{5, 0, Pt(103, 100)}));
+  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(0), Pt(103, 100));
+  EXPECT_EQ(onlineRace.outbox.size(), sent);
+  // A refused move: the server's word stays in the caption until our next move.
+  onlineRace.notice = u"the server refused the move: not your turn";
+  EXPECT_EQ(CaptionForCarToMove(), u"Apexgrid \u2013 blue: ana (online), waiting \u2013 the server refused the move: "
+                                   u"not your turn");
+  onlineRace.serverTurnAt = 7;
+  onlineRace.serverTurn = 0;
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{6, 1, Pt(100, 106)}));
+  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: your turn \u2013 the server refused the move: not your turn");
+  EndTurn(104, 100);
+  EXPECT_EQ(onlineRace.outbox.size(), sent + 1);
+  EXPECT_TRUE(onlineRace.notice.empty());
   // The end: the caption gives this computer's car its place.
   onlineRace.over = true;
   onlineRace.places[0] = 2;
