@@ -54,11 +54,14 @@ void SignInPage(Lobby* lobby) {
   ImGui::Text("Server: %s", lobby->server);
   ImGui::Text("Name");
   ImGui::SetNextItemWidth(-1);
-  ImGui::InputText("##name", lobby->name, sizeof lobby->name);
+  // Enter in either field signs in, as the button does.
+  bool enter = ImGui::InputText("##name", lobby->name, sizeof lobby->name, ImGuiInputTextFlags_EnterReturnsTrue);
   ImGui::Text("Password");
   ImGui::SetNextItemWidth(-1);
-  ImGui::InputText("##password", lobby->password, sizeof lobby->password, ImGuiInputTextFlags_Password);
-  if (ImGui::Button("Sign in")) OnSignIn(lobby, false);
+  enter = ImGui::InputText("##password", lobby->password, sizeof lobby->password,
+                           ImGuiInputTextFlags_Password | ImGuiInputTextFlags_EnterReturnsTrue) ||
+          enter;
+  if (ImGui::Button("Sign in") || enter) OnSignIn(lobby, false);
   ImGui::SameLine();
   if (ImGui::Button("Sign up")) OnSignIn(lobby, true);
   ImGui::SameLine();

@@ -913,19 +913,22 @@ TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
   StopPlatform(0);
 }
 
-// Apexlobby itself, headless, scripted as a player would use it: the address typed, signed up, a
-// race made on the circuit listed, and opened: its file in Races/ is the server's, and the game is
-// started on it. The token is kept for its owner only and never said.
+// Apexlobby itself, headless, scripted as a player would use it: the address typed and Enter, a
+// sign-in by Enter refused, signed up, a race made on the circuit listed, and opened: its file in
+// Races/ is the server's, and the game is started on it. The token is kept for its owner only and
+// never said.
 TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
   TempFolder folder;
   ServerProcess server(folder);
   ProgramFolder program("Game");
   program.AddProgram(APEXGRID_LOBBY_PROGRAM, "Apexlobby");
   WriteBytes(program.HostFile("Circuits/Ring.cct"), SmallRing().Encode());
+  // Enter takes the address, and Enter signs in (refused: there is no such account yet).
   const std::string script = "tap 120 50\ntype http://127.0.0.1:" + server.url().port +
-                             "\nstart\ntap 120 60\ntype ana\ntap 120 95\ntype password-of-ana\n"
-                             "storno\nnetwork 4 10000\nstorno\nstart\nnetwork 9 10000\nselect 0\nstart\n"
-                             "network 10 10000\nok\n";
+                             "\nkey start\ntap 120 60\ntype ana\ntap 120 95\ntype password-of-ana\n"
+                             "key start\nnetwork 1 10000\n"
+                             "storno\nnetwork 5 10000\nstorno\nstart\nnetwork 10 10000\nselect 0\nstart\n"
+                             "network 11 10000\nok\n";
   WriteText(program.scratch().HostFile("script"), script);
   const ProgramRun run = RunProgram("env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " +
                                         LeakSuppressions() + "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) +
