@@ -2,11 +2,14 @@
 #include "shell/online_link.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 
 #include "game/drivers.h"
 #include "game/globals.h"
@@ -44,6 +47,25 @@ struct Link {
   int failures = 0;
 };
 Link link;
+
+// With APEXGRID_TIMING in the environment, each remote move's time from the WM_NETWORK that
+// brought it to the end of the message that committed it on the screen (the computer's pause
+// included) goes to standard error: what the pause costs beyond itself, measured.
+struct MoveTiming {
+  bool on = std::getenv("APEXGRID_TIMING") != nullptr;
+  std::chrono::steady_clock::time_point message;  // the WM_NETWORK being handled
+  std::deque<std::pair<int, std::chrono::steady_clock::time_point>> waiting;  // index, arrival
+};
+MoveTiming timing;
+
+void TimeCommits() {
+  while (!timing.waiting.empty() && timing.waiting.front().first < onlineRace.moves) {
+    const auto taken = std::chrono::steady_clock::now() - timing.waiting.front().second;
+    std::fprintf(stderr, "Apexgrid: move %d on the screen %.1f ms after it arrived\n", timing.waiting.front().first,
+                 std::chrono::duration<double, std::milli>(taken).count());
+    timing.waiting.pop_front();
+  }
+}
 
 std::string LobbyName() {
   const Settings settings = ReadSettings(UserDataFolder() + kLobbySettings);
@@ -145,7 +167,9 @@ void OnRaceEvent(const NetResult& result) {
   move.car = event.value("seat", -1);
   move.to = GridPoint{static_cast<int16_t>(event.value("x", 0)), static_cast<int16_t>(event.value("y", 0))};
   link.seen = std::max(link.seen, move.index + 1);
-  if (TakeArrivedMove(move)) PlayArrived();
+  if (!TakeArrivedMove(move)) return;
+  if (timing.on) timing.waiting.emplace_back(move.index, timing.message);
+  PlayArrived();
   return;
 }
 
@@ -247,6 +271,7 @@ void OnRaceFile(const NetResult& result) {
 }  // namespace
 
 void OnlineNetwork(uintptr_t id) {
+  if (timing.on) timing.message = std::chrono::steady_clock::now();
   NetResult result;
   if (link.client == nullptr || !link.client->Take(id, &result)) return;
   switch (result.kind) {
@@ -284,6 +309,7 @@ void OnlineRetryTick() {
 }
 
 void SendOnlineMoves() {
+  if (timing.on) TimeCommits();
   // Nothing goes out before the server has said what it holds, so that moves go in index order.
   if (link.client == nullptr || !link.synced || link.inFlight != 0 || link.waitingToRetry || link.reloadWanted ||
       onlineRace.outbox.empty()) {
