@@ -23,3 +23,12 @@ bool TakeArrivedMove(const OnlineMove& move) {
   onlineRace.arrived.push_back(move);
   return true;
 }
+
+int FinishPlace(int car) {
+  if (car < 0 || car >= kMaxPlayers || onlineRace.finishRound[car] < 0) return 0;
+  int place = 1;
+  for (const int16_t round : onlineRace.finishRound) {
+    if (round >= 0 && round < onlineRace.finishRound[car]) ++place;
+  }
+  return place;
+}

@@ -200,6 +200,9 @@ void EndTurn(int16_t x, int16_t y) {
       onlineRace.notice.clear();
     }
     ++onlineRace.moves;
+    if (onlineRace.laps > 0 && s.players[car].laps >= onlineRace.laps && onlineRace.finishRound[car] < 0) {
+      onlineRace.finishRound[car] = static_cast<int16_t>(s.round);
+    }
     // The server's move for a turn this computer played itself meanwhile: the server decides
     // about ours when it comes.
     while (!onlineRace.arrived.empty() && onlineRace.arrived.front().index < onlineRace.moves) {

@@ -525,6 +525,13 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   EndTurn(104, 100);
   EXPECT_EQ(onlineRace.outbox.size(), sent + 1);
   EXPECT_TRUE(onlineRace.notice.empty());
+  // Our car's place as soon as it finishes: behind the cars that finished in an earlier round only.
+  for (const int16_t theirs : {2, 3}) {
+    onlineRace.finishRound[0] = 3;
+    onlineRace.finishRound[1] = theirs;
+    EXPECT_EQ(CaptionForCarToMove(), std::u16string(u"Apexgrid \u2013 blue: ana (online), waiting \u2013 red ") +
+                                         (theirs == 2 ? u"2nd" : u"1st") + u" at the finish");
+  }
   // The end: the caption gives this computer's car its place.
   onlineRace.over = true;
   onlineRace.places[0] = 2;
