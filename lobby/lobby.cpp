@@ -334,7 +334,8 @@ void OnCreateRace(Lobby* lobby) {
     return;
   }
   bool read = false;
-  const std::string bytes = ReadDeviceBytes(CircuitToLoad(lobby->circuitPaths[static_cast<size_t>(form.circuit)]), &read);
+  const std::string bytes =
+      ReadDeviceBytes(CircuitToLoad(lobby->circuitPaths[static_cast<size_t>(form.circuit)]), &read);
   if (!read) {
     lobby->line = "That circuit file can't be read.";
     return;

@@ -36,13 +36,13 @@ constexpr char16_t kLobbyToken[] = u"\\Data\\lobby-token";
 struct Link {
   std::unique_ptr<NetClient> client;
   WindowHandle window = nullptr;
-  uint32_t inFlight = 0;  // the request of the move on its way, 0 for none
-  uint32_t sync = 0;      // the request for the race as the server holds it, at the start
-  bool synced = false;    // its answer came
-  uint32_t places = 0;    // the request for the places, once the race is over
-  uint32_t reload = 0;    // the request for the race's file, when the race here has left the server's
+  uint32_t inFlight = 0;      // the request of the move on its way, 0 for none
+  uint32_t sync = 0;          // the request for the race as the server holds it, at the start
+  bool synced = false;        // its answer came
+  uint32_t places = 0;        // the request for the places, once the race is over
+  uint32_t reload = 0;        // the request for the race's file, when the race here has left the server's
   bool reloadWanted = false;  // asked again after a wait when it got no answer
-  int seen = 0;           // the moves the server has said the race holds
+  int seen = 0;               // the moves the server has said the race holds
   bool waitingToRetry = false;
   int failures = 0;
 };
@@ -53,7 +53,7 @@ Link link;
 // included) goes to standard error: what the pause costs beyond itself, measured.
 struct MoveTiming {
   bool on = std::getenv("APEXGRID_TIMING") != nullptr;
-  std::chrono::steady_clock::time_point message;  // the WM_NETWORK being handled
+  std::chrono::steady_clock::time_point message;                              // the WM_NETWORK being handled
   std::deque<std::pair<int, std::chrono::steady_clock::time_point>> waiting;  // index, arrival
 };
 MoveTiming timing;
@@ -198,14 +198,29 @@ void OnSync(const NetResult& result) {
   }
   link.synced = true;
   link.failures = 0;
-  const int held = static_cast<int>(race["moves"].size());
+  const json& moves = race["moves"];
+  const int held = static_cast<int>(moves.size());
   int index = 0;
+  bool differs = false;
   for (const RaceEvent& event : keptRace.race.events) {
     if (event.kind != RaceEventKind::kMove) continue;
-    if (index >= held && !IsRemoteCar(event.car)) {
+    if (index < held) {
+      // A move the server holds otherwise (made elsewhere while this file was away from it): the
+      // server's race is taken, rather than ours played on from a board it never had.
+      const json& theirs = moves[static_cast<size_t>(index)];
+      differs = differs || !theirs.is_object() || theirs.value("seat", -1) != event.car ||
+                theirs.value("x", -1) != event.point.x || theirs.value("y", -1) != event.point.y;
+    } else if (!IsRemoteCar(event.car) &&
+               std::none_of(onlineRace.outbox.begin(), onlineRace.outbox.end(),
+                            [index](const OnlineMove& move) { return move.index == index; })) {
       onlineRace.outbox.push_front(OnlineMove{index, event.car, event.point});
     }
     ++index;
+  }
+  if (differs) {
+    onlineRace.outbox.clear();
+    AskForTheRace();
+    return;
   }
   // In the order of their index, ahead of any made since.
   std::stable_sort(onlineRace.outbox.begin(), onlineRace.outbox.end(),

@@ -514,8 +514,9 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   EXPECT_EQ(onlineRace.outbox.size(), sent);
   // A refused move: the server's word stays in the caption until our next move.
   onlineRace.notice = u"the server refused the move: not your turn";
-  EXPECT_EQ(CaptionForCarToMove(), u"Apexgrid \u2013 blue: ana (online), waiting \u2013 the server refused the move: "
-                                   u"not your turn");
+  EXPECT_EQ(CaptionForCarToMove(),
+            u"Apexgrid \u2013 blue: ana (online), waiting \u2013 the server refused the move: "
+            u"not your turn");
   onlineRace.serverTurnAt = 7;
   onlineRace.serverTurn = 0;
   EXPECT_TRUE(TakeArrivedMove(OnlineMove{6, 1, Pt(100, 106)}));

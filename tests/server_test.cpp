@@ -1019,11 +1019,10 @@ struct OnlinePlayer {
   // In the background, its process id written down so that it can be killed; `run` names the
   // status file of this start.
   void Start(const TempFolder& folder, const std::string& run = "") const {
-    StartShell("sh -c 'echo $$ >" + Quote(folder.HostFile(name + ".pid")) + "; exec \"$@\"' game " +
-                   game->Isolation() + " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) +
-                   " APEXGRID_SCRIPT=" + Quote(game->Host("../" + name + ".script")) + " " +
-                   Quote(game->Host("Apexgrid")) + " " + Quote(game->Device("Races/Online.apxrace")) + " 2>>" +
-                   Quote(game->Host("../" + name + ".err")),
+    StartShell("sh -c 'echo $$ >" + Quote(folder.HostFile(name + ".pid")) + "; exec \"$@\"' game " + game->Isolation() +
+                   " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) + " APEXGRID_SCRIPT=" +
+                   Quote(game->Host("../" + name + ".script")) + " " + Quote(game->Host("Apexgrid")) + " " +
+                   Quote(game->Device("Races/Online.apxrace")) + " 2>>" + Quote(game->Host("../" + name + ".err")),
                folder.HostFile(name + run + ".status"));
   }
   std::string RaceFileText() const { return ReadText(game->Host("Races/Online.apxrace")); }
@@ -1104,35 +1103,48 @@ TEST(OnlineGame, GamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
     const json state = SignedInRace(server.url(), id);
     EXPECT_EQ(state["state"], "finished");
     for (const auto& player : players) {
-      EXPECT_EQ(RaceLines(player->RaceFileText()), ServerLines(state))
-          << player->name << " said: " << player->Said();
+      EXPECT_EQ(RaceLines(player->RaceFileText()), ServerLines(state)) << player->name << " said: " << player->Said();
     }
   }
 }
 
-// A move the server refuses (this game's file holds a move the race can't have yet: it hasn't
-// begun there): the game takes the race as the server holds it, into its file and onto its board,
-// and plays on from there once the race begins.
-TEST(OnlineGame, ARefusedMoveBringsTheServersRace) {
-  TempFolder folder;
-  ServerProcess server(folder);
-  auto ana = SignUp(server.url(), "ana");
-  auto bo = SignUp(server.url(), "bo");
-  const HttpResult made = ana->Call("POST", "races", json{{"circuit", UploadRing(*ana)}, {"seats", 2}}.dump());
-  ASSERT_EQ(made.status, 201) << made.body;
-  const long long id = Body(made).value("id", 0LL);
-  const HttpResult file = ana->Call("GET", "races/" + std::to_string(id) + "/file");
-  ASSERT_EQ(file.status, 200);
-  OnlinePlayer game(folder, server.url(), "ana", file.body + "move 0 33 8\n", 0, 300);
-  game.Start(folder);
-  for (int i = 0; i < 800 && !RaceLines(game.RaceFileText()).empty(); ++i) Pause(25);
-  EXPECT_EQ(RaceLines(game.RaceFileText()), "") << game.Said();
-  ASSERT_EQ(bo->Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
-  for (int i = 0; i < 800 && Race(*ana, id)["moves"].empty(); ++i) Pause(25);
-  const json state = Race(*ana, id);
-  ASSERT_EQ(state["moves"].size(), 1u) << "Ana's game plays on: " << game.Said();
-  for (int i = 0; i < 800 && RaceLines(game.RaceFileText()).empty(); ++i) Pause(25);
-  EXPECT_EQ(RaceLines(game.RaceFileText()), ServerLines(state)) << game.Said();
-  ASSERT_TRUE(WaitForFile(folder.HostFile("ana.status"), 60000));
-  EXPECT_EQ(ReadText(folder.HostFile("ana.status")), "0\n") << game.Said();
+// A race file that has left the server's race: a move the server refuses (the race hasn't begun
+// there), or a move the server holds otherwise (made elsewhere). The game takes the race as the
+// server holds it, into its file and onto its board, and plays on from there.
+TEST(OnlineGame, ARaceThatLeftTheServersIsTakenAsTheServerHoldsIt) {
+  struct Case {
+    const char* what;
+    bool begun;  // Bo has joined and Ana's first move was made elsewhere
+  };
+  for (const Case c : {Case{"refused", false}, Case{"made elsewhere", true}}) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    ServerProcess server(folder);
+    auto ana = SignUp(server.url(), "ana");
+    auto bo = SignUp(server.url(), "bo");
+    const HttpResult made = ana->Call("POST", "races", json{{"circuit", UploadRing(*ana)}, {"seats", 2}}.dump());
+    ASSERT_EQ(made.status, 201) << made.body;
+    const long long id = Body(made).value("id", 0LL);
+    const HttpResult file = ana->Call("GET", "races/" + std::to_string(id) + "/file");
+    ASSERT_EQ(file.status, 200);
+    if (c.begun) {
+      ASSERT_EQ(bo->Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
+      ASSERT_EQ(Move(*ana, id, 0, GridPoint{32, 8}).status, 201);
+    }
+    OnlinePlayer game(folder, server.url(), "ana", file.body + "move 0 33 8\n", 0, 300);
+    game.Start(folder);
+    const std::string theirs = c.begun ? "move 0 32 8\n" : "";
+    for (int i = 0; i < 800 && RaceLines(game.RaceFileText()) != theirs; ++i) Pause(25);
+    EXPECT_EQ(RaceLines(game.RaceFileText()), theirs) << game.Said();
+    if (!c.begun) {
+      ASSERT_EQ(bo->Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
+      for (int i = 0; i < 800 && Race(*ana, id)["moves"].empty(); ++i) Pause(25);
+      const json state = Race(*ana, id);
+      ASSERT_EQ(state["moves"].size(), 1u) << "Ana's game plays on: " << game.Said();
+      for (int i = 0; i < 800 && RaceLines(game.RaceFileText()).empty(); ++i) Pause(25);
+      EXPECT_EQ(RaceLines(game.RaceFileText()), ServerLines(state)) << game.Said();
+    }
+    ASSERT_TRUE(WaitForFile(folder.HostFile("ana.status"), 60000));
+    EXPECT_EQ(ReadText(folder.HostFile("ana.status")), "0\n") << game.Said();
+  }
 }
