@@ -256,6 +256,11 @@ void ComputerTick() {
 }
 
 void NewRace() {
+  // An online race is the server's: no other race begins on its board, which the menu goes back to.
+  if (onlineRace.active) {
+    ResumeRace();
+    return;
+  }
   GameState& s = gameState;
   ResetRace(s);
   ForgetRace();
@@ -276,6 +281,7 @@ void ResumeRace() {
 
 void ChangePlayerCount(uint16_t count) {
   GameState& s = gameState;
+  if (onlineRace.active) count = s.playerCount;  // the server's race keeps its cars
   s.playerCount = count;
   // A car taken out of the race in the middle of a round must not take its turn unseen: the turn
   // passes on as if that car had moved, to the first car of the next round still in the race.

@@ -37,13 +37,13 @@ void BeginTurnAfresh();
 void ComputerTick();
 
 // Every car back on the start, round 0, player 0 to move, the race board shown. The player count,
-// the colours, the display switches and the circuit's record stay.
+// the colours, the display switches and the circuit's record stay. An online race stays as it is.
 void NewRace();
 
 // Back on the race board from the menu or the title: the board shown and the turn begun again.
 void ResumeRace();
 
-// The player count chosen in the menu, and back to the race. When the car to move is no longer in
+// The player count chosen in the menu (not in an online race), and back to the race. When the car to move is no longer in
 // the race, the turn passes on to the next car that is, counting the round.
 void ChangePlayerCount(uint16_t count);
 

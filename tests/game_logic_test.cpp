@@ -523,6 +523,13 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   PlayArrivedMoves();
   for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
   EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: your turn \u2013 the server refused the move: not your turn");
+  // The menu's new race and player count leave the server's race as it is.
+  gameState.screenMode = kScreenMenu;
+  NewRace();
+  ChangePlayerCount(4);
+  EXPECT_EQ(gameState.playerCount, 2);
+  EXPECT_EQ(CarOf(0), Pt(103, 100));
+  EXPECT_EQ(gameState.screenMode, kScreenRace);
   EndTurn(104, 100);
   EXPECT_EQ(onlineRace.outbox.size(), sent + 1);
   EXPECT_TRUE(onlineRace.notice.empty());
