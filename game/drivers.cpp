@@ -209,8 +209,9 @@ std::u16string CaptionForCarToMove() {
     }
     // This computer's cars that have finished while the race goes on, with their places.
     for (int car = 0; car < gameState.playerCount && car < kMaxPlayers && !onlineRace.over; ++car) {
-      if (!IsRemoteCar(car) && FinishPlace(car) > 0)
+      if (!IsRemoteCar(car) && FinishPlace(car) > 0) {
         caption += u" \u2013 " + placed(car, FinishPlace(car)) + u" at the finish";
+      }
     }
     if (!onlineRace.notice.empty()) caption += u" \u2013 " + onlineRace.notice;
     return onlineRace.connected ? caption : caption + u" \u2013 connection lost, reconnecting";

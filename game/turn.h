@@ -43,8 +43,8 @@ void NewRace();
 // Back on the race board from the menu or the title: the board shown and the turn begun again.
 void ResumeRace();
 
-// The player count chosen in the menu (not in an online race), and back to the race. When the car to move is no longer in
-// the race, the turn passes on to the next car that is, counting the round.
+// The player count chosen in the menu (not in an online race), and back to the race. When the car
+// to move is no longer in the race, the turn passes on to the next car that is, counting the round.
 void ChangePlayerCount(uint16_t count);
 
 // The Go button in its pressed look (for a player who aims), put straight on the screen.
