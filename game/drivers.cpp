@@ -204,6 +204,9 @@ std::u16string CaptionForCarToMove() {
                  u" (online), waiting";
     } else if (IsRemoteTurn()) {
       caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": waiting for the server";
+    } else if (driverChoices.driver[p] != kDriverHuman) {
+      // This computer's own computer drives it, as its player chose.
+      caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": " + kCaptionDrivers[driverChoices.driver[p]];
     } else {
       caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": your turn";
     }
