@@ -423,6 +423,7 @@ TEST_F(Play, AComputerCarShowsItsMovePausesWithTheBoardItsOwnAndMoves) {
 // in order. Without assists, D, H and F do nothing on our own car either.
 TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   Race(240, 300, Pt(100, 100));
+  driverChoices = DriverChoices{};  // every car its player's
   onlineRace = OnlineRace();
   onlineRace.active = true;
   onlineRace.remote[1] = true;
