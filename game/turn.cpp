@@ -101,12 +101,13 @@ void AfterComputerGaveUp(bool hadTheCar) {
 // a computer's; until then the board waits, and says whose turn it is.
 void BeginRemoteTurn() {
   GameState& s = gameState;
-  if (!remotePending && !onlineRace.over) {
-    // The server passed over a car this computer still counts (finished, retired): its order wins.
+  if (!remotePending) {
+    // The server passed over a car this computer still counts (finished, retired): its order wins,
+    // also for the moves still to play once it has said that the race is over.
     int mover = -1;
     if (!onlineRace.arrived.empty() && onlineRace.arrived.front().index == onlineRace.moves) {
       mover = onlineRace.arrived.front().car;
-    } else if (onlineRace.serverTurnAt == onlineRace.moves && onlineRace.serverTurn >= 0) {
+    } else if (!onlineRace.over && onlineRace.serverTurnAt == onlineRace.moves && onlineRace.serverTurn >= 0) {
       mover = onlineRace.serverTurn;
     }
     if (mover >= 0 && mover < s.playerCount && mover != s.currentPlayer) {

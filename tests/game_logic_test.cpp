@@ -541,6 +541,16 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
     EXPECT_EQ(CaptionForCarToMove(), std::u16string(u"Apexgrid \u2013 blue: ana (online), waiting \u2013 red ") +
                                          (theirs == 2 ? u"2nd" : u"1st") + u" at the finish");
   }
+  // The race ended on the server with moves still to play here, past our finished car: each goes
+  // to its own car.
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{8, 1, Pt(100, 108)}));
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{9, 1, Pt(100, 110)}));
+  onlineRace.over = true;
+  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < 2 * kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 110));
+  EXPECT_EQ(CarOf(0), Pt(104, 100));
+  EXPECT_EQ(onlineRace.moves, 10);
   // The end: the caption gives this computer's car its place.
   onlineRace.over = true;
   onlineRace.places[0] = 2;
