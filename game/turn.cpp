@@ -124,8 +124,9 @@ void BeginRemoteTurn() {
     }
   }
   if (!remotePending && !onlineRace.arrived.empty() && onlineRace.arrived.front().index == onlineRace.moves) {
+    // It stays first among the arrived moves until its commit, so that the next one, should it
+    // arrive during the pause, is known as the next.
     remoteTo = onlineRace.arrived.front().to;
-    onlineRace.arrived.pop_front();
     remotePending = true;
   }
   waitingForServer = !remotePending;
@@ -204,8 +205,8 @@ void EndTurn(int16_t x, int16_t y) {
     if (onlineRace.laps > 0 && s.players[car].laps >= onlineRace.laps && onlineRace.finishRound[car] < 0) {
       onlineRace.finishRound[car] = static_cast<int16_t>(s.round);
     }
-    // The server's move for a turn this computer played itself meanwhile: the server decides
-    // about ours when it comes.
+    // The server's move just committed goes, as does one for a turn this computer played itself
+    // meanwhile (the server decides about ours when it comes).
     while (!onlineRace.arrived.empty() && onlineRace.arrived.front().index < onlineRace.moves) {
       onlineRace.arrived.pop_front();
     }

@@ -492,15 +492,15 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   EXPECT_EQ(Target(), PredictedPoint(gameState.players[0]));
 
   // The server passes over a car it counts as finished: its order wins here too.
+  // Its next move arrives during this one's pause: kept, and played once this one is committed.
   EndTurn(102, 100);
   EXPECT_TRUE(TakeArrivedMove(OnlineMove{3, 1, Pt(100, 102)}));
   PlayArrivedMoves();
-  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
-  EXPECT_EQ(CarOf(1), Pt(100, 102));
   EXPECT_TRUE(TakeArrivedMove(OnlineMove{4, 1, Pt(100, 104)}));
   onlineRace.serverTurnAt = 4;
   onlineRace.serverTurn = 1;
-  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 102));
   EXPECT_EQ(gameState.currentPlayer, 1);
   for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
   EXPECT_EQ(CarOf(1), Pt(100, 104));
