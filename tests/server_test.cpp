@@ -1101,9 +1101,8 @@ TEST(OnlineGame, GamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
     const auto settled = [&] {
       state = Race(*ana, id);
       if (state["state"] != "finished") return false;
-      return std::all_of(players.begin(), players.end(), [&](const auto& player) {
-        return RaceLines(player->RaceFileText()) == ServerLines(state);
-      });
+      return std::all_of(players.begin(), players.end(),
+                         [&](const auto& player) { return RaceLines(player->RaceFileText()) == ServerLines(state); });
     };
     for (int i = 0; i < 900 && !settled(); ++i) Pause(100);
     for (const auto& player : players) player->Kill(folder);
