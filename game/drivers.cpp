@@ -186,14 +186,17 @@ std::u16string CaptionForCarToMove() {
   if (brain.outOfMemory) return caption + kNoRoomCaption;
   if (onlineRace.active) {
     const uint16_t p = CurrentIndex();
+    const auto placed = [](int car, int place) {
+      const char16_t* suffix = place == 1 ? u"st" : place == 2 ? u"nd" : place == 3 ? u"rd" : u"th";
+      return std::u16string(kColourNames[car]) + u" " + static_cast<char16_t>(u'0' + place) + suffix;
+    };
     if (onlineRace.over) {
       caption += u" \u2013 the race is over";
       // This computer's cars' places, once the server has said them.
       for (int car = 0; car < gameState.playerCount && car < kMaxPlayers; ++car) {
         const int place = onlineRace.places[car];
         if (IsRemoteCar(car) || place <= 0) continue;
-        const char16_t* suffix = place == 1 ? u"st" : place == 2 ? u"nd" : place == 3 ? u"rd" : u"th";
-        caption += std::u16string(u", ") + kColourNames[car] + u" " + static_cast<char16_t>(u'0' + place) + suffix;
+        caption += u", " + placed(car, place);
       }
     } else if (IsRemoteCar(p)) {
       const std::u16string& name = onlineRace.names[p];
@@ -201,9 +204,19 @@ std::u16string CaptionForCarToMove() {
                  u" (online), waiting";
     } else if (IsRemoteTurn()) {
       caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": waiting for the server";
+    } else if (driverChoices.driver[p] != kDriverHuman) {
+      // This computer's own computer drives it, as its player chose.
+      caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": " + kCaptionDrivers[driverChoices.driver[p]];
     } else {
       caption += std::u16string(u" \u2013 ") + kColourNames[p] + u": your turn";
     }
+    // This computer's cars that have finished while the race goes on, with their places.
+    for (int car = 0; car < gameState.playerCount && car < kMaxPlayers && !onlineRace.over; ++car) {
+      if (!IsRemoteCar(car) && FinishPlace(car) > 0) {
+        caption += u" \u2013 " + placed(car, FinishPlace(car)) + u" at the finish";
+      }
+    }
+    if (!onlineRace.notice.empty()) caption += u" \u2013 " + onlineRace.notice;
     return onlineRace.connected ? caption : caption + u" \u2013 connection lost, reconnecting";
   }
   bool anyComputer = false;

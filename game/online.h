@@ -34,14 +34,24 @@ struct OnlineRace {
   int serverTurnAt = -1;
   bool over = false;
   int places[kMaxPlayers] = {};  // once the race is over: each car's place, 0 for none (retired)
+  int laps = 0;                  // a car that has completed them has finished
+  // The round each car finished in, -1 while it races: a car of this computer's has its place as
+  // soon as it finishes, one ahead of every car that finished in an earlier round.
+  int16_t finishRound[kMaxPlayers] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  // The server's word on a move it refused, said in the caption until this computer's next move.
+  std::u16string notice;
 };
 extern OnlineRace onlineRace;
 
 // True for a car another computer plays in an online race.
 bool IsRemoteCar(int car);
 // True while the race board shows and the board isn't this computer's: the car to move is remote,
-// or the server hasn't yet said that it is this car's turn.
+// its move has arrived from the server, or the server hasn't yet said that it is this car's turn.
 bool IsRemoteTurn();
+// The place of a car that has finished (1 for the first), 0 while it races.
+int FinishPlace(int car);
 // A move arrived from the server: kept when it is the next one the race lacks (or one after it),
-// dropped when the race has it already. True when kept.
+// dropped when the race has it already. A move of this computer's own car is kept too: it was made
+// elsewhere (the same account on another computer, or this game before it was killed and before
+// its file was written), and the server's word counts. True when kept.
 bool TakeArrivedMove(const OnlineMove& move);

@@ -11,6 +11,7 @@
 #include "game/cursor.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "game/online.h"
 #include "game/race_animation.h"
 #include "game/race_log.h"
 #include "game/turn.h"
@@ -73,7 +74,15 @@ void LeavePlayback() {
 void ResumeLastRace() {
   GameState& s = gameState;
   if ((s.screenMode != kScreenTitle && s.screenMode != kScreenRace) || playback.on) return;
-  const std::string host = LastRaceFile();
+  // In an online race it is that race, as its file holds it: any other would leave the link to the
+  // server with a race that isn't the server's.
+  std::string host;
+  if (onlineRace.active && keptRace.open) {
+    Writer().Flush();
+    host = keptRace.host;
+  } else {
+    host = LastRaceFile();
+  }
   if (host.empty()) {
     Tell("No race has been kept for this circuit yet.");
     return;
@@ -103,6 +112,43 @@ void ResumeLastRace() {
   ResetTarget();
   if (CurrentRecord(s).inputMode == kInputAim) DrawCursor();
   BeginTurn();
+}
+
+int ReloadOnlineRace(const std::string& text, const std::string& account, std::string* error) {
+  GameState& s = gameState;
+  if (!onlineRace.active || !keptRace.open) {
+    *error = "no online race is on the board";
+    return 1;
+  }
+  const std::string host = keptRace.host;
+  RaceFile race;
+  if (ParseRace(text, host, &race, error) != 0) return 1;
+  if (race.server != keptRace.race.server || race.raceId != keptRace.race.raceId) {
+    *error = host + ": the server sent another race";
+    return 1;
+  }
+  if (playback.on) LeavePlayback();
+  LiveRace before;
+  before.Take(s);
+  const KeptRace kept = keptRace;
+  if (ReplayIntoGame(host, race, error) != 0) {
+    before.Give(s);
+    keptRace = kept;
+    return 1;
+  }
+  // The server's file doesn't say who drives a car here; this computer's choices stand.
+  const OnlineRace was = onlineRace;
+  BeginOnlineRace(account);
+  for (int car = 0; car < kMaxPlayers; ++car) {
+    if (!IsRemoteCar(car)) driverChoices.driver[car] = before.drivers.driver[car];
+  }
+  onlineRace.connected = was.connected;
+  onlineRace.notice = was.notice;
+  s.screenMode = before.screenMode;
+  s.subMenuOpen = before.subMenuOpen;
+  Writer().Write(keptRace.host, keptRace.text);
+  BeginTurnAfresh();
+  return 0;
 }
 
 void StartPlayback() {

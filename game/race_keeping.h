@@ -14,6 +14,12 @@ constexpr uint32_t kPlaybackPeriod = 250;
 // stays as it was.
 void ResumeLastRace();
 
+// An online race that has left the server's (a move of ours refused, a car retired there): the
+// race as the server holds it, the text of its race file, replaces the race on the board and in
+// its file, and play goes on from there; a playback under way ends first. This computer's drivers
+// of its own cars stay as they were. 0 when done; 1 with *error, the race left as it was.
+int ReloadOnlineRace(const std::string& text, const std::string& account, std::string* error);
+
 // P on the race board: plays the race back from its first move, following the car that moves;
 // the caption says which move it shows. True while it plays; keys then go to PlaybackKey (Space,
 // comma, full stop, Escape or P again), and taps and pen moves are not the race's.

@@ -120,6 +120,7 @@ int ReplayIntoGame(const std::string& host, const RaceFile& race, std::string* e
   keptRace.race.hasScroll = false;
   keptRace.text = FormatRace(keptRace.race);
   std::copy(progress.drivers, progress.drivers + kMaxPlayers, keptRace.drivers);
+  std::copy(progress.finishRound, progress.finishRound + kMaxPlayers, keptRace.finishRound);
   return 0;
 }
 
@@ -129,6 +130,8 @@ bool BeginOnlineRace(const std::string& account) {
   if (!keptRace.open || race.server.empty() || race.raceId.empty()) return false;
   onlineRace.active = true;
   onlineRace.assistsOff = race.assists == 0;
+  onlineRace.laps = race.laps;
+  std::copy(keptRace.finishRound, keptRace.finishRound + kMaxPlayers, onlineRace.finishRound);
   for (int car = 0; car < kMaxPlayers; ++car) {
     onlineRace.remote[car] = account.empty() || race.seats[car] != account;
     onlineRace.names[car] = FromUtf8(race.seats[car]);

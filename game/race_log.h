@@ -53,7 +53,8 @@ struct KeptRace {
   std::string host;      // the file
   std::string text;      // what it holds
   RaceFile race;
-  uint8_t drivers[kMaxPlayers] = {};  // as the file last said them
+  uint8_t drivers[kMaxPlayers] = {};                                    // as the file last said them
+  int16_t finishRound[kMaxPlayers] = {-1, -1, -1, -1, -1, -1, -1, -1};  // as the replay found them
 };
 extern KeptRace keptRace;
 

@@ -101,12 +101,13 @@ void AfterComputerGaveUp(bool hadTheCar) {
 // a computer's; until then the board waits, and says whose turn it is.
 void BeginRemoteTurn() {
   GameState& s = gameState;
-  if (!remotePending && !onlineRace.over) {
-    // The server passed over a car this computer still counts (finished, retired): its order wins.
+  if (!remotePending) {
+    // The server passed over a car this computer still counts (finished, retired): its order wins,
+    // also for the moves still to play once it has said that the race is over.
     int mover = -1;
     if (!onlineRace.arrived.empty() && onlineRace.arrived.front().index == onlineRace.moves) {
       mover = onlineRace.arrived.front().car;
-    } else if (onlineRace.serverTurnAt == onlineRace.moves && onlineRace.serverTurn >= 0) {
+    } else if (!onlineRace.over && onlineRace.serverTurnAt == onlineRace.moves && onlineRace.serverTurn >= 0) {
       mover = onlineRace.serverTurn;
     }
     if (mover >= 0 && mover < s.playerCount && mover != s.currentPlayer) {
@@ -123,8 +124,9 @@ void BeginRemoteTurn() {
     }
   }
   if (!remotePending && !onlineRace.arrived.empty() && onlineRace.arrived.front().index == onlineRace.moves) {
+    // It stays first among the arrived moves until its commit, so that the next one, should it
+    // arrive during the pause, is known as the next.
     remoteTo = onlineRace.arrived.front().to;
-    onlineRace.arrived.pop_front();
     remotePending = true;
   }
   waitingForServer = !remotePending;
@@ -138,8 +140,26 @@ void BeginRemoteTurn() {
 }  // namespace
 
 void PlayArrivedMoves() {
-  if (!waitingForServer || remotePending || gameState.screenMode != kScreenRace) return;
+  if (remotePending || gameState.screenMode != kScreenRace) return;
+  // A turn of this computer's that the server's word took away (the move made elsewhere, the car
+  // passed over) begins again too.
+  if (!waitingForServer && !IsRemoteTurn()) return;
   waitingForServer = false;
+  BeginTurn();
+}
+
+void BeginTurnAfresh() {
+  KillTimer(mainWindow, kComputerTimer);
+  remotePending = false;
+  waitingForServer = false;
+  for (HeldMode& held : heldModes) held = HeldMode{};
+  ForgetHint();
+  gameState.scrollX = gameState.scrollY = 0;
+  CentreView();
+  ResetTarget();
+  if (gameState.screenMode != kScreenRace) return;  // the turn begins when the board is back
+  ShowBoard();
+  if (CurrentRecord(gameState).inputMode == kInputAim) DrawCursor();
   BeginTurn();
 }
 
@@ -173,11 +193,23 @@ void EndTurn(int16_t x, int16_t y) {
   const int car = s.currentPlayer;
   const int refused = CommitMove(s, x, y);
   KeepMove(car, GridPoint{x, y}, refused == 0);
+  const bool fromServer = remotePending;
   remotePending = false;
   if (onlineRace.active && refused == 0) {
-    // This computer's own moves go to the server, in order; a remote car's came from it.
-    if (!IsRemoteCar(car)) onlineRace.outbox.push_back(OnlineMove{onlineRace.moves, car, GridPoint{x, y}});
+    // This computer's own moves go to the server, in order; a move that came from it doesn't.
+    if (!fromServer) {
+      onlineRace.outbox.push_back(OnlineMove{onlineRace.moves, car, GridPoint{x, y}});
+      onlineRace.notice.clear();
+    }
     ++onlineRace.moves;
+    if (onlineRace.laps > 0 && s.players[car].laps >= onlineRace.laps && onlineRace.finishRound[car] < 0) {
+      onlineRace.finishRound[car] = static_cast<int16_t>(s.round);
+    }
+    // The server's move just committed goes, as does one for a turn this computer played itself
+    // meanwhile (the server decides about ours when it comes).
+    while (!onlineRace.arrived.empty() && onlineRace.arrived.front().index < onlineRace.moves) {
+      onlineRace.arrived.pop_front();
+    }
   }
   NextTurn(s);
   s.scrollX = s.scrollY = 0;
@@ -226,6 +258,11 @@ void ComputerTick() {
 }
 
 void NewRace() {
+  // An online race is the server's: no other race begins on its board, which the menu goes back to.
+  if (onlineRace.active) {
+    ResumeRace();
+    return;
+  }
   GameState& s = gameState;
   ResetRace(s);
   ForgetRace();
@@ -246,6 +283,7 @@ void ResumeRace() {
 
 void ChangePlayerCount(uint16_t count) {
   GameState& s = gameState;
+  if (onlineRace.active) count = s.playerCount;  // the server's race keeps its cars
   s.playerCount = count;
   // A car taken out of the race in the middle of a round must not take its turn unseen: the turn
   // passes on as if that car had moved, to the first car of the next round still in the race.

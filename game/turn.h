@@ -27,19 +27,24 @@ void EndTurn(int16_t x, int16_t y);
 // otherwise nothing.
 void PlayArrivedMoves();
 
+// The race on the board was put there afresh (an online race reloaded as the server holds it): a
+// move being shown is forgotten with the race it belonged to, the view and the target follow the
+// car to move, and its turn begins when the board shows.
+void BeginTurnAfresh();
+
 // A tick of the computer's timer: the pro thinks ahead; once a computer car's pause is over it
 // moves, when the race board still shows its turn.
 void ComputerTick();
 
 // Every car back on the start, round 0, player 0 to move, the race board shown. The player count,
-// the colours, the display switches and the circuit's record stay.
+// the colours, the display switches and the circuit's record stay. An online race stays as it is.
 void NewRace();
 
 // Back on the race board from the menu or the title: the board shown and the turn begun again.
 void ResumeRace();
 
-// The player count chosen in the menu, and back to the race. When the car to move is no longer in
-// the race, the turn passes on to the next car that is, counting the round.
+// The player count chosen in the menu (not in an online race), and back to the race. When the car
+// to move is no longer in the race, the turn passes on to the next car that is, counting the round.
 void ChangePlayerCount(uint16_t count);
 
 // The Go button in its pressed look (for a player who aims), put straight on the screen.

@@ -174,6 +174,38 @@ std::vector<LobbyRace> ParseRaceList(const std::string& body) {
   return races;
 }
 
+namespace {
+
+std::string ReadDeviceBytes(const std::u16string& path, bool* read) {
+  std::string bytes;
+  std::FILE* file = OpenDeviceFile(path, "rb");
+  *read = file != nullptr;
+  if (file == nullptr) return bytes;
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+  std::fclose(file);
+  return bytes;
+}
+
+}  // namespace
+
+void NameCircuits(Lobby* lobby, std::vector<LobbyRace>* races) {
+  if (!lobby->circuitIdsRead) {
+    lobby->circuitIdsRead = true;
+    for (size_t i = 0; i < lobby->circuitPaths.size() && i < lobby->circuitNames.size(); ++i) {
+      bool read = false;
+      const std::string bytes = ReadDeviceBytes(CircuitToLoad(lobby->circuitPaths[i]), &read);
+      const std::string id = read ? CircuitSha256(bytes.data(), bytes.size()) : "";
+      if (!id.empty()) lobby->circuitIds.emplace(id, lobby->circuitNames[i]);
+    }
+  }
+  for (LobbyRace& race : *races) {
+    const auto known = lobby->circuitIds.find(race.circuit);
+    if (known != lobby->circuitIds.end()) race.circuit = known->second;
+  }
+}
+
 void OrderMyRaces(std::vector<LobbyRace>* races) {
   std::stable_partition(races->begin(), races->end(), [](const LobbyRace& r) { return r.yourTurn; });
 }
@@ -301,16 +333,13 @@ void OnCreateRace(Lobby* lobby) {
     lobby->line = "Choose a circuit first.";
     return;
   }
-  std::FILE* file = OpenDeviceFile(CircuitToLoad(lobby->circuitPaths[static_cast<size_t>(form.circuit)]), "rb");
-  if (file == nullptr) {
+  bool read = false;
+  const std::string bytes =
+      ReadDeviceBytes(CircuitToLoad(lobby->circuitPaths[static_cast<size_t>(form.circuit)]), &read);
+  if (!read) {
     lobby->line = "That circuit file can't be read.";
     return;
   }
-  std::string bytes;
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  std::fclose(file);
   // The circuit goes up first (the server knows it already, or keeps it now); the race follows.
   lobby->pendingRace = NewRaceBody(form, "");
   Ask(lobby, LobbyAsk::kUpload, 0, "PUT", "circuits", bytes, "application/octet-stream");
@@ -351,6 +380,7 @@ bool OnNetwork(Lobby* lobby, uintptr_t id) {
       break;
     case LobbyAsk::kMine:
       lobby->mine = ParseRaceList(result.http.body);
+      NameCircuits(lobby, &lobby->mine);
       lobby->selectedMine = -1;
       DropOwnFromOpen(lobby);
       for (const LobbyRace& r : lobby->mine) {
@@ -359,6 +389,7 @@ bool OnNetwork(Lobby* lobby, uintptr_t id) {
       break;
     case LobbyAsk::kOpen:
       lobby->open = ParseRaceList(result.http.body);
+      NameCircuits(lobby, &lobby->open);
       DropOwnFromOpen(lobby);
       break;
     case LobbyAsk::kDetails:

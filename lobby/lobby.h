@@ -74,6 +74,10 @@ struct Lobby {
   int selectedOpen = -1;
   std::vector<std::u16string> circuitPaths;  // the selector's list: shipped and the user's own
   std::vector<std::string> circuitNames;
+  // The listed circuits' names by their id (the hash races name them by): read once, when a race
+  // list first arrives, so that a race on a circuit this computer has shows its name.
+  std::map<std::string, std::string> circuitIds;
+  bool circuitIdsRead = false;
   NewRaceForm form;
   bool ended = false;
   WindowHandle window = nullptr;
@@ -119,6 +123,8 @@ std::string LobbyLineFor(LobbyAsk ask, const HttpResult& answer);
 // (marked), then the rest in the server's order (newest first).
 std::vector<LobbyRace> ParseRaceList(const std::string& body);
 void OrderMyRaces(std::vector<LobbyRace>* races);
+// Names each race's circuit by this computer's name for it, where it has it.
+void NameCircuits(Lobby* lobby, std::vector<LobbyRace>* races);
 // A race's details (GET /races/ID) into its line: the caller's seat, whose turn, yours or not.
 void ApplyRaceDetails(LobbyRace* race, const std::string& body, const std::string& account);
 

@@ -19,6 +19,8 @@ constexpr ImU32 kCaptionText = IM_COL32(255, 255, 255, 255);
 constexpr ImU32 kButton = IM_COL32(212, 208, 200, 255);
 constexpr ImU32 kButtonDown = IM_COL32(160, 160, 160, 255);
 constexpr ImU32 kYourTurn = IM_COL32(160, 0, 0, 255);
+// Light enough that a slider's value, drawn over its grab, stays readable in black.
+constexpr ImU32 kGrab = IM_COL32(150, 150, 230, 255);
 
 void Caption(const char* title) {
   ImDrawList* draw = ImGui::GetWindowDrawList();
@@ -29,12 +31,16 @@ void Caption(const char* title) {
   ImGui::Dummy(ImVec2(width, 20));
 }
 
+// Two lines a race, so that a long circuit name and the race's state both fit the narrow screen:
+// the race and its circuit, then its seats, laps and state.
 std::string RaceLine(const LobbyRace& race, bool mine) {
-  std::string text = (race.yourTurn ? "> " : "  ") + std::string("#") + std::to_string(race.id) + "  " +
-                     race.circuit.substr(0, 8) + "  " + std::to_string(race.seats) + " seats, " +
-                     std::to_string(race.laps) + (race.laps == 1 ? " lap" : " laps");
+  // A circuit this computer hasn't got goes by the start of its id.
+  const bool named = race.circuit.size() != 64;
+  std::string text = (race.yourTurn ? "> #" : "  #") + std::to_string(race.id) + "  " +
+                     (named ? race.circuit : race.circuit.substr(0, 8)) + "\n     " + std::to_string(race.seats) +
+                     " seats, " + std::to_string(race.laps) + (race.laps == 1 ? " lap" : " laps");
   if (!mine) return text + ", " + std::to_string(race.freeSeats) + " free";
-  if (race.state == "open") return text + ", waiting for players";
+  if (race.state == "open") return text + ", waiting";
   if (race.state == "finished") return text + ", finished";
   if (race.yourTurn) return text + ", your turn";
   if (!race.turnName.empty()) return text + ", " + race.turnName + "'s turn";
@@ -54,11 +60,14 @@ void SignInPage(Lobby* lobby) {
   ImGui::Text("Server: %s", lobby->server);
   ImGui::Text("Name");
   ImGui::SetNextItemWidth(-1);
-  ImGui::InputText("##name", lobby->name, sizeof lobby->name);
+  // Enter in either field signs in, as the button does.
+  bool enter = ImGui::InputText("##name", lobby->name, sizeof lobby->name, ImGuiInputTextFlags_EnterReturnsTrue);
   ImGui::Text("Password");
   ImGui::SetNextItemWidth(-1);
-  ImGui::InputText("##password", lobby->password, sizeof lobby->password, ImGuiInputTextFlags_Password);
-  if (ImGui::Button("Sign in")) OnSignIn(lobby, false);
+  enter = ImGui::InputText("##password", lobby->password, sizeof lobby->password,
+                           ImGuiInputTextFlags_Password | ImGuiInputTextFlags_EnterReturnsTrue) ||
+          enter;
+  if (ImGui::Button("Sign in") || enter) OnSignIn(lobby, false);
   ImGui::SameLine();
   if (ImGui::Button("Sign up")) OnSignIn(lobby, true);
   ImGui::SameLine();
@@ -166,8 +175,8 @@ void SetUpLobbyLook(const Lobby& lobby) {
   style.Colors[ImGuiCol_HeaderHovered] = ImGui::ColorConvertU32ToFloat4(kButton);
   style.Colors[ImGuiCol_HeaderActive] = ImGui::ColorConvertU32ToFloat4(kCaption);
   style.Colors[ImGuiCol_CheckMark] = ImGui::ColorConvertU32ToFloat4(kText);
-  style.Colors[ImGuiCol_SliderGrab] = ImGui::ColorConvertU32ToFloat4(kCaption);
-  style.Colors[ImGuiCol_SliderGrabActive] = ImGui::ColorConvertU32ToFloat4(kCaption);
+  style.Colors[ImGuiCol_SliderGrab] = ImGui::ColorConvertU32ToFloat4(kGrab);
+  style.Colors[ImGuiCol_SliderGrabActive] = ImGui::ColorConvertU32ToFloat4(kGrab);
   style.Colors[ImGuiCol_Border] = ImGui::ColorConvertU32ToFloat4(IM_COL32(128, 128, 128, 255));
   style.Colors[ImGuiCol_TextSelectedBg] = ImGui::ColorConvertU32ToFloat4(IM_COL32(160, 160, 255, 255));
 }

@@ -16,10 +16,12 @@
 
 namespace {
 
-// ImGui's key indices for the two keys the list answers to (io.KeyMap holds them).
+// ImGui's key indices for the keys the dialogs answer to (io.KeyMap holds them): the list's arrows,
+// and a text field's backspace and Enter, which submits its form.
 constexpr int kKeyIndexUp = 1;
 constexpr int kKeyIndexDown = 2;
 constexpr int kKeyIndexBackspace = 3;
+constexpr int kKeyIndexEnter = 4;
 // Each frame moves ImGui's clock on by at least this much, so that time never stands still for
 // it even while a headless run's virtual clock does.
 constexpr double kFrameSeconds = 0.001;
@@ -104,6 +106,7 @@ bool OpenCanvas() {
   io.KeyMap[ImGuiKey_UpArrow] = kKeyIndexUp;
   io.KeyMap[ImGuiKey_DownArrow] = kKeyIndexDown;
   io.KeyMap[ImGuiKey_Backspace] = kKeyIndexBackspace;
+  io.KeyMap[ImGuiKey_Enter] = kKeyIndexEnter;
   io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
   if (host.program->setUp) host.program->setUp();
 
@@ -179,11 +182,13 @@ void Pen(int x, int y, bool down) {
 }
 
 // A key press and its release, a frame each; the dialogs have no use for keys other than the
-// arrows up and down and, in a text field, backspace.
+// arrows up and down and, in a text field, backspace and Enter (the device's start key, as the
+// desktop's Enter arrives).
 bool Key(int16_t code) {
   const int key = code == kKeyUp              ? kKeyIndexUp
                   : code == kKeyDown          ? kKeyIndexDown
                   : code == kHostKeyBackspace ? kKeyIndexBackspace
+                  : code == kKeyStart         ? kKeyIndexEnter
                                               : 0;
   if (key == 0) return false;
   ImGui::GetIO().KeysDown[key] = true;

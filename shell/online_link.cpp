@@ -2,14 +2,19 @@
 #include "shell/online_link.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 
 #include "game/drivers.h"
 #include "game/globals.h"
 #include "game/online.h"
+#include "game/race_keeping.h"
 #include "game/race_log.h"
 #include "game/startup.h"
 #include "game/turn.h"
@@ -31,15 +36,36 @@ constexpr char16_t kLobbyToken[] = u"\\Data\\lobby-token";
 struct Link {
   std::unique_ptr<NetClient> client;
   WindowHandle window = nullptr;
-  uint32_t inFlight = 0;  // the request of the move on its way, 0 for none
-  uint32_t sync = 0;      // the request for the race as the server holds it, at the start
-  bool synced = false;    // its answer came
-  uint32_t places = 0;    // the request for the places, once the race is over
-  int seen = 0;           // the moves the server has said the race holds
+  uint32_t inFlight = 0;      // the request of the move on its way, 0 for none
+  uint32_t sync = 0;          // the request for the race as the server holds it, at the start
+  bool synced = false;        // its answer came
+  uint32_t places = 0;        // the request for the places, once the race is over
+  uint32_t reload = 0;        // the request for the race's file, when the race here has left the server's
+  bool reloadWanted = false;  // asked again after a wait when it got no answer
+  int seen = 0;               // the moves the server has said the race holds
   bool waitingToRetry = false;
   int failures = 0;
 };
 Link link;
+
+// With APEXGRID_TIMING in the environment, each remote move's time from the WM_NETWORK that
+// brought it to the end of the message that committed it on the screen (the computer's pause
+// included) goes to standard error: what the pause costs beyond itself, measured.
+struct MoveTiming {
+  bool on = std::getenv("APEXGRID_TIMING") != nullptr;
+  std::chrono::steady_clock::time_point message;                              // the WM_NETWORK being handled
+  std::deque<std::pair<int, std::chrono::steady_clock::time_point>> waiting;  // index, arrival
+};
+MoveTiming timing;
+
+void TimeCommits() {
+  while (!timing.waiting.empty() && timing.waiting.front().first < onlineRace.moves) {
+    const auto taken = std::chrono::steady_clock::now() - timing.waiting.front().second;
+    std::fprintf(stderr, "Apexgrid: move %d on the screen %.1f ms after it arrived\n", timing.waiting.front().first,
+                 std::chrono::duration<double, std::milli>(taken).count());
+    timing.waiting.pop_front();
+  }
+}
 
 std::string LobbyName() {
   const Settings settings = ReadSettings(UserDataFolder() + kLobbySettings);
@@ -58,10 +84,28 @@ std::string LobbyToken() {
   return std::string(buffer, got);
 }
 
+// While a race plays back the caption and the board are the playback's; leaving it begins the
+// turn again, which plays what arrived meanwhile and names whose turn it is.
+void ShowOnlineCaption() {
+  if (!PlaybackShown()) ShowCaption(CaptionForCarToMove());
+}
+
+void PlayArrived() {
+  if (!PlaybackShown()) PlayArrivedMoves();
+}
+
 void ShowConnection(bool connected) {
   if (onlineRace.connected == connected) return;
   onlineRace.connected = connected;
-  ShowCaption(CaptionForCarToMove());
+  ShowOnlineCaption();
+}
+
+// The race here has left the server's: its file is asked for, to be played in place of ours.
+void AskForTheRace() {
+  link.reloadWanted = true;
+  if (link.reload == 0 && !link.waitingToRetry) {
+    link.reload = link.client->Request("GET", "races/" + keptRace.race.raceId + "/file");
+  }
 }
 
 }  // namespace
@@ -84,7 +128,7 @@ void StartOnlineLink(WindowHandle window) {
   // A game that ended before its last moves went out finds them in its file: the race as the
   // server holds it says which.
   link.sync = link.client->Request("GET", "races/" + keptRace.race.raceId);
-  ShowCaption(CaptionForCarToMove());
+  ShowOnlineCaption();
 }
 
 namespace {
@@ -102,8 +146,19 @@ void OnRaceEvent(const NetResult& result) {
       link.places = link.client->Request("GET", "races/" + keptRace.race.raceId);
     }
     onlineRace.over = over;
-    ShowCaption(CaptionForCarToMove());
-    PlayArrivedMoves();
+    ShowOnlineCaption();
+    PlayArrived();
+    return;
+  }
+  if (event.value("type", "") == "retire") {
+    // The server retired a car (out of time, its trail full): the file says it, which this
+    // computer's rules can't tell, so the race is taken as the server holds it, unless the race
+    // here knows of it already.
+    const int car = event.value("seat", -1);
+    for (const RaceEvent& kept : keptRace.race.events) {
+      if (kept.kind == RaceEventKind::kRetire && kept.car == car) return;
+    }
+    AskForTheRace();
     return;
   }
   if (event.value("type", "") != "move") return;
@@ -112,7 +167,9 @@ void OnRaceEvent(const NetResult& result) {
   move.car = event.value("seat", -1);
   move.to = GridPoint{static_cast<int16_t>(event.value("x", 0)), static_cast<int16_t>(event.value("y", 0))};
   link.seen = std::max(link.seen, move.index + 1);
-  if (TakeArrivedMove(move)) PlayArrivedMoves();
+  if (!TakeArrivedMove(move)) return;
+  if (timing.on) timing.waiting.emplace_back(move.index, timing.message);
+  PlayArrived();
   return;
 }
 
@@ -125,7 +182,7 @@ void OnPlaces(const NetResult& result) {
     const int car = std::atoi(seat.c_str());
     if (car >= 0 && car < kMaxPlayers && place.is_number_integer()) onlineRace.places[car] = place.get<int>();
   }
-  ShowCaption(CaptionForCarToMove());
+  ShowOnlineCaption();
   return;
 }
 
@@ -141,14 +198,29 @@ void OnSync(const NetResult& result) {
   }
   link.synced = true;
   link.failures = 0;
-  const int held = static_cast<int>(race["moves"].size());
+  const json& moves = race["moves"];
+  const int held = static_cast<int>(moves.size());
   int index = 0;
+  bool differs = false;
   for (const RaceEvent& event : keptRace.race.events) {
     if (event.kind != RaceEventKind::kMove) continue;
-    if (index >= held && !IsRemoteCar(event.car)) {
+    if (index < held) {
+      // A move the server holds otherwise (made elsewhere while this file was away from it): the
+      // server's race is taken, rather than ours played on from a board it never had.
+      const json& theirs = moves[static_cast<size_t>(index)];
+      differs = differs || !theirs.is_object() || theirs.value("seat", -1) != event.car ||
+                theirs.value("x", -1) != event.point.x || theirs.value("y", -1) != event.point.y;
+    } else if (!IsRemoteCar(event.car) &&
+               std::none_of(onlineRace.outbox.begin(), onlineRace.outbox.end(),
+                            [index](const OnlineMove& move) { return move.index == index; })) {
       onlineRace.outbox.push_front(OnlineMove{index, event.car, event.point});
     }
     ++index;
+  }
+  if (differs) {
+    onlineRace.outbox.clear();
+    AskForTheRace();
+    return;
   }
   // In the order of their index, ahead of any made since.
   std::stable_sort(onlineRace.outbox.begin(), onlineRace.outbox.end(),
@@ -175,18 +247,46 @@ void OnMoveAnswer(const NetResult& result) {
     SetTimer(link.window, kOnlineRetryTimer, static_cast<uint32_t>(ReconnectDelaySeconds(link.failures) * 1000));
   } else {
     // Refused (the race moved on without this computer, a move against the server's rules): the
-    // server's word is told, and the move dropped rather than sent for ever.
+    // server's word goes in the caption, nothing more of ours goes out, and the race is taken as
+    // the server holds it, so that the board is the server's again.
     const json body = json::parse(result.http.body, nullptr, false);
-    const std::string reason = body.is_object() ? body.value("error", "") : "";
-    Tell("The server refused the move (" + std::to_string(status) + (reason.empty() ? "" : ": " + reason) + ").");
-    if (!onlineRace.outbox.empty()) onlineRace.outbox.pop_front();
+    const std::string reason = body.is_object() && body.contains("error") && body["error"].is_string()
+                                   ? body["error"].get<std::string>()
+                                   : "answer " + std::to_string(status);
+    onlineRace.notice = u"the server refused the move: " + FromUtf8(reason.substr(0, 120));
+    onlineRace.outbox.clear();
+    ShowOnlineCaption();
+    AskForTheRace();
   }
   SendOnlineMoves();
+}
+
+// The race's file as the server holds it, asked for when the race here left the server's.
+void OnRaceFile(const NetResult& result) {
+  link.reload = 0;
+  std::string error;
+  if (result.http.status != 200) {
+    ++link.failures;
+    link.waitingToRetry = true;
+    SetTimer(link.window, kOnlineRetryTimer, static_cast<uint32_t>(ReconnectDelaySeconds(link.failures) * 1000));
+    return;
+  }
+  link.reloadWanted = false;
+  link.failures = 0;
+  if (ReloadOnlineRace(result.http.body, LobbyName(), &error) != 0) {
+    std::fprintf(stderr, "Apexgrid: %s\n", error.c_str());
+    return;
+  }
+  // The events again from the race as it now stands; what is on its way is played once.
+  link.seen = onlineRace.moves;
+  link.client->Follow(std::stoll(keptRace.race.raceId), onlineRace.moves - 1);
+  ShowOnlineCaption();
 }
 
 }  // namespace
 
 void OnlineNetwork(uintptr_t id) {
+  if (timing.on) timing.message = std::chrono::steady_clock::now();
   NetResult result;
   if (link.client == nullptr || !link.client->Take(id, &result)) return;
   switch (result.kind) {
@@ -202,7 +302,9 @@ void OnlineNetwork(uintptr_t id) {
     case NetKind::kAnswer:
       break;
   }
-  if (result.request == link.places) {
+  if (result.request == link.reload) {
+    OnRaceFile(result);
+  } else if (result.request == link.places) {
     OnPlaces(result);
   } else if (result.request == link.sync) {
     OnSync(result);
@@ -217,12 +319,14 @@ void OnlineRetryTick() {
     link.sync = link.client->Request("GET", "races/" + keptRace.race.raceId);
   }
   link.waitingToRetry = false;
+  if (link.client != nullptr && link.reloadWanted) AskForTheRace();
   SendOnlineMoves();
 }
 
 void SendOnlineMoves() {
+  if (timing.on) TimeCommits();
   // Nothing goes out before the server has said what it holds, so that moves go in index order.
-  if (link.client == nullptr || !link.synced || link.inFlight != 0 || link.waitingToRetry ||
+  if (link.client == nullptr || !link.synced || link.inFlight != 0 || link.waitingToRetry || link.reloadWanted ||
       onlineRace.outbox.empty()) {
     return;
   }

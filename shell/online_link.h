@@ -8,8 +8,9 @@
 
 #include "platform/gx.h"
 
-// The link's own timer on the game's window: a move that found no server is sent again on it.
-constexpr uintptr_t kOnlineRetryTimer = 102;
+// The link's own timer on the game's window: a move that found no server is sent again on it. Its
+// number is its own: the game's timers (game/turn.h, game/race_keeping.h) take 100 to 102.
+constexpr uintptr_t kOnlineRetryTimer = 110;
 
 // After start-up: when the race on the board names a server and a race, the link is made for the
 // account the lobby signed in (its name and token in the per-user folder).

@@ -4,6 +4,7 @@
 #include "data/program_icon.h"
 #include "game/cursor.h"
 #include "game/globals.h"
+#include "game/online.h"
 #include "game/race_keeping.h"
 #include "game/screens.h"
 #include "game/startup.h"
@@ -103,7 +104,9 @@ intptr_t HandleMessage(WindowHandle window, uint32_t message, uintptr_t wParam, 
       }
       return 0;
     case WM_KILLFOCUS:
-      GXSuspend();
+      // An online race goes on while its window is in the background, the other players' moves
+      // with it: its board keeps being drawn, so that a glance shows what the caption says.
+      if (!onlineRace.active) GXSuspend();
       return 0;
     case WM_PAINT:
       return 0;  // every screen goes through the display

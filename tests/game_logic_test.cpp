@@ -423,6 +423,7 @@ TEST_F(Play, AComputerCarShowsItsMovePausesWithTheBoardItsOwnAndMoves) {
 // in order. Without assists, D, H and F do nothing on our own car either.
 TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   Race(240, 300, Pt(100, 100));
+  driverChoices = DriverChoices{};  // every car its player's
   onlineRace = OnlineRace();
   onlineRace.active = true;
   onlineRace.remote[1] = true;
@@ -491,19 +492,65 @@ TEST_F(Play, AnOnlineRaceSendsOurMovesAndPlaysTheRemoteCarsAsTheyArrive) {
   EXPECT_EQ(Target(), PredictedPoint(gameState.players[0]));
 
   // The server passes over a car it counts as finished: its order wins here too.
+  // Its next move arrives during this one's pause: kept, and played once this one is committed.
   EndTurn(102, 100);
   EXPECT_TRUE(TakeArrivedMove(OnlineMove{3, 1, Pt(100, 102)}));
   PlayArrivedMoves();
-  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
-  EXPECT_EQ(CarOf(1), Pt(100, 102));
   EXPECT_TRUE(TakeArrivedMove(OnlineMove{4, 1, Pt(100, 104)}));
   onlineRace.serverTurnAt = 4;
   onlineRace.serverTurn = 1;
-  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 102));
   EXPECT_EQ(gameState.currentPlayer, 1);
   for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
   EXPECT_EQ(CarOf(1), Pt(100, 104));
   EXPECT_EQ(CarOf(0), Pt(102, 100));
+  // Our car's move made elsewhere (the same account on another computer) is the server's word: it
+  // is played as a remote one, and not sent again.
+  const size_t sent = onlineRace.outbox.size();
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{5, 0, Pt(103, 100)}));
+  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(0), Pt(103, 100));
+  EXPECT_EQ(onlineRace.outbox.size(), sent);
+  // A refused move: the server's word stays in the caption until our next move.
+  onlineRace.notice = u"the server refused the move: not your turn";
+  EXPECT_EQ(CaptionForCarToMove(),
+            u"Apexgrid \u2013 blue: ana (online), waiting \u2013 the server refused the move: "
+            u"not your turn");
+  onlineRace.serverTurnAt = 7;
+  onlineRace.serverTurn = 0;
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{6, 1, Pt(100, 106)}));
+  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(ShownCaption(), u"Apexgrid \u2013 red: your turn \u2013 the server refused the move: not your turn");
+  // The menu's new race and player count leave the server's race as it is.
+  gameState.screenMode = kScreenMenu;
+  NewRace();
+  ChangePlayerCount(4);
+  EXPECT_EQ(gameState.playerCount, 2);
+  EXPECT_EQ(CarOf(0), Pt(103, 100));
+  EXPECT_EQ(gameState.screenMode, kScreenRace);
+  EndTurn(104, 100);
+  EXPECT_EQ(onlineRace.outbox.size(), sent + 1);
+  EXPECT_TRUE(onlineRace.notice.empty());
+  // Our car's place as soon as it finishes: behind the cars that finished in an earlier round only.
+  for (const int16_t theirs : {2, 3}) {
+    onlineRace.finishRound[0] = 3;
+    onlineRace.finishRound[1] = theirs;
+    EXPECT_EQ(CaptionForCarToMove(), std::u16string(u"Apexgrid \u2013 blue: ana (online), waiting \u2013 red ") +
+                                         (theirs == 2 ? u"2nd" : u"1st") + u" at the finish");
+  }
+  // The race ended on the server with moves still to play here, past our finished car: each goes
+  // to its own car.
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{8, 1, Pt(100, 108)}));
+  EXPECT_TRUE(TakeArrivedMove(OnlineMove{9, 1, Pt(100, 110)}));
+  onlineRace.over = true;
+  PlayArrivedMoves();
+  for (uint32_t tick = 0; tick < 2 * kComputerPause / kComputerTick; ++tick) ComputerTick();
+  EXPECT_EQ(CarOf(1), Pt(100, 110));
+  EXPECT_EQ(CarOf(0), Pt(104, 100));
+  EXPECT_EQ(onlineRace.moves, 10);
   // The end: the caption gives this computer's car its place.
   onlineRace.over = true;
   onlineRace.places[0] = 2;

@@ -913,19 +913,22 @@ TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
   StopPlatform(0);
 }
 
-// Apexlobby itself, headless, scripted as a player would use it: the address typed, signed up, a
-// race made on the circuit listed, and opened: its file in Races/ is the server's, and the game is
-// started on it. The token is kept for its owner only and never said.
+// Apexlobby itself, headless, scripted as a player would use it: the address typed and Enter, a
+// sign-in by Enter refused, signed up, a race made on the circuit listed, and opened: its file in
+// Races/ is the server's, and the game is started on it. The token is kept for its owner only and
+// never said.
 TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
   TempFolder folder;
   ServerProcess server(folder);
   ProgramFolder program("Game");
   program.AddProgram(APEXGRID_LOBBY_PROGRAM, "Apexlobby");
   WriteBytes(program.HostFile("Circuits/Ring.cct"), SmallRing().Encode());
+  // Enter takes the address, and Enter signs in (refused: there is no such account yet).
   const std::string script = "tap 120 50\ntype http://127.0.0.1:" + server.url().port +
-                             "\nstart\ntap 120 60\ntype ana\ntap 120 95\ntype password-of-ana\n"
-                             "storno\nnetwork 4 10000\nstorno\nstart\nnetwork 9 10000\nselect 0\nstart\n"
-                             "network 10 10000\nok\n";
+                             "\nkey start\ntap 120 60\ntype ana\ntap 120 95\ntype password-of-ana\n"
+                             "key start\nnetwork 1 10000\n"
+                             "storno\nnetwork 5 10000\nstorno\nstart\nnetwork 10 10000\nselect 0\nstart\n"
+                             "network 11 10000\nok\n";
   WriteText(program.scratch().HostFile("script"), script);
   const ProgramRun run = RunProgram("env -u APEXGRID_SCRIPT -u APEXGRID_START APEXGRID_VIDEO=headless " +
                                         LeakSuppressions() + "XDG_DATA_HOME=" + Quote(folder.HostFile("home")) +
@@ -972,86 +975,184 @@ TEST(Lobby, TheProgramSignsUpMakesARaceAndOpensItInTheGame) {
 
 // ---- The game playing online ---------------------------------------------------------------------
 
-// Two games on loopback, each playing its own seat (driven by the game's own computer), race a live
-// race to the end through a kill of the server and its restart on the same port, and a kill of one
-// game and its restart on its race file: the games reconnect, send what waited, catch up, and their
-// race files end holding the server's moves, each once.
-TEST(OnlineGame, TwoGamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
-  TempFolder folder;
-  ServerProcess server(folder);
-  TwoSeatRace race(server.url());
-  const std::string id = std::to_string(race.id);
-  const HttpResult file = race.ana->Call("GET", "races/" + id + "/file");
-  ASSERT_EQ(file.status, 200);
-  std::string script;
-  for (int i = 0; i < 300; ++i) script += "wait 900\nsleep 20\n";
-  std::vector<std::unique_ptr<GameFolder>> games;
-  for (const std::string& name : {std::string("ana"), std::string("bo")}) {
-    games.push_back(std::make_unique<GameFolder>());
-    GameFolder& game = *games.back();
-    game.AddCircuit("Ring.cct", SmallRing());
-    std::filesystem::create_directories(game.Host("Races"));
-    // Each game's own seat is driven by the game's computer, as its player chose.
-    std::string text = file.body;
-    const std::string seat = name == "ana" ? "driver 0 " : "driver 1 ";
-    text.replace(text.find(seat + "human"), seat.size() + 5, seat + "club");
-    WriteText(game.Host("Races/Online.apxrace"), text);
+namespace {
+
+// The moves and retirements of a race file as its lines say them, in order.
+std::string RaceLines(const std::string& text) {
+  std::string kept;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("move ", 0) == 0 || line.rfind("retire ", 0) == 0) kept += line + "\n";
+  }
+  return kept;
+}
+
+// A game of its own folder, headless, playing the race file for a signed-in account: its race
+// file in Races/, the lobby's name and token in its user folder, its script beside it.
+struct OnlinePlayer {
+  std::string name;
+  std::unique_ptr<GameFolder> game;
+
+  // `raceFile`: the file's text; `driver` drives the account's seat (the game's computer, so that
+  // the run needs no taps); `waits`: the script's steps, each a computer's pause in virtual time.
+  OnlinePlayer(const TempFolder& folder, const ServerUrl& url, const std::string& account, std::string raceFile,
+               int seat, int waits)
+      : name(account), game(std::make_unique<GameFolder>()) {
+    game->AddCircuit("Ring.cct", SmallRing());
+    std::filesystem::create_directories(game->Host("Races"));
+    const std::string human = "driver " + std::to_string(seat) + " human";
+    if (raceFile.find(human) != std::string::npos) {
+      raceFile.replace(raceFile.find(human), human.size(), "driver " + std::to_string(seat) + " club");
+    }
+    WriteText(game->Host("Races/Online.apxrace"), raceFile);
     const std::string data = folder.HostFile(name + "/apexgrid/Data");
     std::filesystem::create_directories(data);
     WriteText(data + "/lobby.txt", "name = " + name + "\n");
     const HttpResult session =
-        ApiClient(server.url())
-            .Call("POST", "sessions", json{{"name", name}, {"password", "password-of-" + name}}.dump());
+        ApiClient(url).Call("POST", "sessions", json{{"name", name}, {"password", "password-of-" + name}}.dump());
     WriteText(data + "/lobby-token", Body(session).value("token", ""));
-    WriteText(game.Host("../" + name + ".script"), script);
+    std::string script;
+    for (int i = 0; i < waits; ++i) script += "wait 900\nsleep 20\n";
+    WriteText(game->Host("../" + name + ".script"), script);
   }
-  // Each game in the background, its process id written down so that it can be killed.
-  const auto start = [&](size_t g, const std::string& run) {
-    const std::string name = g == 0 ? "ana" : "bo";
-    GameFolder& game = *games[g];
-    StartShell("sh -c 'echo $$ >" + Quote(folder.HostFile(name + ".pid")) + "; exec \"$@\"' game " + game.Isolation() +
-                   " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) + " APEXGRID_SCRIPT=" +
-                   Quote(game.Host("../" + name + ".script")) + " " + Quote(game.Host("Apexgrid")) + " " +
-                   Quote(game.Device("Races/Online.apxrace")) + " 2>>" + Quote(game.Host("../" + name + ".err")),
-               folder.HostFile(name + run + ".status"));
-  };
-  start(0, "");
-  start(1, "");
-  // A few moves in, the server dies and comes back where it was.
-  for (int i = 0; i < 400 && Race(*race.ana, race.id)["moves"].size() < 4; ++i) Pause(25);
-  ASSERT_GE(Race(*race.ana, race.id)["moves"].size(), 4u) << server.Log();
-  const std::string port = server.url().port;
-  EXPECT_EQ(server.Signal(SIGKILL), 128 + SIGKILL);
-  Pause(300);
-  server.Start(port);
-  // Then Bo's game is killed, and started again on its race file: it catches up and goes on.
-  for (int i = 0; i < 400 && Race(*race.ana, race.id)["moves"].size() < 8; ++i) Pause(25);
-  ASSERT_TRUE(WaitForFile(folder.HostFile("bo.pid")));
-  kill(std::stoi(ReadText(folder.HostFile("bo.pid"))), SIGKILL);
-  EXPECT_EQ(Race(*race.ana, race.id)["state"], "running") << "killed mid-race";
-  ASSERT_TRUE(WaitForFile(folder.HostFile("bo.status"), 60000));
-  EXPECT_EQ(ReadText(folder.HostFile("bo.status")), "137\n");
-  Pause(500);
-  start(1, "-again");
-  ASSERT_TRUE(WaitForFile(folder.HostFile("ana.status"), 60000));
-  ASSERT_TRUE(WaitForFile(folder.HostFile("bo-again.status"), 60000));
 
-  ApiClient ana(server.url());
-  ana.SetToken(Body(ana.Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
-  const json state = Race(ana, race.id);
-  EXPECT_EQ(state["state"], "finished");
-  std::string moves;
-  for (const json& m : state["moves"]) {
-    moves += "move " + std::to_string(m["seat"].get<int>()) + " " + std::to_string(m["x"].get<int>()) + " " +
+  // In the background, its process id written down so that it can be killed; `run` names the
+  // status file of this start.
+  void Start(const TempFolder& folder, const std::string& run = "") const {
+    StartShell("sh -c 'echo $$ >" + Quote(folder.HostFile(name + ".pid")) + "; exec \"$@\"' game " + game->Isolation() +
+                   " APEXGRID_VIDEO=headless XDG_DATA_HOME=" + Quote(folder.HostFile(name)) + " APEXGRID_SCRIPT=" +
+                   Quote(game->Host("../" + name + ".script")) + " " + Quote(game->Host("Apexgrid")) + " " +
+                   Quote(game->Device("Races/Online.apxrace")) + " 2>>" + Quote(game->Host("../" + name + ".err")),
+               folder.HostFile(name + run + ".status"));
+  }
+  // Ends the game as a crash or a power cut would.
+  void Kill(const TempFolder& folder) const {
+    ASSERT_TRUE(WaitForFile(folder.HostFile(name + ".pid")));
+    kill(std::stoi(ReadText(folder.HostFile(name + ".pid"))), SIGKILL);
+  }
+  std::string RaceFileText() const { return ReadText(game->Host("Races/Online.apxrace")); }
+  std::string Said() const { return ReadText(game->Host("../" + name + ".err")); }
+};
+
+std::string ServerLines(const json& race) {
+  std::string lines;
+  for (const json& m : race["moves"]) {
+    lines += "move " + std::to_string(m["seat"].get<int>()) + " " + std::to_string(m["x"].get<int>()) + " " +
              std::to_string(m["y"].get<int>()) + "\n";
   }
-  for (size_t g = 0; g < games.size(); ++g) {
-    std::string kept;
-    std::istringstream lines(ReadText(games[g]->Host("Races/Online.apxrace")));
-    for (std::string line; std::getline(lines, line);) {
-      if (line.rfind("move ", 0) == 0) kept += line + "\n";
+  return lines;
+}
+
+}  // namespace
+
+// Games on loopback, each playing its own seat (driven by the game's own computer), race a live
+// 2-lap race to the end: two games through a kill of the server and its restart on the same port,
+// and a kill of one game and its restart on its race file (the games reconnect, send what waited,
+// catch up); and one game against the server's computer. Every race file ends holding the server's
+// moves, each once.
+TEST(OnlineGame, GamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
+  struct Case {
+    const char* what;
+    bool computer;  // seat 1 is the server's computer, not Bo's game
+    bool kills;
+  };
+  const Case cases[] = {
+      {"two games, the server and a game killed", false, true},
+      {"one game against the server's computer", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    ServerProcess server(folder);
+    auto ana = SignUp(server.url(), "ana");
+    auto bo = SignUp(server.url(), "bo");
+    const std::string body = json{{"circuit", UploadRing(*ana)}, {"seats", 2}, {"laps", 2}}.dump();
+    const std::string computer = c.computer ? R"(,"computers":{"1":"club"}})" : "}";
+    const HttpResult made = ana->Call("POST", "races", body.substr(0, body.size() - 1) + computer);
+    ASSERT_EQ(made.status, 201) << made.body;
+    const long long id = Body(made).value("id", 0LL);
+    if (!c.computer) ASSERT_EQ(bo->Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
+    const HttpResult file = ana->Call("GET", "races/" + std::to_string(id) + "/file");
+    ASSERT_EQ(file.status, 200);
+    // The games' scripts outlast the race by far; they are stopped once the race has settled.
+    std::vector<std::unique_ptr<OnlinePlayer>> players;
+    players.push_back(std::make_unique<OnlinePlayer>(folder, server.url(), "ana", file.body, 0, 5000));
+    if (!c.computer) players.push_back(std::make_unique<OnlinePlayer>(folder, server.url(), "bo", file.body, 1, 5000));
+    for (const auto& player : players) player->Start(folder);
+    if (c.kills) {
+      // A few moves in, the server dies and comes back where it was.
+      for (int i = 0; i < 400 && Race(*ana, id)["moves"].size() < 4; ++i) Pause(25);
+      ASSERT_GE(Race(*ana, id)["moves"].size(), 4u) << server.Log();
+      const std::string port = server.url().port;
+      EXPECT_EQ(server.Signal(SIGKILL), 128 + SIGKILL);
+      Pause(300);
+      server.Start(port);
+      // Then Bo's game is killed, and started again on its race file: it catches up and goes on.
+      for (int i = 0; i < 400 && Race(*ana, id)["moves"].size() < 8; ++i) Pause(25);
+      players[1]->Kill(folder);
+      EXPECT_EQ(Race(*ana, id)["state"], "running") << "killed mid-race";
+      ASSERT_TRUE(WaitForFile(folder.HostFile("bo.status"), 60000));
+      EXPECT_EQ(ReadText(folder.HostFile("bo.status")), "137\n");
+      Pause(500);
+      players[1]->Start(folder, "-again");
     }
-    EXPECT_EQ(kept, moves) << "game " << g
-                           << " said: " << ReadText(games[g]->Host(g == 0 ? "../ana.err" : "../bo.err"));
+    // The race ends, and every game's file comes to hold the server's moves.
+    json state;
+    const auto settled = [&] {
+      state = Race(*ana, id);
+      if (state["state"] != "finished") return false;
+      return std::all_of(players.begin(), players.end(),
+                         [&](const auto& player) { return RaceLines(player->RaceFileText()) == ServerLines(state); });
+    };
+    for (int i = 0; i < 900 && !settled(); ++i) Pause(100);
+    for (const auto& player : players) player->Kill(folder);
+    EXPECT_TRUE(WaitForFile(folder.HostFile("ana.status")));
+    if (!c.computer) EXPECT_TRUE(WaitForFile(folder.HostFile(c.kills ? "bo-again.status" : "bo.status")));
+    EXPECT_EQ(state["state"], "finished");
+    for (const auto& player : players) {
+      EXPECT_EQ(RaceLines(player->RaceFileText()), ServerLines(state)) << player->name << " said: " << player->Said();
+    }
+  }
+}
+
+// A race file that has left the server's race: a move the server refuses (the race hasn't begun
+// there), or a move the server holds otherwise (made elsewhere). The game takes the race as the
+// server holds it, into its file and onto its board, and plays on from there.
+TEST(OnlineGame, ARaceThatLeftTheServersIsTakenAsTheServerHoldsIt) {
+  struct Case {
+    const char* what;
+    bool begun;  // Bo has joined and Ana's first move was made elsewhere
+  };
+  for (const Case c : {Case{"refused", false}, Case{"made elsewhere", true}}) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    ServerProcess server(folder);
+    auto ana = SignUp(server.url(), "ana");
+    auto bo = SignUp(server.url(), "bo");
+    const HttpResult made = ana->Call("POST", "races", json{{"circuit", UploadRing(*ana)}, {"seats", 2}}.dump());
+    ASSERT_EQ(made.status, 201) << made.body;
+    const long long id = Body(made).value("id", 0LL);
+    const HttpResult file = ana->Call("GET", "races/" + std::to_string(id) + "/file");
+    ASSERT_EQ(file.status, 200);
+    if (c.begun) {
+      ASSERT_EQ(bo->Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
+      ASSERT_EQ(Move(*ana, id, 0, GridPoint{32, 8}).status, 201);
+    }
+    OnlinePlayer game(folder, server.url(), "ana", file.body + "move 0 33 8\n", 0, 5000);
+    game.Start(folder);
+    const std::string theirs = c.begun ? "move 0 32 8\n" : "";
+    for (int i = 0; i < 800 && RaceLines(game.RaceFileText()) != theirs; ++i) Pause(25);
+    EXPECT_EQ(RaceLines(game.RaceFileText()), theirs) << game.Said();
+    if (!c.begun) {
+      ASSERT_EQ(bo->Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
+      for (int i = 0; i < 800 && Race(*ana, id)["moves"].empty(); ++i) Pause(25);
+      const json state = Race(*ana, id);
+      ASSERT_EQ(state["moves"].size(), 1u) << "Ana's game plays on: " << game.Said();
+      for (int i = 0; i < 800 && RaceLines(game.RaceFileText()).empty(); ++i) Pause(25);
+      EXPECT_EQ(RaceLines(game.RaceFileText()), ServerLines(state)) << game.Said();
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.HostFile("ana.status"))) << "the game plays on: " << game.Said();
+    game.Kill(folder);
+    EXPECT_TRUE(WaitForFile(folder.HostFile("ana.status")));
   }
 }
