@@ -46,6 +46,18 @@ int VyOfKey(uint64_t key, int bias) {
 
 bool AtRest(int vx, int vy) { return IsWithinReach(static_cast<int16_t>(vx), static_cast<int16_t>(vy), kMoveRadius); }
 
+// The header's numbers, little-endian.
+template <typename T>
+void PutNumber(unsigned char* at, T value) {
+  for (size_t i = 0; i < sizeof(T); ++i) at[i] = static_cast<unsigned char>(static_cast<uint64_t>(value) >> (8 * i));
+}
+template <typename T>
+T GetNumber(const unsigned char* at) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<uint64_t>(at[i]) << (8 * i);
+  return static_cast<T>(value);
+}
+
 uint64_t Mix(uint64_t h, uint64_t word) {
   h ^= word;
   h *= 0x100000001B3ull;
@@ -179,55 +191,15 @@ void LapTable::Fail() {
 
 bool LapTable::Build(size_t work) noexcept {
   try {
-    const size_t cells = model_ != nullptr ? static_cast<size_t>(model_->width()) * model_->height() : 0;
     while (work > 0 && phase_ != Phase::kReady && phase_ != Phase::kFailed && phase_ != Phase::kIdle) {
       switch (phase_) {
         case Phase::kForward:
           Forward(&work);
           break;
         case Phase::kCount:
-          // The states by the cell they stand on: counted, placed, and each cell's put in order.
-          groupStart_.assign(cells * kPlanes + 1, 0);
-          for (uint64_t key : found_) ++groupStart_[GroupOfKey(key) + 1];
-          for (size_t g = 1; g < groupStart_.size(); ++g) groupStart_[g] += groupStart_[g - 1];
-          sorted_.resize(found_.size());
-          work -= std::min(work, found_.size() + groupStart_.size() / 8);
-          cursor_ = 0;
-          phase_ = Phase::kScatter;
-          break;
-        case Phase::kScatter: {
-          std::vector<uint32_t>& next = queue_;
-          if (cursor_ == 0) next.assign(groupStart_.begin(), groupStart_.end() - 1);
-          if (cursor_ == 0) sortedFwd_.resize(found_.size());
-          for (; cursor_ < found_.size() && work > 0; ++cursor_, --work) {
-            const uint32_t to = next[GroupOfKey(found_[cursor_])]++;
-            sorted_[to] = found_[cursor_];
-            sortedFwd_[to] = fwd_[cursor_];
-          }
-          if (cursor_ == found_.size()) {
-            found_ = std::vector<uint64_t>();
-            fwd_ = std::vector<uint8_t>();
-            next = std::vector<uint32_t>();
-            cursor_ = 0;
-            phase_ = Phase::kSort;
-          }
-          break;
-        }
+        case Phase::kScatter:
         case Phase::kSort:
-          for (; cursor_ + 1 < groupStart_.size() && work > 0; ++cursor_) {
-            const uint32_t a = groupStart_[cursor_], b = groupStart_[cursor_ + 1];
-            if (b - a > 1) {
-              std::vector<std::pair<uint64_t, uint8_t>> run(b - a);
-              for (uint32_t i = a; i < b; ++i) run[i - a] = {sorted_[i], sortedFwd_[i]};
-              std::sort(run.begin(), run.end());
-              for (uint32_t i = a; i < b; ++i) std::tie(sorted_[i], sortedFwd_[i]) = run[i - a];
-            }
-            work -= std::min<size_t>(work, 1 + (b - a) * 8);
-          }
-          if (cursor_ + 1 >= groupStart_.size()) {
-            cursor_ = 0;
-            phase_ = Phase::kRounds;
-          }
+          Index(&work);
           break;
         case Phase::kRounds:
           PropagateRounds(&work);
@@ -235,46 +207,9 @@ bool LapTable::Build(size_t work) noexcept {
         case Phase::kStops:
           PropagateStops(&work);
           break;
-        case Phase::kPack: {
-          stops_.assign(keys_.size() * kTileCells * 2 / 64, 0);
-          for (uint32_t id = 0; id < sorted_.size(); ++id) {
-            const uint64_t key = sorted_[id];
-            const size_t cell = GroupOfKey(key) % cells;
-            const int vx = VxOfKey(key, kBias), vy = VyOfKey(key, kBias);
-            const int x = static_cast<int>(cell % model_->width()) - vx;
-            const int y = static_cast<int>(cell / model_->width()) - vy;
-            const int plane = static_cast<int>(GroupOfKey(key) / cells);
-            uint8_t* e = const_cast<uint8_t*>(Entry(plane, model_->Index(x, y), vx, vy));
-            // Rounds found within the states searched are the fewest when every state the lap
-            // passes was searched: when the rounds to reach the car and to go from it are within
-            // the horizon.
-            const bool exact =
-                rounds_[id] <= kMostRounds && (horizon_ == 0xFF || sortedFwd_[id] + rounds_[id] <= horizon_);
-            *e = exact ? rounds_[id] : kHeld;
-            const bool stops = (marks_[0][id / 64] >> (id % 64) & 1) != 0;
-            const bool leaves = (marks_[1][id / 64] >> (id % 64) & 1) != 0;
-            const size_t bit = 2 * static_cast<size_t>(e - tiles_.data());
-            if (stops) stops_[bit / 64] |= uint64_t{1} << (bit % 64);
-            if (!stops && !leaves) stops_[bit / 64] |= uint64_t{2} << (bit % 64);
-          }
-          work -= std::min(work, sorted_.size());
-          states_ = sorted_.size();
-          phase_ = Phase::kReady;
-          // A table cut short by its room that doesn't even hold the lap from the start is no use.
-          if (horizon_ != 0xFF && Rounds(CarState{model_->start(), {}, 0}) < 0) {
-            Fail();
-            break;
-          }
-          sorted_ = std::vector<uint64_t>();
-          groupStart_ = std::vector<uint32_t>();
-          rounds_ = std::vector<uint8_t>();
-          sortedFwd_ = std::vector<uint8_t>();
-          marks_[0] = marks_[1] = std::vector<uint64_t>();
-          buckets_ = std::vector<std::vector<uint32_t>>();
-          queue_ = std::vector<uint32_t>();
-          phase_ = Phase::kReady;
+        case Phase::kPack:
+          Pack(&work);
           break;
-        }
         default:
           break;
       }
@@ -285,96 +220,187 @@ bool LapTable::Build(size_t work) noexcept {
   return phase_ == Phase::kReady || phase_ == Phase::kFailed || phase_ == Phase::kIdle;
 }
 
+// The states by the cell they stand on: counted, placed, and each cell's put in order.
+void LapTable::Index(size_t* work) {
+  const size_t cells = static_cast<size_t>(model_->width()) * model_->height();
+  std::vector<uint32_t>& next = queue_;  // where each cell's next state goes
+  if (phase_ == Phase::kCount) {
+    groupStart_.assign(cells * kPlanes + 1, 0);
+    for (uint64_t key : found_) ++groupStart_[GroupOfKey(key) + 1];
+    for (size_t g = 1; g < groupStart_.size(); ++g) groupStart_[g] += groupStart_[g - 1];
+    sorted_.resize(found_.size());
+    sortedFwd_.resize(found_.size());
+    next.assign(groupStart_.begin(), groupStart_.end() - 1);
+    *work -= std::min(*work, found_.size() + groupStart_.size() / 8);
+    cursor_ = 0;
+    phase_ = Phase::kScatter;
+  } else if (phase_ == Phase::kScatter) {
+    for (; cursor_ < found_.size() && *work > 0; ++cursor_, --*work) {
+      const uint32_t to = next[GroupOfKey(found_[cursor_])]++;
+      sorted_[to] = found_[cursor_];
+      sortedFwd_[to] = fwd_[cursor_];
+    }
+    if (cursor_ == found_.size()) {
+      found_ = std::vector<uint64_t>();
+      fwd_ = std::vector<uint8_t>();
+      next = std::vector<uint32_t>();
+      cursor_ = 0;
+      phase_ = Phase::kSort;
+    }
+  } else {
+    for (; cursor_ + 1 < groupStart_.size() && *work > 0; ++cursor_) {
+      const uint32_t a = groupStart_[cursor_], b = groupStart_[cursor_ + 1];
+      if (b - a > 1) {
+        std::vector<std::pair<uint64_t, uint8_t>> run(b - a);
+        for (uint32_t i = a; i < b; ++i) run[i - a] = {sorted_[i], sortedFwd_[i]};
+        std::sort(run.begin(), run.end());
+        for (uint32_t i = a; i < b; ++i) std::tie(sorted_[i], sortedFwd_[i]) = run[i - a];
+      }
+      *work -= std::min<size_t>(*work, 1 + (b - a) * 8);
+    }
+    if (cursor_ + 1 >= groupStart_.size()) {
+      cursor_ = 0;
+      phase_ = Phase::kRounds;
+    }
+  }
+}
+
+// Each state's rounds and marks into its window entry; the build's lists are freed.
+void LapTable::Pack(size_t* work) {
+  const size_t cells = static_cast<size_t>(model_->width()) * model_->height();
+  stops_.assign(keys_.size() * kTileCells * 2 / 64, 0);
+  for (uint32_t id = 0; id < sorted_.size(); ++id) {
+    const uint64_t key = sorted_[id];
+    const size_t cell = GroupOfKey(key) % cells;
+    const int vx = VxOfKey(key, kBias), vy = VyOfKey(key, kBias);
+    const int x = static_cast<int>(cell % model_->width()) - vx;
+    const int y = static_cast<int>(cell / model_->width()) - vy;
+    uint8_t* e = MakeEntry(static_cast<int>(GroupOfKey(key) / cells), model_->Index(x, y), vx, vy);
+    // Rounds found within the states searched are the fewest when every state the lap passes
+    // was searched: when the rounds to reach the car and to go on from it are within the horizon.
+    const bool exact = rounds_[id] <= kMostRounds && (horizon_ == 0xFF || sortedFwd_[id] + rounds_[id] <= horizon_);
+    *e = exact ? rounds_[id] : kHeld;
+    const bool stops = (marks_[0][id / 64] >> (id % 64) & 1) != 0;
+    const bool leaves = (marks_[1][id / 64] >> (id % 64) & 1) != 0;
+    const size_t bit = 2 * static_cast<size_t>(e - tiles_.data());
+    if (stops) stops_[bit / 64] |= uint64_t{1} << (bit % 64);
+    if (!stops && !leaves) stops_[bit / 64] |= uint64_t{2} << (bit % 64);
+  }
+  *work -= std::min(*work, sorted_.size());
+  states_ = sorted_.size();
+  phase_ = Phase::kReady;
+  // A table cut short by its room that doesn't even hold the lap from the start is no use.
+  if (horizon_ != 0xFF && Rounds(CarState{model_->start(), {}, 0}) < 0) {
+    Fail();
+    return;
+  }
+  sorted_ = std::vector<uint64_t>();
+  groupStart_ = std::vector<uint32_t>();
+  rounds_ = std::vector<uint8_t>();
+  sortedFwd_ = std::vector<uint8_t>();
+  marks_[0] = marks_[1] = std::vector<uint64_t>();
+  buckets_ = std::vector<std::vector<uint32_t>>();
+  queue_ = std::vector<uint32_t>();
+}
+
 // The states reachable from the start, round by round, each found once: a move from a cell with
 // a velocity is tested against the walls the first time any car makes it. A crash leaves the car
 // standing three rounds later. The search stops after the round at which the states outgrow a
 // third of the room, or when no new state is found.
 void LapTable::Forward(size_t* work) {
+  while (*work > 0 && phase_ == Phase::kForward) {
+    if (cursor_ == roundEnd_) {
+      NextRound();
+    } else {
+      Expand(work);
+    }
+  }
+}
+
+// The round after the one searched begins with the cars standing after crashes three rounds
+// before; the search stops here when it is time to.
+void LapTable::NextRound() {
+  const size_t cells = static_cast<size_t>(model_->width()) * model_->height();
+  ++round_;
+  for (uint64_t key : pending_[round_ % 4]) {
+    uint8_t* e = MakeEntry(static_cast<int>(GroupOfKey(key) / cells), GroupOfKey(key) % cells, 0, 0);
+    if (*e == kUnseen) {
+      *e = kHeld;
+      found_.push_back(key);
+      fwd_.push_back(static_cast<uint8_t>(round_));
+    }
+  }
+  pending_[round_ % 4] = std::vector<uint64_t>();
+  roundEnd_ = found_.size();
+  bool closed = cursor_ == roundEnd_;
+  for (const auto& p : pending_) closed = closed && p.empty();
+  if (closed || Held() > maxBytes_ / 3 || round_ >= kMostRounds) {
+    horizon_ = closed ? 0xFF : round_;
+    for (size_t i = cursor_; i < found_.size(); ++i) found_[i] |= kLeaves;
+    for (auto& p : pending_) p = std::vector<uint64_t>();
+    cursor_ = 0;
+    phase_ = Phase::kCount;
+  }
+}
+
+// Every move of the next state of the round.
+void LapTable::Expand(size_t* work) {
   const TrackModel& m = *model_;
   const size_t cells = static_cast<size_t>(m.width()) * m.height();
   const std::vector<GridPoint>& reach = m.Reach();
-  while (*work > 0) {
-    if (cursor_ == roundEnd_) {
-      ++round_;
-      for (uint64_t key : pending_[round_ % 4]) {
-        uint8_t* e = MakeEntry(static_cast<int>(GroupOfKey(key) / cells), GroupOfKey(key) % cells, 0, 0);
-        if (*e == kUnseen) {
-          *e = kHeld;
-          found_.push_back(key);
-          fwd_.push_back(static_cast<uint8_t>(round_));
-        }
-      }
-      pending_[round_ % 4] = std::vector<uint64_t>();
-      roundEnd_ = found_.size();
-      const bool closed = cursor_ == roundEnd_ && pending_[0].empty() && pending_[1].empty() && pending_[2].empty() &&
-                          pending_[3].empty();
-      if (closed || Held() > maxBytes_ / 3 || round_ >= kMostRounds) {
-        horizon_ = closed ? 0xFF : round_;
-        for (size_t i = cursor_; i < found_.size(); ++i) found_[i] |= kLeaves;
-        for (auto& p : pending_) p = std::vector<uint64_t>();
-        cursor_ = 0;
-        phase_ = Phase::kCount;
-        return;
-      }
+  const uint64_t key = found_[cursor_];
+  const size_t cell = GroupOfKey(key) % cells;
+  const int plane = static_cast<int>(GroupOfKey(key) / cells);
+  const int vx = VxOfKey(key, kBias), vy = VyOfKey(key, kBias);
+  const GridPoint at{static_cast<int16_t>(cell % m.width()), static_cast<int16_t>(cell / m.width())};
+  uint64_t flags = 0;
+  size_t done = reach.size();
+  uint64_t lastKey = 0;
+  uint32_t lastTile = 0;
+  for (GridPoint o : reach) {
+    const GridPoint to{static_cast<int16_t>(at.x + vx + o.x), static_cast<int16_t>(at.y + vy + o.y)};
+    const int wx = vx + o.x, wy = vy + o.y;
+    if (m.Blocked(to.x, to.y)) {
+      flags |= kCanCrash;
       continue;
     }
-    const uint64_t key = found_[cursor_];
-    const size_t cell = GroupOfKey(key) % cells;
-    const int plane = static_cast<int>(GroupOfKey(key) / cells);
-    const int vx = VxOfKey(key, kBias), vy = VyOfKey(key, kBias);
-    const GridPoint at{static_cast<int16_t>(cell % m.width()), static_cast<int16_t>(cell / m.width())};
-    uint64_t flags = 0;
-    size_t done = reach.size();
-    uint64_t lastKey = 0;
-    uint32_t lastTile = 0;
-    for (GridPoint o : reach) {
-      const GridPoint to{static_cast<int16_t>(at.x + vx + o.x), static_cast<int16_t>(at.y + vy + o.y)};
-      const int wx = vx + o.x, wy = vy + o.y;
-      if (m.Blocked(to.x, to.y)) {
-        flags |= kCanCrash;
-        continue;
-      }
-      MoveOutcome outcome;
-      const int after = PlaneAfter(at, to, plane, &outcome);
-      if (after < 0) {
-        flags |= kLeaves;
-        continue;
-      }
-      if (wx < -kBias || wy < -kBias || wx >= kBias || wy >= kBias) {  // faster than the windows hold
-        Fail();
-        return;
-      }
-      // Neighbouring moves share a tile: the last one found is kept.
-      const uint64_t tileKey = TileKey(after, cell, wx, wy);
-      if (tileKey != lastKey) {
-        uint32_t tile = FindTile(tileKey);
-        if (tile == ~0u) tile = AddTile(tileKey);
-        lastKey = tileKey;
-        lastTile = tile;
-      }
-      uint8_t* e = &tiles_[static_cast<size_t>(lastTile) * kTileCells +
-                           (((wy + kBias) & (kTileSide - 1)) << kTileBits | ((wx + kBias) & (kTileSide - 1)))];
-      if (*e == kUnseen) {
-        *e = m.PathBlocked(at, to, &done) ? kCrash : kHeld;
-        if (*e == kHeld) {
-          found_.push_back(StateKey(after * cells + m.Index(to.x, to.y), wx, wy, kBias));
-          fwd_.push_back(static_cast<uint8_t>(round_ + 1));
-        }
-      }
-      if (*e == kCrash) {
-        flags |= kCanCrash;
-      } else if (outcome == MoveOutcome::kLap) {
-        flags |= kCanLap;
-      }
+    MoveOutcome outcome;
+    const int after = PlaneAfter(at, to, plane, &outcome);
+    if (after < 0) {
+      flags |= kLeaves;
+      continue;
     }
-    if ((flags & kCanCrash) != 0) pending_[(round_ + 3) % 4].push_back(StateKey(plane * cells + cell, 0, 0, kBias));
-    found_[cursor_++] |= flags;
-    *work -= std::min(*work, done);
-    if (Held() > maxBytes_) {
+    if (wx < -kBias || wy < -kBias || wx >= kBias || wy >= kBias) {  // faster than the windows hold
       Fail();
       return;
     }
+    // Neighbouring moves share a tile: the last one found is kept.
+    const uint64_t tileKey = TileKey(after, cell, wx, wy);
+    if (tileKey != lastKey) {
+      uint32_t tile = FindTile(tileKey);
+      if (tile == ~0u) tile = AddTile(tileKey);
+      lastKey = tileKey;
+      lastTile = tile;
+    }
+    uint8_t* e = &tiles_[static_cast<size_t>(lastTile) * kTileCells +
+                         (((wy + kBias) & (kTileSide - 1)) << kTileBits | ((wx + kBias) & (kTileSide - 1)))];
+    if (*e == kUnseen) {
+      *e = m.PathBlocked(at, to, &done) ? kCrash : kHeld;
+      if (*e == kHeld) {
+        found_.push_back(StateKey(after * cells + m.Index(to.x, to.y), wx, wy, kBias));
+        fwd_.push_back(static_cast<uint8_t>(round_ + 1));
+      }
+    }
+    if (*e == kCrash) {
+      flags |= kCanCrash;
+    } else if (outcome == MoveOutcome::kLap) {
+      flags |= kCanLap;
+    }
   }
+  if ((flags & kCanCrash) != 0) pending_[(round_ + 3) % 4].push_back(StateKey(plane * cells + cell, 0, 0, kBias));
+  found_[cursor_++] |= flags;
+  *work -= std::min(*work, done);
+  if (Held() > maxBytes_) Fail();
 }
 
 template <typename Visit>
@@ -609,13 +635,12 @@ bool LapTable::Save(const std::string& hostPath) const noexcept {
   const uint64_t hash = CircuitHash(*model_);
   const uint64_t states = states_, tiles = keys_.size();
   unsigned char header[kHeaderBytes];
-  std::memcpy(header, kMagic, 8);
-  const uint32_t format = kFormat, planes = kPlanes;
-  std::memcpy(header + 8, &format, 4);
-  std::memcpy(header + 12, &planes, 4);
-  std::memcpy(header + 16, &hash, 8);
-  std::memcpy(header + 24, &states, 8);
-  std::memcpy(header + 32, &tiles, 8);
+  std::copy(kMagic, kMagic + 8, header);
+  PutNumber<uint32_t>(header + 8, kFormat);
+  PutNumber<uint32_t>(header + 12, kPlanes);
+  PutNumber(header + 16, hash);
+  PutNumber(header + 24, states);
+  PutNumber(header + 32, tiles);
   uint64_t sum = Checksum(0, header, sizeof header);
   sum = Checksum(sum, keys_.data(), keys_.size() * 8);
   sum = Checksum(sum, tiles_.data(), tiles_.size());
@@ -648,11 +673,11 @@ bool LapTable::Load(const TrackModel& model, const std::string& hostPath) noexce
     std::rewind(file);
     if (length >= static_cast<long long>(kHeaderBytes) + 8 &&
         std::fread(header, 1, sizeof header, file) == sizeof header) {
-      std::memcpy(&format, header + 8, 4);
-      std::memcpy(&planes, header + 12, 4);
-      std::memcpy(&hash, header + 16, 8);
-      std::memcpy(&states, header + 24, 8);
-      std::memcpy(&tiles, header + 32, 8);
+      format = GetNumber<uint32_t>(header + 8);
+      planes = GetNumber<uint32_t>(header + 12);
+      hash = GetNumber<uint64_t>(header + 16);
+      states = GetNumber<uint64_t>(header + 24);
+      tiles = GetNumber<uint64_t>(header + 32);
       const uint64_t tileBytes = 8 + kTileCells + kTileCells / 4;
       good = std::memcmp(header, kMagic, 8) == 0 && format == kFormat && planes == kPlanes &&
              hash == CircuitHash(model) && tiles < (uint64_t{1} << 31) &&

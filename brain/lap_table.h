@@ -3,6 +3,7 @@
 // answer with lookups.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -87,6 +88,10 @@ class LapTable {
   size_t Held() const;
   void Fail();
   void Forward(size_t* work);
+  void NextRound();
+  void Expand(size_t* work);
+  void Index(size_t* work);
+  void Pack(size_t* work);
   void PropagateRounds(size_t* work);
   void PropagateStops(size_t* work);
   // Calls visit(id, lapMove) for each state one clean move before state `id`.
@@ -111,15 +116,15 @@ class LapTable {
   // The build's: the states found (plane and cell, velocity, flags), sorted by the cell they stand on.
   std::vector<uint64_t> found_;
   std::vector<uint64_t> sorted_;
-  std::vector<uint32_t> groupStart_;  // per plane and cell, its states' first index in sorted_
-  std::vector<uint8_t> fwd_;          // the round in which each found state was first reached
-  std::vector<uint8_t> sortedFwd_;    // the same in sorted_'s order
-  std::vector<uint64_t> pending_[4];  // cars standing after a crash, by the round they stand in
-  size_t round_ = 0;                  // the round being searched forwards
-  size_t roundEnd_ = 0;               // where its states end in found_
-  size_t horizon_ = 0;                // the first round not searched from, 0xFF when every state was
+  std::vector<uint32_t> groupStart_;              // per plane and cell, its states' first index in sorted_
+  std::vector<uint8_t> fwd_;                      // the round in which each found state was first reached
+  std::vector<uint8_t> sortedFwd_;                // the same in sorted_'s order
+  std::array<std::vector<uint64_t>, 4> pending_;  // cars standing after a crash, by the round they stand in
+  size_t round_ = 0;                              // the round being searched forwards
+  size_t roundEnd_ = 0;                           // where its states end in found_
+  size_t horizon_ = 0;                            // the first round not searched from, 0xFF when every state was
   std::vector<uint8_t> rounds_;
-  std::vector<uint64_t> marks_[2];  // by state: can stop; has a way out of the table's states
+  std::array<std::vector<uint64_t>, 2> marks_;  // by state: can stop; has a way out of the table's states
   int pass_ = 0;
   std::vector<std::vector<uint32_t>> buckets_;
   std::vector<uint32_t> queue_;

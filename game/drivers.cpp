@@ -1,6 +1,7 @@
 // The computer drivers, the hint and foresight: the choices, the brain and its answers.
 #include "game/drivers.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -95,6 +96,9 @@ bool TablesWanted() {
   return IsHeadless() == 0;
 }
 
+// Beside the table's name, the mark of a circuit whose table didn't fit.
+constexpr char kTooLarge[] = ".too-large";
+
 // Where the circuit's lap table is kept: the per-user folder's Cache folder, named by the
 // circuit's fingerprint. Empty when there is no per-user folder.
 std::string TableFile(const TrackModel& model) {
@@ -120,6 +124,14 @@ void OpenTable() {
     UseTable();
     return;
   }
+  // A circuit whose table was found too large once is not tried again.
+  if (!file.empty()) {
+    if (std::FILE* tooLarge = std::fopen((file + kTooLarge).c_str(), "rb")) {
+      std::fclose(tooLarge);
+      brain.table.reset();
+      return;
+    }
+  }
   brain.table->Begin(model);
   if (brain.table->failed()) brain.table.reset();  // too large a circuit for a table
 }
@@ -130,12 +142,14 @@ bool TableToBuild() { return brain.table != nullptr && !brain.table->ready(); }
 // A slice of the table's build; once it is ready it goes into the cache and into use.
 void BuildTable() {
   if (!brain.table->Build(Driver::kThinkSliceWork)) return;
+  const std::string file = TableFile(*brain.driver->model());
+  const bool folder = !file.empty() && MakeFolders(UserDataFolder() + u"\\Cache") == 0;
   if (!brain.table->ready()) {
     brain.table.reset();
+    if (std::FILE* mark = folder ? std::fopen((file + kTooLarge).c_str(), "wb") : nullptr) std::fclose(mark);
     return;
   }
-  const std::string file = TableFile(*brain.driver->model());
-  if (!file.empty() && MakeFolders(UserDataFolder() + u"\\Cache") == 0) brain.table->Save(file);
+  if (folder) brain.table->Save(file);
   UseTable();
 }
 
