@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -21,6 +22,8 @@
 #include "brain/lap_table.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
+#include "game/drivers.h"
+#include "game/globals.h"
 #include "rules/commit.h"
 #include "rules/move.h"
 #include "rules/turn.h"
@@ -671,4 +674,62 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
     }
   }
   EXPECT_GE(doomed, 2);
+}
+
+// The game builds the table in the pro's slices, keeps it in the per-user folder, and reads it
+// back for the next race on the circuit; a damaged file is built again. With the table the hint
+// is the table's move.
+TEST(BrainLapTable, TheGameBuildsTheTableInItsSlicesKeepsItAndReadsItBack) {
+  TempFolder folder;
+  setenv("APEXGRID_LAP_TABLE", "1", 1);
+  setenv("XDG_DATA_HOME", folder.HostFile("user").c_str(), 1);
+  TestCircuit hairpin = WalledRing(24, 19, 4);
+  hairpin.BlockRect(17, 5, 19, 12);
+  WriteBytes(folder.HostFile("c.cct"), hairpin.Encode());
+  ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
+  SetStartValues(gameState);
+  gameState.playerCount = 2;
+  gameState.screenMode = kScreenRace;
+  driverChoices = DriverChoices{};
+  driverChoices.driver[0] = kDriverPro;
+  TrackModel model;
+  ASSERT_TRUE(model.Build(gameState.track));
+  const std::string file = folder.HostFile("user/apexgrid/Cache/" + LapTable::FileName(model));
+  auto slicesToTheEnd = [] {
+    int slices = 0;
+    while (ThinkAhead() && slices < 100000) ++slices;
+    return slices;
+  };
+
+  ForgetBrain();
+  PrepareBrain();
+  const int slices = slicesToTheEnd();
+  LapTable kept;
+  ASSERT_TRUE(kept.Load(model, file));
+  GridPoint best;
+  ASSERT_TRUE(kept.BestMove(CarOf(CurrentRecord(gameState)), &best));
+  EXPECT_EQ(HintMove(), best);
+
+  // The next race on the circuit reads it at once: the hint is the table's with no slice run,
+  // and the slices only prepare the pro's own lap.
+  ForgetBrain();
+  PrepareBrain();
+  EXPECT_EQ(HintMove(), best);
+  EXPECT_LT(slicesToTheEnd() + 10, slices);
+
+  // A damaged file is ignored and built again, whole.
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  WriteBytes(file, Bytes(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2)));
+  ForgetBrain();
+  PrepareBrain();
+  EXPECT_EQ(slicesToTheEnd(), slices);
+  std::ifstream again(file, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), bytes);
+
+  ForgetBrain();
+  driverChoices = DriverChoices{};
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("APEXGRID_LAP_TABLE");
 }
