@@ -268,8 +268,9 @@ void LapTable::Index(size_t* work) {
 // Each state's rounds and marks into its window entry; the build's lists are freed.
 void LapTable::Pack(size_t* work) {
   const size_t cells = static_cast<size_t>(model_->width()) * model_->height();
-  stops_.assign(keys_.size() * kTileCells * 2 / 64, 0);
-  for (uint32_t id = 0; id < sorted_.size(); ++id) {
+  if (cursor_ == 0) stops_.assign(keys_.size() * kTileCells * 2 / 64, 0);
+  for (; cursor_ < sorted_.size() && *work > 0; ++cursor_, --*work) {
+    const uint32_t id = static_cast<uint32_t>(cursor_);
     const uint64_t key = sorted_[id];
     const size_t cell = GroupOfKey(key) % cells;
     const int vx = VxOfKey(key, kBias), vy = VyOfKey(key, kBias);
@@ -286,7 +287,8 @@ void LapTable::Pack(size_t* work) {
     if (stops) stops_[bit / 64] |= uint64_t{1} << (bit % 64);
     if (!stops && !leaves) stops_[bit / 64] |= uint64_t{2} << (bit % 64);
   }
-  *work -= std::min(*work, sorted_.size());
+  if (cursor_ < sorted_.size()) return;
+  cursor_ = 0;
   states_ = sorted_.size();
   phase_ = Phase::kReady;
   // A table cut short by its room that doesn't even hold the lap from the start is no use.
@@ -572,7 +574,8 @@ bool LapTable::BestMove(const CarState& car, GridPoint* to) const {
       return true;
     }
   }
-  if (crashes && Rounds(CarState{car.at, {}, car.reverseCrossings}) + 3 == rounds) {
+  const int standing = crashes ? Rounds(CarState{car.at, {}, car.reverseCrossings}) : -1;
+  if (standing >= 0 && standing + 3 == rounds) {
     *to = crash;
     return true;
   }
@@ -584,7 +587,7 @@ int LapTable::CanStop(const CarState& car) const {
   const int fx = car.at.x - car.velocity.x, fy = car.at.y - car.velocity.y;
   if (model_->Blocked(fx, fy) || model_->Blocked(car.at.x, car.at.y)) return -1;
   // Whether a car can stop doesn't depend on its crossings: any plane that holds it will do.
-  for (int k = 0; k < kPlanes; ++k) {
+  for (int k = 0; k <= kPlanes; ++k) {
     const int plane = k == 0 ? std::clamp<int>(car.reverseCrossings, 0, kPlanes - 1) : k - 1;
     const uint8_t* e = Entry(plane, model_->Index(fx, fy), car.velocity.x, car.velocity.y);
     if (e == nullptr || *e == kUnseen || *e == kCrash) continue;
