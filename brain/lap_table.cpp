@@ -357,8 +357,12 @@ void LapTable::Expand(size_t* work) {
   const GridPoint at{static_cast<int16_t>(cell % m.width()), static_cast<int16_t>(cell / m.width())};
   uint64_t flags = 0;
   size_t done = reach.size();
-  uint64_t lastKey = 0;
-  uint32_t lastTile = 0;
+  // The moves' velocities span at most two tiles each way: the tiles found are kept, so that a
+  // state costs a few lookups rather than one a row.
+  uint64_t knownKeys[8] = {};
+  uint32_t knownTiles[8] = {};
+  int known = 0;
+  const int sideOfAt = m.SideOf(at.x, at.y);
   for (GridPoint o : reach) {
     const GridPoint to{static_cast<int16_t>(at.x + vx + o.x), static_cast<int16_t>(at.y + vy + o.y)};
     const int wx = vx + o.x, wy = vy + o.y;
@@ -366,8 +370,8 @@ void LapTable::Expand(size_t* work) {
       flags |= kCanCrash;
       continue;
     }
-    MoveOutcome outcome;
-    const int after = PlaneAfter(at, to, plane, &outcome);
+    MoveOutcome outcome = MoveOutcome::kClean;
+    const int after = m.SideOf(to.x, to.y) == sideOfAt ? plane : PlaneAfter(at, to, plane, &outcome);
     if (after < 0) {
       flags |= kLeaves;
       continue;
@@ -376,15 +380,17 @@ void LapTable::Expand(size_t* work) {
       Fail();
       return;
     }
-    // Neighbouring moves share a tile: the last one found is kept.
     const uint64_t tileKey = TileKey(after, cell, wx, wy);
-    if (tileKey != lastKey) {
+    int k = 0;
+    while (k < known && knownKeys[k] != tileKey) ++k;
+    if (k == known) {
       uint32_t tile = FindTile(tileKey);
       if (tile == ~0u) tile = AddTile(tileKey);
-      lastKey = tileKey;
-      lastTile = tile;
+      k = known < 8 ? known++ : 7;
+      knownKeys[k] = tileKey;
+      knownTiles[k] = tile;
     }
-    uint8_t* e = &tiles_[static_cast<size_t>(lastTile) * kTileCells +
+    uint8_t* e = &tiles_[static_cast<size_t>(knownTiles[k]) * kTileCells +
                          (((wy + kBias) & (kTileSide - 1)) << kTileBits | ((wx + kBias) & (kTileSide - 1)))];
     if (*e == kUnseen) {
       *e = m.PathBlocked(at, to, &done) ? kCrash : kHeld;
