@@ -638,7 +638,12 @@ std::string LapTable::FileName(const TrackModel& model) {
 
 bool LapTable::Save(const std::string& hostPath) const noexcept {
   if (!ready()) return false;
-  const std::string temporary = hostPath + ".part";
+  std::string temporary;
+  try {
+    temporary = hostPath + ".part";
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) return false;
   const uint64_t hash = CircuitHash(*model_);

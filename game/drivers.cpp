@@ -114,7 +114,7 @@ void UseTable() {
 }
 
 // Reads the circuit's table from the cache, or sets it up to be built.
-void OpenTable() {
+void OpenTableOrThrow() {
   if (!TablesWanted() || brain.driver == nullptr || brain.driver->model() == nullptr) return;
   brain.table.reset(new (std::nothrow) LapTable);
   if (brain.table == nullptr) return;
@@ -136,11 +136,20 @@ void OpenTable() {
   if (brain.table->failed()) brain.table.reset();  // too large a circuit for a table
 }
 
+// The same, with no table when memory runs short for its names (the table itself never throws).
+void OpenTable() {
+  try {
+    OpenTableOrThrow();
+  } catch (const std::bad_alloc&) {
+    brain.table.reset();
+  }
+}
+
 // True while the table is being built.
 bool TableToBuild() { return brain.table != nullptr && !brain.table->ready(); }
 
 // A slice of the table's build; once it is ready it goes into the cache and into use.
-void BuildTable() {
+void BuildTableOrThrow() {
   if (!brain.table->Build(Driver::kThinkSliceWork)) return;
   const std::string file = TableFile(*brain.driver->model());
   const bool folder = !file.empty() && MakeFolders(UserDataFolder() + u"\\Cache") == 0;
@@ -151,6 +160,14 @@ void BuildTable() {
   }
   if (folder) brain.table->Save(file);
   UseTable();
+}
+
+void BuildTable() {
+  try {
+    BuildTableOrThrow();
+  } catch (const std::bad_alloc&) {
+    brain.table.reset();
+  }
 }
 
 // The brain for the circuit, made on first use; null when memory ran short for it.
