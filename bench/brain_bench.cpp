@@ -19,6 +19,7 @@
 #include "brain/driver.h"
 #include "brain/exact_solver.h"
 #include "brain/foresight.h"
+#include "brain/lap_table.h"
 #include "brain/track_model.h"
 #include "platform/files.h"
 #include "rules/commit.h"
@@ -288,6 +289,79 @@ void ThinkSlices(benchmark::State& state, int size) {
   state.counters["max_ms"] = Percentile(slices, 1.0);
 }
 
+// ---- The lap table -----------------------------------------------------------------------------------
+
+// A circuit for the table: a built-in one by name, or a ring of the given side.
+std::unique_ptr<GameState> TableCircuit(const std::string& name) {
+  return name.rfind("ring-", 0) == 0 ? BigRing(std::stoi(name.substr(5))) : Load(name);
+}
+
+// The table's build within the game's room: its time, states, bytes, and whether it fitted.
+void LapTableBuild(benchmark::State& state, const std::string& name) {
+  auto s = TableCircuit(name);
+  TrackModel model;
+  if (s == nullptr || !model.Build(s->track)) {
+    state.SkipWithError("no circuit");
+    return;
+  }
+  for (auto _ : state) {
+    LapTable table;
+    table.Begin(model);
+    table.BuildAll();
+    state.counters["ready"] = table.ready();
+    state.counters["states"] = static_cast<double>(table.states());
+    state.counters["MB"] = static_cast<double>(table.bytes()) / (1 << 20);
+    state.counters["start_rounds"] = table.Rounds(CarState{model.start(), {}, 0});
+  }
+}
+
+// The pro's moves over a lap with the circuit's table, and foresight on every clean aim of that
+// lap with it: each a lookup.
+void LapTableAnswers(benchmark::State& state, const std::string& name, bool foresight) {
+  auto s = TableCircuit(name);
+  Driver driver;
+  if (s == nullptr || !driver.Load(s->track)) {
+    state.SkipWithError("no circuit");
+    return;
+  }
+  LapTable table;
+  table.Begin(*driver.model());
+  if (!table.BuildAll() || !table.ready()) {
+    state.SkipWithError("no table");
+    return;
+  }
+  driver.UseTable(&table);
+  const Race race = DriveLap(*s, driver, DriverLevel::kPro, 0);
+  Foresight lookup(*driver.model(), Foresight::kAimBudget);
+  lookup.UseTable(&table);
+  std::vector<double> micro;
+  size_t gaveUp = 0;
+  for (auto _ : state) {
+    if (!foresight) {
+      const Race again = DriveLap(*s, driver, DriverLevel::kPro, 0);
+      for (double ms : again.milliseconds) micro.push_back(ms * 1000);
+      continue;
+    }
+    for (const CarState& car : race.cars) {
+      const GridPoint p = Predicted(car);
+      for (GridPoint o : driver.model()->Reach()) {
+        const GridPoint to{static_cast<int16_t>(p.x + o.x), static_cast<int16_t>(p.y + o.y)};
+        if (driver.model()->PathBlocked(car.at, to)) continue;
+        const double start = ThreadMilliseconds();
+        benchmark::DoNotOptimize(lookup.Doomed(After(car, to, MoveOutcome::kClean)));
+        micro.push_back((ThreadMilliseconds() - start) * 1000);
+        gaveUp += lookup.lastGaveUp();
+      }
+    }
+  }
+  state.counters["rounds"] = race.rounds;
+  state.counters["queries"] = static_cast<double>(micro.size());
+  state.counters["p50_us"] = Percentile(micro, 0.5);
+  state.counters["p99_us"] = Percentile(micro, 0.99);
+  state.counters["max_us"] = Percentile(micro, 1.0);
+  state.counters["gave_up_share"] = micro.empty() ? 0 : static_cast<double>(gaveUp) / micro.size();
+}
+
 // ---- Figures as multiples of the disc sweep ---------------------------------------------------------
 
 // Prints the usual table, then each timed case over the disc sweep. The fastest repetition of
@@ -354,6 +428,17 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
   }
+  for (const char* name : {"ring-60", "1-First-Race"}) {
+    benchmark::RegisterBenchmark((std::string("LapTableBuild/") + name).c_str(), LapTableBuild, std::string(name))
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+  }
+  benchmark::RegisterBenchmark("LapTableProMove/ring-60", LapTableAnswers, std::string("ring-60"), false)
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(1);
+  benchmark::RegisterBenchmark("LapTableForesight/ring-60", LapTableAnswers, std::string("ring-60"), true)
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(1);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -57,6 +57,7 @@ bool RunRoundsFor(BeamSearch& search, size_t work) {
 }  // namespace
 
 bool Driver::Load(const TrackGrid& track) noexcept {
+  table_ = nullptr;
   plan_.clear();
   planIndex_.Clear();
   live_.reset();
@@ -83,6 +84,11 @@ bool Driver::Load(const TrackGrid& track) noexcept {
     model_.reset();
     return false;
   }
+}
+
+void Driver::UseTable(const LapTable* table) noexcept {
+  table_ = table != nullptr && table->ready() ? table : nullptr;
+  if (foresight_ != nullptr) foresight_->UseTable(table_);
 }
 
 bool Driver::outOfMemory() const {
@@ -165,6 +171,8 @@ void Driver::Remember(const CarState& from, const std::vector<GridPoint>& moves,
 }
 
 GridPoint Driver::ProMove(const CarState& car) {
+  GridPoint best;
+  if (table_ != nullptr && table_->BestMove(car, &best)) return best;
   if (const GridPoint* known = Known(car)) return *known;
 
   // A search of its own for this car, kept across its turns: each turn it searches on for a

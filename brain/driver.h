@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "brain/foresight.h"
+#include "brain/lap_table.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
 #include "data/circuit.h"
@@ -59,6 +60,12 @@ class Driver {
   // there is nothing more to prepare. Never throws.
   bool Think(size_t work) noexcept;
 
+  // Hands the driver a ready lap table of its circuit (null takes it back): from then on the pro,
+  // and so the hint, makes the table's move for every car the table holds, a lap in the fewest
+  // rounds, and the driver's foresight answers from it. Cars it doesn't hold are driven as
+  // before. The table must outlive its use here; Load drops it.
+  void UseTable(const LapTable* table) noexcept;
+
   // A hint for a player: the move the pro would make.
   GridPoint Hint(const PlayerRecord& car) noexcept { return Move(car, DriverLevel::kPro); }
 
@@ -87,6 +94,7 @@ class Driver {
   const GridPoint* Known(const CarState& car) const;
 
   std::unique_ptr<TrackModel> model_;
+  const LapTable* table_ = nullptr;
   std::unique_ptr<Foresight> foresight_;
   std::unique_ptr<Foresight> clubForesight_;
   std::unique_ptr<BeamSearch> live_;   // the pro's search while it has no lap yet

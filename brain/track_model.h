@@ -102,6 +102,8 @@ class TrackModel {
   size_t Index(int x, int y) const { return static_cast<size_t>(y) * width_ + x; }
   int SideOf(int x, int y) const;  // SideOfLine(A, B, (x, y)), from a table on the grid
   int aheadSide() const { return aheadSide_; }
+  GridPoint lineA() const { return lineA_; }
+  GridPoint lineB() const { return lineB_; }
 
  private:
   static constexpr int kLayers = 3;  // crossings still to make, 1 to 3; more use the third

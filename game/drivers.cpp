@@ -1,16 +1,22 @@
 // The computer drivers, the hint and foresight: the choices, the brain and its answers.
 #include "game/drivers.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "brain/driver.h"
+#include "brain/lap_table.h"
 #include "game/globals.h"
 #include "game/online.h"
 #include "gfx/colour.h"
 #include "gfx/draw.h"
 #include "gfx/layout.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/platform.h"
 #include "platform/settings.h"
 #include "platform/window.h"
 #include "rules/move.h"
@@ -26,6 +32,9 @@ struct Brain {
   std::unique_ptr<Foresight> aim;  // foresight for the aim cursor, with more room than the drivers' own
   bool thoughtAhead = false;       // the pro's lap from the standing start is ready
   bool outOfMemory = false;        // the brain found no room on this circuit: no computer for it
+  // The circuit's lap table: read from the cache when it is there, else built in the pro's
+  // slices once its lap is prepared. Null when there is none to be had.
+  std::unique_ptr<LapTable> table;
 };
 
 Brain brain;
@@ -69,6 +78,7 @@ auto Softly(Work work) {
   const bool ranOut =
       brain.driver != nullptr && (brain.driver->outOfMemory() || (brain.aim != nullptr && brain.aim->outOfMemory()));
   if (ranOut) {
+    brain.table.reset();
     brain.aim.reset();
     brain.driver.reset();
     brain.outOfMemory = true;
@@ -76,6 +86,88 @@ auto Softly(Work work) {
     SaveChoices();
   }
   return result;
+}
+
+// Lap tables are built and read only on a desktop, or when a scripted run asks for them, so that
+// scripted runs play the computer exactly as they always have.
+bool TablesWanted() {
+  const char* asked = std::getenv("APEXGRID_LAP_TABLE");
+  if (asked != nullptr && asked[0] != '\0') return asked[0] == '1';
+  return IsHeadless() == 0;
+}
+
+// Beside the table's name, the mark of a circuit whose table didn't fit.
+constexpr char kTooLarge[] = ".too-large";
+
+// Where the circuit's lap table is kept: the per-user folder's Cache folder, named by the
+// circuit's fingerprint. Empty when there is no per-user folder.
+std::string TableFile(const TrackModel& model) {
+  const std::u16string user = UserDataFolder();
+  if (user.empty()) return std::string();
+  return HostPath(user + u"\\Cache") + "/" + LapTable::FileName(model);
+}
+
+// The table is ready: the pro, the hint and foresight use it from now on.
+void UseTable() {
+  brain.driver->UseTable(brain.table.get());
+  if (brain.aim != nullptr) brain.aim->UseTable(brain.table.get());
+}
+
+// Reads the circuit's table from the cache, or sets it up to be built.
+void OpenTableOrThrow() {
+  if (!TablesWanted() || brain.driver == nullptr || brain.driver->model() == nullptr) return;
+  brain.table.reset(new (std::nothrow) LapTable);
+  if (brain.table == nullptr) return;
+  const TrackModel& model = *brain.driver->model();
+  const std::string file = TableFile(model);
+  if (!file.empty() && brain.table->Load(model, file)) {
+    UseTable();
+    return;
+  }
+  // A circuit whose table was found too large once is not tried again.
+  if (!file.empty()) {
+    if (std::FILE* tooLarge = std::fopen((file + kTooLarge).c_str(), "rb")) {
+      std::fclose(tooLarge);
+      brain.table.reset();
+      return;
+    }
+  }
+  brain.table->Begin(model);
+  if (brain.table->failed()) brain.table.reset();  // too large a circuit for a table
+}
+
+// The same, with no table when memory runs short for its names (the table itself never throws).
+void OpenTable() {
+  try {
+    OpenTableOrThrow();
+  } catch (const std::bad_alloc&) {
+    brain.table.reset();
+  }
+}
+
+// True while the table is being built.
+bool TableToBuild() { return brain.table != nullptr && !brain.table->ready(); }
+
+// A slice of the table's build; once it is ready it goes into the cache and into use.
+void BuildTableOrThrow() {
+  if (!brain.table->Build(Driver::kThinkSliceWork)) return;
+  const std::string file = TableFile(*brain.driver->model());
+  const bool folder = !file.empty() && MakeFolders(UserDataFolder() + u"\\Cache") == 0;
+  if (!brain.table->ready()) {
+    brain.table.reset();
+    if (std::FILE* mark = folder ? std::fopen((file + kTooLarge).c_str(), "wb") : nullptr) std::fclose(mark);
+    return;
+  }
+  if (folder) brain.table->Save(file);
+  UseTable();
+}
+
+void BuildTable() {
+  try {
+    BuildTableOrThrow();
+  } catch (const std::bad_alloc&) {
+    brain.table.reset();
+  }
 }
 
 // The brain for the circuit, made on first use; null when memory ran short for it.
@@ -90,6 +182,12 @@ Driver* Made() {
       }
       return brain.driver->Load(gameState.track);
     });
+    if (brain.driver != nullptr) {
+      Softly([] {
+        OpenTable();
+        return true;
+      });
+    }
   }
   return brain.driver.get();
 }
@@ -159,13 +257,20 @@ void PrepareBrain() {
   }
 }
 
-bool MoreToThink() { return !brain.thoughtAhead && !brain.outOfMemory && AnyPro(); }
+bool MoreToThink() { return (!brain.thoughtAhead || TableToBuild()) && !brain.outOfMemory && AnyPro(); }
 
 bool ThinkAhead() {
   if (!MoreToThink()) return false;
   Driver* driver = Made();
   if (driver == nullptr) return false;
-  brain.thoughtAhead = Softly([&] { return driver->Think(Driver::kThinkSliceWork); });
+  if (!brain.thoughtAhead) {
+    brain.thoughtAhead = Softly([&] { return driver->Think(Driver::kThinkSliceWork); });
+  } else {
+    Softly([] {
+      BuildTable();
+      return true;
+    });
+  }
   return MoreToThink();
 }
 
@@ -174,7 +279,11 @@ bool MoveIsDoomed(GridPoint to) {
   Driver* driver = Made();
   if (driver == nullptr || driver->model() == nullptr) return false;
   return Softly([&] {
-    if (brain.aim == nullptr) brain.aim.reset(new (std::nothrow) Foresight(*driver->model(), Foresight::kAimBudget));
+    if (brain.aim == nullptr) {
+      brain.aim.reset(new (std::nothrow) Foresight(*driver->model(), Foresight::kAimBudget));
+      if (brain.aim != nullptr && brain.table != nullptr && brain.table->ready())
+        brain.aim->UseTable(brain.table.get());
+    }
     return brain.aim != nullptr && brain.aim->MoveDooms(CurrentRecord(gameState), to);
   });
 }

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <queue>
@@ -17,8 +19,11 @@
 #include "brain/driver.h"
 #include "brain/exact_solver.h"
 #include "brain/foresight.h"
+#include "brain/lap_table.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
+#include "game/drivers.h"
+#include "game/globals.h"
 #include "rules/commit.h"
 #include "rules/move.h"
 #include "rules/turn.h"
@@ -263,9 +268,8 @@ TEST(BrainSolver, ProvesTheOptimumAnExhaustiveSearchFinds) {
     const char* what;
     TestCircuit circuit;
   } cases[] = {
-      {"a small ring", WalledRing(22, 19, 4)},
+      {"a long ring", WalledRing(44, 19, 4)},
       {"a hairpin", hairpin},
-      {"a chicane", chicane},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -516,4 +520,216 @@ TEST(BrainForesight, AgreesWithAnExhaustiveSearchAndWarnsOnlyWhenCertain) {
       EXPECT_TRUE(ExhaustivelyDoomed(ring.model, ring.state->track, CarState{m.to, Pt(m.to.x - 30, m.to.y - 8), 0}));
     }
   }
+}
+
+// ---- The lap table -------------------------------------------------------------------------------
+
+TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamagedFile) {
+  TestCircuit hairpin = WalledRing(24, 19, 4);
+  hairpin.BlockRect(17, 5, 19, 12);
+  TestCircuit slanted = WalledRing(25, 20, 5);
+  slanted.lineA = Pt(11, 0);
+  slanted.lineB = Pt(13, 10);
+  slanted.start = Pt(15, 5);
+  slanted.ahead = Pt(17, 5);
+  const struct Case {
+    const char* what;
+    TestCircuit circuit;
+  } cases[] = {
+      {"a long ring", WalledRing(44, 19, 4)},
+      {"a hairpin", hairpin},
+      {"a slanted line", slanted},
+  };
+  std::mt19937 random(5);
+  int doomed = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+#ifdef APEXGRID_SANITIZED
+    if (&c != &cases[0]) continue;  // the exhaustive searches are too slow for more in the sanitizers' build
+#endif
+    Loaded loaded(c.circuit);
+    GameState& s = *loaded.state;
+    LapTable table;
+    table.Begin(loaded.model);
+    int slices = 0;
+    while (!table.Build(20000)) ++slices;
+    ASSERT_TRUE(table.ready());
+    EXPECT_GT(slices, 10);  // the build goes in slices
+    const CarState start{c.circuit.start, {}, 0};
+    const int optimum = static_cast<int>(SolveExact(loaded.model, start, ExactLimits{}).plan.rounds);
+    EXPECT_EQ(table.Rounds(start), optimum);
+
+    // Cars the rules put anywhere a race can take them, crashes included: the table's rounds
+    // are the exhaustive search's, and foresight from the table answers random aims as the
+    // exhaustive search does, never giving up.
+    Loaded probe(c.circuit);  // the exhaustive search commits its moves in a state of its own
+    Foresight lookup(loaded.model, 1);
+    lookup.UseTable(&table);
+    const std::vector<GridPoint>& reach = loaded.model.Reach();
+    int crashed = 0, aims = 0;
+    for (int walk = 0; walk < 4; ++walk) {
+      SetStartValues(s);
+      s.playerCount = 1;
+      PlayerRecord& car = s.players[0];
+      for (int move = 0; move < 16 && car.laps == 0; ++move) {
+        const CarState now = CarOf(car);
+        if (move % 6 == walk % 6) {
+          ASSERT_EQ(table.Rounds(now), ExhaustiveOptimum(*probe.state, now))
+              << now.at.x << "," << now.at.y << " at " << now.velocity.x << "," << now.velocity.y;
+        }
+        const GridPoint p = PredictedPoint(car);
+        GridPoint to = Pt(p.x + reach[random() % reach.size()].x, p.y + reach[random() % reach.size()].y);
+        int fastest = -1;
+        for (int a = 0; a < 12; ++a) {
+          const GridPoint o = reach[random() % reach.size()];
+          const GridPoint aim = Pt(p.x + o.x, p.y + o.y);
+          if (loaded.model.PathBlocked(now.at, aim)) continue;
+          const bool expected = ExhaustivelyDoomed(loaded.model, s.track, After(now, aim, MoveOutcome::kClean));
+          ASSERT_EQ(lookup.MoveDooms(car, aim), expected) << aim.x << "," << aim.y;
+          EXPECT_FALSE(lookup.lastGaveUp());
+          ++aims;
+          doomed += expected ? 1 : 0;
+          // The fastest clean aim, so that the car comes to doomed speeds; now and then a move at
+          // random, a crash as often as not.
+          const int speed = (aim.x - now.at.x) * (aim.x - now.at.x) + (aim.y - now.at.y) * (aim.y - now.at.y);
+          if (move % 5 != 4 && speed > fastest) {
+            to = aim;
+            fastest = speed;
+          }
+        }
+        ASSERT_EQ(Apply(s, to), 0);
+        crashed += car.waitTurns == 2 ? 1 : 0;
+        NextTurn(s);
+      }
+    }
+    EXPECT_GT(crashed, 2);
+    EXPECT_GT(aims, 30);
+    // Doomed cars are rare on a race's way: cars placed anywhere the table holds them too.
+    std::uniform_int_distribution<int> x(3, c.circuit.width - 4), y(3, c.circuit.height - 4), v(-30, 30);
+    for (int i = 0; i < 3000; ++i) {
+      const CarState car{Pt(x(random), y(random)), Pt(v(random), v(random)), 0};
+      if (loaded.model.Blocked(car.at.x, car.at.y) || table.CanStop(car) < 0) continue;
+      const bool expected = ExhaustivelyDoomed(loaded.model, s.track, car);
+      ASSERT_EQ(lookup.Doomed(car), expected);
+      doomed += expected ? 1 : 0;
+    }
+
+    // The table's pro from the standing start: every lap in the rounds the table gave for the car
+    // as it crossed the line, the first in the optimum.
+    Driver pro;
+    ASSERT_TRUE(pro.Load(s.track));
+    pro.UseTable(&table);
+    SetStartValues(s);
+    s.playerCount = 1;
+    PlayerRecord& car = s.players[0];
+    int lapStart = 0, expected = optimum;
+    for (int lap = 1; lap <= 3; ++lap) {
+      while (car.laps < lap && s.round < 200) {
+        const GridPoint to = pro.Move(car, DriverLevel::kPro);
+        ASSERT_EQ(Apply(s, to), 0);
+        NextTurn(s);
+      }
+      ASSERT_EQ(car.laps, lap);
+      EXPECT_EQ(s.round - lapStart, expected) << "lap " << lap;
+      lapStart = s.round;
+      expected = table.Rounds(CarOf(car));
+      ASSERT_GT(expected, 0);
+      EXPECT_LE(expected, optimum);
+    }
+
+    // The file: read back, the same answers; another circuit's, a short one or a damaged one is
+    // refused and leaves the table as it was.
+    const std::string file = loaded.folder.HostFile(LapTable::FileName(loaded.model));
+    ASSERT_TRUE(table.Save(file));
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Loaded other(SmallRing());
+    const struct Damage {
+      const char* what;
+      size_t keep;  // bytes kept
+      size_t flip;  // a byte flipped, or npos
+      bool otherCircuit;
+      bool loads;
+    } damages[] = {
+        {"whole", bytes.size(), std::string::npos, false, true},
+        {"cut short", bytes.size() - 9, std::string::npos, false, false},
+        {"header only", 40, std::string::npos, false, false},
+        {"a window's byte flipped", bytes.size(), bytes.size() / 2, false, false},
+        {"the count of windows flipped", bytes.size(), 33, false, false},
+        {"another circuit's", bytes.size(), std::string::npos, true, false},
+    };
+    for (const Damage& d : damages) {
+      SCOPED_TRACE(d.what);
+      std::string damaged = bytes.substr(0, d.keep);
+      if (d.flip != std::string::npos) damaged[d.flip] = static_cast<char>(damaged[d.flip] ^ 0x5A);
+      const std::string copy = loaded.folder.HostFile("copy.apxlaps");
+      WriteBytes(copy, Bytes(damaged.begin(), damaged.end()));
+      LapTable read;
+      EXPECT_EQ(read.Load(d.otherCircuit ? other.model : loaded.model, copy), d.loads);
+      EXPECT_EQ(read.ready(), d.loads);
+      if (d.loads) {
+        EXPECT_EQ(read.Rounds(start), optimum);
+        EXPECT_EQ(read.states(), table.states());
+      }
+    }
+  }
+  EXPECT_GE(doomed, 2);
+}
+
+// The game builds the table in the pro's slices, keeps it in the per-user folder, and reads it
+// back for the next race on the circuit; a damaged file is built again. With the table the hint
+// is the table's move.
+TEST(BrainLapTable, TheGameBuildsTheTableInItsSlicesKeepsItAndReadsItBack) {
+  TempFolder folder;
+  setenv("APEXGRID_LAP_TABLE", "1", 1);
+  setenv("XDG_DATA_HOME", folder.HostFile("user").c_str(), 1);
+  TestCircuit hairpin = WalledRing(24, 19, 4);
+  hairpin.BlockRect(17, 5, 19, 12);
+  WriteBytes(folder.HostFile("c.cct"), hairpin.Encode());
+  ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
+  SetStartValues(gameState);
+  gameState.playerCount = 2;
+  gameState.screenMode = kScreenRace;
+  driverChoices = DriverChoices{};
+  driverChoices.driver[0] = kDriverPro;
+  TrackModel model;
+  ASSERT_TRUE(model.Build(gameState.track));
+  const std::string file = folder.HostFile("user/apexgrid/Cache/" + LapTable::FileName(model));
+  auto slicesToTheEnd = [] {
+    int slices = 0;
+    while (ThinkAhead() && slices < 100000) ++slices;
+    return slices;
+  };
+
+  ForgetBrain();
+  PrepareBrain();
+  const int slices = slicesToTheEnd();
+  LapTable kept;
+  ASSERT_TRUE(kept.Load(model, file));
+  GridPoint best;
+  ASSERT_TRUE(kept.BestMove(CarOf(CurrentRecord(gameState)), &best));
+  EXPECT_EQ(HintMove(), best);
+
+  // The next race on the circuit reads it at once: the hint is the table's with no slice run,
+  // and the slices only prepare the pro's own lap.
+  ForgetBrain();
+  PrepareBrain();
+  EXPECT_EQ(HintMove(), best);
+  EXPECT_LT(slicesToTheEnd() + 10, slices);
+
+  // A damaged file is ignored and built again, whole.
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  WriteBytes(file, Bytes(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2)));
+  ForgetBrain();
+  PrepareBrain();
+  EXPECT_EQ(slicesToTheEnd(), slices);
+  std::ifstream again(file, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), bytes);
+
+  ForgetBrain();
+  driverChoices = DriverChoices{};
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("APEXGRID_LAP_TABLE");
 }
