@@ -1071,7 +1071,9 @@ TEST(OnlineGame, GamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
     const HttpResult made = ana->Call("POST", "races", body.substr(0, body.size() - 1) + computer);
     ASSERT_EQ(made.status, 201) << made.body;
     const long long id = Body(made).value("id", 0LL);
-    if (!c.computer) ASSERT_EQ(bo->Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
+    if (!c.computer) {
+      ASSERT_EQ(bo->Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
+    }
     const HttpResult file = ana->Call("GET", "races/" + std::to_string(id) + "/file");
     ASSERT_EQ(file.status, 200);
     // The games' scripts outlast the race by far; they are stopped once the race has settled.
@@ -1107,7 +1109,9 @@ TEST(OnlineGame, GamesRaceToTheEndThroughKillsOfTheServerAndOfAGame) {
     for (int i = 0; i < 900 && !settled(); ++i) Pause(100);
     for (const auto& player : players) player->Kill(folder);
     EXPECT_TRUE(WaitForFile(folder.HostFile("ana.status")));
-    if (!c.computer) EXPECT_TRUE(WaitForFile(folder.HostFile(c.kills ? "bo-again.status" : "bo.status")));
+    if (!c.computer) {
+      EXPECT_TRUE(WaitForFile(folder.HostFile(c.kills ? "bo-again.status" : "bo.status")));
+    }
     EXPECT_EQ(state["state"], "finished");
     for (const auto& player : players) {
       EXPECT_EQ(RaceLines(player->RaceFileText()), ServerLines(state)) << player->name << " said: " << player->Said();
