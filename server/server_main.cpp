@@ -25,6 +25,8 @@ const char kUsage[] =
     "  --url URL              how race files name this server (default http://ADDRESS:PORT)\n"
     "  --computer-pause MS    the pause before a computer's move (default 800, as in the game)\n"
     "  --request-seconds S    the time a client has to send a request's header (default 10)\n"
+    "  --requests-per-minute N  the requests one address may make in a minute, at once or spread;\n"
+    "                         more are answered 429 (default 60000; 0: no limit)\n"
     "  --sync full|normal     full (the default): a move is answered once it is on the disk;\n"
     "                         normal: once it is in the database's log, which a killed server\n"
     "                         keeps but a power cut may not, at a fraction of the latency\n";
@@ -94,6 +96,10 @@ int main(int argc, char** argv) {
       long seconds = 0;
       if (!WholeNumber(value, 1, 3600, &seconds)) return Usage("--request-seconds takes 1 to 3600 seconds");
       http.headerSeconds = static_cast<int>(seconds);
+    } else if (flag == "--requests-per-minute") {
+      long requests = 0;
+      if (!WholeNumber(value, 0, 100000000, &requests)) return Usage("--requests-per-minute takes 0 to 100000000");
+      http.requestsPerMinute = static_cast<int>(requests);
     } else if (flag == "--sync") {
       if (std::strcmp(value, "full") != 0 && std::strcmp(value, "normal") != 0)
         return Usage("--sync is full or normal");

@@ -184,7 +184,8 @@ ApiReply Service::Handle(const ApiRequest& request) {
     if (parts.size() == 3 && parts[2] == "moves") {
       return method == "POST" ? PostMove(id, request, account) : Error(405, "use POST");
     }
-    if (parts.size() == 3 && parts[2] == "events") return Error(400, "the events are a WebSocket");
+    if (parts.size() == 3 && parts[2] == "events")
+      return Error(400, "the events are a WebSocket, or server-sent events (Accept: text/event-stream)");
     if (parts.size() == 4 && parts[2] == "seats") {
       return method == "POST" ? Join(id, parts[3], account) : Error(405, "use POST");
     }
