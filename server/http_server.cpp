@@ -31,8 +31,25 @@ namespace {
 
 constexpr size_t kHeaderLimit = size_t{8} * 1024;
 // A listener that reads no more than this many messages behind is cut off: a stalled reader
-// costs bounded memory.
+// costs bounded memory. The backlog a stream starts with counts apart, whatever the race's length:
+// a client catching up on a long race is not cut for it.
 constexpr size_t kMaxQueuedMessages = 1024;
+
+// An event stream's socket sends from a buffer this large, where the system's own would grow to
+// megabytes for a reader that stalls (on loopback above all): its messages are small and few, and
+// 2,000 stalled streams must not hold gigabytes of the kernel's memory.
+constexpr int kStreamSendBuffer = 16 * 1024;
+
+template <class Stream>
+void SmallSendBuffer(Stream& stream) {
+  beast::error_code ignored;
+  beast::get_lowest_layer(stream).socket().set_option(net::socket_base::send_buffer_size(kStreamSendBuffer), ignored);
+}
+
+std::string CutLine(const std::string& address, int64_t race) {
+  return address + " event stream of race " + std::to_string(race) + " cut, " + std::to_string(kMaxQueuedMessages) +
+         " messages behind";
+}
 // A server-sent event stream says something this often, so that a proxy keeps it open and a
 // client that went is noticed.
 constexpr int kStreamPingSeconds = 20;
@@ -55,7 +72,7 @@ struct Shared {
     double requests = 0;
     std::chrono::steady_clock::time_point at;
   };
-  std::unordered_map<std::string, Bucket> buckets;
+  std::unordered_map<std::string, Bucket> buckets{};
 
   // Whether the address may make one more request now.
   bool Allowed(const std::string& address) {
@@ -188,6 +205,9 @@ class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
       return;
     }
     for (std::string& message : backlog) queue_.push_back(std::move(message));
+    backlogLeft_ = queue_.size();
+    SmallSendBuffer(ws_);
+    race_ = race;
     ws_.async_accept(request, [self = this->shared_from_this()](beast::error_code ec) {
       if (ec) return;
       self->accepted_ = true;
@@ -199,9 +219,10 @@ class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
  private:
   void Send(const std::string& message) {
     if (closed_) return;
-    if (queue_.size() >= kMaxQueuedMessages) {
+    if (queue_.size() >= backlogLeft_ + kMaxQueuedMessages) {
       closed_ = true;
       CloseLowest(ws_);
+      shared_.log(CutLine(address_, race_));
       return;
     }
     queue_.push_back(message);
@@ -219,6 +240,7 @@ class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
         return;
       }
       self->queue_.pop_front();
+      if (self->backlogLeft_ > 0) --self->backlogLeft_;
       self->Write();
     });
   }
@@ -241,6 +263,8 @@ class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
   std::string address_;
   beast::flat_buffer readBuffer_;
   std::deque<std::string> queue_;
+  size_t backlogLeft_ = 0;  // of the queue's front, the messages of the backlog
+  int64_t race_ = 0;
   int subscription_ = 0;
   bool accepted_ = false;
   bool writing_ = false;
@@ -297,6 +321,9 @@ class SentEventSession : public std::enable_shared_from_this<SentEventSession<St
         "HTTP/1.1 200 OK\r\nServer: apexgrid-server\r\nContent-Type: text/event-stream\r\n"
         "Cache-Control: no-store\r\nConnection: close\r\n\r\n");
     for (const std::string& message : backlog) queue_.push_back(Event(message));
+    backlogLeft_ = queue_.size();
+    SmallSendBuffer(stream_);
+    race_ = race;
     Write();
     Read();
     Ping();
@@ -315,7 +342,10 @@ class SentEventSession : public std::enable_shared_from_this<SentEventSession<St
 
   void Send(std::string text) {
     if (closed_) return;
-    if (queue_.size() >= kMaxQueuedMessages) return Close();
+    if (queue_.size() >= backlogLeft_ + kMaxQueuedMessages) {
+      shared_.log(CutLine(address_, race_));
+      return Close();
+    }
     queue_.push_back(std::move(text));
     Write();
   }
@@ -328,6 +358,7 @@ class SentEventSession : public std::enable_shared_from_this<SentEventSession<St
                        self->writing_ = false;
                        if (ec) return self->Close();
                        self->queue_.pop_front();
+                       if (self->backlogLeft_ > 0) --self->backlogLeft_;
                        self->Write();
                      });
   }
@@ -363,6 +394,8 @@ class SentEventSession : public std::enable_shared_from_this<SentEventSession<St
   std::string address_;
   net::steady_timer ping_;
   std::deque<std::string> queue_;
+  size_t backlogLeft_ = 0;  // of the queue's front, the header and the messages of the backlog
+  int64_t race_ = 0;
   char scratch_[512];
   int subscription_ = 0;
   bool writing_ = false;

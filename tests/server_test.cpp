@@ -415,6 +415,42 @@ TEST(Server, KeepsAnsweringPastIdleSlowAndSilentClients) {
   // The trickling header is cut off by the server, never answered.
   EXPECT_EQ(Answer(slow), "");
   close(slow);
+  // A WebSocket that never reads, with little room on its side, is cut once 1,024 messages wait
+  // for it; the race goes on.
+  const long long longRace =
+      Body(race.ana->Call("POST", "races", json{{"circuit", UploadRing(*race.ana)}, {"seats", 8}, {"laps", 20}}.dump()))
+          .value("id", 0LL);
+  std::vector<std::unique_ptr<ApiClient>> seats;
+  for (int seat = 1; seat < 8; ++seat) {
+    seats.push_back(SignUp(server.url(), "seat" + std::to_string(seat)));
+    ASSERT_EQ(seats.back()->Call("POST", "races/" + std::to_string(longRace) + "/seats/" + std::to_string(seat)).status,
+              201);
+  }
+  const int stalled = socket(AF_INET, SOCK_STREAM, 0);
+  const int room = 4096;
+  setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(server.url().port)));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  ASSERT_EQ(connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string upgrade = "GET /api/v1/races/" + std::to_string(longRace) +
+                              "/events HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+                              "Authorization: Bearer " +
+                              token + "\r\n\r\n";
+  send(stalled, upgrade.data(), upgrade.size(), 0);
+  const std::string cut = " event stream of race " + std::to_string(longRace) + " cut, 1024 messages behind";
+  size_t moved = 0;
+  for (; moved < lap.size() * 160 && (moved % 100 != 0 || server.Log().find(cut) == std::string::npos); ++moved) {
+    ASSERT_EQ(Move(moved % 8 == 0 ? *race.ana : *seats[moved % 8 - 1], longRace, static_cast<long long>(moved),
+                   lap[(moved / 8) % lap.size()])
+                  .status,
+              201)
+        << moved;
+  }
+  EXPECT_NE(server.Log().find(cut), std::string::npos) << moved << " moves";
+  close(stalled);
   for (const int fd : idle) close(fd);
   EXPECT_EQ(watcher->Call("GET", "races?mine=1").status, 200);
 }
