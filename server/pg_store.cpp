@@ -5,7 +5,9 @@
 #include <poll.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 namespace {
 
@@ -224,13 +226,20 @@ int64_t PgStore::AddRace(const RaceRow& race) {
   return transaction.Commit() ? id : 0;
 }
 
+// One statement, so one round trip and one snapshot: the head, then the seats and the events as
+// lists (names are letters, digits, '-' and '_', so the separators stand apart).
 bool PgStore::LoadRace(int64_t id, RaceRow* race) {
-  Result head =
-      Run("SELECT circuit, creator, seats, laps, live, move_seconds, assists, state, turn, created, due FROM races "
-          "WHERE id = $1",
-          {Text(id)});
-  if (head == nullptr || PQntuples(head.get()) != 1) return false;
-  PGresult* h = head.get();
+  Result found = Run(
+      "SELECT r.circuit, r.creator, r.seats, r.laps, r.live, r.move_seconds, r.assists, r.state, r.turn, r.created, "
+      "r.due, "
+      "(SELECT string_agg(s.seat || ',' || s.account || ',' || s.driver || ',' || COALESCE(a.name, ''), ';' "
+      "ORDER BY s.seat) FROM seats s LEFT JOIN accounts a ON a.id = s.account WHERE s.race = r.id), "
+      "(SELECT string_agg(e.kind || ',' || e.seat || ',' || e.x || ',' || e.y, ';' ORDER BY e.position) "
+      "FROM events e WHERE e.race = r.id) "
+      "FROM races r WHERE r.id = $1",
+      {Text(id)});
+  if (found == nullptr || PQntuples(found.get()) != 1) return false;
+  PGresult* h = found.get();
   race->id = id;
   race->circuit = Value(h, 0, 0);
   race->creator = Int(h, 0, 1);
@@ -244,29 +253,33 @@ bool PgStore::LoadRace(int64_t id, RaceRow* race) {
   race->created = Int(h, 0, 9);
   race->due = Int(h, 0, 10);
   race->seatRows.clear();
-  Result seats = Run(
-      "SELECT s.seat, s.account, COALESCE(a.name, ''), s.driver FROM seats s LEFT JOIN accounts a ON a.id = s.account "
-      "WHERE s.race = $1 ORDER BY s.seat",
-      {Text(id)});
-  if (seats == nullptr) return false;
-  for (int row = 0; row < PQntuples(seats.get()); ++row) {
+  std::istringstream seats(Value(h, 0, 11));
+  std::string item;
+  while (std::getline(seats, item, ';')) {
     SeatRow seat;
-    seat.seat = static_cast<int>(Int(seats.get(), row, 0));
-    seat.account = Int(seats.get(), row, 1);
-    seat.player = Value(seats.get(), row, 2);
-    const int64_t driver = Int(seats.get(), row, 3);
+    long long number = 0;
+    long long account = 0;
+    long long driver = 0;
+    int used = 0;
+    if (std::sscanf(item.c_str(), "%lld,%lld,%lld,%n", &number, &account, &driver, &used) != 3) return false;
+    seat.seat = static_cast<int>(number);
+    seat.account = account;
+    seat.player = item.substr(static_cast<size_t>(used));
     seat.driver = driver == 2 ? SeatDriver::kPro : driver == 1 ? SeatDriver::kClub : SeatDriver::kHuman;
     race->seatRows.push_back(seat);
   }
   race->events.clear();
-  Result events = Run("SELECT kind, seat, x, y FROM events WHERE race = $1 ORDER BY position", {Text(id)});
-  if (events == nullptr) return false;
-  for (int row = 0; row < PQntuples(events.get()); ++row) {
+  std::istringstream events(Value(h, 0, 12));
+  while (std::getline(events, item, ';')) {
+    int kind = 0;
+    int car = 0;
+    int x = 0;
+    int y = 0;
+    if (std::sscanf(item.c_str(), "%d,%d,%d,%d", &kind, &car, &x, &y) != 4) return false;
     RaceEvent event;
-    event.kind = Int(events.get(), row, 0) == 1 ? RaceEventKind::kRetire : RaceEventKind::kMove;
-    event.car = static_cast<int>(Int(events.get(), row, 1));
-    event.point =
-        GridPoint{static_cast<int16_t>(Int(events.get(), row, 2)), static_cast<int16_t>(Int(events.get(), row, 3))};
+    event.kind = kind == 1 ? RaceEventKind::kRetire : RaceEventKind::kMove;
+    event.car = static_cast<uint8_t>(car);
+    event.point = GridPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)};
     race->events.push_back(event);
   }
   return static_cast<int>(race->seatRows.size()) == race->seats;
@@ -300,24 +313,43 @@ bool PgStore::TakeSeat(const RaceRow& race, int seat, int64_t account) {
   return WriteRaceHead(race) && Notify(race.id, "-1") && transaction.Commit();
 }
 
+// One statement, committed on its own: a round trip where a transaction would take five. The
+// position is the primary key's second half: a second writer of the same position fails, on this
+// server or another, and with it the lap, the race's head and the news.
 bool PgStore::AddEvent(const RaceRow& race, size_t position, const RaceEvent& event, int64_t now, const LapRow* lap) {
-  const std::function<bool(const char*)> plain = [this](const char* command) { return Plain(command); };
-  Transaction transaction(plain);
-  if (!transaction.began()) return false;
-  // The position is the primary key's second half: a second writer of the same position fails,
-  // on this server or another.
-  if (Run("INSERT INTO events(race, position, kind, seat, x, y, at) VALUES ($1, $2, $3, $4, $5, $6, $7)",
-          {Text(race.id), Text(static_cast<int64_t>(position)), Text(event.kind == RaceEventKind::kRetire ? 1 : 0),
-           Text(event.car), Text(event.point.x), Text(event.point.y), Text(now)}) == nullptr) {
-    return false;
+  std::vector<std::string> params = {Text(race.id),
+                                     Text(static_cast<int64_t>(position)),
+                                     Text(event.kind == RaceEventKind::kRetire ? 1 : 0),
+                                     Text(event.car),
+                                     Text(event.point.x),
+                                     Text(event.point.y),
+                                     Text(now),
+                                     race.state,
+                                     Text(race.turn),
+                                     Text(race.due),
+                                     kChannel,
+                                     Text(race.id) + ":" + Text(static_cast<int64_t>(position + 1))};
+  Result added;
+  if (lap == nullptr) {
+    added = Run(
+        "WITH added AS (INSERT INTO events(race, position, kind, seat, x, y, at) VALUES ($1, $2, $3, $4, $5, $6, $7) "
+        "RETURNING race), "
+        "head AS (UPDATE races SET state = $8, turn = $9, due = $10 WHERE id = (SELECT race FROM added) RETURNING id) "
+        "SELECT pg_notify($11, $12) FROM head",
+        params);
+  } else {
+    params.push_back(race.circuit);
+    params.push_back(Text(lap->rounds));
+    added = Run(
+        "WITH added AS (INSERT INTO events(race, position, kind, seat, x, y, at) VALUES ($1, $2, $3, $4, $5, $6, $7) "
+        "RETURNING race), "
+        "head AS (UPDATE races SET state = $8, turn = $9, due = $10 WHERE id = (SELECT race FROM added) RETURNING id), "
+        "lap AS (INSERT INTO laps(circuit, account, rounds, race, at) SELECT $13::text, account, $14::integer, race, "
+        "$7 FROM seats WHERE race = (SELECT race FROM added) AND seat = $4) "
+        "SELECT pg_notify($11, $12) FROM head",
+        params);
   }
-  if (lap != nullptr &&
-      Run("INSERT INTO laps(circuit, account, rounds, race, at) SELECT $1::text, account, $2::integer, $3::bigint, "
-          "$4::bigint FROM seats WHERE race = $5 AND seat = $6",
-          {race.circuit, Text(lap->rounds), Text(race.id), Text(now), Text(race.id), Text(event.car)}) == nullptr) {
-    return false;
-  }
-  return WriteRaceHead(race) && Notify(race.id, Text(static_cast<int64_t>(position + 1))) && transaction.Commit();
+  return added != nullptr && PQntuples(added.get()) == 1;
 }
 
 std::vector<RaceSummary> PgStore::ListRaces(int64_t account, bool openOnly, int limit) {
