@@ -489,16 +489,17 @@ class RatioReporter : public BestRunsReporter {
   void Finalize() override {
     BestRunsReporter::Finalize();
     const std::pair<const char*, const char*> pairs[] = {
-        {"LiveRaces/FiveHundredRaces/full", "LiveRaces/OneRace/full"},
-        {"LiveRaces/FiveHundredRaces/normal", "LiveRaces/OneRace/normal"},
-        {"LiveRaces/FiveHundredRaces/postgres/twoServers", "LiveRaces/OneRace/postgres/twoServers"},
+        // The names as the captures spell them, spaces and all.
+        {"LiveRaces/FiveHundredRaces / full", "LiveRaces/OneRace / full"},
+        {"LiveRaces/FiveHundredRaces / normal", "LiveRaces/OneRace / normal"},
+        {"LiveRaces/FiveHundredRaces / postgres / twoServers", "LiveRaces/OneRace / postgres / twoServers"},
         {"ListMine/HundredThousandRaces", "ListMine/TenRaces"}};
     std::printf("\n99th percentiles, and their multiple of the quiet case's:\n");
     for (const auto& [loaded, quiet] : pairs) {
       const auto l = p99_.find(loaded);
       const auto q = p99_.find(quiet);
       if (l == p99_.end() || q == p99_.end() || q->second <= 0) continue;
-      std::printf("  %-36s %9.2f ms  %7.1f x %s\n", loaded, l->second / 1e3, l->second / q->second, quiet);
+      std::printf("  %-52s %9.2f ms  %7.1f x %s\n", loaded, l->second / 1e3, l->second / q->second, quiet);
     }
   }
 };
