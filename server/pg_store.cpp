@@ -419,8 +419,8 @@ bool PgStore::LeadClock() {
   return leading_;
 }
 
-bool PgStore::Listen(std::function<void(int64_t, int64_t)> heard, std::string* error) {
-  heard_ = std::move(heard);
+bool PgStore::Listen(const std::function<void(int64_t, int64_t)>& heard, std::string* error) {
+  heard_ = heard;
   PGconn* connection = PQconnectdb(url_.c_str());
   Result listening(PQexec(connection, "LISTEN apexgrid_races"));
   if (PQresultStatus(listening.get()) != PGRES_COMMAND_OK) {

@@ -101,9 +101,7 @@ class Store {
   // Starts hearing of the races that servers changed: `heard` gets a race's id and how many events
   // it has (-1: read it again whatever it had), or a race of 0 when news may have been missed
   // (every race should be read again). Nothing to hear alone.
-  virtual bool Listen(std::function<void(int64_t race, int64_t events)> heard, std::string* error) {
-    (void)heard;
-    (void)error;
+  virtual bool Listen(const std::function<void(int64_t race, int64_t events)>& /*heard*/, std::string* /*error*/) {
     return true;
   }
   // Stops hearing, before the service goes.
