@@ -317,18 +317,19 @@ bool PgStore::TakeSeat(const RaceRow& race, int seat, int64_t account) {
 // position is the primary key's second half: a second writer of the same position fails, on this
 // server or another, and with it the lap, the race's head and the news.
 bool PgStore::AddEvent(const RaceRow& race, size_t position, const RaceEvent& event, int64_t now, const LapRow* lap) {
-  std::vector<std::string> params = {Text(race.id),
-                                     Text(static_cast<int64_t>(position)),
-                                     Text(event.kind == RaceEventKind::kRetire ? 1 : 0),
-                                     Text(event.car),
-                                     Text(event.point.x),
-                                     Text(event.point.y),
-                                     Text(now),
-                                     race.state,
-                                     Text(race.turn),
-                                     Text(race.due),
-                                     kChannel,
-                                     Text(race.id) + ":" + Text(static_cast<int64_t>(position + 1))};
+  std::vector<std::string> params = {
+      Text(race.id),
+      Text(static_cast<int64_t>(position)),
+      Text(event.kind == RaceEventKind::kRetire ? 1 : 0),
+      Text(event.car),
+      Text(event.point.x),
+      Text(event.point.y),
+      Text(now),
+      race.state,
+      Text(race.turn),
+      Text(race.due),
+      kChannel,
+      Text(race.id) + ":" + Text(static_cast<int64_t>(position + 1)) + ":" + Text(race.due)};
   Result added;
   if (lap == nullptr) {
     added = Run(
@@ -419,7 +420,7 @@ bool PgStore::LeadClock() {
   return leading_;
 }
 
-bool PgStore::Listen(const std::function<void(int64_t, int64_t)>& heard, std::string* error) {
+bool PgStore::Listen(const std::function<void(int64_t, int64_t, int64_t)>& heard, std::string* error) {
   heard_ = heard;
   PGconn* connection = PQconnectdb(url_.c_str());
   Result listening(PQexec(connection, "LISTEN apexgrid_races"));
@@ -448,7 +449,7 @@ void PgStore::ListenLoop(PGconn* connection) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         continue;
       }
-      heard_(0, -1);
+      heard_(0, -1, -1);
     }
     pollfd wait{PQsocket(connection), POLLIN, 0};
     if (poll(&wait, 1, 200) < 0) continue;
@@ -456,9 +457,12 @@ void PgStore::ListenLoop(PGconn* connection) {
     while (PGnotify* notice = PQnotifies(connection)) {
       const std::string payload = notice->extra;
       PQfreemem(notice);
-      const size_t colon = payload.find(':');
-      if (colon == std::string::npos) continue;
-      heard_(std::strtoll(payload.c_str(), nullptr, 10), std::strtoll(payload.c_str() + colon + 1, nullptr, 10));
+      // RACE:EVENTS:DUE, or RACE:-1 when the race is to be read again whatever it holds.
+      long long race = 0;
+      long long events = -1;
+      long long due = -1;
+      if (std::sscanf(payload.c_str(), "%lld:%lld:%lld", &race, &events, &due) < 2) continue;
+      heard_(race, events, events < 0 ? -1 : due);
     }
   }
   PQfinish(connection);

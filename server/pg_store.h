@@ -42,7 +42,7 @@ class PgStore : public Store {
   std::vector<int64_t> DueRaces(int64_t now, int limit, int64_t* next) override;
   std::vector<LapRow> BestLaps(const std::string& circuit, int limit) override;
   bool LeadClock() override;
-  bool Listen(const std::function<void(int64_t race, int64_t events)>& heard, std::string* error) override;
+  bool Listen(const std::function<void(int64_t race, int64_t events, int64_t due)>& heard, std::string* error) override;
   void StopListening() override;
 
   struct ResultFree {
@@ -67,7 +67,7 @@ class PgStore : public Store {
   std::map<const char*, std::string> prepared_;  // statement names on this connection
   bool leading_ = false;
 
-  std::function<void(int64_t, int64_t)> heard_;
+  std::function<void(int64_t, int64_t, int64_t)> heard_;
   std::thread listener_;
   std::atomic<bool> stopping_{false};
 };

@@ -23,6 +23,7 @@ constexpr int kListLimit = 100;
 constexpr int kLapsLimit = 50;
 constexpr size_t kTrackCache = 16;
 constexpr size_t kDriverCache = 16;
+constexpr size_t kSessionCache = 100000;
 
 ApiReply Error(int status, const std::string& reason) {
   ApiReply reply;
@@ -133,7 +134,8 @@ bool Service::Open(std::string* error) {
   mkdir(options_.dataFolder.c_str(), 0700);
   mkdir((options_.dataFolder + "/circuits").c_str(), 0700);
   store_ = OpenStore(options_.database, options_.dataFolder, options_.syncEveryCommit, error);
-  return store_ != nullptr && store_->Listen([this](int64_t race, int64_t events) { Heard(race, events); }, error);
+  return store_ != nullptr &&
+         store_->Listen([this](int64_t race, int64_t events, int64_t due) { Heard(race, events, due); }, error);
 }
 
 bool Service::Authenticate(const std::string& authorization, Account* account) {
@@ -143,7 +145,16 @@ bool Service::Authenticate(const std::string& authorization, Account* account) {
   if (token.size() != 64) return false;
   const std::string hash = TokenHash(token);
   std::lock_guard<std::mutex> lock(mutex_);
-  return store_->FindSession(hash, &account->id, &account->name);
+  // Sessions are never ended: one found stays good, and is asked of the database once.
+  const auto known = sessions_.find(hash);
+  if (known != sessions_.end()) {
+    *account = known->second;
+    return true;
+  }
+  if (!store_->FindSession(hash, &account->id, &account->name)) return false;
+  if (sessions_.size() >= kSessionCache) sessions_.clear();
+  sessions_[hash] = *account;
+  return true;
 }
 
 ApiReply Service::Handle(const ApiRequest& request) {
@@ -388,7 +399,8 @@ bool Service::Commit(RaceRow* race, RacePlay* play, const RaceEvent& event, int6
     log_(name + " finished, places " + placesJson.dump());
   }
   Deliver(*race);
-  PokeClock();
+  // The clock wakes for a new due time; an event that leaves none changes nothing it waits for.
+  if (race->due > 0) PokeClock();
   return true;
 }
 
@@ -413,7 +425,7 @@ void Service::Deliver(const RaceRow& race) {
   }
 }
 
-void Service::Heard(int64_t raceId, int64_t events) {
+void Service::Heard(int64_t raceId, int64_t events, int64_t due) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<int64_t> races;
@@ -430,7 +442,7 @@ void Service::Heard(int64_t raceId, int64_t events) {
     }
   }
   // Another server's move may have made a computer's turn, or a time limit.
-  PokeClock();
+  if (due != 0) PokeClock();
 }
 
 std::string Service::RaceJson(const RaceRow& race, const RacePlay* play) const {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "server/accounts.h"
@@ -116,9 +117,9 @@ class Service {
   // With the lock held: gives every listener of the race the events it hasn't had, then the
   // race's state when that is news to it.
   void Deliver(const RaceRow& race);
-  // A race changed by this server or another (0: any may have); `events`, how many it has now, or
-  // -1 when unknown.
-  void Heard(int64_t race, int64_t events);
+  // A race changed by this server or another (0: any may have); `events`, how many it has now, and
+  // `due`, its due time, or -1 when unknown.
+  void Heard(int64_t race, int64_t events, int64_t due);
   // With the lock held: the circuit's file in the data folder, fetched from the database when
   // another server took it in. False when there is none.
   bool CircuitFile(const std::string& id);
@@ -135,6 +136,7 @@ class Service {
   std::mutex mutex_;     // the store, the tracks and the listeners
   std::unique_ptr<Store> store_;
   std::map<std::string, std::shared_ptr<TrackGrid>> tracks_;
+  std::unordered_map<std::string, Account> sessions_;  // by the token's hash
   std::map<int, Subscription> subscriptions_;
   int nextSubscription_ = 1;
 

@@ -98,10 +98,11 @@ class Store {
   // Whether this server plays the due races: of several servers on one database, one at a time,
   // until it goes.
   virtual bool LeadClock() { return true; }
-  // Starts hearing of the races that servers changed: `heard` gets a race's id and how many events
-  // it has (-1: read it again whatever it had), or a race of 0 when news may have been missed
-  // (every race should be read again). Nothing to hear alone.
-  virtual bool Listen(const std::function<void(int64_t race, int64_t events)>& /*heard*/, std::string* /*error*/) {
+  // Starts hearing of the races that servers changed: `heard` gets a race's id, how many events it
+  // has and its due time (-1 for both when unknown: read it again), or a race of 0 when news may
+  // have been missed (every race should be read again). Nothing to hear alone.
+  virtual bool Listen(const std::function<void(int64_t race, int64_t events, int64_t due)>& /*heard*/,
+                      std::string* /*error*/) {
     return true;
   }
   // Stops hearing, before the service goes.
