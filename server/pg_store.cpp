@@ -315,7 +315,7 @@ bool PgStore::TakeSeat(const RaceRow& race, int seat, int64_t account) {
 
 // One statement, committed on its own: a round trip where a transaction would take five. The
 // position is the primary key's second half: a second writer of the same position fails, on this
-// server or another, and with it the lap, the race's head and the news.
+// server or another, and with it the lap and the race's head.
 bool PgStore::AddEvent(const RaceRow& race, size_t position, const RaceEvent& event, int64_t now, const LapRow* lap) {
   std::vector<std::string> params = {
       Text(race.id),
@@ -328,15 +328,14 @@ bool PgStore::AddEvent(const RaceRow& race, size_t position, const RaceEvent& ev
       race.state,
       Text(race.turn),
       Text(race.due),
-      kChannel,
-      Text(race.id) + ":" + Text(static_cast<int64_t>(position + 1)) + ":" + Text(race.due)};
+  };
   Result added;
   if (lap == nullptr) {
     added = Run(
         "WITH added AS (INSERT INTO events(race, position, kind, seat, x, y, at) VALUES ($1, $2, $3, $4, $5, $6, $7) "
         "RETURNING race), "
         "head AS (UPDATE races SET state = $8, turn = $9, due = $10 WHERE id = (SELECT race FROM added) RETURNING id) "
-        "SELECT pg_notify($11, $12) FROM head",
+        "SELECT id FROM head",
         params);
   } else {
     params.push_back(race.circuit);
@@ -345,12 +344,18 @@ bool PgStore::AddEvent(const RaceRow& race, size_t position, const RaceEvent& ev
         "WITH added AS (INSERT INTO events(race, position, kind, seat, x, y, at) VALUES ($1, $2, $3, $4, $5, $6, $7) "
         "RETURNING race), "
         "head AS (UPDATE races SET state = $8, turn = $9, due = $10 WHERE id = (SELECT race FROM added) RETURNING id), "
-        "lap AS (INSERT INTO laps(circuit, account, rounds, race, at) SELECT $13::text, account, $14::integer, race, "
+        "lap AS (INSERT INTO laps(circuit, account, rounds, race, at) SELECT $11::text, account, $12::integer, race, "
         "$7 FROM seats WHERE race = (SELECT race FROM added) AND seat = $4) "
-        "SELECT pg_notify($11, $12) FROM head",
+        "SELECT id FROM head",
         params);
   }
-  return added != nullptr && PQntuples(added.get()) == 1;
+  if (added == nullptr || PQntuples(added.get()) != 1) return false;
+  // The news goes once the event is committed, in a statement of its own: PostgreSQL holds one
+  // lock for every notifying commit of the database until the commit is on the disk, which would
+  // make the servers' commits wait for each other. Should the server die between the two, the
+  // others' listeners have the event with the race's next one.
+  Notify(race.id, Text(static_cast<int64_t>(position + 1)) + ":" + Text(race.due));
+  return true;
 }
 
 std::vector<RaceSummary> PgStore::ListRaces(int64_t account, bool openOnly, int limit) {
