@@ -1,7 +1,8 @@
 // The race server under load, on loopback: live races of four players, each move timed from its
 // POST to the push reaching every other seat's WebSocket, with the server's memory while the
-// sockets are open; and the list of an account's races among 100,000 stored ones. Each figure is
-// also given as a multiple of the same measure on a quiet server in the same run.
+// sockets are open, on SQLite and on PostgreSQL shared by two servers; and the list of an
+// account's races among 100,000 stored ones. Each figure is also given as a multiple of the same
+// measure on a quiet server in the same run.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -28,6 +29,7 @@
 #include "bench/best_runs.h"
 #include "data/circuit.h"
 #include "net/http_client.h"
+#include "tests/pg_cluster.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -44,8 +46,8 @@ namespace {
 // apexgrid-server in a scratch folder of its own, on a port it chooses.
 class Server {
  public:
-  // sync: the server's --sync.
-  explicit Server(const char* sync = "full") : sync_(sync) {
+  // sync: the server's --sync; database: its --database, or empty for SQLite.
+  explicit Server(const char* sync = "full", std::string database = "") : sync_(sync), database_(std::move(database)) {
     char folder[] = "/tmp/apexgrid-bench-XXXXXX";
     folder_ = mkdtemp(folder);
     Start();
@@ -60,8 +62,14 @@ class Server {
     pid_ = fork();
     if (pid_ == 0) {
       std::freopen(log.c_str(), "a", stderr);
-      execl(APEXGRID_SERVER_PROGRAM, APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--data",
-            (folder_ + "/data").c_str(), "--sync", sync_, static_cast<char*>(nullptr));
+      const std::string data = folder_ + "/data";
+      if (database_.empty()) {
+        execl(APEXGRID_SERVER_PROGRAM, APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--data", data.c_str(),
+              "--sync", sync_, static_cast<char*>(nullptr));
+      } else {
+        execl(APEXGRID_SERVER_PROGRAM, APEXGRID_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--data", data.c_str(),
+              "--sync", sync_, "--database", database_.c_str(), static_cast<char*>(nullptr));
+      }
       _exit(127);
     }
     for (int i = 0; i < 400 && url.port == "80"; ++i) {
@@ -100,6 +108,7 @@ class Server {
 
  private:
   const char* sync_;
+  std::string database_;
   std::string folder_;
   pid_t pid_ = -1;
 };
@@ -184,7 +193,7 @@ class RaceRun : public std::enable_shared_from_this<RaceRun> {
 
 struct Load {
   net::io_context io;
-  ServerUrl url;
+  std::vector<ServerUrl> urls;  // a race's moves go to one server, its seats watch on each in turn
   std::array<std::string, 4> tokens;
   std::vector<GridPoint> lap = RingLap();
   std::chrono::milliseconds think{1000};
@@ -201,7 +210,8 @@ class Watcher : public std::enable_shared_from_this<Watcher> {
       : load_(load), race_(std::move(race)), id_(id), seat_(seat), ws_(load.io) {}
   void Open() {
     beast::get_lowest_layer(ws_).async_connect(
-        tcp::endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(std::stoi(load_.url.port))),
+        tcp::endpoint(net::ip::make_address("127.0.0.1"),
+                      static_cast<unsigned short>(std::stoi(load_.urls[seat_ % load_.urls.size()].port))),
         [self = shared_from_this()](beast::error_code ec) {
           if (ec) return void(++self->load_.errors);
           const std::string token = self->load_.tokens[self->seat_];
@@ -246,12 +256,13 @@ RaceRun::RaceRun(Load& load, long long id) : load_(load), id_(id), http_(load.io
 void RaceRun::Start(std::chrono::milliseconds offset) {
   timer_.expires_after(offset);
   timer_.async_wait([self = shared_from_this()](beast::error_code) {
-    self->http_.async_connect(
-        tcp::endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(std::stoi(self->load_.url.port))),
-        [self](beast::error_code ec) {
-          if (ec) return void(++self->load_.errors);
-          self->Next();
-        });
+    self->http_.async_connect(tcp::endpoint(net::ip::make_address("127.0.0.1"),
+                                            static_cast<unsigned short>(
+                                                std::stoi(self->load_.urls[self->id_ % self->load_.urls.size()].port))),
+                              [self](beast::error_code ec) {
+                                if (ec) return void(++self->load_.errors);
+                                self->Next();
+                              });
   });
 }
 
@@ -297,17 +308,32 @@ void RaceRun::MaybeDone() {
 }
 
 // `races` races of four, every seat watched; each race moves once per `think`, for `seconds` or
-// `moves` moves a race.
-void LiveRaces(benchmark::State& state, const char* sync, int races, int moves, int seconds) {
+// `moves` moves a race. `servers` 1: one server on SQLite; 2: two servers on one throwaway
+// PostgreSQL cluster, each race's moves sent to one of them and its seats watching on both, so
+// that half the pushes cross from one server to the other.
+void LiveRaces(benchmark::State& state, const char* sync, int races, int moves, int seconds, int servers) {
   rlimit files{};
   getrlimit(RLIMIT_NOFILE, &files);
   files.rlim_cur = files.rlim_max;
   setrlimit(RLIMIT_NOFILE, &files);
   for (auto _ : state) {
     state.PauseTiming();
-    Server server(sync);
+    std::unique_ptr<PgCluster> cluster;
+    if (servers > 1) {
+      cluster = std::make_unique<PgCluster>();
+      if (cluster->url().empty()) {
+        state.SkipWithError(cluster->why().c_str());
+        break;
+      }
+    }
+    Server server(sync, cluster != nullptr ? cluster->url() : "");
+    std::unique_ptr<Server> second;
     Load load;
-    load.url = server.url;
+    load.urls.push_back(server.url);
+    if (cluster != nullptr) {
+      second = std::make_unique<Server>(sync, cluster->url());
+      load.urls.push_back(second->url);
+    }
     for (int s = 0; s < 4; ++s) load.tokens[s] = SignUp(server.url, "seat" + std::to_string(s));
     ApiClient creator(server.url);
     creator.SetToken(load.tokens[0]);
@@ -356,6 +382,7 @@ void LiveRaces(benchmark::State& state, const char* sync, int races, int moves, 
     state.counters["p50_ms"] = Percentile(load.roundTripsMs, 0.50);
     state.counters["p99_ms"] = Percentile(load.roundTripsMs, 0.99);
     state.counters["server_mb"] = residentMb;
+    state.counters["servers"] = servers;
     state.ResumeTiming();
   }
 }
@@ -425,19 +452,28 @@ void ListMine(benchmark::State& state, int stored) {
 
 // The quiet baselines first, then the loads they are compared with.
 // Each move's round trip with every commit on the disk (the default) and with commits in the log.
-BENCHMARK_CAPTURE(LiveRaces, OneRace / full, "full", 1, 24, 15)
+BENCHMARK_CAPTURE(LiveRaces, OneRace / full, "full", 1, 24, 15, 1)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(LiveRaces, FiveHundredRaces / full, "full", 500, 96, 30)
+BENCHMARK_CAPTURE(LiveRaces, FiveHundredRaces / full, "full", 500, 96, 30, 1)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(LiveRaces, OneRace / normal, "normal", 1, 24, 15)
+BENCHMARK_CAPTURE(LiveRaces, OneRace / normal, "normal", 1, 24, 15, 1)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(LiveRaces, FiveHundredRaces / normal, "normal", 500, 96, 30)
+BENCHMARK_CAPTURE(LiveRaces, FiveHundredRaces / normal, "normal", 500, 96, 30, 1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+// The same on PostgreSQL behind two servers, every commit on the database's disk.
+BENCHMARK_CAPTURE(LiveRaces, OneRace / postgres / twoServers, "full", 1, 24, 15, 2)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(LiveRaces, FiveHundredRaces / postgres / twoServers, "full", 500, 96, 30, 2)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
@@ -453,15 +489,17 @@ class RatioReporter : public BestRunsReporter {
   void Finalize() override {
     BestRunsReporter::Finalize();
     const std::pair<const char*, const char*> pairs[] = {
-        {"LiveRaces/FiveHundredRaces/full", "LiveRaces/OneRace/full"},
-        {"LiveRaces/FiveHundredRaces/normal", "LiveRaces/OneRace/normal"},
+        // The names as the captures spell them, spaces and all.
+        {"LiveRaces/FiveHundredRaces / full", "LiveRaces/OneRace / full"},
+        {"LiveRaces/FiveHundredRaces / normal", "LiveRaces/OneRace / normal"},
+        {"LiveRaces/FiveHundredRaces / postgres / twoServers", "LiveRaces/OneRace / postgres / twoServers"},
         {"ListMine/HundredThousandRaces", "ListMine/TenRaces"}};
     std::printf("\n99th percentiles, and their multiple of the quiet case's:\n");
     for (const auto& [loaded, quiet] : pairs) {
       const auto l = p99_.find(loaded);
       const auto q = p99_.find(quiet);
       if (l == p99_.end() || q == p99_.end() || q->second <= 0) continue;
-      std::printf("  %-36s %9.2f ms  %7.1f x %s\n", loaded, l->second / 1e3, l->second / q->second, quiet);
+      std::printf("  %-52s %9.2f ms  %7.1f x %s\n", loaded, l->second / 1e3, l->second / q->second, quiet);
     }
   }
 };

@@ -15,7 +15,9 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <unordered_map>
 
 #include "server/service.h"
 
@@ -29,8 +31,28 @@ namespace {
 
 constexpr size_t kHeaderLimit = size_t{8} * 1024;
 // A listener that reads no more than this many messages behind is cut off: a stalled reader
-// costs bounded memory.
+// costs bounded memory. The backlog a stream starts with counts apart, whatever the race's length:
+// a client catching up on a long race is not cut for it.
 constexpr size_t kMaxQueuedMessages = 1024;
+
+// An event stream's socket sends from a buffer this large, where the system's own would grow to
+// megabytes for a reader that stalls (on loopback above all): its messages are small and few, and
+// 2,000 stalled streams must not hold gigabytes of the kernel's memory.
+constexpr int kStreamSendBuffer = 16 * 1024;
+
+template <class Stream>
+void SmallSendBuffer(Stream& stream) {
+  beast::error_code ignored;
+  beast::get_lowest_layer(stream).socket().set_option(net::socket_base::send_buffer_size(kStreamSendBuffer), ignored);
+}
+
+std::string CutLine(const std::string& address, int64_t race) {
+  return address + " event stream of race " + std::to_string(race) + " cut, " + std::to_string(kMaxQueuedMessages) +
+         " messages behind";
+}
+// A server-sent event stream says something this often, so that a proxy keeps it open and a
+// client that went is noticed.
+constexpr int kStreamPingSeconds = 20;
 
 using PlainStream = beast::tcp_stream;
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
@@ -43,6 +65,38 @@ struct Shared {
   net::ssl::context* tls;  // null: plain HTTP
   size_t maxConnections;   // the options', within the descriptors the process may have
   std::atomic<size_t> connections{0};
+
+  // Each address's requests, as a bucket that refills at the options' rate and holds a minute of
+  // them. The network thread's alone.
+  struct Bucket {
+    double requests = 0;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::unordered_map<std::string, Bucket> buckets{};
+
+  // Whether the address may make one more request now.
+  bool Allowed(const std::string& address) {
+    const int perMinute = options.requestsPerMinute;
+    if (perMinute <= 0) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (buckets.size() > 100000) {
+      // Many addresses: those with a full bucket again are as good as new.
+      for (auto it = buckets.begin(); it != buckets.end();) {
+        const double refill = std::chrono::duration<double>(now - it->second.at).count() * perMinute / 60.0;
+        it = it->second.requests + refill >= perMinute ? buckets.erase(it) : std::next(it);
+      }
+    }
+    auto [it, made] = buckets.try_emplace(address, Bucket{static_cast<double>(perMinute), now});
+    Bucket& bucket = it->second;
+    if (!made) {
+      const double refill = std::chrono::duration<double>(now - bucket.at).count() * perMinute / 60.0;
+      bucket.requests = std::min<double>(perMinute, bucket.requests + refill);
+      bucket.at = now;
+    }
+    if (bucket.requests < 1) return false;
+    bucket.requests -= 1;
+    return true;
+  }
 };
 
 // Closes the connection under a stream of either kind, at once.
@@ -151,6 +205,9 @@ class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
       return;
     }
     for (std::string& message : backlog) queue_.push_back(std::move(message));
+    backlogLeft_ = queue_.size();
+    SmallSendBuffer(ws_);
+    race_ = race;
     ws_.async_accept(request, [self = this->shared_from_this()](beast::error_code ec) {
       if (ec) return;
       self->accepted_ = true;
@@ -162,9 +219,10 @@ class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
  private:
   void Send(const std::string& message) {
     if (closed_) return;
-    if (queue_.size() >= kMaxQueuedMessages) {
+    if (queue_.size() >= backlogLeft_ + kMaxQueuedMessages) {
       closed_ = true;
       CloseLowest(ws_);
+      shared_.log(CutLine(address_, race_));
       return;
     }
     queue_.push_back(message);
@@ -182,6 +240,7 @@ class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
         return;
       }
       self->queue_.pop_front();
+      if (self->backlogLeft_ > 0) --self->backlogLeft_;
       self->Write();
     });
   }
@@ -204,11 +263,155 @@ class EventSession : public std::enable_shared_from_this<EventSession<Stream>> {
   std::string address_;
   beast::flat_buffer readBuffer_;
   std::deque<std::string> queue_;
+  size_t backlogLeft_ = 0;  // of the queue's front, the messages of the backlog
+  int64_t race_ = 0;
   int subscription_ = 0;
   bool accepted_ = false;
   bool writing_ = false;
   bool closed_ = false;
 };
+
+// The event stream as server-sent events: the answer's body never ends, each message an event
+// named by its move's index, which a reconnecting client sends back as Last-Event-ID.
+template <class Stream>
+class SentEventSession : public std::enable_shared_from_this<SentEventSession<Stream>> {
+ public:
+  SentEventSession(Stream&& stream, Shared& shared, std::string address)
+      : stream_(std::move(stream)),
+        shared_(shared),
+        slot_(shared),
+        address_(std::move(address)),
+        ping_(beast::get_lowest_layer(stream_).get_executor()) {}
+
+  ~SentEventSession() {
+    if (subscription_ != 0) shared_.service.Unsubscribe(subscription_);
+  }
+
+  void Start(const http::request<http::string_body>& request, int64_t race, int64_t after) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string target(request.target());
+    std::vector<std::string> backlog;
+    std::weak_ptr<SentEventSession> weak = this->weak_from_this();
+    auto executor = beast::get_lowest_layer(stream_).get_executor();
+    ApiReply refusal = shared_.service.Subscribe(
+        std::string(request[http::field::authorization]), race, after,
+        [weak, executor](const std::string& message) {
+          net::post(executor, [weak, message] {
+            if (auto self = weak.lock()) self->Send(Event(message));
+          });
+        },
+        &backlog, &subscription_);
+    shared_.log(LogLine(address_, "GET", target, subscription_ != 0 ? 200 : refusal.status, start, refusal.who));
+    if (subscription_ == 0) {
+      auto response = std::make_shared<http::response<http::string_body>>(static_cast<http::status>(refusal.status),
+                                                                          request.version());
+      response->set(http::field::server, "apexgrid-server");
+      response->set(http::field::content_type, refusal.contentType);
+      response->keep_alive(false);
+      response->body() = std::move(refusal.body);
+      response->prepare_payload();
+      beast::get_lowest_layer(stream_).expires_after(std::chrono::seconds(shared_.options.headerSeconds));
+      http::async_write(stream_, *response, [self = this->shared_from_this(), response](beast::error_code, size_t) {
+        CloseLowest(self->stream_);
+      });
+      return;
+    }
+    beast::get_lowest_layer(stream_).expires_never();
+    queue_.push_back(
+        "HTTP/1.1 200 OK\r\nServer: apexgrid-server\r\nContent-Type: text/event-stream\r\n"
+        "Cache-Control: no-store\r\nConnection: close\r\n\r\n");
+    for (const std::string& message : backlog) queue_.push_back(Event(message));
+    backlogLeft_ = queue_.size();
+    SmallSendBuffer(stream_);
+    race_ = race;
+    Write();
+    Read();
+    Ping();
+  }
+
+ private:
+  // A message as an event; a move's carries its index as the event's id.
+  static std::string Event(const std::string& message) {
+    const nlohmann::json event = nlohmann::json::parse(message, nullptr, false);
+    std::string text;
+    if (event.is_object() && event.value("type", "") == "move") {
+      text = "id: " + std::to_string(event.value("index", 0)) + "\n";
+    }
+    return text + "data: " + message + "\n\n";
+  }
+
+  void Send(std::string text) {
+    if (closed_) return;
+    if (queue_.size() >= backlogLeft_ + kMaxQueuedMessages) {
+      shared_.log(CutLine(address_, race_));
+      return Close();
+    }
+    queue_.push_back(std::move(text));
+    Write();
+  }
+
+  void Write() {
+    if (writing_ || queue_.empty() || closed_) return;
+    writing_ = true;
+    net::async_write(stream_, net::buffer(queue_.front()),
+                     [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                       self->writing_ = false;
+                       if (ec) return self->Close();
+                       self->queue_.pop_front();
+                       if (self->backlogLeft_ > 0) --self->backlogLeft_;
+                       self->Write();
+                     });
+  }
+
+  // The client says nothing more; a read ends when its connection does.
+  void Read() {
+    stream_.async_read_some(net::buffer(scratch_), [self = this->shared_from_this()](beast::error_code ec, size_t) {
+      if (ec) return self->Close();
+      self->Read();
+    });
+  }
+
+  void Ping() {
+    ping_.expires_after(std::chrono::seconds(kStreamPingSeconds));
+    ping_.async_wait([weak = this->weak_from_this()](beast::error_code ec) {
+      auto self = weak.lock();
+      if (ec || self == nullptr || self->closed_) return;
+      self->Send(":\n\n");
+      self->Ping();
+    });
+  }
+
+  void Close() {
+    if (closed_) return;
+    closed_ = true;
+    ping_.cancel();
+    CloseLowest(stream_);
+  }
+
+  Stream stream_;
+  Shared& shared_;
+  ConnectionSlot slot_;
+  std::string address_;
+  net::steady_timer ping_;
+  std::deque<std::string> queue_;
+  size_t backlogLeft_ = 0;  // of the queue's front, the header and the messages of the backlog
+  int64_t race_ = 0;
+  char scratch_[512];
+  int subscription_ = 0;
+  bool writing_ = false;
+  bool closed_ = false;
+};
+
+// The moves after which a server-sent event stream resumes: the target's `after`, else the last
+// event's id the client had, else none (-1).
+int64_t LastEventId(const http::request<http::string_body>& request, int64_t after) {
+  if (after >= 0) return after;
+  const auto field = request.find("Last-Event-ID");
+  if (field == request.end()) return -1;
+  const std::string text(field->value());
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return std::stoll(text);
+}
 
 template <class Stream>
 class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
@@ -260,10 +463,21 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     target_ = std::string(request.target());
     int64_t race = 0;
     int64_t after = 0;
+    // Every request counts against its address, the event streams' included.
+    if (!shared_.Allowed(address_)) {
+      retryAfter_ = true;
+      return Refuse(429, "too many requests; try again later");
+    }
     if (websocket::is_upgrade(request)) {
       if (!EventsTarget(target_, &race, &after)) return Refuse(404, "no event stream here");
       auto session = std::make_shared<EventSession<Stream>>(std::move(stream_), shared_, address_);
       session->Start(parser_->release(), race, after);
+      return;
+    }
+    if (request.method() == http::verb::get && EventsTarget(target_, &race, &after) &&
+        std::string(request[http::field::accept]).find("text/event-stream") != std::string::npos) {
+      auto session = std::make_shared<SentEventSession<Stream>>(std::move(stream_), shared_, address_);
+      session->Start(request, race, LastEventId(request, after));
       return;
     }
     const bool circuit = request.method() == http::verb::put && target_ == "/api/v1/circuits";
@@ -317,6 +531,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
                                                                         version_ == 10 ? 10 : 11);
     response->set(http::field::server, "apexgrid-server");
     response->set(http::field::content_type, reply.contentType);
+    if (retryAfter_) response->set(http::field::retry_after, "60");
     response->keep_alive(keepAlive_);
     response->body() = std::move(reply.body);
     response->prepare_payload();
@@ -340,6 +555,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
   std::string method_;
   std::string target_;
   bool keepAlive_ = true;
+  bool retryAfter_ = false;
   unsigned version_ = 11;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };

@@ -17,6 +17,9 @@ struct HttpOptions {
   int idleSeconds = 60;           // a connection with no request in it
   int bodySeconds = 120;          // to send a body, the largest circuit included
   int workers = 3;
+  // Requests an address may make in a minute, at once or spread (0: any number); more are
+  // answered 429. Many clients behind one address stay under it, and so does a lobby.
+  int requestsPerMinute = 60000;
   // Both given: HTTPS and secure WebSockets only; neither: plain HTTP.
   std::string tlsCertificate;  // PEM, the chain
   std::string tlsKey;          // PEM

@@ -15,13 +15,18 @@
 namespace {
 
 const char kUsage[] =
-    "usage: apexgrid-server [--listen ADDRESS:PORT] --data FOLDER [--tls-cert FILE --tls-key FILE] [--url URL]\n"
+    "usage: apexgrid-server [--listen ADDRESS:PORT] --data FOLDER [--database URL] [--tls-cert FILE --tls-key FILE]\n"
+    "                       [--url URL]\n"
     "  --listen ADDRESS:PORT  where to serve (default 127.0.0.1:8470; port 0 picks one)\n"
     "  --tls-cert FILE --tls-key FILE  serve HTTPS and secure WebSockets with the PEM chain and key\n"
     "  --data FOLDER          the folder of the database and the circuits (made when missing)\n"
+    "  --database URL         postgresql://... : the races on PostgreSQL, which several servers may\n"
+    "                         share (the default: SQLite in the data folder)\n"
     "  --url URL              how race files name this server (default http://ADDRESS:PORT)\n"
     "  --computer-pause MS    the pause before a computer's move (default 800, as in the game)\n"
     "  --request-seconds S    the time a client has to send a request's header (default 10)\n"
+    "  --requests-per-minute N  the requests one address may make in a minute, at once or spread;\n"
+    "                         more are answered 429 (default 60000; 0: no limit)\n"
     "  --sync full|normal     full (the default): a move is answered once it is on the disk;\n"
     "                         normal: once it is in the database's log, which a killed server\n"
     "                         keeps but a power cut may not, at a fraction of the latency\n";
@@ -91,6 +96,10 @@ int main(int argc, char** argv) {
       long seconds = 0;
       if (!WholeNumber(value, 1, 3600, &seconds)) return Usage("--request-seconds takes 1 to 3600 seconds");
       http.headerSeconds = static_cast<int>(seconds);
+    } else if (flag == "--requests-per-minute") {
+      long requests = 0;
+      if (!WholeNumber(value, 0, 100000000, &requests)) return Usage("--requests-per-minute takes 0 to 100000000");
+      http.requestsPerMinute = static_cast<int>(requests);
     } else if (flag == "--sync") {
       if (std::strcmp(value, "full") != 0 && std::strcmp(value, "normal") != 0)
         return Usage("--sync is full or normal");
@@ -100,7 +109,7 @@ int main(int argc, char** argv) {
     } else if (flag == "--tls-key") {
       http.tlsKey = value;
     } else if (flag == "--database") {
-      return Usage(flag + " is not supported by this build");
+      service.database = value;
     } else {
       return Usage("unknown option " + flag);
     }
@@ -116,7 +125,8 @@ int main(int argc, char** argv) {
   races.StartClock();
   const int status = ServeHttp(races, http, Log, [&service, &races, &http](const std::string& address) {
     races.SetServerUrl((http.tlsCertificate.empty() ? "http://" : "https://") + address);
-    Log("listening on " + address + ", data in " + service.dataFolder);
+    Log("listening on " + address + ", data in " + service.dataFolder +
+        (service.database.empty() ? "" : ", races on PostgreSQL"));
   });
   races.StopClock();
   if (status == 0) Log("stopped");

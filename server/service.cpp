@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <fstream>
@@ -22,6 +23,7 @@ constexpr int kListLimit = 100;
 constexpr int kLapsLimit = 50;
 constexpr size_t kTrackCache = 16;
 constexpr size_t kDriverCache = 16;
+constexpr size_t kSessionCache = 100000;
 
 ApiReply Error(int status, const std::string& reason) {
   ApiReply reply;
@@ -88,6 +90,11 @@ std::string EventMessage(const RaceEvent& event, int moveIndex) {
       .dump();
 }
 
+// The race's state and whose turn it is (-1 unless it is running).
+std::string StateMessage(const RaceRow& race) {
+  return json{{"type", "state"}, {"state", race.state}, {"turn", race.state == "running" ? race.turn : -1}}.dump();
+}
+
 bool ReadWholeFile(const std::string& path, std::string* bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -110,7 +117,10 @@ Service::Service(ServiceOptions options, Log log)
       brake_(options_.signInFailuresPerName, options_.signInFailuresPerAddress, options_.signInWindowMs),
       signUps_(options_.signUpsPerAddress, options_.signUpsPerAddress, options_.signInWindowMs) {}
 
-Service::~Service() { StopClock(); }
+Service::~Service() {
+  StopClock();
+  if (store_ != nullptr) store_->StopListening();
+}
 
 void Service::SetServerUrl(const std::string& url) {
   if (options_.serverUrl.empty()) options_.serverUrl = url;
@@ -123,7 +133,9 @@ bool Service::Open(std::string* error) {
   }
   mkdir(options_.dataFolder.c_str(), 0700);
   mkdir((options_.dataFolder + "/circuits").c_str(), 0700);
-  return store_.Open(options_.dataFolder + "/apexgrid-server.db", options_.syncEveryCommit, error);
+  store_ = OpenStore(options_.database, options_.dataFolder, options_.syncEveryCommit, error);
+  return store_ != nullptr &&
+         store_->Listen([this](int64_t race, int64_t events, int64_t due) { Heard(race, events, due); }, error);
 }
 
 bool Service::Authenticate(const std::string& authorization, Account* account) {
@@ -133,7 +145,16 @@ bool Service::Authenticate(const std::string& authorization, Account* account) {
   if (token.size() != 64) return false;
   const std::string hash = TokenHash(token);
   std::lock_guard<std::mutex> lock(mutex_);
-  return store_.FindSession(hash, &account->id, &account->name);
+  // Sessions are never ended: one found stays good, and is asked of the database once.
+  const auto known = sessions_.find(hash);
+  if (known != sessions_.end()) {
+    *account = known->second;
+    return true;
+  }
+  if (!store_->FindSession(hash, &account->id, &account->name)) return false;
+  if (sessions_.size() >= kSessionCache) sessions_.clear();
+  sessions_[hash] = *account;
+  return true;
 }
 
 ApiReply Service::Handle(const ApiRequest& request) {
@@ -174,7 +195,8 @@ ApiReply Service::Handle(const ApiRequest& request) {
     if (parts.size() == 3 && parts[2] == "moves") {
       return method == "POST" ? PostMove(id, request, account) : Error(405, "use POST");
     }
-    if (parts.size() == 3 && parts[2] == "events") return Error(400, "the events are a WebSocket");
+    if (parts.size() == 3 && parts[2] == "events")
+      return Error(400, "the events are a WebSocket, or server-sent events (Accept: text/event-stream)");
     if (parts.size() == 4 && parts[2] == "seats") {
       return method == "POST" ? Join(id, parts[3], account) : Error(405, "use POST");
     }
@@ -196,7 +218,7 @@ ApiReply Service::CreateAccount(const ApiRequest& request) {
   const std::string hash = HashPassword(body.password);
   if (hash.empty()) return Error(503, "the server is short of memory");
   std::lock_guard<std::mutex> lock(mutex_);
-  const int made = store_.AddAccount(body.name, hash, now);
+  const int made = store_->AddAccount(body.name, hash, now);
   if (made < 0) return Error(500, "the database failed");
   if (made == 0) return Error(409, "the name is taken");
   log_("account " + body.name + " made");
@@ -216,7 +238,7 @@ ApiReply Service::CreateSession(const ApiRequest& request) {
   bool found = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    found = store_.FindAccount(body.name, &id, &hash);
+    found = store_->FindAccount(body.name, &id, &hash);
   }
   // An unknown name costs the same hash as a wrong password, so that timing tells no names.
   static const std::string kDecoy = HashPassword("decoy password");
@@ -228,7 +250,7 @@ ApiReply Service::CreateSession(const ApiRequest& request) {
   const std::string token = NewToken();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!store_.AddSession(TokenHash(token), id, now)) return Error(500, "the database failed");
+    if (!store_->AddSession(TokenHash(token), id, now)) return Error(500, "the database failed");
   }
   ApiReply reply = Json(200, json{{"token", token}});
   reply.who = body.name;
@@ -243,7 +265,7 @@ ApiReply Service::PutCircuit(const ApiRequest& request, const Account& account) 
   const std::string id = Sha256Hex(bytes);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (store_.HasCircuit(id)) return Json(200, json{{"id", id}});
+    if (store_->HasCircuit(id)) return Json(200, json{{"id", id}});
   }
   // The game's own loader has the last word; a scratch file per thread keeps loads apart.
   const std::string folder = options_.dataFolder + "/circuits/";
@@ -255,8 +277,8 @@ ApiReply Service::PutCircuit(const ApiRequest& request, const Account& account) 
     return Error(500, "the circuit can't be stored");
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  const bool known = store_.HasCircuit(id);
-  if (!known && !store_.AddCircuit(id, account.id, NowMs())) return Error(500, "the database failed");
+  const bool known = store_->HasCircuit(id);
+  if (!known && !store_->AddCircuit(id, account.id, NowMs(), bytes)) return Error(500, "the database failed");
   if (!known) log_("circuit " + id + " uploaded by " + account.name);
   return Json(known ? 200 : 201, json{{"id", id}});
 }
@@ -265,10 +287,11 @@ ApiReply Service::GetCircuit(const std::string& id, bool laps) {
   if (!IsCircuitId(id)) return Error(404, "unknown circuit");
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!store_.HasCircuit(id)) return Error(404, "unknown circuit");
+    if (!store_->HasCircuit(id)) return Error(404, "unknown circuit");
+    if (!laps && !CircuitFile(id)) return Error(500, "the circuit file is missing");
     if (laps) {
       json list = json::array();
-      for (const LapRow& lap : store_.BestLaps(id, kLapsLimit)) {
+      for (const LapRow& lap : store_->BestLaps(id, kLapsLimit)) {
         list.push_back({{"player", lap.player}, {"rounds", lap.rounds}, {"race", lap.race}, {"date", IsoDate(lap.at)}});
       }
       return Json(200, json{{"laps", list}});
@@ -288,7 +311,8 @@ std::shared_ptr<TrackGrid> Service::Track(const std::string& circuit) {
   auto it = tracks_.find(circuit);
   if (it != tracks_.end()) return it->second;
   auto track = std::make_shared<TrackGrid>();
-  if (LoadCircuit(*track, DevicePath(options_.dataFolder + "/circuits/" + circuit + ".cct")) != 0 ||
+  if (!CircuitFile(circuit) ||
+      LoadCircuit(*track, DevicePath(options_.dataFolder + "/circuits/" + circuit + ".cct")) != 0 ||
       track->collisionGrid == nullptr) {
     return nullptr;
   }
@@ -297,6 +321,17 @@ std::shared_ptr<TrackGrid> Service::Track(const std::string& circuit) {
   if (tracks_.size() >= kTrackCache) tracks_.erase(tracks_.begin());
   tracks_[circuit] = track;
   return track;
+}
+
+bool Service::CircuitFile(const std::string& id) {
+  const std::string path = options_.dataFolder + "/circuits/" + id + ".cct";
+  struct stat file {};
+  if (stat(path.c_str(), &file) == 0) return true;
+  std::string bytes;
+  std::string error;
+  // Another server on the database took it in; it is written whole or not at all.
+  return store_->CircuitBytes(id, &bytes) && Sha256Hex(bytes) == id &&
+         WriteHostFile(path, bytes.data(), bytes.size(), &error) == 0;
 }
 
 std::unique_ptr<RacePlay> Service::Replay(const RaceRow& race, std::shared_ptr<TrackGrid>* track) {
@@ -345,7 +380,7 @@ bool Service::Commit(RaceRow* race, RacePlay* play, const RaceEvent& event, int6
   LapRow lapRow;
   lapRow.rounds = lap.rounds;
   const size_t position = race->events.size();
-  if (!store_.AddEvent(*race, position, event, now, lap.seat >= 0 ? &lapRow : nullptr)) return false;
+  if (!store_->AddEvent(*race, position, event, now, lap.seat >= 0 ? &lapRow : nullptr)) return false;
   race->events.push_back(event);
   const std::string name = "race " + std::to_string(race->id);
   if (event.kind == RaceEventKind::kRetire) {
@@ -355,7 +390,6 @@ bool Service::Commit(RaceRow* race, RacePlay* play, const RaceEvent& event, int6
          std::to_string(event.point.x) + "," + std::to_string(event.point.y) +
          (lap.seat >= 0 ? " lap in " + std::to_string(lap.rounds) + " rounds" : ""));
   }
-  Publish(race->id, EventMessage(event, moveIndex));
   if (race->state == "finished") {
     const std::vector<int> places = play->Places();
     json placesJson = json::object();
@@ -364,15 +398,51 @@ bool Service::Commit(RaceRow* race, RacePlay* play, const RaceEvent& event, int6
     }
     log_(name + " finished, places " + placesJson.dump());
   }
-  Publish(race->id, json{{"type", "state"}, {"state", race->state}, {"turn", race->turn}}.dump());
-  PokeClock();
+  Deliver(*race);
+  // The clock wakes for a new due time; an event that leaves none changes nothing it waits for.
+  if (race->due > 0) PokeClock();
   return true;
 }
 
-void Service::Publish(int64_t race, const std::string& message) {
+void Service::Deliver(const RaceRow& race) {
+  const std::string state = StateMessage(race);
   for (auto& entry : subscriptions_) {
-    if (entry.second.race == race) entry.second.listener(message);
+    Subscription& listener = entry.second;
+    if (listener.race != race.id) continue;
+    // Events come in order whichever server stored them: those this listener lacks, from the
+    // race as read just now.
+    const bool news = listener.sent < race.events.size();
+    int moveIndex = 0;
+    for (size_t p = 0; p < race.events.size(); ++p) {
+      if (p >= listener.sent) listener.listener(EventMessage(race.events[p], moveIndex));
+      if (race.events[p].kind == RaceEventKind::kMove) ++moveIndex;
+    }
+    listener.sent = std::max(listener.sent, race.events.size());
+    if (news || state != listener.lastState) {
+      listener.listener(state);
+      listener.lastState = state;
+    }
   }
+}
+
+void Service::Heard(int64_t raceId, int64_t events, int64_t due) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<int64_t> races;
+    for (const auto& entry : subscriptions_) {
+      const Subscription& listener = entry.second;
+      if (raceId != 0 && listener.race != raceId) continue;
+      // This server's own changes have been delivered already: they are heard as nothing new.
+      if (events >= 0 && listener.sent >= static_cast<size_t>(events)) continue;
+      if (std::find(races.begin(), races.end(), listener.race) == races.end()) races.push_back(listener.race);
+    }
+    for (const int64_t id : races) {
+      RaceRow race;
+      if (store_->LoadRace(id, &race)) Deliver(race);
+    }
+  }
+  // Another server's move may have made a computer's turn, or a time limit.
+  if (due != 0) PokeClock();
 }
 
 std::string Service::RaceJson(const RaceRow& race, const RacePlay* play) const {
@@ -427,7 +497,7 @@ ApiReply Service::CreateRace(const ApiRequest& request, const Account& account) 
   if (!ParseRaceBody(request.body, &body, &error)) return Error(400, error);
   const int64_t now = NowMs();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!store_.HasCircuit(body.circuit)) return Error(404, "unknown circuit");
+  if (!store_->HasCircuit(body.circuit)) return Error(404, "unknown circuit");
   RaceRow race;
   race.circuit = body.circuit;
   race.creator = account.id;
@@ -453,7 +523,7 @@ ApiReply Service::CreateRace(const ApiRequest& request, const Account& account) 
     if (play == nullptr) return Error(500, "the circuit can't be loaded");
     SetTurn(&race, *play, now);
   }
-  race.id = store_.AddRace(race);
+  race.id = store_->AddRace(race);
   if (race.id == 0) return Error(500, "the database failed");
   log_("race " + std::to_string(race.id) + " made by " + account.name + (full ? ", running" : ""));
   if (full) PokeClock();
@@ -466,7 +536,7 @@ ApiReply Service::ListRaces(const std::string& query, const Account& account) {
   if (open == mine) return Error(400, "ask for mine=1 or open=1");
   std::lock_guard<std::mutex> lock(mutex_);
   json list = json::array();
-  for (const RaceSummary& race : store_.ListRaces(account.id, open, kListLimit)) {
+  for (const RaceSummary& race : store_->ListRaces(account.id, open, kListLimit)) {
     json entry{{"id", race.id},     {"circuit", race.circuit}, {"seats", race.seats},
                {"laps", race.laps}, {"state", race.state},     {"free_seats", race.freeSeats}};
     entry["turn"] = race.state == "running" ? json(race.turn) : json(nullptr);
@@ -478,7 +548,7 @@ ApiReply Service::ListRaces(const std::string& query, const Account& account) {
 ApiReply Service::GetRace(int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   RaceRow race;
-  if (id == 0 || !store_.LoadRace(id, &race)) return Error(404, "unknown race");
+  if (id == 0 || !store_->LoadRace(id, &race)) return Error(404, "unknown race");
   std::shared_ptr<TrackGrid> track;
   const std::unique_ptr<RacePlay> play = Replay(race, &track);
   ApiReply reply;
@@ -489,7 +559,7 @@ ApiReply Service::GetRace(int64_t id) {
 ApiReply Service::GetRaceFile(int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   RaceRow race;
-  if (id == 0 || !store_.LoadRace(id, &race)) return Error(404, "unknown race");
+  if (id == 0 || !store_->LoadRace(id, &race)) return Error(404, "unknown race");
   RaceFile file;
   file.circuitName = race.circuit + ".cct";
   file.circuitSha256 = race.circuit;
@@ -517,30 +587,37 @@ ApiReply Service::Join(int64_t id, const std::string& seatText, const Account& a
   const int64_t now = NowMs();
   std::lock_guard<std::mutex> lock(mutex_);
   RaceRow race;
-  if (id == 0 || !store_.LoadRace(id, &race)) return Error(404, "unknown race");
-  if (seat >= race.seats) return Error(404, "the race has no such seat");
-  if (race.state != "open") return Error(409, "the race has no free seats");
-  for (const SeatRow& row : race.seatRows) {
-    if (row.account == account.id) return Error(409, "you have a seat in this race already");
+  // Servers sharing the database may seat others in the race meanwhile: the seat is taken again
+  // on the race as it then is.
+  for (int attempt = 0;; ++attempt) {
+    if (id == 0 || !store_->LoadRace(id, &race)) return Error(404, "unknown race");
+    if (seat >= race.seats) return Error(404, "the race has no such seat");
+    if (race.state != "open") return Error(409, "the race has no free seats");
+    for (const SeatRow& row : race.seatRows) {
+      if (row.account == account.id) return Error(409, "you have a seat in this race already");
+    }
+    const SeatRow& row = race.seatRows[seat];
+    if (row.account != 0 || row.driver != SeatDriver::kHuman) return Error(409, "the seat is taken");
+    race.seatRows[seat].account = account.id;
+    race.seatRows[seat].player = account.name;
+    bool full = true;
+    for (const SeatRow& other : race.seatRows)
+      full = full && (other.account != 0 || other.driver != SeatDriver::kHuman);
+    std::shared_ptr<TrackGrid> track;
+    if (full) {
+      race.state = "running";
+      std::unique_ptr<RacePlay> play = Replay(race, &track);
+      if (play == nullptr) return Error(500, "the circuit can't be loaded");
+      SetTurn(&race, *play, now);
+    }
+    if (store_->TakeSeat(race, seat, account.id)) break;
+    if (attempt == 2) return Error(409, "the seat is taken");
   }
-  const SeatRow& row = race.seatRows[seat];
-  if (row.account != 0 || row.driver != SeatDriver::kHuman) return Error(409, "the seat is taken");
-  race.seatRows[seat].account = account.id;
-  race.seatRows[seat].player = account.name;
-  bool full = true;
-  for (const SeatRow& other : race.seatRows) full = full && (other.account != 0 || other.driver != SeatDriver::kHuman);
-  std::shared_ptr<TrackGrid> track;
-  if (full) {
-    race.state = "running";
-    std::unique_ptr<RacePlay> play = Replay(race, &track);
-    if (play == nullptr) return Error(500, "the circuit can't be loaded");
-    SetTurn(&race, *play, now);
-  }
-  if (!store_.TakeSeat(race, seat, account.id)) return Error(409, "the seat is taken");
+  const bool full = race.state == "running";
   log_("race " + std::to_string(id) + " seat " + std::to_string(seat) + " taken by " + account.name +
        (full ? ", running" : ""));
   if (full) {
-    Publish(id, json{{"type", "state"}, {"state", race.state}, {"turn", race.turn}}.dump());
+    Deliver(race);
     PokeClock();
   }
   return Json(201, json{{"race", id}, {"seat", seat}});
@@ -553,7 +630,7 @@ ApiReply Service::PostMove(int64_t id, const ApiRequest& request, const Account&
   const int64_t now = NowMs();
   std::lock_guard<std::mutex> lock(mutex_);
   RaceRow race;
-  if (id == 0 || !store_.LoadRace(id, &race)) return Error(404, "unknown race");
+  if (id == 0 || !store_->LoadRace(id, &race)) return Error(404, "unknown race");
   int seat = -1;
   for (const SeatRow& row : race.seatRows) {
     if (row.account == account.id) seat = row.seat;
@@ -593,7 +670,14 @@ ApiReply Service::PostMove(int64_t id, const ApiRequest& request, const Account&
   RaceEvent event;
   event.car = static_cast<uint8_t>(seat);
   event.point = to;
-  if (!Commit(&race, play.get(), event, now)) return Error(500, "the move can't be stored");
+  if (!Commit(&race, play.get(), event, now)) {
+    // Another server on the database stored this position first.
+    RaceRow again;
+    if (store_->LoadRace(id, &again) && again.events.size() > race.events.size()) {
+      return Error(409, "move " + std::to_string(body.index) + " has been made");
+    }
+    return Error(500, "the move can't be stored");
+  }
   return Json(201, json{{"index", body.index}});
 }
 
@@ -603,7 +687,7 @@ ApiReply Service::Subscribe(const std::string& authorization, int64_t raceId, in
   if (!Authenticate(authorization, &account)) return Error(401, "a valid bearer token is needed");
   std::lock_guard<std::mutex> lock(mutex_);
   RaceRow race;
-  if (raceId == 0 || !store_.LoadRace(raceId, &race)) return Error(404, "unknown race");
+  if (raceId == 0 || !store_->LoadRace(raceId, &race)) return Error(404, "unknown race");
   // The backlog and the registration happen under one lock, as every event does: nothing falls
   // between them.
   int index = 0;
@@ -611,10 +695,9 @@ ApiReply Service::Subscribe(const std::string& authorization, int64_t raceId, in
     if (index > after) backlog->push_back(EventMessage(event, index));
     if (event.kind == RaceEventKind::kMove) ++index;
   }
-  backlog->push_back(
-      json{{"type", "state"}, {"state", race.state}, {"turn", race.state == "running" ? race.turn : -1}}.dump());
+  backlog->push_back(StateMessage(race));
   *id = nextSubscription_++;
-  subscriptions_[*id] = Subscription{raceId, std::move(listener)};
+  subscriptions_[*id] = Subscription{raceId, std::move(listener), race.events.size(), backlog->back()};
   ApiReply reply;
   reply.who = account.name;
   return reply;
@@ -655,7 +738,13 @@ void Service::ClockLoop() {
     std::vector<int64_t> due;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      due = store_.DueRaces(NowMs(), 64, &next);
+      due = store_->DueRaces(NowMs(), 64, &next);
+      // Of servers sharing the database, one plays the due races; the others look again now and
+      // then, to take over from one that went.
+      if (!due.empty() && !store_->LeadClock()) {
+        due.clear();
+        next = NowMs() + 1000;
+      }
     }
     for (const int64_t race : due) RunDue(race);
     std::unique_lock<std::mutex> lock(clockMutex_);
@@ -679,7 +768,7 @@ void Service::RunDue(int64_t raceId) {
     std::lock_guard<std::mutex> lock(mutex_);
     RaceRow race;
     const int64_t now = NowMs();
-    if (!store_.LoadRace(raceId, &race) || race.state != "running" || race.due == 0 || race.due > now) return;
+    if (!store_->LoadRace(raceId, &race) || race.state != "running" || race.due == 0 || race.due > now) return;
     std::unique_ptr<RacePlay> play = Replay(race, &track);
     if (play == nullptr || play->over()) return;
     seat = play->turn();
@@ -709,7 +798,7 @@ void Service::RunDue(int64_t raceId) {
                                    static_cast<uint32_t>(raceId * 8 + seat + 1));
   std::lock_guard<std::mutex> lock(mutex_);
   RaceRow race;
-  if (!store_.LoadRace(raceId, &race) || race.events.size() != position) return;
+  if (!store_->LoadRace(raceId, &race) || race.events.size() != position) return;
   std::unique_ptr<RacePlay> play = Replay(race, &track);
   if (play == nullptr || play->turn() != seat) return;
   RaceEvent event;

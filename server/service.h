@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "server/accounts.h"
@@ -37,6 +38,7 @@ struct ApiReply {
 
 struct ServiceOptions {
   std::string dataFolder;
+  std::string database;         // a postgresql:// URL; empty: SQLite in the data folder
   std::string serverUrl;        // how race files name this server
   int computerPauseMs = 800;    // the pause the game makes before a computer's move
   bool syncEveryCommit = true;  // an answered move is on the disk, not only out of the process
@@ -87,6 +89,8 @@ class Service {
   struct Subscription {
     int64_t race;
     Listener listener;
+    size_t sent;            // the race's events the listener has had
+    std::string lastState;  // the last state message it had
   };
 
   bool Authenticate(const std::string& authorization, Account* account);
@@ -110,7 +114,15 @@ class Service {
   // With the lock held: plays the event, stores it with the race's new state, tells the
   // listeners and logs it. False when the database refuses it (the play is then spoilt).
   bool Commit(RaceRow* race, RacePlay* play, const RaceEvent& event, int64_t now);
-  void Publish(int64_t race, const std::string& message);
+  // With the lock held: gives every listener of the race the events it hasn't had, then the
+  // race's state when that is news to it.
+  void Deliver(const RaceRow& race);
+  // A race changed by this server or another (0: any may have); `events`, how many it has now, and
+  // `due`, its due time, or -1 when unknown.
+  void Heard(int64_t race, int64_t events, int64_t due);
+  // With the lock held: the circuit's file in the data folder, fetched from the database when
+  // another server took it in. False when there is none.
+  bool CircuitFile(const std::string& id);
   std::string RaceJson(const RaceRow& race, const RacePlay* play) const;
 
   void ClockLoop();
@@ -122,8 +134,9 @@ class Service {
   SignInBrake brake_;
   SignInBrake signUps_;  // accounts made, per address: each costs a hash and a row
   std::mutex mutex_;     // the store, the tracks and the listeners
-  Store store_;
+  std::unique_ptr<Store> store_;
   std::map<std::string, std::shared_ptr<TrackGrid>> tracks_;
+  std::unordered_map<std::string, Account> sessions_;  // by the token's hash
   std::map<int, Subscription> subscriptions_;
   int nextSubscription_ = 1;
 

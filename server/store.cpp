@@ -3,6 +3,8 @@
 
 #include <sqlite3.h>
 
+#include "server/pg_store.h"
+
 namespace {
 
 const char kSchema[] = R"(
@@ -89,12 +91,12 @@ class Transaction {
 
 }  // namespace
 
-Store::~Store() {
+SqliteStore::~SqliteStore() {
   for (auto& entry : statements_) sqlite3_finalize(entry.second);
   if (db_ != nullptr) sqlite3_close(db_);
 }
 
-bool Store::Open(const std::string& path, bool syncEveryCommit, std::string* error) {
+bool SqliteStore::Open(const std::string& path, bool syncEveryCommit, std::string* error) {
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
     *error = "can't open the database " + path + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "no memory");
@@ -113,9 +115,9 @@ bool Store::Open(const std::string& path, bool syncEveryCommit, std::string* err
   return true;
 }
 
-bool Store::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool SqliteStore::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
-sqlite3_stmt* Store::Prepare(const char* sql) {
+sqlite3_stmt* SqliteStore::Prepare(const char* sql) {
   auto it = statements_.find(sql);
   if (it != statements_.end()) return it->second;
   sqlite3_stmt* statement = nullptr;
@@ -124,7 +126,7 @@ sqlite3_stmt* Store::Prepare(const char* sql) {
   return statement;
 }
 
-int Store::AddAccount(const std::string& name, const std::string& hash, int64_t now) {
+int SqliteStore::AddAccount(const std::string& name, const std::string& hash, int64_t now) {
   Use insert(Prepare("INSERT INTO accounts(name, hash, created) VALUES (?, ?, ?) ON CONFLICT(name) DO NOTHING"));
   if (!insert.ok()) return -1;
   insert.Bind(1, name).Bind(2, hash).Bind(3, now);
@@ -132,7 +134,7 @@ int Store::AddAccount(const std::string& name, const std::string& hash, int64_t 
   return sqlite3_changes(db_) == 1 ? 1 : 0;
 }
 
-bool Store::FindAccount(const std::string& name, int64_t* id, std::string* hash) {
+bool SqliteStore::FindAccount(const std::string& name, int64_t* id, std::string* hash) {
   Use find(Prepare("SELECT id, hash FROM accounts WHERE name = ?"));
   if (!find.ok()) return false;
   find.Bind(1, name);
@@ -142,14 +144,14 @@ bool Store::FindAccount(const std::string& name, int64_t* id, std::string* hash)
   return true;
 }
 
-bool Store::AddSession(const std::string& tokenHash, int64_t account, int64_t now) {
+bool SqliteStore::AddSession(const std::string& tokenHash, int64_t account, int64_t now) {
   Use insert(Prepare("INSERT INTO sessions(token_hash, account, created) VALUES (?, ?, ?)"));
   if (!insert.ok()) return false;
   insert.Bind(1, tokenHash).Bind(2, account).Bind(3, now);
   return insert.Done();
 }
 
-bool Store::FindSession(const std::string& tokenHash, int64_t* account, std::string* name) {
+bool SqliteStore::FindSession(const std::string& tokenHash, int64_t* account, std::string* name) {
   Use find(Prepare("SELECT a.id, a.name FROM sessions s JOIN accounts a ON a.id = s.account WHERE s.token_hash = ?"));
   if (!find.ok()) return false;
   find.Bind(1, tokenHash);
@@ -159,21 +161,24 @@ bool Store::FindSession(const std::string& tokenHash, int64_t* account, std::str
   return true;
 }
 
-bool Store::HasCircuit(const std::string& id) {
+bool SqliteStore::HasCircuit(const std::string& id) {
   Use find(Prepare("SELECT 1 FROM circuits WHERE id = ?"));
   if (!find.ok()) return false;
   find.Bind(1, id);
   return find.Step() == SQLITE_ROW;
 }
 
-bool Store::AddCircuit(const std::string& id, int64_t account, int64_t now) {
+bool SqliteStore::CircuitBytes(const std::string&, std::string*) { return false; }
+
+// The files stay in the data folder, the only one.
+bool SqliteStore::AddCircuit(const std::string& id, int64_t account, int64_t now, const std::string&) {
   Use insert(Prepare("INSERT INTO circuits(id, account, created) VALUES (?, ?, ?) ON CONFLICT(id) DO NOTHING"));
   if (!insert.ok()) return false;
   insert.Bind(1, id).Bind(2, account).Bind(3, now);
   return insert.Done();
 }
 
-int64_t Store::AddRace(const RaceRow& race) {
+int64_t SqliteStore::AddRace(const RaceRow& race) {
   Transaction transaction(db_);
   if (!transaction.began()) return 0;
   {
@@ -196,7 +201,7 @@ int64_t Store::AddRace(const RaceRow& race) {
   return transaction.Commit() ? id : 0;
 }
 
-bool Store::LoadRace(int64_t id, RaceRow* race) {
+bool SqliteStore::LoadRace(int64_t id, RaceRow* race) {
   {
     Use find(Prepare(
         "SELECT circuit, creator, seats, laps, live, move_seconds, assists, state, turn, created, due FROM races "
@@ -249,14 +254,14 @@ bool Store::LoadRace(int64_t id, RaceRow* race) {
   return static_cast<int>(race->seatRows.size()) == race->seats;
 }
 
-bool Store::WriteRaceHead(const RaceRow& race) {
+bool SqliteStore::WriteRaceHead(const RaceRow& race) {
   Use update(Prepare("UPDATE races SET state = ?, turn = ?, due = ? WHERE id = ?"));
   if (!update.ok()) return false;
   update.Bind(1, race.state).Bind(2, race.turn).Bind(3, race.due).Bind(4, race.id);
   return update.Done();
 }
 
-bool Store::TakeSeat(const RaceRow& race, int seat, int64_t account) {
+bool SqliteStore::TakeSeat(const RaceRow& race, int seat, int64_t account) {
   Transaction transaction(db_);
   if (!transaction.began()) return false;
   {
@@ -268,7 +273,8 @@ bool Store::TakeSeat(const RaceRow& race, int seat, int64_t account) {
   return WriteRaceHead(race) && transaction.Commit();
 }
 
-bool Store::AddEvent(const RaceRow& race, size_t position, const RaceEvent& event, int64_t now, const LapRow* lap) {
+bool SqliteStore::AddEvent(const RaceRow& race, size_t position, const RaceEvent& event, int64_t now,
+                           const LapRow* lap) {
   Transaction transaction(db_);
   if (!transaction.began()) return false;
   {
@@ -292,7 +298,7 @@ bool Store::AddEvent(const RaceRow& race, size_t position, const RaceEvent& even
   return WriteRaceHead(race) && transaction.Commit();
 }
 
-std::vector<RaceSummary> Store::ListRaces(int64_t account, bool openOnly, int limit) {
+std::vector<RaceSummary> SqliteStore::ListRaces(int64_t account, bool openOnly, int limit) {
   std::vector<RaceSummary> list;
   Use find(Prepare(openOnly ? "SELECT r.id, r.circuit, r.seats, r.laps, r.state, r.turn, "
                               "(SELECT COUNT(*) FROM seats f WHERE f.race = r.id AND f.account = 0 AND f.driver = 0) "
@@ -320,7 +326,7 @@ std::vector<RaceSummary> Store::ListRaces(int64_t account, bool openOnly, int li
   return list;
 }
 
-std::vector<int64_t> Store::DueRaces(int64_t now, int limit, int64_t* next) {
+std::vector<int64_t> SqliteStore::DueRaces(int64_t now, int limit, int64_t* next) {
   std::vector<int64_t> due;
   *next = 0;
   Use find(Prepare("SELECT id, due FROM races WHERE state = 'running' AND due > 0 ORDER BY due LIMIT ?"));
@@ -336,7 +342,7 @@ std::vector<int64_t> Store::DueRaces(int64_t now, int limit, int64_t* next) {
   return due;
 }
 
-std::vector<LapRow> Store::BestLaps(const std::string& circuit, int limit) {
+std::vector<LapRow> SqliteStore::BestLaps(const std::string& circuit, int limit) {
   std::vector<LapRow> laps;
   Use find(Prepare(
       "SELECT a.name, l.rounds, l.race, l.at FROM laps l JOIN accounts a ON a.id = l.account WHERE l.circuit = ? "
@@ -347,4 +353,20 @@ std::vector<LapRow> Store::BestLaps(const std::string& circuit, int limit) {
     laps.push_back(LapRow{find.Text(0), static_cast<int>(find.Int(1)), find.Int(2), find.Int(3)});
   }
   return laps;
+}
+
+std::unique_ptr<Store> OpenStore(const std::string& database, const std::string& dataFolder, bool syncEveryCommit,
+                                 std::string* error) {
+  if (database.rfind("postgresql://", 0) == 0 || database.rfind("postgres://", 0) == 0) {
+    auto store = std::make_unique<PgStore>();
+    if (!store->Open(database, syncEveryCommit, error)) return nullptr;
+    return store;
+  }
+  if (!database.empty()) {
+    *error = "the database is a postgresql:// URL, or none for SQLite in the data folder";
+    return nullptr;
+  }
+  auto store = std::make_unique<SqliteStore>();
+  if (!store->Open(dataFolder + "/apexgrid-server.db", syncEveryCommit, error)) return nullptr;
+  return store;
 }

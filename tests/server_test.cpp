@@ -32,6 +32,7 @@
 #include "race/replay.h"
 #include "support.h"
 #include "tests/game_folder.h"
+#include "tests/pg_cluster.h"
 
 using nlohmann::json;
 
@@ -179,11 +180,83 @@ std::string Answer(int fd) {
   return text;
 }
 
+// A client of an account that exists, signed in afresh (on another server, or after a restart).
+std::unique_ptr<ApiClient> SignIn(const ServerUrl& url, const std::string& name) {
+  auto client = std::make_unique<ApiClient>(url);
+  const HttpResult session =
+      client->Call("POST", "sessions", json{{"name", name}, {"password", "password-of-" + name}}.dump());
+  EXPECT_EQ(session.status, 200) << session.body;
+  client->SetToken(Body(session).value("token", ""));
+  return client;
+}
+
+// A race's event stream as server-sent events: the connection, its request sent.
+int OpenSentEvents(const ServerUrl& url, const std::string& token, long long race, const std::string& query,
+                   const std::string& headers) {
+  const int fd = RawConnection(url);
+  const std::string request = "GET /api/v1/races/" + std::to_string(race) + "/events" + query +
+                              " HTTP/1.1\r\nHost: x\r\nAccept: text/event-stream\r\nAuthorization: Bearer " + token +
+                              "\r\n" + headers + "\r\n";
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return fd;
+}
+
+// What the stream says until it has given the move `index` (or ends, or 10 s pass without a word).
+std::string SentEventsUntil(int fd, int index) {
+  std::string text;
+  char buffer[4096];
+  ssize_t got = 0;
+  const std::string last = "id: " + std::to_string(index) + "\n";
+  while (text.find(last) == std::string::npos && (got = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  return text;
+}
+
+// The moves' indices among server-sent events, in the order they came.
+std::vector<int> SentMoves(const std::string& text) {
+  std::vector<int> moves;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("data: ", 0) != 0) continue;
+    const json event = json::parse(line.substr(6), nullptr, false);
+    if (event.is_object() && event.value("type", "") == "move") moves.push_back(event.value("index", -1));
+  }
+  return moves;
+}
+
+// The tests that hold for either database run on SQLite in the data folder and on a throwaway
+// PostgreSQL cluster.
+class ServerOn : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (std::string(GetParam()) != "postgres") return;
+    cluster_ = std::make_unique<PgCluster>();
+    if (!cluster_->installed()) GTEST_SKIP() << cluster_->why();
+    ASSERT_FALSE(cluster_->url().empty()) << cluster_->why();
+  }
+  // The server's options that choose the database.
+  std::vector<std::string> Database(std::vector<std::string> extra = {}) const {
+    if (cluster_ != nullptr) {
+      extra.push_back("--database");
+      extra.push_back(cluster_->url());
+    }
+    return extra;
+  }
+  bool OnSqlite() const { return cluster_ == nullptr; }
+
+  std::unique_ptr<PgCluster> cluster_;
+};
+
 }  // namespace
 
-TEST(Server, RefusesBadRequestsWithHonestStatuses) {
+INSTANTIATE_TEST_SUITE_P(Stores, ServerOn, ::testing::Values("sqlite", "postgres"),
+                         [](const ::testing::TestParamInfo<const char*>& store) { return std::string(store.param); });
+
+TEST_P(ServerOn, RefusesBadRequestsWithHonestStatuses) {
   TempFolder folder;
-  ServerProcess server(folder);
+  ServerProcess server(folder, Database());
   TwoSeatRace race(server.url());
   ApiClient anonymous(server.url());
   ApiClient stranger(server.url());
@@ -342,13 +415,49 @@ TEST(Server, KeepsAnsweringPastIdleSlowAndSilentClients) {
   // The trickling header is cut off by the server, never answered.
   EXPECT_EQ(Answer(slow), "");
   close(slow);
+  // A WebSocket that never reads, with little room on its side, is cut once 1,024 messages wait
+  // for it; the race goes on.
+  const long long longRace =
+      Body(race.ana->Call("POST", "races", json{{"circuit", UploadRing(*race.ana)}, {"seats", 8}, {"laps", 20}}.dump()))
+          .value("id", 0LL);
+  std::vector<std::unique_ptr<ApiClient>> seats;
+  for (int seat = 1; seat < 8; ++seat) {
+    seats.push_back(SignUp(server.url(), "seat" + std::to_string(seat)));
+    ASSERT_EQ(seats.back()->Call("POST", "races/" + std::to_string(longRace) + "/seats/" + std::to_string(seat)).status,
+              201);
+  }
+  const int stalled = socket(AF_INET, SOCK_STREAM, 0);
+  const int room = 4096;
+  setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(server.url().port)));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  ASSERT_EQ(connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string upgrade = "GET /api/v1/races/" + std::to_string(longRace) +
+                              "/events HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+                              "Authorization: Bearer " +
+                              token + "\r\n\r\n";
+  send(stalled, upgrade.data(), upgrade.size(), 0);
+  const std::string cut = " event stream of race " + std::to_string(longRace) + " cut, 1024 messages behind";
+  size_t moved = 0;
+  for (; moved < lap.size() * 160 && (moved % 100 != 0 || server.Log().find(cut) == std::string::npos); ++moved) {
+    ASSERT_EQ(Move(moved % 8 == 0 ? *race.ana : *seats[moved % 8 - 1], longRace, static_cast<long long>(moved),
+                   lap[(moved / 8) % lap.size()])
+                  .status,
+              201)
+        << moved;
+  }
+  EXPECT_NE(server.Log().find(cut), std::string::npos) << moved << " moves";
+  close(stalled);
   for (const int fd : idle) close(fd);
   EXPECT_EQ(watcher->Call("GET", "races?mine=1").status, 200);
 }
 
-TEST(Server, KeepsTokensAndHashesOutOfAnswersAndLogsAndBrakesGuessing) {
+TEST_P(ServerOn, KeepsTokensAndHashesOutOfAnswersAndLogsAndBrakesGuessingAndFloods) {
   TempFolder folder;
-  ServerProcess server(folder);
+  ServerProcess server(folder, Database({"--requests-per-minute", "40"}));
   std::string token;
   auto ana = SignUp(server.url(), "ana", &token);
   EXPECT_EQ(token.size(), 64u);  // 256 random bits
@@ -366,22 +475,36 @@ TEST(Server, KeepsTokensAndHashesOutOfAnswersAndLogsAndBrakesGuessing) {
   EXPECT_EQ(guesser.Call("POST", "sessions", R"({"name":"bo","password":"password-of-bo"})").status, 200);
   // Nothing the server says or logs holds a token or a hash; the database holds neither token.
   const std::string race = Body(ana->Call("GET", "races?mine=1")).dump();
+  // An address that floods the server is held back, whatever it asks; it is told for how long.
+  int answered = 0;
+  HttpResult flood;
+  while (answered < 50 && (flood = ana->Call("GET", "races?mine=1")).status == 200) ++answered;
+  EXPECT_EQ(flood.status, 429);
+  EXPECT_LT(answered, 40);
+  const int fd = RawConnection(server.url());
+  const std::string again = "GET /api/v1/races?open=1 HTTP/1.1\r\nHost: x\r\n\r\n";
+  send(fd, again.data(), again.size(), 0);
+  EXPECT_NE(Answer(fd).find("\r\nRetry-After: 60\r\n"), std::string::npos);
+  close(fd);
   EXPECT_EQ(server.Signal(SIGTERM), 0);
   const std::string log = server.Log();
   for (const std::string& secret : {token, second, std::string("$argon2id"), std::string("password-of")}) {
     EXPECT_EQ(log.find(secret), std::string::npos) << secret;
     EXPECT_EQ(race.find(secret), std::string::npos) << secret;
   }
-  const std::string database =
-      ReadText(folder.HostFile("data/apexgrid-server.db")) + ReadText(folder.HostFile("data/apexgrid-server.db-wal"));
-  EXPECT_EQ(database.find(token), std::string::npos);
-  EXPECT_NE(database.find("$argon2id"), std::string::npos);
+  if (OnSqlite()) {
+    const std::string database =
+        ReadText(folder.HostFile("data/apexgrid-server.db")) + ReadText(folder.HostFile("data/apexgrid-server.db-wal"));
+    EXPECT_EQ(database.find(token), std::string::npos);
+    EXPECT_NE(database.find("$argon2id"), std::string::npos);
+  }
   EXPECT_NE(log.find("POST /api/v1/sessions 429"), std::string::npos);
+  EXPECT_NE(log.find("GET /api/v1/races?mine=1 429"), std::string::npos);
 }
 
-TEST(Server, KeepsEveryAnsweredMoveThroughAKillAndTakesRetriesOnce) {
+TEST_P(ServerOn, KeepsEveryAnsweredMoveThroughAKillAndTakesRetriesOnce) {
   TempFolder folder;
-  ServerProcess server(folder);
+  ServerProcess server(folder, Database());
   TwoSeatRace race(server.url());
   const std::vector<GridPoint> lap = SmallRingLap();
   // The server is killed after every few answered moves; each answered move is there after the
@@ -398,11 +521,8 @@ TEST(Server, KeepsEveryAnsweredMoveThroughAKillAndTakesRetriesOnce) {
     }
     EXPECT_EQ(server.Signal(SIGKILL), 128 + SIGKILL);
     server.Start();
-    race.ana = std::make_unique<ApiClient>(server.url());
-    race.bo = std::make_unique<ApiClient>(server.url());
-    race.ana->SetToken(
-        Body(race.ana->Call("POST", "sessions", R"({"name":"ana","password":"password-of-ana"})"))["token"]);
-    race.bo->SetToken(Body(race.bo->Call("POST", "sessions", R"({"name":"bo","password":"password-of-bo"})"))["token"]);
+    race.ana = SignIn(server.url(), "ana");
+    race.bo = SignIn(server.url(), "bo");
     const json state = Race(*race.ana, race.id);
     ASSERT_EQ(state["moves"].size(), index);
     EXPECT_EQ(state["state"], "running");
@@ -410,9 +530,9 @@ TEST(Server, KeepsEveryAnsweredMoveThroughAKillAndTakesRetriesOnce) {
   }
 }
 
-TEST(Server, RetiresASeatOutOfTimeAndItsReplayAgrees) {
+TEST_P(ServerOn, RetiresASeatOutOfTimeAndItsReplayAgrees) {
   TempFolder folder;
-  ServerProcess server(folder);
+  ServerProcess server(folder, Database());
   TwoSeatRace race(server.url(), R"(,"move_seconds":1)");
   // Ana moves; Bo lets his second run out and retires; Ana then races alone to the end.
   const std::vector<GridPoint> lap = SmallRingLap();
@@ -453,9 +573,9 @@ TEST(Server, RetiresASeatOutOfTimeAndItsReplayAgrees) {
   EXPECT_TRUE(progress.retired[1]);
 }
 
-TEST(Server, PushesMovesToEventStreamsFromTheIndexAsked) {
+TEST_P(ServerOn, PushesMovesToEventStreamsFromTheIndexAsked) {
   TempFolder folder;
-  ServerProcess server(folder);
+  ServerProcess server(folder, Database());
   std::string token;
   TwoSeatRace race(server.url());
   SignUp(server.url(), "watcher", &token);  // anyone signed in may watch
@@ -475,6 +595,26 @@ TEST(Server, PushesMovesToEventStreamsFromTheIndexAsked) {
     if (event["type"] == "move") moves.push_back(event["index"].get<int>());
   }
   EXPECT_EQ(moves, (std::vector<int>{1, 2}));
+  // The same as server-sent events, resumed after move 0 by the target or by the last event's id,
+  // then the next move as it is made.
+  const struct {
+    const char* query;
+    const char* headers;
+  } resumes[] = {{"?after=0", ""}, {"", "Last-Event-ID: 0\r\n"}};
+  int next = 3;
+  for (const auto& resume : resumes) {
+    const int fd = OpenSentEvents(server.url(), token, race.id, resume.query, resume.headers);
+    std::string text = SentEventsUntil(fd, next - 1);
+    ASSERT_EQ(Move(next % 2 == 0 ? *ana : *race.bo, race.id, next, lap[next / 2]).status, 201);
+    text += SentEventsUntil(fd, next);
+    close(fd);
+    EXPECT_EQ(text.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\r\nContent-Type: text/event-stream\r\n"), std::string::npos);
+    std::vector<int> expected;
+    for (int i = 1; i <= next; ++i) expected.push_back(i);
+    EXPECT_EQ(SentMoves(text), expected) << resume.query << resume.headers;
+    ++next;
+  }
   // Unknown races and missing tokens get no stream.
   int status = 0;
   EventStream refused;
@@ -484,9 +624,9 @@ TEST(Server, PushesMovesToEventStreamsFromTheIndexAsked) {
   EXPECT_EQ(status, 401);
 }
 
-TEST(Server, TwoAccountsAndAComputerRaceToTheEndWithTheClient) {
+TEST_P(ServerOn, TwoAccountsAndAComputerRaceToTheEndWithTheClient) {
   TempFolder folder;
-  ServerProcess server(folder);
+  ServerProcess server(folder, Database());
   const std::string url = "http://127.0.0.1:" + server.url().port;
   const std::string online = std::string(APEXGRID_ONLINE_PROGRAM) + " --server " + url;
   WriteBytes(folder.HostFile("ring.cct"), SmallRing().Encode());
@@ -573,6 +713,95 @@ TEST(Server, ServesHttpsAndSecureEventStreamsWithTheCertificateGiven) {
     const HttpResult result = client.Call("GET", "races?open=1");
     EXPECT_EQ(result.status, 0) << result.body;
   }
+}
+
+namespace {
+
+// Waits for the race's first retirement; the race as it then is.
+json RetiredOnce(ApiClient& client, long long race) {
+  json state;
+  for (int i = 0; i < 200 && (state = Race(client, race))["retirements"].empty(); ++i) Pause(25);
+  return state;
+}
+
+}  // namespace
+
+TEST(PostgresServers, ShareARaceItsPushesAndTheClockThroughAKilledServer) {
+  PgCluster cluster;
+  if (!cluster.installed()) GTEST_SKIP() << cluster.why();
+  ASSERT_FALSE(cluster.url().empty()) << cluster.why();
+  const std::vector<std::string> database = {"--database", cluster.url()};
+  TempFolder folderA;
+  TempFolder folderB;
+  ServerProcess a(folderA, database);
+  TwoSeatRace race(a.url());
+  const std::string circuit = UploadRing(*race.ana);
+  const std::string timedRace = R"({"circuit":")" + circuit + R"(","seats":2,"laps":1,"move_seconds":1})";
+  const auto timed = [&](ApiClient& ana, ApiClient& bo) {
+    const long long id = Body(ana.Call("POST", "races", timedRace)).value("id", 0LL);
+    EXPECT_EQ(bo.Call("POST", "races/" + std::to_string(id) + "/seats/1").status, 201);
+    EXPECT_EQ(Move(ana, id, 0, SmallRingLap()[0]).status, 201);
+    return id;
+  };
+  // Alone, A plays the clock: Bo runs out of time.
+  const long long first = timed(*race.ana, *race.bo);
+  EXPECT_EQ(RetiredOnce(*race.ana, first)["retirements"].size(), 1u);
+  // B shares the database: it serves A's accounts, races and circuits, and pushes A's moves.
+  ServerProcess b(folderB, database);
+  auto boOnB = SignIn(b.url(), "bo");
+  EXPECT_EQ(boOnB->Call("GET", "circuits/" + circuit).body, CircuitBytes(SmallRing().Encode()));
+  std::string token;
+  SignUp(b.url(), "watcher", &token);
+  // The watcher reads server-sent events, whose socket gives up after 10 s without a word.
+  const int watcher = OpenSentEvents(b.url(), token, race.id, "", "");
+  const std::vector<GridPoint> lap = SmallRingLap();
+  const size_t moves = lap.size() * 2;
+  std::string said;
+  std::vector<int> heard;
+  const auto hear = [&](size_t count) {
+    said += SentEventsUntil(watcher, static_cast<int>(count) - 1);
+    heard = SentMoves(said);
+  };
+  // Moves on A reach B's watcher as they are made.
+  size_t index = 0;
+  for (; index < 4; ++index) {
+    ApiClient& mover = index % 2 == 0 ? *race.ana : *race.bo;
+    ASSERT_EQ(Move(mover, race.id, static_cast<long long>(index), lap[index / 2]).status, 201) << index;
+  }
+  hear(index);
+  EXPECT_EQ(heard, (std::vector<int>{0, 1, 2, 3}));
+  for (; index < 6; ++index) {
+    ApiClient& mover = index % 2 == 0 ? *race.ana : *boOnB;
+    ASSERT_EQ(Move(mover, race.id, static_cast<long long>(index), lap[index / 2]).status, 201) << index;
+  }
+  // One server's answered move is refused on the other when sent again differently.
+  EXPECT_EQ(Move(*boOnB, race.id, 5, Pt(lap[2].x, lap[2].y + 1)).status, 409);
+  // The clock stays with A, which took it first: B leaves the due race alone.
+  const long long shared = timed(*race.ana, *boOnB);
+  EXPECT_EQ(RetiredOnce(*boOnB, shared)["retirements"].size(), 1u);
+  const std::string retired = "race " + std::to_string(shared) + " seat 1 retired";
+  EXPECT_NE(a.Log().find(retired), std::string::npos);
+  EXPECT_EQ(b.Log().find(retired), std::string::npos);
+  // A dies mid-race; the race ends through B.
+  EXPECT_EQ(a.Signal(SIGKILL), 128 + SIGKILL);
+  auto anaOnB = SignIn(b.url(), "ana");
+  for (; index < moves; ++index) {
+    ApiClient& mover = index % 2 == 0 ? *anaOnB : *boOnB;
+    ASSERT_EQ(Move(mover, race.id, static_cast<long long>(index), lap[index / 2]).status, 201) << index;
+  }
+  const json state = Race(*anaOnB, race.id);
+  EXPECT_EQ(state["state"], "finished");
+  EXPECT_EQ(state["moves"].size(), moves);
+  // B's watcher heard every move once, in order, whichever server took it.
+  hear(moves);
+  std::vector<int> expected(moves);
+  for (size_t i = 0; i < moves; ++i) expected[i] = static_cast<int>(i);
+  EXPECT_EQ(heard, expected);
+  close(watcher);
+  // With A gone, B takes the clock.
+  const long long second = timed(*anaOnB, *boOnB);
+  EXPECT_EQ(RetiredOnce(*anaOnB, second)["retirements"].size(), 1u);
+  EXPECT_NE(b.Log().find("race " + std::to_string(second) + " seat 1 retired"), std::string::npos);
 }
 
 // ---- The threaded client, as the desktop programs use it ----------------------------------------
