@@ -346,6 +346,29 @@ void OnCreateRace(Lobby* lobby) {
   lobby->line = "Creating the race...";
 }
 
+namespace {
+
+// The game's window, as a running copy is found by.
+constexpr char16_t kGameWindowClass[] = u"APEXGRID";
+constexpr char16_t kGameWindowTitle[] = u"Apexgrid";
+
+// Starts the game on a race's file. A game that is open already only comes to the front when
+// started again, keeping the race it has, so the lobby brings it forward itself and says what to
+// do rather than that the race opened.
+void OpenInGame(Lobby* lobby, long long race, const std::u16string& path) {
+  const std::string name = "race " + std::to_string(race);
+  if (WindowHandle running = FindWindow(kGameWindowClass, kGameWindowTitle)) {
+    SetForegroundWindow(running);
+    lobby->line = "The game is open already; close it, then open " + name + " again.";
+  } else if (CreateProcess(lobby->programFolder + kGameProgram, path) == 0) {
+    lobby->line = "The game can't be started for " + name + ".";
+  } else {
+    lobby->line = "Race " + std::to_string(race) + " opened in the game.";
+  }
+}
+
+}  // namespace
+
 void OnClose(Lobby* lobby) { lobby->ended = true; }
 
 bool OnNetwork(Lobby* lobby, uintptr_t id) {
@@ -465,8 +488,7 @@ bool OnNetwork(Lobby* lobby, uintptr_t id) {
         Ask(lobby, LobbyAsk::kCircuit, race, "GET", "circuits/" + kept.circuitSha256);
         break;
       }
-      CreateProcess(lobby->programFolder + kGameProgram, path);
-      lobby->line = "Race " + std::to_string(race) + " opened in the game.";
+      OpenInGame(lobby, race, path);
       break;
     }
     case LobbyAsk::kCircuit: {
@@ -478,9 +500,8 @@ bool OnNetwork(Lobby* lobby, uintptr_t id) {
         lobby->line = "The race's circuit can't be kept on this computer.";
         break;
       }
-      CreateProcess(lobby->programFolder + kGameProgram, lobby->pendingOpen);
+      OpenInGame(lobby, race, lobby->pendingOpen);
       lobby->pendingOpen.clear();
-      lobby->line = "Race " + std::to_string(race) + " opened in the game.";
       break;
     }
   }

@@ -1120,6 +1120,18 @@ TEST(Lobby, SignsUpCreatesJoinsAndOrdersRacesAgainstTheServer) {
   Settle(ana.get());
   EXPECT_EQ(ana->notified, std::vector<long long>{first});
 
+  // A game open already keeps its own race when started again: the lobby brings it forward and
+  // says what to do, not that the race opened.
+  windowClass.className = u"APEXGRID";
+  RegisterClass(&windowClass);
+  ASSERT_NE(
+      CreateWindow(u"APEXGRID", u"Apexgrid", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT),
+      nullptr);
+  ana->selectedMine = 0;
+  OnOpenRace(ana.get());
+  Settle(ana.get());
+  EXPECT_EQ(ana->line, "The game is open already; close it, then open race " + std::to_string(first) + " again.");
+
   // Cy saw the race open, but Bo was quicker; and a wrong password is refused in plain words.
   Lobby cy;
   SignedIn(&cy, window, folder, server.url(), "cy", true);
