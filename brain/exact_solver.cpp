@@ -229,13 +229,23 @@ class Search {
 
       const Abort abort = Expand(current, &crashes[(layer + 3) % 4]);
       if (!Keep(std::move(current))) return Ended(ExactEnd::kMemory, layer + 1);
+      // Every lap from the layers before this one has been looked for: none takes layer + 1
+      // rounds or fewer unless this layer found it. A search going on after the lap keeps it,
+      // and ends with it whatever stops the search later.
+      if (lapFound_ && !lapKept_) {
+        if (abort == Abort::kTooFast) {  // the layer was cut short, so the lap may not be the first
+          *tooFast = true;
+          return Ended(ExactEnd::kLimits, layer + 1);
+        }
+        lap_ = Lap(layer);
+        if (lap_.end != ExactEnd::kLap) return lap_;
+        lapKept_ = true;
+        lapLayer_ = layer;
+      }
       if (abort == Abort::kTooFast) {
-        *tooFast = true;
+        *tooFast = !lapKept_;
         return Ended(ExactEnd::kLimits, layer + 1);
       }
-      // Every lap from the layers before this one has been looked for: none takes layer + 1
-      // rounds or fewer unless this layer found it.
-      if (lapFound_) return Lap(layer);
       switch (abort) {
         case Abort::kTooManyCrossings:
           return Ended(ExactEnd::kLimits, layer + 1);
@@ -249,6 +259,7 @@ class Search {
         case Abort::kTooFast:
           break;
       }
+      if (lapKept_ && layer >= lapLayer_ + s_.limits.roundsAfterLap) return Ended(ExactEnd::kLap, layer + 1);
       if (Held() > s_.limits.memoryBytes) return Ended(ExactEnd::kMemory, layer + 2);
       if (s_.limits.progress) s_.limits.progress(Effort(layer + 1));
     }
@@ -267,6 +278,7 @@ class Search {
     double dilationSeconds = 0;
     double pathSeconds = 0;
     size_t pathTests = 0;
+    size_t tilesMade = 0;
     std::atomic<size_t> held{0};  // the bytes of the lists above, as last counted
   };
 
@@ -287,11 +299,18 @@ class Search {
       p.dilationSeconds += w->dilationSeconds;
       p.pathSeconds += w->pathSeconds;
       p.pathTests += w->pathTests;
+      p.tiles += w->tilesMade;
     }
     return p;
   }
 
+  // How the search ended; the lap, when one was found and kept, whatever ended it after.
   ExactLap Ended(ExactEnd end, uint32_t bound) const {
+    if (lapKept_) {
+      ExactLap result = lap_;
+      result.effort = Effort(static_cast<uint32_t>(kept_.size()));
+      return result;
+    }
     ExactLap result;
     result.end = end;
     result.plan.lowerBound = bound;
@@ -333,7 +352,10 @@ class Search {
   // The word of row y, word i of the window in the tiles, the tile made when missing.
   uint64_t& WordOf(uint64_t** tiles, int y, int i, Worker* w) {
     uint64_t*& tile = tiles[(y / 64) * Words + i];
-    if (tile == nullptr) tile = w->tiles.Take(64);
+    if (tile == nullptr) {
+      tile = w->tiles.Take(64);
+      ++w->tilesMade;
+    }
     return tile[y % 64];
   }
   // Marks the state reached from `from` with window velocity (x, y); false when it was marked.
@@ -416,7 +438,7 @@ class Search {
         for (;;) {
           const size_t first = taken.fetch_add(kChunk);
           if (first >= count || abort.load(std::memory_order_relaxed) != static_cast<int>(Abort::kNone)) return;
-          if (lapFound_.load(std::memory_order_relaxed)) return;
+          if (s_.limits.roundsAfterLap == 0 && lapFound_.load(std::memory_order_relaxed)) return;
           const size_t last = std::min(count, first + kChunk);
           for (size_t u = first; u < last; ++u) {
             for (uint32_t run = units[u]; run < units[u + 1]; ++run) {
@@ -743,7 +765,10 @@ class Search {
   }
 
   ExactLap Lap(uint32_t layer) const {
-    ExactLap result = Ended(ExactEnd::kLap, layer + 1);
+    ExactLap result;
+    result.end = ExactEnd::kLap;
+    result.plan.lowerBound = layer + 1;
+    result.effort = Effort(static_cast<uint32_t>(kept_.size()));
     std::vector<GridPoint> moves{lapTo_};
     // The lap's last move starts from some car of this layer's group; any in reach will do.
     CarState car;
@@ -791,6 +816,9 @@ class Search {
   std::atomic<bool> lapFound_{false};
   uint32_t lapFrom_ = 0;
   GridPoint lapTo_;
+  bool lapKept_ = false;  // lap_ holds the lap, and the search goes on after it
+  uint32_t lapLayer_ = 0;
+  ExactLap lap_;
 };
 
 template <int Words>

@@ -13,6 +13,7 @@ struct ExactProgress {
   uint32_t layer = 0;  // rounds searched to their end
   size_t states = 0;   // car states reached
   size_t bytes = 0;    // memory the search holds
+  size_t tiles = 0;    // tiles of 64 x 64 velocities made for the states reached (and crashes met)
   double seconds = 0;
   // Where the time went, summed over the threads (seconds): widening the sets of reached
   // velocities by the reach disc, and testing the new moves' paths and line crossings.
@@ -25,6 +26,10 @@ struct ExactLimits {
   double seconds = 60;
   size_t memoryBytes = size_t{1} << 30;
   int threads = 1;
+  // Rounds searched on once the lap is found, so that the states a lap table would hold (those
+  // first reached within the optimum and a margin) are counted and kept; the lap stays the one
+  // found first. Its progress is reported like that of the rounds before.
+  uint32_t roundsAfterLap = 0;
   std::function<bool()> stop;                          // polled now and then; true ends the search
   std::function<void(const ExactProgress&)> progress;  // called after every round searched
 };

@@ -359,6 +359,13 @@ TEST(BrainSolver, TheExactSearchAgreesWithAnExhaustiveOneOnRandomCircuits) {
       ASSERT_TRUE(exact.plan.found && exact.plan.proven);
       EXPECT_EQ(static_cast<int>(exact.plan.rounds), optimum);
       EXPECT_EQ(ReplayFrom(*loaded.state, car, exact.plan.moves), optimum);
+      // Searching on after the lap finds more states and keeps an optimal lap.
+      ExactLimits onward = limits;
+      onward.roundsAfterLap = 3;
+      const ExactLap on = SolveExact(loaded.model, car, onward);
+      ASSERT_EQ(on.end, ExactEnd::kLap);
+      EXPECT_EQ(ReplayFrom(*loaded.state, car, on.plan.moves), optimum);
+      EXPECT_GT(on.effort.states, exact.effort.states);
 
       // Out of memory, or told to stop, it proves only what it searched: a bound, never above
       // the optimum.
