@@ -330,8 +330,13 @@ std::string VirtualScreen::Xdo(const std::string& arguments) const {
 }
 
 std::string VirtualScreen::FindWindow(const std::string& title) const {
-  const std::string found = Xdo("search --sync --onlyvisible --name '^" + title + "$'");
-  return found.substr(0, found.find('\n'));
+  // xdotool's warnings share the output, for example about a window that closed during the
+  // search ("XGetWindowProperty[...] failed (code=1)"): the window is the first line that is a
+  // window's number.
+  for (const std::string& line : LinesOf(Xdo("search --sync --onlyvisible --name '^" + title + "$'"))) {
+    if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) return line;
+  }
+  return std::string();
 }
 
 WindowPlace VirtualScreen::PlaceOf(const std::string& window) const {
