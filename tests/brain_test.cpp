@@ -196,6 +196,14 @@ bool ExhaustivelyDoomed(const TrackModel& model, const TrackGrid& track, const C
   return true;
 }
 
+// A ring with a hairpin: a wall up from the island leaves a gap two cells high into the
+// right-hand lane.
+TestCircuit Hairpin() {
+  TestCircuit hairpin = WalledRing(24, 19, 4);
+  hairpin.BlockRect(17, 5, 19, 12);
+  return hairpin;
+}
+
 }  // namespace
 
 // ---- Moves -----------------------------------------------------------------------------------------
@@ -257,9 +265,7 @@ TEST(BrainMoves, EveryDestinationInReachHasTheOutcomeTheCommitGives) {
 // ---- The solver ------------------------------------------------------------------------------------
 
 TEST(BrainSolver, ProvesTheOptimumAnExhaustiveSearchFinds) {
-  // Hairpin: a wall up from the island leaves a gap two cells high into the right-hand lane.
-  TestCircuit hairpin = WalledRing(24, 19, 4);
-  hairpin.BlockRect(17, 5, 19, 12);
+  const TestCircuit hairpin = Hairpin();
   // Chicane: two walls half across the bottom straight, one from either side.
   TestCircuit chicane = WalledRing(26, 19, 4);
   chicane.BlockRect(9, 12, 11, 14);
@@ -486,8 +492,7 @@ TEST(BrainDrivers, RaceWithMovesInReachFromAnyStateAndTheProBeatsTheClub) {
 // ---- Foresight -----------------------------------------------------------------------------------
 
 TEST(BrainForesight, AgreesWithAnExhaustiveSearchAndWarnsOnlyWhenCertain) {
-  TestCircuit hairpin = WalledRing(24, 19, 4);
-  hairpin.BlockRect(17, 5, 19, 12);
+  const TestCircuit hairpin = Hairpin();
   Loaded loaded(hairpin);
   Foresight thorough(loaded.model, size_t{1} << 40);
   Foresight quick(loaded.model, 2000);
@@ -532,8 +537,7 @@ TEST(BrainForesight, AgreesWithAnExhaustiveSearchAndWarnsOnlyWhenCertain) {
 // ---- The lap table -------------------------------------------------------------------------------
 
 TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamagedFile) {
-  TestCircuit hairpin = WalledRing(24, 19, 4);
-  hairpin.BlockRect(17, 5, 19, 12);
+  const TestCircuit hairpin = Hairpin();
   TestCircuit slanted = WalledRing(25, 20, 5);
   slanted.lineA = Pt(11, 0);
   slanted.lineB = Pt(13, 10);
@@ -690,8 +694,7 @@ TEST(BrainLapTable, TheGameBuildsTheTableInItsSlicesKeepsItAndReadsItBack) {
   TempFolder folder;
   setenv("APEXGRID_LAP_TABLE", "1", 1);
   setenv("XDG_DATA_HOME", folder.HostFile("user").c_str(), 1);
-  TestCircuit hairpin = WalledRing(24, 19, 4);
-  hairpin.BlockRect(17, 5, 19, 12);
+  const TestCircuit hairpin = Hairpin();
   WriteBytes(folder.HostFile("c.cct"), hairpin.Encode());
   ASSERT_EQ(LoadCircuit(gameState.track, folder.File("c.cct")), 0);
   SetStartValues(gameState);
