@@ -234,7 +234,10 @@ int RunShell(const std::string& command, const TempFolder& scratch) {
 }
 
 void StartShell(const std::string& command, const std::string& statusPath) {
-  std::system(("(" + command + "; echo $? >" + Quote(statusPath) + ") &").c_str());
+  // The status appears by a rename, whole: a waiter that sees the file never reads it empty, as it
+  // could between the shell creating it and writing to it.
+  const std::string part = Quote(statusPath + ".part");
+  std::system(("(" + command + "; echo $? >" + part + " && mv " + part + " " + Quote(statusPath) + ") &").c_str());
 }
 
 bool ProgramRun::Said(const std::string& line) const {
