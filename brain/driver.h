@@ -62,8 +62,7 @@ class Driver {
 
   // Hands the driver a ready lap table of its circuit (null takes it back): from then on the pro,
   // and so the hint, makes the table's move for every car the table holds, a lap in the fewest
-  // rounds, and the driver's foresight answers from it. Cars it doesn't hold are driven as
-  // before. The table must outlive its use here; Load drops it.
+  // rounds. Cars it doesn't hold are driven as before. The table must outlive its use here; Load drops it.
   void UseTable(const LapTable* table) noexcept;
 
   // A hint for a player: the move the pro would make.

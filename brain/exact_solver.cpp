@@ -64,10 +64,17 @@ class Arena {
       capacity_ = chunk;
       used_ = 0;
       bytes_->fetch_add(chunk * sizeof(T));
+      held_ += chunk * sizeof(T);
     }
     T* taken = chunks_.back().get() + used_;
     used_ += count;
     return taken;
+  }
+  // Gives back everything taken.
+  void Clear() {
+    bytes_->fetch_sub(held_);
+    chunks_.clear();
+    held_ = used_ = capacity_ = 0;
   }
 
  private:
@@ -75,6 +82,7 @@ class Arena {
   std::vector<std::unique_ptr<T[]>> chunks_;
   size_t used_ = 0;
   size_t capacity_ = 0;
+  size_t held_ = 0;
 };
 
 // An unnamed scratch file for the searched rounds: in $TMPDIR when it is set, else in /var/tmp,
@@ -143,6 +151,7 @@ struct Shared {
   std::vector<uint16_t> clearance;   // TrackModel::Clearance of each cell
   GridBits blocked;                  // off the grid counts as blocked
   GridBits side;                     // SideOf, 0 off the grid
+  const ExactTableKeeper* keep = nullptr;  // set when a lap table is being made
 
   Shared(const TrackModel& m, const ExactLimits& l) : model(m), limits(l) {}
 };
@@ -179,6 +188,7 @@ class Search {
     const int threads = std::max(1, shared.limits.threads);
     for (int t = 0; t < threads; ++t) workers_.emplace_back(std::make_unique<Worker>(&bytes_));
     for (auto& plane : seen_) plane.assign(shared.cellOf.size(), nullptr);
+    if (shared.keep != nullptr) crashSeen_.assign(shared.cellOf.size(), nullptr);
     counts_.assign(shared.cellOf.size() * kPlanes, 0);
     bytes_ += kPlanes * shared.cellOf.size() * sizeof(uint64_t**) + counts_.size() * sizeof(uint32_t);
   }
@@ -243,7 +253,7 @@ class Search {
         lapLayer_ = layer;
       }
       if (abort == Abort::kTooFast) {
-        *tooFast = !lapKept_;
+        *tooFast = !lapKept_ || s_.keep != nullptr;  // a table needs every round it searches
         return Ended(ExactEnd::kLimits, layer + 1);
       }
       switch (abort) {
@@ -259,7 +269,10 @@ class Search {
         case Abort::kTooFast:
           break;
       }
-      if (lapKept_ && layer >= lapLayer_ + s_.limits.roundsAfterLap) return Ended(ExactEnd::kLap, layer + 1);
+      if (lapKept_ && layer >= lapLayer_ + s_.limits.roundsAfterLap) {
+        if (s_.keep != nullptr) tabled_ = Backward();
+        return Ended(ExactEnd::kLap, layer + 1);
+      }
       if (Held() > s_.limits.memoryBytes) return Ended(ExactEnd::kMemory, layer + 2);
       if (s_.limits.progress) s_.limits.progress(Effort(layer + 1));
     }
@@ -267,9 +280,13 @@ class Search {
 
  private:
   struct Worker {
-    explicit Worker(std::atomic<size_t>* bytes) : tiles(bytes), tileLists(bytes) {}
+    explicit Worker(std::atomic<size_t>* bytes)
+        : tiles(bytes), tileLists(bytes), crashTiles(bytes), crashLists(bytes) {}
     Arena<uint64_t> tiles;
     Arena<uint64_t*> tileLists;
+    Arena<uint64_t> crashTiles;  // for a lap table: the moves from each position that crash
+    Arena<uint64_t*> crashLists;
+    std::vector<uint64_t> laps;  // for a lap table: clean moves completing the lap, as arrivals
     std::vector<uint64_t> next;     // clean moves: group << kShift | velocity, already marked
     std::vector<uint32_t> crashed;  // groups whose cars stand still three rounds on
     Row source[kWidth] = {};        // velocities reached at the position
@@ -309,6 +326,7 @@ class Search {
     if (lapKept_) {
       ExactLap result = lap_;
       result.effort = Effort(static_cast<uint32_t>(kept_.size()));
+      result.table = tabled_;
       return result;
     }
     ExactLap result;
@@ -489,37 +507,47 @@ class Search {
     return s_.model.PathBlocked(q, to);
   }
 
-  // The velocities of one run, set in the worker's source rows and widened by every change of
-  // velocity the car can make into its widened rows. Rows lowY - kReach to highY + kReach are the
-  // ones that may then hold moves.
-  Abort Dilate(Worker* w, const Layer<Velocity>& layer, uint32_t run, int* lowY, int* highY) {
-    int lowX = kWidth, highX = -1;
-    *lowY = kWidth;
-    *highY = -1;
-    for (uint32_t i = layer.starts[run]; i < layer.starts[run + 1]; ++i) {
-      const int x = XOf(layer.velocities[i]), y = YOf(layer.velocities[i]);
-      // A velocity this close to the window's edge would widen beyond it.
-      if (x < kReach || y < kReach || x >= kWidth - kReach || y >= kWidth - kReach) return Abort::kTooFast;
-      w->source[y][x / 64] |= 1ULL << (x % 64);
-      lowX = std::min(lowX, x);
-      highX = std::max(highX, x);
-      *lowY = std::min(*lowY, y);
-      *highY = std::max(*highY, y);
-    }
+  // The worker's source rows, whose bits lie in columns lowX to highX and rows lowY to highY, widened
+  // by every change of velocity the car can make into its widened rows, cut to the window; the
+  // source rows are left empty. Rows *fromY to *toY are the ones that may then hold bits.
+  void Widen(Worker* w, int lowX, int highX, int lowY, int highY, int* fromY, int* toY) {
     // Only the words the widened velocities can reach are worked on.
-    const int lowWord = (lowX - kReach) / 64, highWord = (highX + kReach) / 64;
-    for (int y = *lowY - kReach; y <= *highY + kReach; ++y) w->widened[y].fill(0);
-    for (int y = *lowY; y <= *highY; ++y) {
+    const int lowWord = std::max(0, lowX - kReach) / 64, highWord = std::min(kWidth - 1, highX + kReach) / 64;
+    *fromY = std::max(0, lowY - kReach);
+    *toY = std::min(kWidth - 1, highY + kReach);
+    for (int y = *fromY; y <= *toY; ++y) w->widened[y].fill(0);
+    for (int y = lowY; y <= highY; ++y) {
       if (Empty(w->source[y])) continue;
       w->spans[0] = w->source[y];
       for (int r = 1; r <= kReach; ++r) WidenByOne(w->spans[r - 1], lowWord, highWord, &w->spans[r]);
-      for (int dy = -kReach; dy <= kReach; ++dy) {
+      for (int dy = std::max(-kReach, -y); dy <= kReach && y + dy < kWidth; ++dy) {
         const Row& span = w->spans[s_.halfWidth[dy + kReach]];
         Row& out = w->widened[y + dy];
         for (int i = lowWord; i <= highWord; ++i) out[i] |= span[i];
       }
       w->source[y].fill(0);
     }
+  }
+
+  // The velocities of one run, set in the worker's source rows and widened by every change of
+  // velocity the car can make into its widened rows. Rows *fromY to *toY are the ones that may
+  // then hold moves. Unless `cut`, a velocity whose widening would leave the window ends the
+  // search's run with this window.
+  Abort Dilate(Worker* w, const Layer<Velocity>& layer, uint32_t run, bool cut, int* fromY, int* toY) {
+    int lowX = kWidth, highX = -1, lowY = kWidth, highY = -1;
+    for (uint32_t i = layer.starts[run]; i < layer.starts[run + 1]; ++i) {
+      const int x = XOf(layer.velocities[i]), y = YOf(layer.velocities[i]);
+      if (!cut && (x < kReach || y < kReach || x >= kWidth - kReach || y >= kWidth - kReach)) {
+        for (int r = lowY; r <= highY; ++r) w->source[r].fill(0);
+        return Abort::kTooFast;
+      }
+      w->source[y][x / 64] |= 1ULL << (x % 64);
+      lowX = std::min(lowX, x);
+      highX = std::max(highX, x);
+      lowY = std::min(lowY, y);
+      highY = std::max(highY, y);
+    }
+    Widen(w, lowX, highX, lowY, highY, fromY, toY);
     return Abort::kNone;
   }
 
@@ -547,6 +575,16 @@ class Search {
     }
   };
 
+  // For a lap table: the moves of word i of row y in `bits` crash, whatever the crossings.
+  void NoteCrashes(Expansion& e, int y, int i, uint64_t bits) {
+    if (s_.keep == nullptr) return;
+    uint64_t**& tiles = crashSeen_[e.from];
+    if (tiles == nullptr) tiles = e.w->crashLists.Take(kTiles);
+    uint64_t*& tile = tiles[(y / 64) * Words + i];
+    if (tile == nullptr) tile = e.w->crashTiles.Take(64);
+    tile[y % 64] |= bits;
+  }
+
   // The moves of one word of row y that keep the crossings: a state reached before is dropped here,
   // 64 at a time, and the rest are marked, crashes included, since a move that crashes always will.
   void ExpandSameSide(Expansion& e, int y, int i, uint64_t kept, uint64_t blocked) {
@@ -554,7 +592,10 @@ class Search {
     uint64_t* tile = e.tiles[(y / 64) * Words + i];
     uint64_t fresh = kept & ~(tile != nullptr ? tile[y % 64] : 0);
     if (fresh != 0) WordOf(e.tiles, y, i, w) |= fresh;
-    if ((fresh & blocked) != 0) e.Crash();
+    if ((fresh & blocked) != 0) {
+      e.Crash();
+      NoteCrashes(e, y, i, fresh & blocked);
+    }
     fresh &= ~blocked;
     while (fresh != 0) {
       const int x = i * 64 + __builtin_ctzll(fresh);
@@ -563,6 +604,7 @@ class Search {
       ++w->pathTests;
       if (Blocked(e.q, e.clearanceOfQ, to)) {
         e.Crash();
+        NoteCrashes(e, y, i, 1ULL << (x % 64));
         continue;
       }
       const uint32_t toGroup = GroupOf(s_.positionOf[s_.model.Index(to.x, to.y)], e.crossings);
@@ -583,15 +625,19 @@ class Search {
       if (outcome == MoveOutcome::kUndo) --after;
       if (after >= kPlanes) {
         if (!s_.model.PathBlocked(e.q, to)) return Abort::kTooManyCrossings;
+        e.Crash();
+        NoteCrashes(e, y, i, 1ULL << (x % 64));
         continue;
       }
       if (outcome != MoveOutcome::kLap && !Mark(e.from, after, x, y, w)) continue;
       ++w->pathTests;
       if (s_.model.PathBlocked(e.q, to)) {
         e.Crash();
+        NoteCrashes(e, y, i, 1ULL << (x % 64));
         continue;
       }
       if (outcome == MoveOutcome::kLap) {
+        if (s_.keep != nullptr) w->laps.push_back(static_cast<uint64_t>(e.group) << kShift | Pack(x, y));
         std::lock_guard<std::mutex> lock(lapMutex_);
         if (!lapFound_) {
           lapFrom_ = e.group;
@@ -613,8 +659,8 @@ class Search {
     const int crossings = static_cast<int>(group % kPlanes);
     const GridPoint q = s_.cellOf[from];
     const Clock::time_point t0 = Clock::now();
-    int lowY = 0, highY = 0;
-    const Abort dilated = Dilate(w, layer, run, &lowY, &highY);
+    int fromY = 0, toY = -1;
+    const Abort dilated = Dilate(w, layer, run, false, &fromY, &toY);
     if (dilated != Abort::kNone) return dilated;
     const Clock::time_point t1 = Clock::now();
     w->dilationSeconds += std::chrono::duration<double>(t1 - t0).count();
@@ -622,7 +668,7 @@ class Search {
     const bool sideOfQ = s_.model.SideOf(q.x, q.y) != 0;
     const int clearanceOfQ = s_.clearance[s_.model.Index(q.x, q.y)];
     Expansion e{w, group, from, crossings, q, sideOfQ, clearanceOfQ, Tiles(from, crossings, w)};
-    for (int y = lowY - kReach; y <= highY + kReach; ++y) {
+    for (int y = fromY; y <= toY; ++y) {
       if (Empty(w->widened[y])) continue;
       uint64_t blocked[Words], side[Words];
       s_.blocked.Window<Words>(q.x - kHalf, q.y + y - kHalf, blocked);
@@ -640,6 +686,183 @@ class Search {
     }
     w->pathSeconds += SecondsSince(t1);
     return Abort::kNone;
+  }
+
+  // ---- The lap table ---------------------------------------------------------------------------
+  //
+  // Rounds to the lap, backwards over the rounds searched. A state one round further from the lap
+  // than the states of rounds k moves to one of them: grouped by the position and plane they were
+  // reached from, their velocities widened by the reach disc are the velocities of the states at
+  // that position that can reach them. A move a searched state makes was tested forwards, so no
+  // path is tested here. A state whose move crashes is three rounds further than the car standing
+  // at its position.
+  //
+  // A state first reached in round f whose rounds to the lap are d is handed over only when
+  // f + d is at most the rounds searched plus one: then every state a fastest way from it passes
+  // was searched. So the states open to rounds k are those first reached by round L + 1 - k, and
+  // the others are never needed.
+
+  // Does job(worker, i) for i below count over the threads, polling the limits now and then.
+  template <typename Job>
+  bool Parallel(size_t count, Job job) {
+    std::atomic<size_t> taken{0};
+    std::atomic<bool> ended{false};
+    constexpr size_t kChunk = 64;
+    auto work = [&](Worker* w) {
+      try {
+        for (;;) {
+          const size_t first = taken.fetch_add(kChunk);
+          if (first >= count || ended.load(std::memory_order_relaxed)) return;
+          for (size_t i = first; i < std::min(count, first + kChunk); ++i) job(w, i);
+          w->held.store(w->next.capacity() * sizeof(uint64_t), std::memory_order_relaxed);
+          if (Held() > s_.limits.memoryBytes || Clock::now() > s_.deadline ||
+              (w == workers_[0].get() && s_.limits.stop && s_.limits.stop())) {
+            ended = true;
+          }
+        }
+      } catch (const std::bad_alloc&) {
+        ended = true;
+      }
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < workers_.size(); ++t) threads.emplace_back(work, workers_[t].get());
+    work(workers_[0].get());
+    for (std::thread& t : threads) t.join();
+    return !ended.load();
+  }
+
+  // Sets (or clears) the open bits of the states first reached in round `round`.
+  void Open(uint32_t round, bool open) {
+    const Layer<Velocity>& l = LayerAt(round);
+    for (size_t run = 0; run < l.groups.size(); ++run) {
+      uint64_t** tiles = Tiles(l.groups[run] / kPlanes, static_cast<int>(l.groups[run] % kPlanes), workers_[0].get());
+      for (uint32_t i = l.starts[run]; i < l.starts[run + 1]; ++i) {
+        const int x = XOf(l.velocities[i]), y = YOf(l.velocities[i]);
+        const uint64_t bit = 1ULL << (x % 64);
+        if (open) {
+          WordOf(tiles, y, x / 64, workers_[0].get()) |= bit;
+        } else if (uint64_t* tile = tiles[(y / 64) * Words + x / 64]) {
+          tile[y % 64] &= ~bit;
+        }
+      }
+    }
+  }
+
+  // The open states of the group among the worker's widened rows fromY to toY: taken, and listed
+  // in the worker's next list.
+  void Claim(Worker* w, uint32_t group, int fromY, int toY) {
+    uint64_t** tiles = seen_[group % kPlanes][group / kPlanes];
+    for (int y = fromY; y <= toY; ++y) {
+      for (int i = 0; i < Words; ++i) {
+        uint64_t* tile = tiles[(y / 64) * Words + i];
+        if (tile == nullptr) continue;
+        uint64_t bits = w->widened[y][i] & tile[y % 64];
+        tile[y % 64] &= ~bits;
+        for (; bits != 0; bits &= bits - 1) {
+          const int x = i * 64 + __builtin_ctzll(bits);
+          w->next.push_back(static_cast<uint64_t>(group) << kShift | Pack(x, y));
+        }
+      }
+    }
+  }
+
+  // The states that can crash, of a group whose standing car has its rounds three rounds ago.
+  void ClaimCrashes(Worker* w, uint32_t group) {
+    uint64_t** crashes = crashSeen_[group / kPlanes];
+    if (crashes == nullptr || seen_[group % kPlanes][group / kPlanes] == nullptr) return;
+    int lowX = kWidth, highX = -1, lowY = kWidth, highY = -1;
+    for (int t = 0; t < kTiles; ++t) {
+      const uint64_t* tile = crashes[t];
+      if (tile == nullptr) continue;
+      const int tx = t % Words, ty = t / Words;
+      for (int r = 0; r < 64; ++r) {
+        if (tile[r] == 0) continue;
+        w->source[ty * 64 + r][tx] = tile[r];
+        lowY = std::min(lowY, ty * 64 + r);
+        highY = std::max(highY, ty * 64 + r);
+        lowX = std::min(lowX, tx * 64);
+        highX = std::max(highX, tx * 64 + 63);
+      }
+    }
+    if (highY < 0) return;
+    int fromY = 0, toY = -1;
+    Widen(w, lowX, highX, lowY, highY, &fromY, &toY);
+    Claim(w, group, fromY, toY);
+  }
+
+  // Hands every state of the table to the keeper, by its rounds. False when a limit ended it.
+  bool Backward() {
+    try {
+      const ExactTableKeeper& keep = *s_.keep;
+      const uint32_t last = static_cast<uint32_t>(kept_.size()) - 1;
+      // The moves reached forwards give way to the open states.
+      for (auto& plane : seen_) std::fill(plane.begin(), plane.end(), nullptr);
+      std::vector<uint64_t> laps;
+      for (const auto& w : workers_) {
+        w->tiles.Clear();
+        w->tileLists.Clear();
+        w->next = std::vector<uint64_t>();
+        w->crashed = std::vector<uint32_t>();
+        laps.insert(laps.end(), w->laps.begin(), w->laps.end());
+        w->laps = std::vector<uint64_t>();
+      }
+      for (uint32_t round = 0; round <= last; ++round) Open(round, true);
+      // Rounds 1: the states that can make a clean move completing the lap.
+      Layer<Velocity> moves = Gather(&laps);
+      std::vector<uint32_t> crashesDue[4];
+      const Velocity still = Pack(kHalf, kHalf);
+      for (uint32_t rounds = 1; rounds <= last + 1; ++rounds) {
+        if (rounds >= 2) Open(last + 2 - rounds, false);
+        std::vector<uint32_t>& due = crashesDue[rounds % 4];
+        const bool ran = Parallel(moves.groups.size(),
+                                  [&](Worker* w, size_t run) {
+                                    int fromY = 0, toY = -1;
+                                    if (seen_[moves.groups[run] % kPlanes][moves.groups[run] / kPlanes] == nullptr)
+                                      return;
+                                    Dilate(w, moves, static_cast<uint32_t>(run), true, &fromY, &toY);
+                                    Claim(w, moves.groups[run], fromY, toY);
+                                  }) &&
+                         Parallel(due.size(), [&](Worker* w, size_t i) { ClaimCrashes(w, due[i]); });
+        if (!ran) return false;
+        due = std::vector<uint32_t>();
+        // The states given these rounds: handed over, and the moves that reach them grouped by
+        // the position and plane they are made from, for the next rounds.
+        std::vector<uint64_t> reaching;
+        for (const auto& w : workers_) {
+          for (uint64_t e : w->next) {
+            const uint32_t group = static_cast<uint32_t>(e >> kShift);
+            const Velocity v = static_cast<Velocity>(e & ((1ULL << kShift) - 1));
+            const CarState car = CarOf(group, v);
+            keep(car, static_cast<int>(rounds));
+            const int crossings = static_cast<int>(group % kPlanes);
+            if (v == still) crashesDue[(rounds + 3) % 4].push_back(group);
+            const GridPoint from{static_cast<int16_t>(car.at.x - car.velocity.x),
+                                 static_cast<int16_t>(car.at.y - car.velocity.y)};
+            if (from.x < 0 || from.y < 0 || from.x >= s_.model.width() || from.y >= s_.model.height()) continue;
+            const uint32_t position = s_.positionOf[s_.model.Index(from.x, from.y)];
+            if (position == kNoPosition) continue;
+            if (s_.model.SideOf(from.x, from.y) == s_.model.SideOf(car.at.x, car.at.y)) {
+              reaching.push_back(static_cast<uint64_t>(GroupOf(position, crossings)) << kShift | v);
+              continue;
+            }
+            // Across the line, the crossings before the move are those it turns into these.
+            for (int before = std::max(0, crossings - 1); before <= std::min(kPlanes - 1, crossings + 1); ++before) {
+              const MoveOutcome outcome = s_.model.CleanOutcome(from, car.at, before);
+              const int after = before + (outcome == MoveOutcome::kBackward ? 1
+                                          : outcome == MoveOutcome::kUndo   ? -1
+                                                                            : 0);
+              if (outcome != MoveOutcome::kLap && after == crossings)
+                reaching.push_back(static_cast<uint64_t>(GroupOf(position, before)) << kShift | v);
+            }
+          }
+          w->next = std::vector<uint64_t>();
+        }
+        moves = Gather(&reaching);
+      }
+      return true;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
   }
 
   // ---- Rebuilding the lap ---------------------------------------------------------------------
@@ -804,7 +1027,10 @@ class Search {
 
   Shared& s_;
   std::vector<std::unique_ptr<Worker>> workers_;
+  // Forwards, the moves made from each plane and position (window velocity = the move); for a
+  // lap table, then, the states not yet given rounds, by plane and the position they stand on.
   std::array<std::vector<uint64_t**>, kPlanes> seen_;
+  std::vector<uint64_t**> crashSeen_;  // for a lap table: the moves from each position that crash
   std::vector<uint32_t> counts_;  // per group, for sorting a round's arrivals
   std::vector<Kept> kept_;
   std::FILE* spill_ = ScratchFile();
@@ -819,6 +1045,7 @@ class Search {
   bool lapKept_ = false;  // lap_ holds the lap, and the search goes on after it
   uint32_t lapLayer_ = 0;
   ExactLap lap_;
+  bool tabled_ = false;  // every state of the lap table was handed over
 };
 
 template <int Words>
@@ -829,7 +1056,9 @@ ExactLap RunWith(Shared& shared, const CarState& car, bool* tooFast) {
 
 }  // namespace
 
-ExactLap SolveExact(const TrackModel& model, const CarState& car, const ExactLimits& limits) {
+namespace {
+
+ExactLap Solve(const TrackModel& model, const CarState& car, const ExactLimits& limits, const ExactTableKeeper* keep) {
   ExactLap failed;
   failed.plan.lowerBound = 1;
   if (!model.built()) return failed;
@@ -862,6 +1091,7 @@ ExactLap SolveExact(const TrackModel& model, const CarState& car, const ExactLim
     }
     shared.blocked.Build(w, h, true, [&](int x, int y) { return model.Blocked(x, y); });
     shared.side.Build(w, h, false, [&](int x, int y) { return model.SideOf(x, y) != 0; });
+    shared.keep = keep;
     ExactLap lap = failed;
     for (int words = 1; words <= 16; words *= 2) {
       bool tooFast = false;
@@ -882,4 +1112,15 @@ ExactLap SolveExact(const TrackModel& model, const CarState& car, const ExactLim
     failed.end = ExactEnd::kMemory;
     return failed;
   }
+}
+
+}  // namespace
+
+ExactLap SolveExact(const TrackModel& model, const CarState& car, const ExactLimits& limits) {
+  return Solve(model, car, limits, nullptr);
+}
+
+ExactLap SolveExactTable(const TrackModel& model, const CarState& car, const ExactLimits& limits,
+                         const ExactTableKeeper& keep) {
+  return Solve(model, car, limits, &keep);
 }

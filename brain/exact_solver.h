@@ -44,6 +44,9 @@ enum class ExactEnd : uint8_t {
   kLimits,   // a car went faster, or crossed backwards more often, than the search can hold
 };
 
+// Receives the states of a lap table, each with its exact rounds to the lap.
+using ExactTableKeeper = std::function<void(const CarState& car, int rounds)>;
+
 struct ExactLap {
   ExactEnd end = ExactEnd::kNoLap;
   // With kLap: the optimal lap, found and proven, its moves as LapPlan gives them. Otherwise
@@ -51,6 +54,8 @@ struct ExactLap {
   // with kNoLap).
   LapPlan plan;
   ExactProgress effort;
+  // With a keeper: every state of the table was handed to it.
+  bool table = false;
 };
 
 // Searches every state the car can reach, round by round, until a clean move completes a lap.
@@ -61,3 +66,14 @@ struct ExactLap {
 //
 // Never throws: when memory runs out the search ends with the bound it has proven.
 ExactLap SolveExact(const TrackModel& model, const CarState& car, const ExactLimits& limits);
+
+// The same search, then the lap table of the states it searched: the rounds to the lap of every
+// state that lies on a way from `car` to the lap of at most the optimum plus
+// `limits.roundsAfterLap` rounds, crashes counted. Those rounds are exact, since every state such a
+// way passes was searched, and every state a fastest way from such a state passes is one of them
+// too. They are found backwards from the moves that complete the lap, the states one round further
+// off being the reached ones among the nearer states' moves widened by the reach disc; a state is
+// handed to `keep` once, in order of its rounds, on the calling thread. Other states are not
+// handed over: their rounds within the search may not be their fewest.
+ExactLap SolveExactTable(const TrackModel& model, const CarState& car, const ExactLimits& limits,
+                         const ExactTableKeeper& keep);

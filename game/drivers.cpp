@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "platform/settings.h"
 #include "platform/window.h"
 #include "rules/move.h"
@@ -25,6 +26,12 @@ DriverChoices driverChoices;
 
 namespace {
 
+// The job building a lap table: ended when the brain is dropped.
+struct TableJob {
+  int job = 0;
+  ~TableJob() { StopBackgroundJob(job); }
+};
+
 // What the computer knows of the circuit: made the first time it is needed (the largest built-in
 // circuit takes it a tenth of a second) and dropped only with the circuit.
 struct Brain {
@@ -32,9 +39,10 @@ struct Brain {
   std::unique_ptr<Foresight> aim;  // foresight for the aim cursor, with more room than the drivers' own
   bool thoughtAhead = false;       // the pro's lap from the standing start is ready
   bool outOfMemory = false;        // the brain found no room on this circuit: no computer for it
-  // The circuit's lap table: read from the cache when it is there, else built in the pro's
-  // slices once its lap is prepared. Null when there is none to be had.
+  // The circuit's lap table: read from the cache when it is there, else built into the cache
+  // by a job of its own once the pro's lap is prepared. Null when there is none to be had.
   std::unique_ptr<LapTable> table;
+  std::unique_ptr<TableJob> tableJob;
 };
 
 Brain brain;
@@ -107,11 +115,8 @@ std::string TableFile(const TrackModel& model) {
   return HostPath(user + u"\\Cache") + "/" + LapTable::FileName(model);
 }
 
-// The table is ready: the pro, the hint and foresight use it from now on.
-void UseTable() {
-  brain.driver->UseTable(brain.table.get());
-  if (brain.aim != nullptr) brain.aim->UseTable(brain.table.get());
-}
+// The table is ready: the pro and the hint use it from now on.
+void UseTable() { brain.driver->UseTable(brain.table.get()); }
 
 // Reads the circuit's table from the cache, or sets it up to be built.
 void OpenTableOrThrow() {
@@ -148,17 +153,34 @@ void OpenTable() {
 // True while the table is being built.
 bool TableToBuild() { return brain.table != nullptr && !brain.table->ready(); }
 
-// A slice of the table's build; once it is ready it goes into the cache and into use.
+// A slice of the table's build. The build is a job of its own, which keeps the table in the cache,
+// or marks the circuit's table as too large; the slices start it, and once it has ended read the
+// table from the cache and put it into use.
 void BuildTableOrThrow() {
-  if (!brain.table->Build(Driver::kThinkSliceWork)) return;
-  const std::string file = TableFile(*brain.driver->model());
-  const bool folder = !file.empty() && MakeFolders(UserDataFolder() + u"\\Cache") == 0;
-  if (!brain.table->ready()) {
-    brain.table.reset();
-    if (std::FILE* mark = folder ? std::fopen((file + kTooLarge).c_str(), "wb") : nullptr) std::fclose(mark);
+  const TrackModel& model = *brain.driver->model();
+  const std::string file = TableFile(model);
+  if (brain.tableJob == nullptr) {
+    if (file.empty() || MakeFolders(UserDataFolder() + u"\\Cache") != 0) {
+      brain.table.reset();  // nowhere to keep it
+      return;
+    }
+    brain.tableJob.reset(new TableJob);
+    LapTable* table = brain.table.get();
+    brain.tableJob->job = StartBackgroundJob([&] {
+      if (table->BuildAll()) return table->Save(file) ? 0 : 1;
+      if (std::FILE* mark = std::fopen((file + kTooLarge).c_str(), "wb")) std::fclose(mark);
+      return 2;
+    });
+    if (brain.tableJob->job == 0) brain.table.reset();
     return;
   }
-  if (folder) brain.table->Save(file);
+  int status = 0;
+  if (PollBackgroundJob(brain.tableJob->job, &status) == 1) return;
+  brain.tableJob->job = 0;
+  if (status != 0 || !brain.table->Load(model, file)) {
+    brain.table.reset();
+    return;
+  }
   UseTable();
 }
 
@@ -281,8 +303,6 @@ bool MoveIsDoomed(GridPoint to) {
   return Softly([&] {
     if (brain.aim == nullptr) {
       brain.aim.reset(new (std::nothrow) Foresight(*driver->model(), Foresight::kAimBudget));
-      if (brain.aim != nullptr && brain.table != nullptr && brain.table->ready())
-        brain.aim->UseTable(brain.table.get());
     }
     return brain.aim != nullptr && brain.aim->MoveDooms(CurrentRecord(gameState), to);
   });

@@ -25,6 +25,7 @@
 
 #include "brain/exact_solver.h"
 #include "brain/foresight.h"
+#include "brain/lap_table.h"
 #include "brain/solver.h"
 #include "brain/track_model.h"
 #include "data/circuit.h"
@@ -32,6 +33,7 @@
 #include "gfx/picture.h"
 #include "platform/byte_order.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "rules/commit.h"
 #include "rules/move.h"
 #include "rules/state.h"
@@ -770,6 +772,44 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   return 0;
 }
 
+// Builds the circuit's lap table into the cache the game reads it from, or into the file given.
+int Table(const std::vector<std::string>& args, std::ostream& out) {
+  const Arguments a = Parse("table", args, 1, {"out", "threads"}, {"force"});
+  const std::string& path = a.files[0];
+  const std::string name = Name(path);
+  const int threads = ThreadsOption(a);
+  InterruptStopsSearch interrupt;
+  const CircuitData c = ReadCircuitFile(path);
+  RefuseUnsound(c, name);
+  std::unique_ptr<GameState> state = LoadForRace(path);
+  const std::unique_ptr<TrackModel> model = ModelFor(*state, name);
+  std::string written;
+  if (a.Has("out")) {
+    written = a.Value("out");
+    CheckOutput(written, {path}, a.Has("force"));
+  } else {
+    const std::u16string user = UserDataFolder();
+    if (user.empty() || MakeFolders(user + u"\\Cache") != 0) throw ToolError("no per-user folder to keep the table in");
+    written = HostPath(user + u"\\Cache") + "/" + LapTable::FileName(*model);
+  }
+  CheckOutputFolder(written);
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point began = Clock::now();
+  LapTable table;
+  table.Begin(*model);
+  if (!table.BuildAll(threads, [&] { return interrupted.load(); })) {
+    throw ToolError(name + (interrupted ? ": stopped" : ": its lap table doesn't fit in 256 MB, or memory ran out"));
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+  if (!table.Save(written)) throw ToolError("can't write " + written);
+  std::ostringstream line;
+  line << std::fixed << std::setprecision(1) << name << ": lap table of " << table.states() << " states, "
+       << static_cast<double>(table.bytes()) / (1 << 20) << " MB, built in " << seconds << " s; the fastest lap "
+       << table.Rounds(CarState{state->track.startPoint, {}, 0}) << " rounds\n";
+  out << line.str() << "wrote " << written << "\n";
+  return 0;
+}
+
 int ClearRecord(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a = Parse("clear-record", args, 1, {}, {"force"});
   const std::string& path = a.files[0];
@@ -912,6 +952,9 @@ std::string CircuitToolUsage() {
          "      memory (half the machine's) run out first, or Ctrl-C stops it, the best lap found\n"
          "      and the fewest rounds any lap could take; N threads (all the cores unless given);\n"
          "      --write-record stores it as the circuit's record when it beats the stored one\n"
+         "  table CIRCUIT.cct [--out FILE] [--threads N]\n"
+         "      the circuit's lap table, with which the game's pro drives the fastest laps, into\n"
+         "      the per-user cache where the game reads it (or into FILE)\n"
          "  clear-record CIRCUIT.cct\n"
          "      removes the record lap\n"
          "  topng FILE OUT.png [--picture | --screenshot] [--scale N]\n"
@@ -937,6 +980,7 @@ int RunCircuitTool(const std::vector<std::string>& args, std::ostream& out, std:
     if (command == "check") return Check(args, out, err, showProgress);
     if (command == "solve") return Solve(args, out, err, showProgress);
     if (command == "clear-record") return ClearRecord(args, out);
+    if (command == "table") return Table(args, out);
     if (command == "topng") return ToPng(args, out);
     if (command == "frompng") return FromPng(args, out);
     throw UsageError("no command called '" + command + "'");
