@@ -239,40 +239,8 @@ class Search {
 
       const Abort abort = Expand(current, &crashes[(layer + 3) % 4]);
       if (!Keep(std::move(current))) return Ended(ExactEnd::kMemory, layer + 1);
-      // Every lap from the layers before this one has been looked for: none takes layer + 1
-      // rounds or fewer unless this layer found it. A search going on after the lap keeps it,
-      // and ends with it whatever stops the search later.
-      if (lapFound_ && !lapKept_) {
-        if (abort == Abort::kTooFast) {  // the layer was cut short, so the lap may not be the first
-          *tooFast = true;
-          return Ended(ExactEnd::kLimits, layer + 1);
-        }
-        lap_ = Lap(layer);
-        if (lap_.end != ExactEnd::kLap) return lap_;
-        lapKept_ = true;
-        lapLayer_ = layer;
-      }
-      if (abort == Abort::kTooFast) {
-        *tooFast = !lapKept_ || s_.keep != nullptr;  // a table needs every round it searches
-        return Ended(ExactEnd::kLimits, layer + 1);
-      }
-      switch (abort) {
-        case Abort::kTooManyCrossings:
-          return Ended(ExactEnd::kLimits, layer + 1);
-        case Abort::kMemory:
-          return Ended(ExactEnd::kMemory, layer + 1);
-        case Abort::kTime:
-          return Ended(ExactEnd::kTime, layer + 1);
-        case Abort::kStopped:
-          return Ended(ExactEnd::kStopped, layer + 1);
-        case Abort::kNone:
-        case Abort::kTooFast:
-          break;
-      }
-      if (lapKept_ && layer >= lapLayer_ + s_.limits.roundsAfterLap) {
-        if (s_.keep != nullptr) tabled_ = Backward();
-        return Ended(ExactEnd::kLap, layer + 1);
-      }
+      ExactLap ended;
+      if (EndsAfter(layer, abort, tooFast, &ended)) return ended;
       if (Held() > s_.limits.memoryBytes) return Ended(ExactEnd::kMemory, layer + 2);
       if (s_.limits.progress) s_.limits.progress(Effort(layer + 1));
     }
@@ -334,6 +302,53 @@ class Search {
     result.plan.lowerBound = bound;
     result.effort = Effort(static_cast<uint32_t>(kept_.size()));
     return result;
+  }
+
+  // Whether the search ends after expanding `layer`, as *ended says.
+  bool EndsAfter(uint32_t layer, Abort abort, bool* tooFast, ExactLap* ended) {
+    // Every lap from the layers before this one has been looked for: none takes layer + 1
+    // rounds or fewer unless this layer found it. A search going on after the lap keeps it,
+    // and ends with it whatever stops the search later.
+    if (lapFound_ && !lapKept_) {
+      if (abort == Abort::kTooFast) {  // the layer was cut short, so the lap may not be the first
+        *tooFast = true;
+        *ended = Ended(ExactEnd::kLimits, layer + 1);
+        return true;
+      }
+      lap_ = Lap(layer);
+      if (lap_.end != ExactEnd::kLap) {
+        *ended = lap_;
+        return true;
+      }
+      lapKept_ = true;
+      lapLayer_ = layer;
+    }
+    switch (abort) {
+      case Abort::kTooFast:
+        *tooFast = !lapKept_ || s_.keep != nullptr;  // a table needs every round it searches
+        *ended = Ended(ExactEnd::kLimits, layer + 1);
+        return true;
+      case Abort::kTooManyCrossings:
+        *ended = Ended(ExactEnd::kLimits, layer + 1);
+        return true;
+      case Abort::kMemory:
+        *ended = Ended(ExactEnd::kMemory, layer + 1);
+        return true;
+      case Abort::kTime:
+        *ended = Ended(ExactEnd::kTime, layer + 1);
+        return true;
+      case Abort::kStopped:
+        *ended = Ended(ExactEnd::kStopped, layer + 1);
+        return true;
+      case Abort::kNone:
+        break;
+    }
+    if (lapKept_ && layer >= lapLayer_ + s_.limits.roundsAfterLap) {
+      if (s_.keep != nullptr) tabled_ = Backward();
+      *ended = Ended(ExactEnd::kLap, layer + 1);
+      return true;
+    }
+    return false;
   }
 
   bool StartOf(const CarState& car, uint32_t* group, Velocity* velocity) const {
