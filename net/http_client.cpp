@@ -228,6 +228,11 @@ struct EventStream::Stream {
   std::optional<websocket::stream<TlsSocket>> secure;
   beast::flat_buffer buffer;
   std::atomic<int> descriptor{-1};  // the socket, for Interrupt from another thread
+  // The read under way: one that outlasts a Next's time goes on into the next Next, so that no
+  // message is lost or cut.
+  bool reading = false;
+  bool read = false;
+  beast::error_code readError;
 
   // The upgrade, asynchronously: it hands back a refusal's answer too, which the blocking one
   // drops.
@@ -296,19 +301,41 @@ bool EventStream::Next(std::string* message, int timeoutSeconds, std::string* er
     *error = "the event stream is closed";
     return false;
   }
-  beast::error_code ec;
-  stream_->buffer.clear();
-  if (stream_->secure) {
-    SetSocketTimeout(beast::get_lowest_layer(*stream_->secure), timeoutSeconds);
-    stream_->secure->read(stream_->buffer, ec);
-  } else {
-    SetSocketTimeout(beast::get_lowest_layer(*stream_->plain), timeoutSeconds);
-    stream_->plain->read(stream_->buffer, ec);
+  // A blocking read would ignore the socket's own timeout (it waits on for the socket to be
+  // ready), so the read is asynchronous, and the wait for it is what the time bounds.
+  Stream& s = *stream_;
+  if (!s.reading) {
+    s.buffer.clear();
+    s.reading = true;
+    s.read = false;
+    auto done = [&s](beast::error_code result, size_t) {
+      s.readError = result;
+      s.read = true;
+    };
+    if (s.secure) {
+      s.secure->async_read(s.buffer, done);
+    } else {
+      s.plain->async_read(s.buffer, done);
+    }
   }
-  if (ec) {
-    *error = "the event stream ended: " + ec.message();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (!s.read) {
+    if (timeoutSeconds <= 0) {
+      s.io.run_one();
+    } else if (s.io.run_one_until(deadline) == 0 && std::chrono::steady_clock::now() >= deadline) {
+      break;
+    }
+    if (s.io.stopped()) s.io.restart();
+  }
+  if (!s.read) {
+    *error = "no event within " + std::to_string(timeoutSeconds) + " s";
     return false;
   }
-  *message = beast::buffers_to_string(stream_->buffer.data());
+  s.reading = false;
+  if (s.readError) {
+    *error = "the event stream ended: " + s.readError.message();
+    return false;
+  }
+  *message = beast::buffers_to_string(s.buffer.data());
   return true;
 }

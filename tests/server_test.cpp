@@ -595,6 +595,9 @@ TEST_P(ServerOn, PushesMovesToEventStreamsFromTheIndexAsked) {
     if (event["type"] == "move") moves.push_back(event["index"].get<int>());
   }
   EXPECT_EQ(moves, (std::vector<int>{1, 2}));
+  // A quiet stream ends a wait at its time; the read goes on, and a later wait has move 3 whole.
+  for (int events = 0; events < 8 && stream.Next(&message, 1, &error);) ++events;
+  EXPECT_EQ(error, "no event within 1 s");
   // The same as server-sent events, resumed after move 0 by the target or by the last event's id,
   // then the next move as it is made.
   const struct {
@@ -615,6 +618,12 @@ TEST_P(ServerOn, PushesMovesToEventStreamsFromTheIndexAsked) {
     EXPECT_EQ(SentMoves(text), expected) << resume.query << resume.headers;
     ++next;
   }
+  int after = -1;
+  while (after < 0 && stream.Next(&message, 10, &error)) {
+    const json event = json::parse(message);
+    if (event["type"] == "move") after = event["index"].get<int>();
+  }
+  EXPECT_EQ(after, 3) << error;
   // Unknown races and missing tokens get no stream.
   int status = 0;
   EventStream refused;
