@@ -178,6 +178,11 @@ void BuildTableOrThrow() {
   if (PollBackgroundJob(brain.tableJob->job, &status) == 1) return;
   brain.tableJob->job = 0;
   if (status != 0 || !brain.table->Load(model, file)) {
+    // A job killed from outside was most likely ended by the system for want of memory: that
+    // circuit's table is not tried again either.
+    if (status == -1) {
+      if (std::FILE* mark = std::fopen((file + kTooLarge).c_str(), "wb")) std::fclose(mark);
+    }
     brain.table.reset();
     return;
   }
