@@ -17,9 +17,53 @@ constexpr int kReach = kMoveRadius - 1;  // the largest change of either velocit
 constexpr int kDiscRows = 2 * kReach + 1;
 constexpr uint32_t kNoCell = ~0u;
 
+// The velocities just beyond the window that one move from inside it can reach: -kEscapeHalf to
+// kEscapeHalf on either axis, in rows of three words.
+constexpr int kEscapeHalf = StopMap::kHalf - 1 + kReach;
+constexpr int kEscapeSide = 2 * kEscapeHalf + 1;
+constexpr int kEscapeWords = (kEscapeSide + 63) / 64;
+constexpr int kEscapeShift = kEscapeHalf - StopMap::kHalf;  // the window's bit 0 in an escape row
+
+template <int Words>
 struct Row {
-  uint64_t w[StopMap::kRowWords];
+  uint64_t w[Words];
 };
+using MapRow = Row<StopMap::kRowWords>;
+using EscapeRow = Row<kEscapeWords>;
+
+// Row r widened by one velocity either way; bits pushed past the row's ends are dropped.
+template <int Words>
+Row<Words> WidenByOne(const Row<Words>& r) {
+  Row<Words> out;
+  for (int i = 0; i < Words; ++i) {
+    const uint64_t up = r.w[i] << 1 | (i > 0 ? r.w[i - 1] >> 63 : 0);
+    const uint64_t down = r.w[i] >> 1 | (i + 1 < Words ? r.w[i + 1] << 63 : 0);
+    out.w[i] = r.w[i] | up | down;
+  }
+  return out;
+}
+
+// The `side` rows of `source` widened by the reach disc (`halfWidth` a row, dy from -kReach) into
+// `out`: every velocity from which one move reaches one of them, cut to the rows.
+template <int Words>
+void WidenRows(const int* halfWidth, const uint64_t* source, int side, Row<Words>* out) {
+  for (int y = 0; y < side; ++y) out[y] = Row<Words>{};
+  Row<Words> spans[kReach + 1];
+  for (int y = 0; y < side; ++y) {
+    const uint64_t* row = source + static_cast<size_t>(y) * Words;
+    bool any = false;
+    for (int i = 0; i < Words; ++i) {
+      spans[0].w[i] = row[i];
+      any = any || row[i] != 0;
+    }
+    if (!any) continue;
+    for (int r = 1; r <= kReach; ++r) spans[r] = WidenByOne(spans[r - 1]);
+    for (int dy = std::max(-kReach, -y); dy <= kReach && y + dy < side; ++dy) {
+      const Row<Words>& span = spans[halfWidth[dy + kReach]];
+      for (int i = 0; i < Words; ++i) out[y + dy].w[i] |= span.w[i];
+    }
+  }
+}
 
 // The free cells in row order: the map's cell index of each.
 std::vector<uint32_t> PositionsOf(const TrackModel& model, size_t* count) {
@@ -88,35 +132,44 @@ struct Builder {
 
   Builder(const TrackModel& m, int t, const std::vector<uint32_t>& p) : model(m), threads(t), positionOf(p) {}
 
-  // Row r widened by one velocity either way; bits pushed past the window's edges are dropped.
-  static Row WidenByOne(const Row& r) {
-    Row out;
-    for (int i = 0; i < StopMap::kRowWords; ++i) {
-      const uint64_t up = r.w[i] << 1 | (i > 0 ? r.w[i - 1] >> 63 : 0);
-      const uint64_t down = r.w[i] >> 1 | (i + 1 < StopMap::kRowWords ? r.w[i + 1] << 63 : 0);
-      out.w[i] = r.w[i] | up | down;
-    }
-    return out;
-  }
-
   // The good steps of a cell widened by the disc: every velocity from which one move reaches one.
-  void Widen(const uint64_t* source, Row* out) const {
-    for (int y = 0; y < StopMap::kSide; ++y) out[y] = Row{};
-    Row spans[kReach + 1];
-    for (int y = 0; y < StopMap::kSide; ++y) {
-      const uint64_t* row = source + static_cast<size_t>(y) * StopMap::kRowWords;
-      bool any = false;
-      for (int i = 0; i < StopMap::kRowWords; ++i) {
-        spans[0].w[i] = row[i];
-        any = any || row[i] != 0;
-      }
-      if (!any) continue;
-      for (int r = 1; r <= kReach; ++r) spans[r] = WidenByOne(spans[r - 1]);
-      for (int dy = std::max(-kReach, -y); dy <= kReach && y + dy < StopMap::kSide; ++dy) {
-        const Row& span = spans[halfWidth[dy + kReach]];
-        for (int i = 0; i < StopMap::kRowWords; ++i) out[y + dy].w[i] |= span.w[i];
+  void Widen(const uint64_t* source, MapRow* out) const { WidenRows(halfWidth, source, StopMap::kSide, out); }
+
+  // The states of cell q, not in S, with a clean move beyond the window (low to high either
+  // way), set in `seeds`; false when there are none.
+  bool Escapes(uint32_t q, int low, int high, uint64_t* seeds) const {
+    uint64_t escapes[kEscapeSide * kEscapeWords] = {};
+    const GridPoint at = cellOf[q];
+    bool any = false;
+    for (int vy = std::max(low - kReach, -at.y); vy <= high + kReach && at.y + vy < model.height(); ++vy) {
+      const bool inside = vy >= low && vy <= high;
+      for (int vx = std::max(low - kReach, -at.x); vx <= high + kReach && at.x + vx < model.width(); ++vx) {
+        if (inside && vx >= low && vx <= high) {
+          vx = high;  // the window's own velocities
+          continue;
+        }
+        const GridPoint to{static_cast<int16_t>(at.x + vx), static_cast<int16_t>(at.y + vy)};
+        if (model.Blocked(to.x, to.y) || model.PathBlocked(at, to)) continue;
+        const int x = vx + kEscapeHalf;
+        escapes[(vy + kEscapeHalf) * kEscapeWords + x / 64] |= uint64_t{1} << (x % 64);
+        any = true;
       }
     }
+    if (!any) return false;
+    EscapeRow widened[kEscapeSide];
+    WidenRows(halfWidth, escapes, kEscapeSide, widened);
+    const uint64_t* s = words + static_cast<size_t>(q) * StopMap::kCellWords;
+    uint64_t found = 0;
+    for (int y = 0; y < StopMap::kSide; ++y) {
+      const EscapeRow& e = widened[y + kEscapeShift];
+      for (int i = 0; i < StopMap::kRowWords; ++i) {
+        const size_t k = static_cast<size_t>(y) * StopMap::kRowWords + i;
+        const uint64_t bits = e.w[i] >> kEscapeShift | e.w[i + 1] << (64 - kEscapeShift);
+        seeds[k] = bits & window[k] & ~s[k];
+        found |= seeds[k];
+      }
+    }
+    return found != 0;
   }
 
   // Grows a plane (`plane` words into each cell) backwards from the fresh states of the `active`
@@ -137,7 +190,7 @@ struct Builder {
       for (auto& l : lists) l.clear();
       // The good steps widened: the new states of the round.
       InChunks(cells.size(), threads, [&](int t, size_t begin, size_t end) {
-        Row widened[StopMap::kSide];
+        MapRow widened[StopMap::kSide];
         for (size_t c = begin; c < end; ++c) {
           const uint32_t q = cells[c];
           uint64_t* s = &steps[static_cast<size_t>(q) * StopMap::kPlaneWords];
@@ -278,29 +331,20 @@ bool StopMap::Build(const TrackModel& model, int threads, const std::function<bo
   }
   if (!b.Grow(0, 0, std::move(active), stop)) return false;
 
-  // U: the states not in S with a move that may leave the window, and those with a clean move to
-  // a state in U. What is left is doomed: every clean move stays in the window, on a state not in
-  // S (or its start would be) and not in U (likewise).
-  uint64_t edge[kPlaneWords] = {};
-  for (int vy = low; vy <= high; ++vy) {
-    for (int vx = low; vx <= high; ++vx) {
-      if (vx - kReach < low || vy - kReach < low || vx + kReach > high || vy + kReach > high) {
-        edge[static_cast<size_t>(vy + kHalf) * kRowWords + (vx + kHalf) / 64] |= uint64_t{1} << ((vx + kHalf) % 64);
-      }
+  // U: the states not in S with a clean move beyond the window, and those with a clean move to a
+  // state in U. What is left is doomed: every clean move stays in the window, on a state not in S
+  // (or its start would be) and not in U (likewise).
+  std::vector<std::vector<uint32_t>> seeded(static_cast<size_t>(b.threads));
+  InChunks(cells, b.threads, [&](int t, size_t begin, size_t end) {
+    for (size_t q = begin; q < end; ++q) {
+      uint64_t* f = &b.fresh[q * kPlaneWords];
+      if (!b.Escapes(static_cast<uint32_t>(q), low, high, f)) continue;
+      std::copy(f, f + kPlaneWords, &words[q * kCellWords + kPlaneWords]);
+      seeded[static_cast<size_t>(t)].push_back(static_cast<uint32_t>(q));
     }
-  }
+  });
   active.clear();
-  for (uint32_t q = 0; q < cells; ++q) {
-    uint64_t* s = &words[static_cast<size_t>(q) * kCellWords];
-    uint64_t* f = &b.fresh[static_cast<size_t>(q) * kPlaneWords];
-    uint64_t any = 0;
-    for (size_t k = 0; k < kPlaneWords; ++k) {
-      f[k] = edge[k] & ~s[k];
-      s[kPlaneWords + k] = f[k];
-      any |= f[k];
-    }
-    if (any != 0) active.push_back(q);
-  }
+  for (const auto& l : seeded) active.insert(active.end(), l.begin(), l.end());
   if (!b.Grow(kPlaneWords, 0, std::move(active), stop)) return false;
 
   model_ = &model;
