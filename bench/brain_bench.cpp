@@ -469,11 +469,14 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
   }
-  for (const int threads : {1, 2}) {
-    benchmark::RegisterBenchmark(("StopMapBuild/1-First-Race/" + std::to_string(threads)).c_str(), StopMapBuild,
-                                 std::string("1-First-Race"), threads)
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(1);
+  for (const char* name : kCircuits) {
+    for (const int threads : {1, 2}) {
+      if (threads == 1 && name != kCircuits[0]) continue;
+      benchmark::RegisterBenchmark((std::string("StopMapBuild/") + name + "/" + std::to_string(threads)).c_str(),
+                                   StopMapBuild, std::string(name), threads)
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(1);
+    }
   }
   benchmark::RegisterBenchmark("LapTableRace/1-First-Race", LapTableRace, std::string("1-First-Race"))
       ->Unit(benchmark::kMillisecond)
