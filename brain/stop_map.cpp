@@ -244,8 +244,9 @@ struct Builder {
               model.PathBlocked(GridPoint{static_cast<int16_t>(qx), static_cast<int16_t>(qy)}, at)) {
             continue;
           }
-          __atomic_fetch_or(&steps[static_cast<size_t>(q) * StopMap::kPlaneWords + y * StopMap::kRowWords + i],
-                            uint64_t{1} << b, __ATOMIC_RELAXED);
+          __atomic_fetch_or(
+              &steps[static_cast<size_t>(q) * StopMap::kPlaneWords + static_cast<size_t>(y) * StopMap::kRowWords + i],
+              uint64_t{1} << b, __ATOMIC_RELAXED);
           if (__atomic_exchange_n(&touched[q], 1, __ATOMIC_RELAXED) == 0) listed->push_back(q);
         }
       }
