@@ -1,5 +1,4 @@
-// The stop map: grown backwards from the cars at rest, round by round, a plane of velocity bits a
-// cell, widened by the reach disc a row of 64 bits at a time.
+// The stop map, grown backwards from the cars at rest in planes of velocity bits, a cell's a plane.
 #include "brain/stop_map.h"
 
 #include <algorithm>

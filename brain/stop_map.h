@@ -1,5 +1,4 @@
-// The stop map: for every free cell and every velocity of a window, whether a car there can still be
-// brought to rest by clean moves, is doomed, or may need speeds beyond the window to tell.
+// The stop map: whether a car at any free cell and velocity of a window can still come to rest.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +10,8 @@
 
 class StopMap {
  public:
-  // Velocities -kHalf to kHalf - 1 on either axis, one bit a velocity, two 64-bit words a row.
+  // A plane's bits: velocities -kHalf to kHalf - 1 on either axis, two 64-bit words a row; the
+  // map holds those of at most kHalf - 1 either way.
   static constexpr int kHalf = 64;
   static constexpr int kSide = 2 * kHalf;
   static constexpr int kRowWords = kSide / 64;
