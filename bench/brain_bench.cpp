@@ -20,6 +20,7 @@
 #include "brain/exact_solver.h"
 #include "brain/foresight.h"
 #include "brain/lap_table.h"
+#include "brain/stop_map.h"
 #include "brain/track_model.h"
 #include "platform/files.h"
 #include "rules/commit.h"
@@ -173,17 +174,28 @@ void ProMove(benchmark::State& state) {
   state.counters["max_ms"] = Percentile(all, 1.0);
 }
 
-// Foresight on every clean aim in reach at every turn of the pro's lap of the Grand Prix, with
-// one foresight kept for the race and the aim cursor's budget, as the game keeps it.
-void ForesightAims(benchmark::State& state) {
-  auto s = Load("5-Grand-Prix");
+// Foresight on every clean aim in reach at every turn of the pro's lap of a circuit, with one
+// foresight kept for the race and the aim cursor's budget, as the game keeps it; with `table`, the
+// circuit's lap table built first and handed to the foresight, and the share of the aims its stop
+// map answers.
+void ForesightAims(benchmark::State& state, const std::string& name, bool table) {
+  auto s = Load(name);
   Driver driver;
   driver.Load(s->track);
   const Race race = DriveLap(*s, driver, DriverLevel::kPro, 0);
+  LapTable laps;
+  if (table) {
+    laps.Begin(*driver.model());
+    if (!laps.BuildAll() || laps.stops().empty()) {
+      state.SkipWithError("no stop map");
+      return;
+    }
+  }
   std::vector<double> micro;
-  size_t gaveUp = 0, doomed = 0;
+  size_t gaveUp = 0, doomed = 0, answered = 0;
   for (auto _ : state) {
     Foresight foresight(*driver.model(), Foresight::kAimBudget);
+    if (table) foresight.UseTable(&laps);
     for (const CarState& car : race.cars) {
       const GridPoint p = Predicted(car);
       for (GridPoint o : driver.model()->Reach()) {
@@ -193,6 +205,7 @@ void ForesightAims(benchmark::State& state) {
         doomed += foresight.Doomed(After(car, to, MoveOutcome::kClean));
         micro.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
         gaveUp += foresight.lastGaveUp();
+        answered += table && laps.CanStop(After(car, to, MoveOutcome::kClean)) >= 0 ? 1 : 0;
       }
     }
   }
@@ -202,6 +215,7 @@ void ForesightAims(benchmark::State& state) {
   state.counters["max_us"] = Percentile(micro, 1.0);
   state.counters["doomed_share"] = micro.empty() ? 0 : static_cast<double>(doomed) / micro.size();
   state.counters["gave_up_share"] = micro.empty() ? 0 : static_cast<double>(gaveUp) / micro.size();
+  if (table) state.counters["map_share"] = micro.empty() ? 0 : static_cast<double>(answered) / micro.size();
 }
 
 // The laps: the pro's, and the club driver's over four seeds.
@@ -311,7 +325,38 @@ void LapTableBuild(benchmark::State& state, const std::string& name) {
     state.counters["ready"] = table.ready();
     state.counters["states"] = static_cast<double>(table.states());
     state.counters["MB"] = static_cast<double>(table.bytes()) / (1 << 20);
+    state.counters["map_MB"] = static_cast<double>(table.stops().bytes()) / (1 << 20);
+    // What the game's read of the file costs, on its own thread.
+    const std::string file = "/tmp/apexgrid-bench-" + LapTable::FileName(model);
+    if (table.Save(file)) {
+      LapTable read;
+      const Clock::time_point start = Clock::now();
+      state.counters["load_ms"] =
+          read.Load(model, file) ? std::chrono::duration<double, std::milli>(Clock::now() - start).count() : -1;
+      std::remove(file.c_str());
+    }
     state.counters["start_rounds"] = table.Rounds(CarState{model.start(), {}, 0});
+  }
+}
+
+// The stop map alone on 1 and 2 threads: its time, bytes, and states in S and U a cell.
+void StopMapBuild(benchmark::State& state, const std::string& name, int threads) {
+  auto s = TableCircuit(name);
+  TrackModel model;
+  if (s == nullptr || !model.Build(s->track)) {
+    state.SkipWithError("no circuit");
+    return;
+  }
+  for (auto _ : state) {
+    StopMap map;
+    const Clock::time_point start = Clock::now();
+    map.Build(model, threads);
+    state.counters["s"] = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cells = static_cast<double>(map.words().size() / StopMap::kCellWords);
+    state.counters["cells"] = cells;
+    state.counters["MB"] = static_cast<double>(map.bytes()) / (1 << 20);
+    state.counters["S_per_cell"] = static_cast<double>(map.CountS()) / cells;
+    state.counters["U_per_cell"] = static_cast<double>(map.CountU()) / cells;
   }
 }
 
@@ -398,9 +443,15 @@ int main(int argc, char** argv) {
       ->Unit(benchmark::kMillisecond)
       ->Iterations(1)
       ->Repetitions(3);
-  benchmark::RegisterBenchmark("ForesightAims/5-Grand-Prix", ForesightAims)
+  benchmark::RegisterBenchmark("ForesightAims/5-Grand-Prix", ForesightAims, std::string("5-Grand-Prix"), false)
       ->Unit(benchmark::kMillisecond)
       ->Iterations(1);
+  for (const bool table : {false, true}) {
+    benchmark::RegisterBenchmark(table ? "ForesightAimsTable/1-First-Race" : "ForesightAims/1-First-Race",
+                                 ForesightAims, std::string("1-First-Race"), table)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+  }
   for (int size : {0, 4000, 6000}) {
     const std::string name = size == 0 ? "5-Grand-Prix" : "ring-" + std::to_string(size);
     benchmark::RegisterBenchmark(("ThinkSlices/" + name).c_str(), ThinkSlices, size)
@@ -426,6 +477,15 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((std::string("LapTableBuild/") + name).c_str(), LapTableBuild, std::string(name))
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
+  }
+  for (const char* name : kCircuits) {
+    for (const int threads : {1, 2}) {
+      if (threads == 1 && name != kCircuits[0]) continue;
+      benchmark::RegisterBenchmark((std::string("StopMapBuild/") + name + "/" + std::to_string(threads)).c_str(),
+                                   StopMapBuild, std::string(name), threads)
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(1);
+    }
   }
   benchmark::RegisterBenchmark("LapTableRace/1-First-Race", LapTableRace, std::string("1-First-Race"))
       ->Unit(benchmark::kMillisecond)

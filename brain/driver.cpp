@@ -88,6 +88,7 @@ bool Driver::Load(const TrackGrid& track) noexcept {
 
 void Driver::UseTable(const LapTable* table) noexcept {
   table_ = table != nullptr && table->ready() ? table : nullptr;
+  if (foresight_ != nullptr) foresight_->UseTable(table_);
 }
 
 bool Driver::outOfMemory() const {

@@ -62,7 +62,8 @@ class Driver {
 
   // Hands the driver a ready lap table of its circuit (null takes it back): from then on the pro,
   // and so the hint, makes the table's move for every car the table holds, a lap in the fewest
-  // rounds. Cars it doesn't hold are driven as before. The table must outlive its use here; Load drops it.
+  // rounds, and the driver's foresight answers from its stop map. Cars it doesn't hold are driven
+  // as before. The table must outlive its use here; Load drops it.
   void UseTable(const LapTable* table) noexcept;
 
   // A hint for a player: the move the pro would make.

@@ -44,6 +44,10 @@ Foresight::Fate Foresight::Judge(const CarState& car, size_t budget) noexcept {
   lastGaveUp_ = false;
   ++work_;
   if (!model_.built() || AtRest(car.velocity)) return Fate::kCanStop;
+  if (table_ != nullptr) {
+    const int stops = table_->CanStop(car);
+    if (stops >= 0) return stops != 0 ? Fate::kCanStop : Fate::kDoomed;
+  }
   tried_ = 0;
   try {
     // The memo keeps a fixed table: growing it would stall one query for milliseconds, so a

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "brain/flat_set.h"
+#include "brain/lap_table.h"
 #include "brain/track_model.h"
 #include "rules/state.h"
 
@@ -37,6 +38,11 @@ class Foresight {
   // shows crashes already) or is out of reach.
   bool MoveDooms(const PlayerRecord& player, GridPoint to) noexcept;
 
+  // With a ready table of the circuit, every car its stop map can tell about is judged by a
+  // lookup, exactly and without giving up; other cars are searched as before. Null drops it. The
+  // table must outlive its use here.
+  void UseTable(const LapTable* table) noexcept { table_ = table; }
+
   // Forgets what earlier queries learnt. The answers stay valid for the circuit, so this is
   // only needed to bound the memory: the memo is dropped by itself when it grows large.
   void Forget() noexcept;
@@ -54,6 +60,7 @@ class Foresight {
   Fate Search(const CarState& car, size_t budget);
 
   const TrackModel& model_;
+  const LapTable* table_ = nullptr;
   size_t budget_;
   FlatMap known_;    // 1: doomed, 0: can stop
   FlatMap visited_;  // this query's states

@@ -20,8 +20,9 @@ namespace {
 constexpr uint8_t kUnseen = 0xFF;  // a window entry the table doesn't hold
 
 constexpr char kMagic[8] = {'A', 'P', 'X', 'L', 'A', 'P', 'S', '\0'};
-constexpr uint32_t kFormat = 2;
-constexpr size_t kHeaderBytes = 8 + 4 + 4 + 8 + 8 + 8;
+constexpr uint32_t kFormat = 3;
+// Magic, format, planes, circuit hash, states, windows, and the stop map's cells (0 for none).
+constexpr size_t kHeaderBytes = 8 + 4 + 4 + 8 + 8 + 8 + 8;
 // The header's numbers, little-endian.
 template <typename T>
 void PutNumber(unsigned char* at, T value) {
@@ -204,6 +205,18 @@ bool LapTable::BuildAll(int threads, const std::function<bool()>& stop) noexcept
       Fail();
       return false;
     }
+    // The stop map, when it fits beside the laps and its build in the build's room; else the laps
+    // stand alone and CanStop can't tell.
+    if (bytes() + StopMap::BytesFor(m) <= maxBytes_ && StopMap::BuildBytesFor(m) <= buildBytes_) {
+      try {
+        if (!stops_.Build(m, limits.threads, stop)) {
+          Fail();
+          return false;
+        }
+      } catch (const std::bad_alloc&) {
+        stops_.Clear();
+      }
+    }
     phase_ = Phase::kReady;
     return true;
   } catch (const std::bad_alloc&) {
@@ -310,6 +323,8 @@ bool LapTable::Save(const std::string& hostPath) const noexcept {
   if (file == nullptr) return false;
   const uint64_t hash = CircuitHash(*model_);
   const uint64_t states = states_, tiles = keys_.size();
+  const std::vector<uint64_t>& map = stops_.words();
+  const uint64_t mapCells = map.size() / StopMap::kCellWords;
   unsigned char header[kHeaderBytes];
   std::copy(kMagic, kMagic + 8, header);
   PutNumber<uint32_t>(header + 8, kFormat);
@@ -317,13 +332,15 @@ bool LapTable::Save(const std::string& hostPath) const noexcept {
   PutNumber(header + 16, hash);
   PutNumber(header + 24, states);
   PutNumber(header + 32, tiles);
+  PutNumber(header + 40, mapCells);
   uint64_t sum = Checksum(0, header, sizeof header);
   sum = Checksum(sum, keys_.data(), keys_.size() * 8);
   sum = Checksum(sum, tiles_.data(), tiles_.size());
+  sum = Checksum(sum, map.data(), map.size() * 8);
   bool written = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
                  std::fwrite(keys_.data(), 8, keys_.size(), file) == keys_.size() &&
                  std::fwrite(tiles_.data(), 1, tiles_.size(), file) == tiles_.size() &&
-                 std::fwrite(&sum, 8, 1, file) == 1;
+                 std::fwrite(map.data(), 8, map.size(), file) == map.size() && std::fwrite(&sum, 8, 1, file) == 1;
   written = std::fflush(file) == 0 && written;
   written = std::fclose(file) == 0 && written;
   if (!written || std::rename(temporary.c_str(), hostPath.c_str()) != 0) {
@@ -340,7 +357,7 @@ bool LapTable::Load(const TrackModel& model, const std::string& hostPath) noexce
   bool good = false;
   try {
     unsigned char header[kHeaderBytes];
-    uint64_t hash = 0, states = 0, tiles = 0;
+    uint64_t hash = 0, states = 0, tiles = 0, mapCells = 0;
     uint32_t format = 0, planes = 0;
     long long length = -1;
     if (fseeko(file, 0, SEEK_END) == 0) length = ftello(file);
@@ -352,23 +369,28 @@ bool LapTable::Load(const TrackModel& model, const std::string& hostPath) noexce
       hash = GetNumber<uint64_t>(header + 16);
       states = GetNumber<uint64_t>(header + 24);
       tiles = GetNumber<uint64_t>(header + 32);
+      mapCells = GetNumber<uint64_t>(header + 40);
       const uint64_t tileBytes = 8 + kTileCells;
       good = std::memcmp(header, kMagic, 8) == 0 && format == kFormat && planes == kPlanes &&
-             hash == CircuitHash(model) && tiles < (uint64_t{1} << 31) &&
-             static_cast<uint64_t>(length) == kHeaderBytes + tiles * tileBytes + 8;
+             hash == CircuitHash(model) && tiles < (uint64_t{1} << 31) && mapCells < (uint64_t{1} << 31) &&
+             static_cast<uint64_t>(length) == kHeaderBytes + tiles * tileBytes + mapCells * StopMap::kCellBytes + 8;
       if (good) {
         LapTable loaded;
         loaded.model_ = &model;
         loaded.keys_.resize(tiles);
         loaded.tiles_.resize(tiles * kTileCells);
+        std::vector<uint64_t> map(mapCells * StopMap::kCellWords);
         uint64_t sum = 0;
         good = std::fread(loaded.keys_.data(), 8, tiles, file) == tiles &&
                std::fread(loaded.tiles_.data(), 1, loaded.tiles_.size(), file) == loaded.tiles_.size() &&
-               std::fread(&sum, 8, 1, file) == 1;
+               std::fread(map.data(), 8, map.size(), file) == map.size() && std::fread(&sum, 8, 1, file) == 1;
         uint64_t expected = Checksum(0, header, sizeof header);
         expected = Checksum(expected, loaded.keys_.data(), loaded.keys_.size() * 8);
         expected = Checksum(expected, loaded.tiles_.data(), loaded.tiles_.size());
+        expected = Checksum(expected, map.data(), map.size() * 8);
         good = good && sum == expected;
+        // A map has a plane pair for every free cell of the circuit.
+        good = good && (mapCells == 0 || loaded.stops_.Adopt(model, std::move(map)));
         // Every key names a plane and a cell of this circuit, once.
         const uint64_t cells = static_cast<uint64_t>(model.width()) * model.height();
         for (uint64_t t = 0; good && t < tiles; ++t) {

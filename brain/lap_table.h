@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "brain/stop_map.h"
 #include "brain/track_model.h"
 
 class LapTable {
@@ -34,19 +35,23 @@ class LapTable {
   // Sets up the table of the circuit; `maxBytes` bounds what it holds, and `buildBytes` what its
   // build may use besides. The model must outlive the table. Nothing is built until BuildAll.
   void Begin(const TrackModel& model, size_t maxBytes = kDefaultBytes, size_t buildBytes = DefaultBuildBytes()) noexcept;
-  // Builds the table on `threads` threads (the machine's cores when 0), or fails and frees what it
-  // held: when it outgrows its bytes, when memory runs short, or when `stop` says so (polled now and
-  // then, from the calling thread). Never throws.
+  // Builds the table, then its stop map when both fit in its bytes (a map that doesn't fit, or
+  // runs out of memory, is left out), on `threads` threads (the machine's cores when 0), or fails
+  // and frees what it held: when the laps outgrow its bytes, when memory runs short, or when
+  // `stop` says so (polled now and then, from the calling thread). Never throws.
   bool BuildAll(int threads = 0, const std::function<bool()>& stop = nullptr) noexcept;
   // A quarter of the machine's memory, at most 4 GB: First Race's table takes about a gigabyte.
   static size_t DefaultBuildBytes() noexcept;
 
   bool ready() const { return phase_ == Phase::kReady; }
   bool failed() const { return phase_ == Phase::kFailed; }
-  // The car states the table holds, once ready, and the bytes its windows take (the file's size,
-  // near enough).
+  // The car states the table holds, once ready, and the bytes its windows and its stop map take
+  // (the file's size, near enough).
   size_t states() const { return states_; }
-  size_t bytes() const { return tiles_.size() + keys_.size() * 8; }
+  size_t bytes() const { return tiles_.size() + keys_.size() * 8 + stops_.bytes(); }
+  // The map of which cars can still stop, built after the laps when both fit in the table's bytes;
+  // empty otherwise.
+  const StopMap& stops() const { return stops_; }
 
   // The fewest rounds in which the car completes its next lap (a crash on the way costing three),
   // counted as the game counts them: 1 for a car whose next move can cross the line. -1 when the
@@ -57,6 +62,10 @@ class LapTable {
   // A move that completes the lap in Rounds(car) rounds, the first such in the reach's order; false
   // when Rounds(car) is -1.
   bool BestMove(const CarState& car, GridPoint* to) const;
+  // Whether the car, taken as standing on a free cell, can still be brought to rest by clean
+  // moves: 1 when it can, 0 when every way on crashes, exactly; -1 when the table has no stop map
+  // or the map can't tell (a speed beyond its window, or one whose ways may leave it).
+  int CanStop(const CarState& car) const { return ready() ? stops_.CanStop(car) : -1; }
 
   // The file: written whole under a temporary name and renamed, so that it is never seen half
   // written. False when it can't be written.
@@ -104,4 +113,5 @@ class LapTable {
   std::vector<uint64_t> slotKeys_;
   std::vector<uint32_t> slotTiles_;
   size_t slotMask_ = 0;
+  StopMap stops_;
 };

@@ -115,8 +115,11 @@ std::string TableFile(const TrackModel& model) {
   return HostPath(user + u"\\Cache") + "/" + LapTable::FileName(model);
 }
 
-// The table is ready: the pro and the hint use it from now on.
-void UseTable() { brain.driver->UseTable(brain.table.get()); }
+// The table is ready: the pro, the hint and foresight use it from now on.
+void UseTable() {
+  brain.driver->UseTable(brain.table.get());
+  if (brain.aim != nullptr) brain.aim->UseTable(brain.table.get());
+}
 
 // Reads the circuit's table from the cache, or sets it up to be built.
 void OpenTableOrThrow() {
@@ -308,6 +311,8 @@ bool MoveIsDoomed(GridPoint to) {
   return Softly([&] {
     if (brain.aim == nullptr) {
       brain.aim.reset(new (std::nothrow) Foresight(*driver->model(), Foresight::kAimBudget));
+      if (brain.aim != nullptr && brain.table != nullptr && brain.table->ready())
+        brain.aim->UseTable(brain.table.get());
     }
     return brain.aim != nullptr && brain.aim->MoveDooms(CurrentRecord(gameState), to);
   });

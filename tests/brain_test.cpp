@@ -21,6 +21,7 @@
 #include "brain/foresight.h"
 #include "brain/lap_table.h"
 #include "brain/solver.h"
+#include "brain/stop_map.h"
 #include "brain/track_model.h"
 #include "game/drivers.h"
 #include "game/globals.h"
@@ -566,6 +567,25 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
     const int optimum = static_cast<int>(SolveExact(loaded.model, start, ExactLimits{}).plan.rounds);
     EXPECT_EQ(table.Rounds(start), optimum);
 
+    // Its stop map: a car placed anywhere that the map tells about can or can't stop as the
+    // exhaustive search finds.
+    ASSERT_FALSE(table.stops().empty());
+    {
+      std::uniform_int_distribution<int> x(0, loaded.model.width() - 1), y(0, loaded.model.height() - 1), v(-40, 40);
+      int told[2] = {};  // can stop, doomed
+      for (int i = 0; i < 400; ++i) {
+        const CarState car{Pt(x(random), y(random)), Pt(v(random), v(random)), 0};
+        const int stops = table.CanStop(car);
+        if (loaded.model.Blocked(car.at.x, car.at.y) || stops < 0) continue;
+        const bool doomed = ExhaustivelyDoomed(loaded.model, s.track, car);
+        ASSERT_EQ(stops == 0, doomed) << car.at.x << "," << car.at.y << " at " << car.velocity.x << ","
+                                      << car.velocity.y;
+        ++told[doomed ? 1 : 0];
+      }
+      EXPECT_GE(told[0], 10);
+      EXPECT_GE(told[1], 10);
+    }
+
     // The table's pro from the standing start: every lap in the rounds the table gave for the car
     // as it crossed the line, the first in the optimum. Each car on the way, and the car one
     // random move off it (a crash as often as not), has the exhaustive search's rounds wherever
@@ -579,9 +599,11 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
     s.playerCount = 1;
     PlayerRecord& car = s.players[0];
     int lapStart = 0, expected = optimum, checked = 0, crashes = 0, offTheWay = 0;
+    std::vector<CarState> raced;
     for (int lap = 1; lap <= 3; ++lap) {
       while (car.laps < lap && s.round < 200) {
         const CarState now = CarOf(car);
+        raced.push_back(now);
         if (lap == 1 || s.round % 3 == 0) {
           const GridPoint p = PredictedPoint(car);
           const GridPoint o = reach[random() % reach.size()];
@@ -619,6 +641,35 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
     EXPECT_GE(crashes, 1);
     EXPECT_GE(offTheWay, 3);
     EXPECT_GE(checked, 2 * optimum);
+
+    // Foresight with the table, on every clean aim of the pro's race: a car the map tells about is
+    // judged without a search, however small the budget, as the exhaustive search judges it (one
+    // aim in eight of those checked against it).
+    {
+      Foresight foresight(loaded.model, 1);
+      foresight.UseTable(&table);
+      int told = 0, doomed = 0;
+      for (const CarState& now : raced) {
+        const GridPoint p = Predicted(now);
+        for (GridPoint o : reach) {
+          const GridPoint aim = Pt(p.x + o.x, p.y + o.y);
+          if (loaded.model.PathBlocked(now.at, aim)) continue;
+          const CarState after = After(now, aim, MoveOutcome::kClean);
+          const int stops = table.CanStop(after);
+          const Foresight::Fate fate = foresight.Judge(after, 1);
+          if (stops < 0) continue;
+          ASSERT_NE(fate, Foresight::Fate::kUnknown);
+          ASSERT_EQ(fate == Foresight::Fate::kDoomed, stops == 0);
+          if (++told % 8 == 0) {
+            ASSERT_EQ(fate == Foresight::Fate::kDoomed, ExhaustivelyDoomed(loaded.model, s.track, after))
+                << after.at.x << "," << after.at.y << " at " << after.velocity.x << "," << after.velocity.y;
+          }
+          doomed += stops == 0 ? 1 : 0;
+        }
+      }
+      EXPECT_GE(told, 100);
+      if (&c == &cases[0]) EXPECT_GE(doomed, 10);
+    }
 
     // Ways of many more rounds than the fastest hold cars whose fastest way is a crash: three
     // rounds more than the car standing where it is. Some of them, against the exhaustive search.
@@ -664,7 +715,9 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
         {"whole", bytes.size(), std::string::npos, false, true},
         {"cut short", bytes.size() - 9, std::string::npos, false, false},
         {"header only", 40, std::string::npos, false, false},
-        {"a window's byte flipped", bytes.size(), bytes.size() / 2, false, false},
+        {"a window's byte flipped", bytes.size(), 48 + (bytes.size() - 48 - table.stops().words().size() * 8) / 2,
+         false, false},
+        {"a stop map's byte flipped", bytes.size(), bytes.size() - 100, false, false},
         {"the count of windows flipped", bytes.size(), 33, false, false},
         {"another circuit's", bytes.size(), std::string::npos, true, false},
     };
@@ -680,9 +733,55 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
       if (d.loads) {
         EXPECT_EQ(read.Rounds(start), optimum);
         EXPECT_EQ(read.states(), table.states());
+        EXPECT_TRUE(read.stops().words() == table.stops().words());
+      }
+    }
+
+    // Laps that fit in the table's bytes with no room for the map beside them: the laps stand,
+    // the map is left out, and the file keeps them so.
+    if (&c == &cases[0]) {
+      LapTable lapsOnly;
+      lapsOnly.Begin(loaded.model, table.bytes() - 1);
+      ASSERT_TRUE(lapsOnly.BuildAll(2));
+      EXPECT_EQ(lapsOnly.Rounds(start), optimum);
+      EXPECT_TRUE(lapsOnly.stops().empty());
+      EXPECT_EQ(lapsOnly.CanStop(CarState{start.at, Pt(30, 0), 0}), -1);
+      ASSERT_TRUE(lapsOnly.Save(file));
+      LapTable read;
+      ASSERT_TRUE(read.Load(loaded.model, file));
+      EXPECT_EQ(read.Rounds(start), optimum);
+      EXPECT_TRUE(read.stops().empty());
+    }
+  }
+
+  // A map narrowed to speeds of at most 24, on the small ring, where some cars near the island's
+  // corners can stop only by going faster than that: wherever it tells, the whole map (exact, as
+  // above) agrees, and those cars it leaves unknown rather than doomed.
+  Loaded ring(SmallRing());
+  StopMap whole, narrow;
+  ASSERT_TRUE(whole.Build(ring.model, 2));
+  ASSERT_TRUE(narrow.Build(ring.model, 2, nullptr, 24));
+  int told = 0, unknownThatCanStop = 0;
+  for (int y = 0; y < ring.model.height(); ++y) {
+    for (int x = 0; x < ring.model.width(); ++x) {
+      if (ring.model.Blocked(x, y)) continue;
+      for (int vy = -24; vy <= 24; ++vy) {
+        for (int vx = -24; vx <= 24; ++vx) {
+          const CarState car{Pt(x, y), Pt(vx, vy), 0};
+          const int all = whole.CanStop(car), some = narrow.CanStop(car);
+          ASSERT_GE(all, 0) << x << "," << y << " at " << vx << "," << vy;
+          if (some >= 0) {
+            ASSERT_EQ(some, all) << x << "," << y << " at " << vx << "," << vy;
+            ++told;
+          } else {
+            unknownThatCanStop += all;
+          }
+        }
       }
     }
   }
+  EXPECT_GT(told, 100000);
+  EXPECT_GT(unknownThatCanStop, 0);
 }
 
 // The game builds the table in the pro's slices, keeps it in the per-user folder, and reads it
