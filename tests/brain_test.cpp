@@ -668,7 +668,9 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
         }
       }
       EXPECT_GE(told, 100);
-      if (&c == &cases[0]) EXPECT_GE(doomed, 10);
+      if (&c == &cases[0]) {
+        EXPECT_GE(doomed, 10);
+      }
     }
 
     // Ways of many more rounds than the fastest hold cars whose fastest way is a crash: three
