@@ -552,12 +552,20 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
       {"a hairpin", hairpin},
       {"a slanted line", slanted},
   };
+  // The sanitizers' build looks for faults of memory, not of answers, and runs the exhaustive
+  // searches tens of times slower: it checks one circuit, and a few cars of it.
+#ifdef APEXGRID_SANITIZED
+  constexpr bool kEvery = false;
+#else
+  constexpr bool kEvery = true;
+#endif
+  int optima = 4, fates = 40;
+  auto exhaustiveOptimum = [&] { return kEvery || optima-- > 0; };
+  auto exhaustiveFate = [&] { return kEvery || fates-- > 0; };
   std::mt19937 random(5);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-#ifdef APEXGRID_SANITIZED
-    if (&c != &cases[0]) continue;  // the exhaustive searches are too slow for more in the sanitizers' build
-#endif
+    if (!kEvery && &c != &cases[0]) continue;
     Loaded loaded(c.circuit);
     GameState& s = *loaded.state;
     LapTable table;
@@ -576,14 +584,14 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
       for (int i = 0; i < 400; ++i) {
         const CarState car{Pt(x(random), y(random)), Pt(v(random), v(random)), 0};
         const int stops = table.CanStop(car);
-        if (loaded.model.Blocked(car.at.x, car.at.y) || stops < 0) continue;
+        if (loaded.model.Blocked(car.at.x, car.at.y) || stops < 0 || !exhaustiveFate()) continue;
         const bool doomed = ExhaustivelyDoomed(loaded.model, s.track, car);
         ASSERT_EQ(stops == 0, doomed) << car.at.x << "," << car.at.y << " at " << car.velocity.x << ","
                                       << car.velocity.y;
         ++told[doomed ? 1 : 0];
       }
-      EXPECT_GE(told[0], 10);
-      EXPECT_GE(told[1], 10);
+      EXPECT_GE(told[0], kEvery ? 10 : 1);
+      EXPECT_GE(told[1], kEvery ? 10 : 1);
     }
 
     // The table's pro from the standing start: every lap in the rounds the table gave for the car
@@ -620,6 +628,7 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
             } else if (rounds < 0 || off.reverseCrossings > 2) {
               continue;
             }
+            if (!exhaustiveOptimum()) continue;
             ASSERT_EQ(rounds, ExhaustiveOptimum(*probe.state, probed))
                 << probed.at.x << "," << probed.at.y << " at " << probed.velocity.x << "," << probed.velocity.y;
             ++checked;
@@ -638,9 +647,11 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
       ASSERT_GT(expected, 0);
       EXPECT_LE(expected, optimum);
     }
-    EXPECT_GE(crashes, 1);
-    EXPECT_GE(offTheWay, 3);
-    EXPECT_GE(checked, 2 * optimum);
+    if (kEvery) {
+      EXPECT_GE(crashes, 1);
+      EXPECT_GE(offTheWay, 3);
+      EXPECT_GE(checked, 2 * optimum);
+    }
 
     // Foresight with the table, on every clean aim of the pro's race: a car the map tells about is
     // judged without a search, however small the budget, as the exhaustive search judges it (one
@@ -660,7 +671,7 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
           if (stops < 0) continue;
           ASSERT_NE(fate, Foresight::Fate::kUnknown);
           ASSERT_EQ(fate == Foresight::Fate::kDoomed, stops == 0);
-          if (++told % 8 == 0) {
+          if (++told % 8 == 0 && exhaustiveFate()) {
             ASSERT_EQ(fate == Foresight::Fate::kDoomed, ExhaustivelyDoomed(loaded.model, s.track, after))
                 << after.at.x << "," << after.at.y << " at " << after.velocity.x << "," << after.velocity.y;
           }
@@ -691,13 +702,13 @@ TEST(BrainLapTable, AgreesWithExhaustiveSearchesRacesOptimalLapsAndRefusesADamag
           crashFirst.emplace_back(rounds, key);
       }
       std::sort(crashFirst.begin(), crashFirst.end());
-      crashFirst.resize(std::min<size_t>(crashFirst.size(), 4));
+      crashFirst.resize(std::min<size_t>(crashFirst.size(), kEvery ? 4 : 1));
       for (const auto& [rounds, key] : crashFirst) {
         const auto [x, y, vx, vy, crossings] = key;
         const CarState h{Pt(x, y), Pt(vx, vy), static_cast<int16_t>(crossings)};
         ASSERT_EQ(rounds, ExhaustiveOptimum(*probe.state, h)) << x << "," << y << " at " << vx << "," << vy;
       }
-      EXPECT_EQ(crashFirst.size(), 4u);
+      EXPECT_EQ(crashFirst.size(), kEvery ? 4u : 1u);
     }
 
     // The file: read back, the same answers; another circuit's, a short one or a damaged one is
