@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <thread>
 #include <utility>
@@ -303,6 +304,29 @@ uint64_t LapTable::CircuitHash(const TrackModel& model) {
     }
   }
   return Mix(Mix(h, word), kFormat);
+}
+
+void LapTable::RemoveOldFiles(const std::string& hostFolder) noexcept {
+  try {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(hostFolder, ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("laps-", 0) != 0 || name.size() < 13 || name.compare(name.size() - 8, 8, ".apxlaps") != 0 ||
+          !entry.is_regular_file(ec)) {
+        continue;
+      }
+      unsigned char header[12];
+      std::FILE* file = std::fopen(entry.path().c_str(), "rb");
+      if (file == nullptr) continue;
+      const bool read = std::fread(header, 1, sizeof header, file) == sizeof header;
+      std::fclose(file);
+      if (read && std::memcmp(header, kMagic, 8) == 0 && GetNumber<uint32_t>(header + 8) != kFormat) {
+        std::filesystem::remove(entry.path(), ec);
+      }
+    }
+  } catch (const std::exception&) {
+    // What can't be listed or removed stays.
+  }
 }
 
 std::string LapTable::FileName(const TrackModel& model) {

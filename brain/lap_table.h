@@ -74,6 +74,10 @@ class LapTable {
   // format, a short or damaged file) is refused, the table left as before. Never throws.
   bool Load(const TrackModel& model, const std::string& hostPath) noexcept;
 
+  // Removes the tables in the folder that an earlier version of the game wrote, in a format this
+  // one can't read (named for the format too, they would otherwise stay there unused).
+  static void RemoveOldFiles(const std::string& hostFolder) noexcept;
+
   // The circuit's fingerprint as the file holds it: its cells, line and start.
   static uint64_t CircuitHash(const TrackModel& model);
   // The file's name for the circuit, e.g. "laps-0123456789abcdef.apxlaps".

@@ -170,7 +170,10 @@ void BuildTableOrThrow() {
     brain.tableJob.reset(new TableJob);
     LapTable* table = brain.table.get();
     brain.tableJob->job = StartBackgroundJob([&] {
-      if (table->BuildAll()) return table->Save(file) ? 0 : 1;
+      if (table->BuildAll()) {
+        LapTable::RemoveOldFiles(file.substr(0, file.rfind('/')));
+        return table->Save(file) ? 0 : 1;
+      }
       if (std::FILE* mark = std::fopen((file + kTooLarge).c_str(), "wb")) std::fclose(mark);
       return 2;
     });

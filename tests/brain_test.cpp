@@ -25,6 +25,7 @@
 #include "brain/track_model.h"
 #include "game/drivers.h"
 #include "game/globals.h"
+#include "platform/folders.h"
 #include "rules/commit.h"
 #include "rules/move.h"
 #include "rules/turn.h"
@@ -822,9 +823,18 @@ TEST(BrainLapTable, TheGameBuildsTheTableInItsSlicesKeepsItAndReadsItBack) {
     return slices;
   };
 
+  // A table an earlier version wrote in another format goes when this one writes its own; other
+  // files stay.
+  const std::string cache = folder.HostFile("user/apexgrid/Cache/");
+  ASSERT_EQ(MakeFolders(UserDataFolder() + u"\\Cache"), 0);
+  WriteText(cache + "laps-0123456789abcdef.apxlaps", std::string("APXLAPS\0\1\0\0\0", 12) + "old");
+  WriteText(cache + "notes.txt", "mine");
+
   ForgetBrain();
   PrepareBrain();
   EXPECT_GT(slicesToTheEnd(), 0);
+  EXPECT_FALSE(FileExists(cache + "laps-0123456789abcdef.apxlaps"));
+  EXPECT_TRUE(FileExists(cache + "notes.txt"));
   LapTable kept;
   ASSERT_TRUE(kept.Load(model, file));
   GridPoint best;
