@@ -310,14 +310,18 @@ std::unique_ptr<GameState> TableCircuit(const std::string& name) {
   return name.rfind("ring-", 0) == 0 ? BigRing(std::stoi(name.substr(5))) : Load(name);
 }
 
+// The model of the table's circuit; false, the benchmark skipped, when there is none.
+bool TableModel(benchmark::State& state, const std::string& name, TrackModel* model) {
+  const auto s = TableCircuit(name);
+  if (s != nullptr && model->Build(s->track)) return true;
+  state.SkipWithError("no circuit");
+  return false;
+}
+
 // The table's build within the game's room: its time, states, bytes, and whether it fitted.
 void LapTableBuild(benchmark::State& state, const std::string& name) {
-  auto s = TableCircuit(name);
   TrackModel model;
-  if (s == nullptr || !model.Build(s->track)) {
-    state.SkipWithError("no circuit");
-    return;
-  }
+  if (!TableModel(state, name, &model)) return;
   for (auto _ : state) {
     LapTable table;
     table.Begin(model);
@@ -341,12 +345,8 @@ void LapTableBuild(benchmark::State& state, const std::string& name) {
 
 // The stop map alone on 1 and 2 threads: its time, bytes, and states in S and U a cell.
 void StopMapBuild(benchmark::State& state, const std::string& name, int threads) {
-  auto s = TableCircuit(name);
   TrackModel model;
-  if (s == nullptr || !model.Build(s->track)) {
-    state.SkipWithError("no circuit");
-    return;
-  }
+  if (!TableModel(state, name, &model)) return;
   for (auto _ : state) {
     StopMap map;
     const Clock::time_point start = Clock::now();
