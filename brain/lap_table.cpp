@@ -165,7 +165,8 @@ bool LapTable::LapEnd(CarState car, CarState* end) const {
   return false;
 }
 
-bool LapTable::BuildAll(int threads, const std::function<bool()>& stop) noexcept {
+bool LapTable::BuildAll(int threads, const std::function<bool()>& stop,
+                        const std::function<void(int lap, const ExactProgress&)>& progress) noexcept {
   if (phase_ != Phase::kBegun) return ready();
   try {
     const TrackModel& m = *model_;
@@ -190,6 +191,7 @@ bool LapTable::BuildAll(int threads, const std::function<bool()>& stop) noexcept
     // before, until the pro ends a lap where the table holds the next.
     CarState from{m.start(), {}, 0};
     for (int lap = 0; lap <= kFlyingLaps; ++lap) {
+      if (progress) limits.progress = [&](const ExactProgress& p) { progress(lap, p); };
       const ExactLap solved = SolveExactTable(m, from, limits, keep);
       if (!solved.table || tooLarge || bytes() > maxBytes_) {
         if (lap == 0) {
@@ -210,6 +212,7 @@ bool LapTable::BuildAll(int threads, const std::function<bool()>& stop) noexcept
     // stand alone and CanStop can't tell.
     if (bytes() + StopMap::BytesFor(m) <= maxBytes_ && StopMap::BuildBytesFor(m) <= buildBytes_) {
       try {
+        if (progress) progress(-1, ExactProgress{});
         if (!stops_.Build(m, limits.threads, stop)) {
           Fail();
           return false;

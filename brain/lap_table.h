@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "brain/stop_map.h"
+#include "brain/exact_solver.h"
 #include "brain/track_model.h"
 
 class LapTable {
@@ -39,7 +40,11 @@ class LapTable {
   // runs out of memory, is left out), on `threads` threads (the machine's cores when 0), or fails
   // and frees what it held: when the laps outgrow its bytes, when memory runs short, or when
   // `stop` says so (polled now and then, from the calling thread). Never throws.
-  bool BuildAll(int threads = 0, const std::function<bool()>& stop = nullptr) noexcept;
+  // `progress`, when given, hears the lap being searched (0 from the standing start) and the
+  // search's progress after each of its rounds, and lap -1 when the stop map's build begins, on
+  // the calling thread.
+  bool BuildAll(int threads = 0, const std::function<bool()>& stop = nullptr,
+                const std::function<void(int lap, const ExactProgress&)>& progress = nullptr) noexcept;
   // A quarter of the machine's memory, at most 4 GB: First Race's table takes about a gigabyte.
   static size_t DefaultBuildBytes() noexcept;
 

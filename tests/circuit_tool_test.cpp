@@ -324,6 +324,11 @@ TEST_F(CircuitTool, CheckShowsItsProgressOnATerminal) {
   EXPECT_TRUE(Contains(solve.err, "\rsolving Ring.cct: quick search")) << solve.err;
   EXPECT_TRUE(Contains(solve.err, "\rsolving Ring.cct: round 1, ")) << solve.err;
   EXPECT_EQ(solve.err.back(), '\r');
+  const ToolRun table = Tool({"table", circuit, "--out", folder.HostFile("ring.apxlaps")}, true);
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_TRUE(Contains(table.err, "\rbuilding the lap table of Ring.cct: the first lap, round 1, ")) << table.err;
+  EXPECT_TRUE(Contains(table.err, "\rbuilding the lap table of Ring.cct: the stop map, ")) << table.err;
+  EXPECT_EQ(table.err.back(), '\r');
 }
 
 TEST_F(CircuitTool, SolveStopsAtCtrlCWithTheBestLapSoFar) {

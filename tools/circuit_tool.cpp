@@ -773,7 +773,7 @@ int Solve(const std::vector<std::string>& args, std::ostream& out, std::ostream&
 }
 
 // Builds the circuit's lap table into the cache the game reads it from, or into the file given.
-int Table(const std::vector<std::string>& args, std::ostream& out) {
+int Table(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
   const Arguments a = Parse("table", args, 1, {"out", "threads"}, {"force"});
   const std::string& path = a.files[0];
   const std::string name = Name(path);
@@ -797,7 +797,23 @@ int Table(const std::vector<std::string>& args, std::ostream& out) {
   const Clock::time_point began = Clock::now();
   LapTable table;
   table.Begin(*model);
-  if (!table.BuildAll(threads, [&] { return interrupted.load(); })) {
+  const auto elapsed = [&] { return static_cast<int>(std::chrono::duration<double>(Clock::now() - began).count()); };
+  std::function<void(int, const ExactProgress&)> progress;
+  if (showProgress) {
+    progress = [&](int lap, const ExactProgress& p) {
+      err << "\r" << std::string(78, ' ') << "\rbuilding the lap table of " << name << ": ";
+      if (lap < 0) {
+        err << "the stop map, ";
+      } else {
+        err << (lap == 0 ? "the first lap" : "flying lap " + std::to_string(lap)) << ", round " << p.layer << ", "
+            << p.states << " states, " << p.bytes / (1 << 20) << " MB, ";
+      }
+      err << elapsed() << " s " << std::flush;
+    };
+  }
+  const bool built = table.BuildAll(threads, [&] { return interrupted.load(); }, progress);
+  if (showProgress) err << "\r" << std::string(78, ' ') << "\r" << std::flush;
+  if (!built) {
     throw ToolError(name + (interrupted ? ": stopped" : ": its lap table doesn't fit in 256 MB, or memory ran out"));
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
@@ -980,7 +996,7 @@ int RunCircuitTool(const std::vector<std::string>& args, std::ostream& out, std:
     if (command == "check") return Check(args, out, err, showProgress);
     if (command == "solve") return Solve(args, out, err, showProgress);
     if (command == "clear-record") return ClearRecord(args, out);
-    if (command == "table") return Table(args, out);
+    if (command == "table") return Table(args, out, err, showProgress);
     if (command == "topng") return ToPng(args, out);
     if (command == "frompng") return FromPng(args, out);
     throw UsageError("no command called '" + command + "'");
